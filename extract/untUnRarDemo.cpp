@@ -1,0 +1,5 @@
+#include "untUnRarDemo.h"
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {}
+
+TfrmMain::~TfrmMain() = default;

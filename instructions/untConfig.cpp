@@ -1,0 +1,5 @@
+#include "untConfig.h"
+
+TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent) {}
+
+TfrmConfig::~TfrmConfig() = default;

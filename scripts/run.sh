@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds if needed and runs Quillmoss. Without an argument it extracts a fresh
+# copy of the bundled sample archive in build/sample/. Without a display it
+# runs headless on Qt's offscreen platform.
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+"$root/scripts/build.sh" >/dev/null
+if [[ $# -eq 0 ]]; then
+  sample="$root/build/sample"
+  rm -rf "$sample" && mkdir -p "$sample"
+  cp "$root/samples/sample.rar" "$sample/"
+  set -- "$sample/sample.rar"
+  echo "Extracting the sample archive into $sample"
+fi
+if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
+  export QT_QPA_PLATFORM=offscreen
+fi
+exec "$root/build/bin/quillmoss" "$@"
