@@ -1,0 +1,73 @@
+// The project's own RAR writer, for test fixtures: valid RAR 2.9-4 and RAR 5
+// archives with stored (uncompressed) entries, optionally split into volumes,
+// encrypted, or deliberately damaged. Archives it makes are accepted by
+// bsdtar and unar.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace rarwriter {
+
+enum class Format { Rar4, Rar5 };
+
+// RAR 1.5-4 host byte values; a RAR 5 archive stores Windows (0) or Unix (1):
+// MsDos, Os2, Windows map to Windows there, the rest to Unix.
+enum class HostOS : std::uint8_t { MsDos = 0, Os2 = 1, Windows = 2, Unix = 3, MacOS = 4, BeOS = 5 };
+
+struct Entry {
+  std::string name;  // UTF-8, "/" between parts; stored with the format's own separator
+  std::string data;  // the file's bytes; empty for a directory
+  bool directory = false;
+  HostOS host = HostOS::Windows;
+  // Windows attributes (0x20 archive, 0x01 read-only, 0x10 directory...) or, for a
+  // Unix host, the st_mode bits (0100644). 0 picks a default for the kind of entry.
+  std::uint32_t attributes = 0;
+  std::int64_t mtime = 1700000000;  // seconds since 1970, UTC
+  // RAR 5: a symbolic link to this target (redirection record); RAR 4: a Unix
+  // host entry with S_IFLNK mode and the target as its data.
+  std::string symlinkTarget;
+  // RAR 5: a hard link to the named earlier entry.
+  std::string hardlinkTarget;
+  // Sets the entry's encrypted flag without encrypting anything, for prompt tests.
+  bool encryptedFlagOnly = false;
+  // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256).
+  std::string password;
+};
+
+enum class Damage {
+  None,
+  BadHeaderCrc,  // the first file header's CRC is wrong
+  BadDataCrc,    // the first file's stored CRC32 does not match its data
+  Truncated,     // the last volume is cut in the middle of the last entry's data
+};
+
+struct Options {
+  Format format = Format::Rar5;
+  std::string comment;           // archive comment, stored uncompressed; empty: none
+  std::uint64_t volumeSize = 0;  // bytes per volume; 0: one archive
+  bool oldVolumeNaming = false;  // name.rar, name.r00, name.r01 ... instead of name.partN.rar
+  bool solidFlag = false;        // marks the archive (and entries after the first) solid
+  bool lockFlag = false;
+  std::string headerPassword;  // encrypts the headers too (RAR 4: flag 0x80, RAR 5: archive
+                               // encryption header)
+  Damage damage = Damage::None;
+  std::size_t sfxStubSize = 0;  // bytes of an "MZ" self-extractor stub before the signature
+};
+
+// Writes the archive to `path` (the first volume's name for volumes: for new
+// naming pass "name.part1.rar"). Returns every file written, in volume order.
+// Throws std::runtime_error when a file cannot be written.
+std::vector<std::string> write(const std::string& path, const std::vector<Entry>& entries,
+                               const Options& options = {});
+
+// The names of a volume set's files for `count` volumes, the way write() names them.
+std::vector<std::string> volumeNames(const std::string& firstVolume, std::size_t count,
+                                     bool oldVolumeNaming);
+
+// CRC32 as RAR stores it (zlib's polynomial).
+std::uint32_t crc32(const std::string& data);
+
+}  // namespace rarwriter
