@@ -115,6 +115,28 @@ private:
     return block(b);
   }
 
+  // libarchive's rar5 reader looks ahead past an entry's data and quietly
+  // returns no data when the stream ends there. Each entry is therefore
+  // followed by a service block that it skips when it reads the next header.
+  static std::vector<std::uint8_t> trailer() {
+    constexpr std::size_t kPad = 256;
+    std::vector<std::uint8_t> b;
+    putVint(b, 3);     // service header
+    putVint(b, 0x02);  // data area present
+    putVint(b, kPad);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 2);
+    b.push_back('Q');
+    b.push_back('O');
+    std::vector<std::uint8_t> out = block(b);
+    out.resize(out.size() + kPad, 0);
+    return out;
+  }
+
   int decodeImpl(const Entry& e, std::unique_ptr<InStream> in, Sink& sink) {
     const bool first = a_ == nullptr;
     const std::uint64_t pack = in->remaining();
@@ -136,6 +158,9 @@ private:
     Segment d;
     d.stream = std::move(in);
     queue_.push_back(std::move(d));
+    Segment t;
+    t.bytes = trailer();
+    queue_.push_back(std::move(t));
     callsAfterEnd_ = 0;
 
     if (first) {
