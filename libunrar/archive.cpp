@@ -131,6 +131,15 @@ Archive::~Archive() { magic = 0; }
 Archive::OpenResult Archive::open(const std::string& path) {
   OpenResult r;
   r.code = openVolume(path, vol_);
+  if (r.code == ERAR_BAD_DATA && vol_) {
+    // A damaged main header still opens, as RAR's own library does; the
+    // first header read reports the damage.
+    r.code = ERAR_SUCCESS;
+    format_ = vol_->format;
+    state_ = State::Failed;
+    failCode_ = ERAR_BAD_DATA;
+    return r;
+  }
   if (r.code) return r;
   format_ = vol_->format;
   solidArchive_ = vol_->main.solid;
@@ -225,7 +234,9 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         }
         pos_ = b.next;
         if (b.kind != BlockKind::File) continue;
-        if (b.entry.splitBefore && mode_ != RAR_OM_LIST_INCSPLIT) continue;
+        // Listing skips the rest of a file begun in an earlier volume; extraction
+        // reports it so that it fails visibly.
+        if (b.entry.splitBefore && mode_ == RAR_OM_LIST) continue;
         entry_ = b.entry;
         out = entry_;
         volumeName = vol_->path();
@@ -387,6 +398,8 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   int rc = collectParts(parts, last);
   if (rc) return rc;
   const Entry& e = entry_;
+  // The start of this file is in a volume that was not read.
+  if (e.splitBefore) return ERAR_BAD_DATA;
   const bool skip = operation == RAR_SKIP;
   const bool test = operation != RAR_EXTRACT;
 

@@ -280,13 +280,25 @@ bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool&
 
 int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint8_t h[13];
-  if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_ARCHIVE;
-  if (h[2] != 0x73) return ERAR_BAD_ARCHIVE;
+  if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
+  // An old-style marker block may repeat the signature.
+  if (h[2] == 0x72 && get16(h + 5) == 7) {
+    pos += 7;
+    if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
+  }
+  if (h[2] != 0x73) {
+    // An entry whose data size cannot be real is not an archive at all;
+    // anything else is a damaged one that opens and lists nothing.
+    if ((h[2] == 0x74 || h[2] == 0x7A) && get16(h + 3) & 0x0100 && src.readAt(pos + 32, h, 4) == 4 &&
+        get32(h) >= 0x40000000u)
+      return ERAR_BAD_ARCHIVE;
+    return ERAR_BAD_DATA;
+  }
   std::uint16_t flags = get16(h + 3);
   std::uint16_t size = get16(h + 5);
-  if (size < 13) return ERAR_BAD_ARCHIVE;
+  if (size < 13) return ERAR_BAD_DATA;
   std::vector<std::uint8_t> buf;
-  if (!readExact(src, pos, buf, size)) return ERAR_BAD_ARCHIVE;
+  if (!readExact(src, pos, buf, size)) return ERAR_BAD_DATA;
   // With an embedded comment the CRC covers only the fixed part.
   std::uint32_t crc = crcOf(buf.data() + 2, (flags & 0x0002) ? 11 : size - 2u);
   if ((crc & 0xFFFF) != get16(buf.data())) {
@@ -509,7 +521,7 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
     pos = end;
     return ERAR_SUCCESS;
   }
-  if (type != 1) return ERAR_BAD_ARCHIVE;
+  if (type != 1) return ERAR_BAD_DATA;
   if (hflags & 1) r.vint();
   if (hflags & 2) r.vint();
   std::uint64_t af = r.vint();
@@ -646,6 +658,13 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
             *dst[k] = secs[k];
           }
         }
+        break;
+      }
+      case 4: {
+        // A file version stands for the RAR 4 ";n" name suffix.
+        rec.vint();
+        std::uint64_t version = rec.vint();
+        if (rec.ok && type == 2) e.name += ";" + std::to_string(version);
         break;
       }
       case 5: {

@@ -44,10 +44,9 @@ int openVolume(const std::string& path, std::shared_ptr<VolumeFile>& out) {
     return future ? ERAR_UNKNOWN_FORMAT : ERAR_BAD_ARCHIVE;
   std::uint64_t pos = v->signatureOffset + (v->format == Format::Rar4 ? 7 : 8);
   int rc = v->format == Format::Rar4 ? readMainRar4(*v, pos, v->main) : readMainRar5(*v, pos, v->main);
-  if (rc != ERAR_SUCCESS) return rc;
   v->firstBlock = pos;
-  out = std::move(v);
-  return ERAR_SUCCESS;
+  if (rc == ERAR_SUCCESS || rc == ERAR_BAD_DATA) out = std::move(v);
+  return rc;
 }
 
 bool isRegularFile(const std::string& path) {

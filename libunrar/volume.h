@@ -37,7 +37,8 @@ private:
 };
 
 // Opens `path` and reads its signature and main header. Returns 0 or
-// ERAR_EOPEN, ERAR_BAD_ARCHIVE, ERAR_UNKNOWN_FORMAT, ERAR_BAD_DATA.
+// ERAR_EOPEN, ERAR_BAD_ARCHIVE, ERAR_UNKNOWN_FORMAT, or ERAR_BAD_DATA for a
+// damaged main header (then `out` is set all the same).
 int openVolume(const std::string& path, std::shared_ptr<VolumeFile>& out);
 
 // The name of the volume after `current`: name.partN.rar counts N up (keeping

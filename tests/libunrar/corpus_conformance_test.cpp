@@ -36,6 +36,9 @@ const std::map<std::string, std::string> kKnownFailures = {
     {"test_read_format_rar_encryption_data.rar", "needs decryption"},
     {"test_read_format_rar_encryption_header.rar", "needs header decryption"},
     {"test_read_format_rar_encryption_partially.rar", "needs decryption"},
+    {"test_read_format_rar3_lowdist_reset.rar", "libunarr 1.0.1 decodes it wrongly: CRC error"},
+    {"test_read_format_rar_unbound_staticdata.rar",
+     "libunarr decodes it with a matching CRC where RAR's own decoder refuses the stream"},
 };
 
 struct HandleCloser {
@@ -119,7 +122,7 @@ std::string checkSet(const QJsonObject& set) {
     if (kind != "dir" && size != static_cast<std::uint64_t>(want["size"].toDouble()))
       err << wname << ": size " << size << "; ";
     if (hex8(hd->FileCRC) != want["crc32"].toString().toStdString() && want["expect"].toString() == "ok" &&
-        kind == "file")
+        kind == "file" && hd->HashType == RAR_HASH_CRC32)
       err << wname << ": crc " << hex8(hd->FileCRC) << "; ";
     if ((kind == "dir") != ((hd->Flags & 0xE0) == 0xE0)) err << wname << ": flags " << hd->Flags << "; ";
     rc = RARProcessFile(h.get(), RAR_EXTRACT, destBuf.data(), nullptr);
@@ -127,7 +130,7 @@ std::string checkSet(const QJsonObject& set) {
     if (want["expect"].toString() == "ok") {
       if (rc != ERAR_SUCCESS) {
         err << wname << ": extract status " << rc << "; ";
-      } else if (kind == "file") {
+      } else if (kind == "file" && want.contains("sha256")) {
         std::string data = readFile(out);
         if (sha256Hex(data) != want["sha256"].toString().toStdString())
           err << wname << ": sha256 differs (" << data.size() << " bytes); ";
