@@ -72,8 +72,12 @@ set(CPACK_PACKAGE_NAME quillmoss)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "Quillmoss maintainers <maintainers@quillmoss.invalid>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "extracts RAR archives with a double-click")
-set(CPACK_PACKAGE_DESCRIPTION
-  "Quillmoss unpacks RAR archives: double-click an archive, choose \"Extract!\" in the file manager's context menu, or drop it on the program's window, and every entry lands beside the archive. It asks only before an overwrite, or for a password or the next volume.")
+# Debian's long description below the summary line: lines of at most 80 columns, each
+# indented by CPack.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Quillmoss unpacks RAR archives: double-click an archive, choose Extract! in
+the file manager's context menu, or drop it on the program's window, and
+every entry lands beside the archive. It asks only before an overwrite, or
+for a password or the next volume.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

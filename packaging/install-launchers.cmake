@@ -82,6 +82,7 @@ file(INSTALL "${_stage}/quillmoss-extract.xml" DESTINATION "${_share}/quillmoss/
   FILE_PERMISSIONS ${_rw_r_r})
 file(INSTALL "${_fm}/enable-context-menus.sh" DESTINATION "${_share}/quillmoss"
   FILE_PERMISSIONS ${_rwx_rx_rx})
+file(REMOVE_RECURSE "${_stage}")
 
 # A direct install (not staged for a package, whose own scripts do this) refreshes the
 # caches that make the entry the RAR handler and show its icon. An icon cache is only

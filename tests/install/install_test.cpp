@@ -593,3 +593,90 @@ TEST(DesktopExec, UnterminatedQuoteIsAnError) {
   EXPECT_FALSE(error.isEmpty());
 }
 }  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// The Debian package's scripts, run on a scratch root the way dpkg --root runs them
+
+class MaintainerScripts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root_.isValid());
+    ASSERT_TRUE(QDir().mkpath(root_.path() + QStringLiteral("/etc/xdg")));
+  }
+
+  ProcessResult script(const QString& name, const QString& argument) {
+    QProcessEnvironment env;
+    env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+    env.insert(QStringLiteral("DPKG_ROOT"), root_.path());
+    const QString path = QStringLiteral(QUILLMOSS_SOURCE_DIR "/packaging/debian/") + name;
+    const QStringList command{QStringLiteral("/bin/sh"), path, argument};
+    ProcessResult run = runProcess(command.first(), command.mid(1), root_.path(), env, 30000);
+    EXPECT_TRUE(run.ok()) << run.describe(command).toStdString();
+    return run;
+  }
+
+  QString list() const { return root_.path() + QStringLiteral("/etc/xdg/mimeapps.list"); }
+  QString state() const { return root_.path() + QStringLiteral("/var/lib/quillmoss"); }
+
+  QTemporaryDir root_;
+};
+
+TEST_F(MaintainerScripts, InstallMakesTheEntryTheRarDefaultAndRemoveTakesTheFileAway) {
+  script(QStringLiteral("postinst"), QStringLiteral("configure"));
+  EXPECT_EQ(fileBytes(list()), QByteArray("[Default Applications]\n"
+                                          "application/vnd.rar=quillmoss.desktop;\n"
+                                          "application/x-rar=quillmoss.desktop;\n"
+                                          "application/x-rar-compressed=quillmoss.desktop;\n"));
+  // Configuring again, as an upgrade does, adds nothing twice.
+  script(QStringLiteral("postinst"), QStringLiteral("configure"));
+  EXPECT_EQ(fileBytes(list()).count("application/vnd.rar="), 1);
+
+  script(QStringLiteral("postrm"), QStringLiteral("remove"));
+  EXPECT_FALSE(QFile::exists(list())) << "the list postinst created is left behind";
+  EXPECT_FALSE(QFile::exists(state())) << "the state folder is left behind";
+}
+
+TEST_F(MaintainerScripts, AnAdministratorsDefaultsAndOtherGroupsStayAsTheyWere) {
+  const QByteArray original =
+      "[Added Associations]\n"
+      "application/vnd.rar=other.desktop;\n"
+      "\n"
+      "[Default Applications]\n"
+      "application/x-rar=other.desktop;\n"
+      "text/plain=editor.desktop;\n";
+  ASSERT_TRUE(writeFile(list(), original));
+  script(QStringLiteral("postinst"), QStringLiteral("configure"));
+  const QByteArray installed = fileBytes(list());
+  EXPECT_EQ(installed, QByteArray("[Added Associations]\n"
+                                  "application/vnd.rar=other.desktop;\n"
+                                  "\n"
+                                  "[Default Applications]\n"
+                                  "application/vnd.rar=quillmoss.desktop;\n"
+                                  "application/x-rar-compressed=quillmoss.desktop;\n"
+                                  "application/x-rar=other.desktop;\n"
+                                  "text/plain=editor.desktop;\n"));
+  script(QStringLiteral("postrm"), QStringLiteral("remove"));
+  EXPECT_EQ(fileBytes(list()), original);
+}
+
+TEST_F(MaintainerScripts, RemovalKeepsADefaultTheAdministratorChangedAfterInstall) {
+  script(QStringLiteral("postinst"), QStringLiteral("configure"));
+  QByteArray changed = fileBytes(list());
+  changed.replace("application/vnd.rar=quillmoss.desktop;", "application/vnd.rar=other.desktop;");
+  ASSERT_TRUE(writeFile(list(), changed));
+  script(QStringLiteral("postrm"), QStringLiteral("remove"));
+  EXPECT_EQ(fileBytes(list()),
+            QByteArray("[Default Applications]\napplication/vnd.rar=other.desktop;\n"));
+}
+
+TEST_F(MaintainerScripts, AnUpgradeLeavesTheDefaultsInPlace) {
+  script(QStringLiteral("postinst"), QStringLiteral("configure"));
+  const QByteArray installed = fileBytes(list());
+  script(QStringLiteral("postrm"), QStringLiteral("upgrade"));
+  EXPECT_EQ(fileBytes(list()), installed);
+  EXPECT_TRUE(QFile::exists(state()));
+}
+
+}  // namespace
