@@ -18,7 +18,7 @@
 namespace unrar {
 
 class Archive {
-public:
+ public:
   static constexpr std::uint32_t kMagic = 0x51524C42;
   enum class State { Ready, HeaderRead, End, Failed };
 
@@ -56,7 +56,7 @@ public:
   // Sends one block of unpacked data to the callbacks; ERAR_UNKNOWN on cancel.
   int reportData(const std::uint8_t* p, std::size_t n);
 
-private:
+ private:
   int nextVolume(bool listing);
   int collectParts(std::vector<Part>& parts, Entry& last);
   int askPassword();

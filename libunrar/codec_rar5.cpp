@@ -30,8 +30,10 @@ std::vector<std::uint8_t> block(const std::vector<std::uint8_t>& body) {
   std::vector<std::uint8_t> out(4);
   out.insert(out.end(), size.begin(), size.end());
   out.insert(out.end(), body.begin(), body.end());
-  std::uint32_t c = static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
+  std::uint32_t c =
+      static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
+  for (int i = 0; i < 4; ++i)
+    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
   return out;
 }
 
@@ -47,7 +49,7 @@ struct Segment {
 constexpr int kMaxCallsAfterEnd = 64;
 
 class LibarchiveDecoder final : public Decoder {
-public:
+ public:
   explicit LibarchiveDecoder(bool solid) : solid_(solid), buf_(1 << 20) {}
   ~LibarchiveDecoder() override {
     if (a_) archive_read_free(a_);
@@ -64,7 +66,7 @@ public:
     return rc;
   }
 
-private:
+ private:
   static la_ssize_t readCallback(archive*, void* self, const void** out) {
     return static_cast<LibarchiveDecoder*>(self)->pull(out);
   }

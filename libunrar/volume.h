@@ -11,7 +11,7 @@
 namespace unrar {
 
 class VolumeFile : public ByteSource {
-public:
+ public:
   // Returns nullptr when the file cannot be opened; errnoOut tells why.
   static std::shared_ptr<VolumeFile> open(const std::string& path);
   ~VolumeFile() override;
@@ -28,7 +28,7 @@ public:
   std::uint64_t firstBlock = 0;
   MainInfo main;
 
-private:
+ private:
   VolumeFile(int fd, std::uint64_t size, std::string path)
       : fd_(fd), size_(size), path_(std::move(path)) {}
   int fd_;
