@@ -82,7 +82,6 @@ class Archive {
 
   Entry entry_;  // the header read last
   std::unique_ptr<Decoder> solidSession_;
-  bool sawCompressed_ = false;
   // Sanitized names of the files written so far, for hard links and copies.
   std::map<std::string, std::string> extracted_;
 };
