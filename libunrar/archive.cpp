@@ -119,9 +119,12 @@ std::string utf16leToUtf8(const std::string& s) {
   return out;
 }
 
+// What the codecs can decode: the RAR 5.0 algorithm through libarchive, and
+// the RAR 2.0 and 2.9 algorithms through libunarr (it has no RAR 1.5 decoder).
 bool supportedVersion(const Entry& e, Format f) {
-  if (f == Format::Rar5) return e.unpVer == 50 && e.method <= 5;
-  return e.method <= 5 && e.unpVer >= 13 && e.unpVer <= 36;
+  if (e.method > 5) return false;
+  if (f == Format::Rar5) return e.unpVer == 50;
+  return e.method == 0 || e.unpVer == 20 || e.unpVer == 26 || e.unpVer == 29;
 }
 
 }  // namespace
