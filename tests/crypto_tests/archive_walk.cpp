@@ -64,25 +64,35 @@ Walk rar4(const std::string& archive, unrar::crypto::KeyCache& cache) {
   std::size_t pos = 7;
   std::uint32_t mainFlags = static_cast<std::uint32_t>(le(b, pos + 3, 2));
   pos += le(b, pos + 5, 2);
-  if (!(mainFlags & 0x80)) {
-    w.error = "headers not encrypted";
-    return w;
-  }
-  while (pos + 8 + 16 <= b.size()) {
-    std::string salt = b.substr(pos, 8);
-    const unrar::crypto::Rar3Key* key = cache.rar3(u8(salt));
-    if (!key) {
-      w.error = "no key";
-      return w;
+  const bool encrypted = mainFlags & 0x80;
+  const std::size_t saltSize = encrypted ? 8 : 0;
+  while (pos + saltSize + (encrypted ? 16 : 7) <= b.size()) {
+    std::string h;
+    std::size_t size;
+    std::size_t padded;
+    if (encrypted) {
+      std::string salt = b.substr(pos, 8);
+      const unrar::crypto::Rar3Key* key = cache.rar3(u8(salt));
+      if (!key) {
+        w.error = "no key";
+        return w;
+      }
+      std::string first = decrypt(b.substr(pos + 8, 16), key->key.data(), 16, key->iv.data());
+      size = static_cast<std::size_t>(le(first, 5, 2));
+      padded = (size + 15) / 16 * 16;
+      if (size < 7 || pos + 8 + padded > b.size()) {
+        w.error = "implausible header size at " + std::to_string(pos);
+        return w;
+      }
+      h = decrypt(b.substr(pos + 8, padded), key->key.data(), 16, key->iv.data());
+    } else {
+      size = padded = static_cast<std::size_t>(le(b, pos + 5, 2));
+      if (size < 7 || pos + size > b.size()) {
+        w.error = "bad header size at " + std::to_string(pos);
+        return w;
+      }
+      h = b.substr(pos, size);
     }
-    std::string first = decrypt(b.substr(pos + 8, 16), key->key.data(), 16, key->iv.data());
-    std::size_t size = static_cast<std::size_t>(le(first, 5, 2));
-    std::size_t padded = (size + 15) / 16 * 16;
-    if (size < 7 || pos + 8 + padded > b.size()) {
-      w.error = "implausible header size at " + std::to_string(pos);
-      return w;
-    }
-    std::string h = decrypt(b.substr(pos + 8, padded), key->key.data(), 16, key->iv.data());
     if ((crc32(h.data() + 2, size - 2) & 0xFFFF) != le(h, 0, 2)) {
       w.error = "header CRC mismatch at " + std::to_string(pos);
       return w;
@@ -109,10 +119,10 @@ Walk rar4(const std::string& archive, unrar::crypto::KeyCache& cache) {
     } else if (hd.flags & 0x8000) {
       data = le(h, 7, 4);
     }
-    hd.dataOffset = pos + 8 + padded;
+    hd.dataOffset = pos + saltSize + padded;
     hd.dataSize = data;
     w.headers.push_back(hd);
-    pos += 8 + padded + data;
+    pos += saltSize + padded + data;
     if (hd.type == 0x7B) {
       w.ok = true;
       return w;

@@ -43,7 +43,7 @@ struct Walk {
   std::string headerCheck;
 };
 
-// RAR 4 with encrypted headers (main flag 0x80); derives keys through `cache`.
+// RAR 4: plain headers, or encrypted ones (main flag 0x80) with keys from `cache`.
 Walk rar4(const std::string& archive, unrar::crypto::KeyCache& cache);
 // RAR 5: plain headers, or encrypted ones through `cache` (with the archive
 // encryption header's salt and count).
