@@ -1,11 +1,14 @@
 #include "untConfig.h"
 
+#include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGuiApplication>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QTextDocument>
 #include <QTextOption>
 #include <QUrl>
@@ -59,6 +62,11 @@ const char* const kPictureControls[] = {
 
 constexpr int kPictureLanguageTop = 253;
 
+constexpr int kAboutLinePitch = 13;
+constexpr int kAboutProductLine = 1;
+constexpr int kAboutArtistLine = 5;
+constexpr int kAboutMakerLine = 8;
+
 QPixmap formPicture(const QString& control) {
   QFile file(QStringLiteral(":/untConfig/") + control + QStringLiteral(".jpg"));
   if (!file.open(QIODevice::ReadOnly)) return {};
@@ -72,19 +80,30 @@ void centreLines(QPlainTextEdit* box) {
 }
 
 // The instruction box has room for four lines and no scroll bar: a language
-// whose longest line is wider than the box gets a smaller font rather than a
-// cut-off line.
+// whose longest line is wider than the box is narrowed first, then made
+// smaller, rather than cut off.
 void fitLinesToWidth(QPlainTextEdit* box, const QFont& base) {
-  const qreal room = box->viewport()->width() - 2 * box->document()->documentMargin() - 4;
-  QFont font = base;
-  for (qreal size = base.pointSizeF(); size >= 6.0; size -= 0.5) {
-    font.setPointSizeF(size);
+  const qreal room = box->width() - 2 * box->document()->documentMargin() - 4;
+  const QStringList lines = box->toPlainText().split(QLatin1Char('\n'));
+  const auto fits = [&](const QFont& font) {
     const QFontMetricsF metrics(font);
-    qreal widest = 0;
-    for (const QString& line : box->toPlainText().split(QLatin1Char('\n'))) {
-      widest = std::max(widest, metrics.horizontalAdvance(line));
+    for (const QString& line : lines) {
+      if (metrics.horizontalAdvance(line) > room) return false;
     }
-    if (widest <= room) break;
+    return true;
+  };
+  QFont font = base;
+  const qreal size = base.pointSizeF();
+  for (const auto& [points, stretch] :
+       std::initializer_list<std::pair<qreal, int>>{{size, 100},
+                                                    {size, 90},
+                                                    {size, 82},
+                                                    {size - 0.5, 82},
+                                                    {size - 1, 82},
+                                                    {size - 1.5, 82}}) {
+    font.setPointSizeF(points);
+    font.setStretch(stretch);
+    if (fits(font)) break;
   }
   box->setFont(font);
 }
@@ -126,13 +145,17 @@ void TfrmConfig::loadFormPictures() {
 }
 
 void TfrmConfig::prepareTextBoxes() {
-  for (QPlainTextEdit* box : {ui->Memo1, ui->Memo2}) {
-    centreLines(box);
+  for (QAbstractScrollArea* box :
+       std::initializer_list<QAbstractScrollArea*>{ui->Memo1, ui->Memo2}) {
     QPalette white = box->palette();
     white.setColor(QPalette::Base, Qt::white);
     white.setColor(QPalette::Text, Qt::black);
     box->setPalette(white);
   }
+  centreLines(ui->Memo2);
+  // Four lines of the window's font just fill the 60 pixels of the box.
+  ui->Memo2->document()->setDocumentMargin(1);
+  layOutAboutText();
   for (QLabel* label : {ui->StaticText1, ui->StaticText2, ui->StaticText5}) {
     QPalette blue = label->palette();
     blue.setColor(QPalette::WindowText, Qt::blue);
@@ -144,6 +167,30 @@ void TfrmConfig::prepareTextBoxes() {
   bold.setBold(true);
   ui->StaticText2->setFont(bold);
   fitLinesToWidth(ui->Memo2, font());
+}
+
+// The About text's twenty lines fill the box only with a tight line pitch; the
+// three links then lie exactly over the lines that name their targets.
+void TfrmConfig::layOutAboutText() {
+  QTextCursor all(ui->Memo1->document());
+  all.select(QTextCursor::Document);
+  QTextBlockFormat format;
+  format.setAlignment(Qt::AlignHCenter);
+  format.setLineHeight(kAboutLinePitch, QTextBlockFormat::FixedHeight);
+  all.mergeBlockFormat(format);
+  const struct {
+    QLabel* link;
+    int line;
+  } overlays[] = {{ui->StaticText2, kAboutProductLine},
+                  {ui->StaticText1, kAboutArtistLine},
+                  {ui->StaticText5, kAboutMakerLine}};
+  QAbstractTextDocumentLayout* layout = ui->Memo1->document()->documentLayout();
+  for (const auto& overlay : overlays) {
+    const QRectF line =
+        layout->blockBoundingRect(ui->Memo1->document()->findBlockByNumber(overlay.line));
+    overlay.link->setGeometry(overlay.link->x(), ui->Memo1->y() + qRound(line.top()),
+                              overlay.link->width(), kAboutLinePitch + 1);
+  }
 }
 
 void TfrmConfig::FormCreate() {

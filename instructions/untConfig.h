@@ -54,6 +54,7 @@ class TfrmConfig : public QWidget {
   void FormDestroy();
   void loadFormPictures();
   void prepareTextBoxes();
+  void layOutAboutText();
   // False when the file is not present; its step is then skipped.
   bool loadHelpFile(const QString& name);
   void readLanguage();

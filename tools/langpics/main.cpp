@@ -1,12 +1,16 @@
 // Draws the instructions window's pictures and writes them as JPEG files.
 //   langpics <forms folder>
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
 #include <QFont>
 #include <QFontDatabase>
+#include <QGlyphRun>
 #include <QGuiApplication>
 #include <QPainter>
+#include <QPainterPath>
+#include <QRawFont>
 #include <QTextLayout>
 
 #include "artwork.h"
@@ -19,6 +23,7 @@ constexpr int kWidth = 484;
 constexpr int kHeight = 63;
 // The picture box shows 60 of the 63 rows; the four lines keep inside them.
 constexpr qreal kLinePitch = 15.0;
+constexpr qreal kShownRows = 60.0;
 constexpr qreal kSideMargin = 5.0;
 
 struct ScriptStyle {
@@ -74,6 +79,22 @@ Line layOut(const QString& text, const QFont& font, bool rightToLeft) {
   return line;
 }
 
+// The rectangle the glyphs actually cover, with y relative to the baseline.
+QRectF inkBounds(const QTextLayout& layout) {
+  QRectF ink;
+  const QTextLine line = layout.lineAt(0);
+  for (const QGlyphRun& run : layout.glyphRuns()) {
+    const QRawFont raw = run.rawFont();
+    const QList<quint32> glyphs = run.glyphIndexes();
+    const QList<QPointF> positions = run.positions();
+    for (qsizetype g = 0; g < glyphs.size(); ++g) {
+      const QRectF box = raw.pathForGlyph(glyphs[g]).boundingRect().translated(positions[g]);
+      ink = ink.united(box.translated(0, -line.ascent()));
+    }
+  }
+  return ink;
+}
+
 QImage drawLanguage(const PictureLanguage& language) {
   const ScriptStyle style = styleOf(language.script);
   QFont font;
@@ -86,6 +107,11 @@ QImage drawLanguage(const PictureLanguage& language) {
   p.setRenderHint(QPainter::Antialiasing);
   p.setRenderHint(QPainter::TextAntialiasing);
   p.setPen(Qt::black);
+  struct Placed {
+    Line line;
+    qreal squeeze;
+    QRectF ink;  // relative to the baseline at the line's natural start
+  } placed[4];
   for (int i = 0; i < 4; ++i) {
     const QString text = QString::fromUtf8(language.lines[i]);
     // Shrink a long line a little; what still does not fit is narrowed, never cut.
@@ -101,21 +127,31 @@ QImage drawLanguage(const PictureLanguage& language) {
       font.setPointSizeF(size * 0.75);
       line = layOut(text, font, style.rightToLeft);
     }
-    const qreal squeeze = line.width > room ? room / line.width : 1.0;
-    const QTextLine textLine = line.layout->lineAt(0);
-    const qreal baseline =
-        1.0 + kLinePitch * i + (kLinePitch + textLine.ascent() - textLine.descent()) / 2.0;
+    placed[i].squeeze = line.width > room ? room / line.width : 1.0;
+    placed[i].ink = inkBounds(*line.layout);
+    placed[i].line = std::move(line);
+  }
+  // Baselines evenly spaced, the first line's marks and the last line's
+  // descenders kept inside the rows the picture box shows.
+  const qreal top = 1.0 - placed[0].ink.top();
+  const qreal bottom = kShownRows - 1.0 - placed[3].ink.bottom();
+  const qreal pitch = std::min(kLinePitch, (bottom - top) / 3.0);
+  const qreal first = top + ((bottom - top) - 3.0 * pitch) / 2.0;
+  for (int i = 0; i < 4; ++i) {
+    const Placed& line = placed[i];
+    const QTextLine textLine = line.line.layout->lineAt(0);
+    const qreal baseline = first + pitch * i;
     p.save();
-    p.translate((kWidth - line.width * squeeze) / 2.0, baseline - textLine.ascent());
-    p.scale(squeeze, 1.0);
-    // The layout's own x offset is that of a right-aligned line in a wide box for
-    // right-to-left text; draw from the line's natural start instead.
+    p.translate((kWidth - line.line.width * line.squeeze) / 2.0, baseline - textLine.ascent());
+    p.scale(line.squeeze, 1.0);
+    // A right-to-left line is laid out against the right edge of its wide box:
+    // draw it from its natural start.
     p.translate(-textLine.naturalTextRect().left(), 0);
-    line.layout->draw(&p, QPointF(0, 0));
+    line.line.layout->draw(&p, QPointF(0, 0));
     p.restore();
-    if (squeeze < 0.9) {
+    if (line.squeeze < 0.9) {
       std::fprintf(stderr, "%s line %d narrowed to %.0f%%\n", language.control, i + 1,
-                   squeeze * 100);
+                   line.squeeze * 100);
     }
   }
   return image;
