@@ -25,6 +25,9 @@ struct PictureLanguage {
   std::array<const char*, 4> lines;
 };
 
+// Kept as written: the formatter measures these lines in bytes and would keep
+// splitting the right-to-left ones.
+// clang-format off
 inline constexpr PictureLanguage kPictureLanguages[] = {
     {"LanguageImage",  // Arabic, built into the language picture box itself
      Script::Arabic,
@@ -162,3 +165,4 @@ inline constexpr PictureLanguage kPictureLanguages[] = {
       "--> کلیکی ڕاست لەسەر فایلە پەستێنراوەکە بکە و لە مێنیوەکەدا «Extract!» هەڵبژێرە",
       "--> دوو جار کلیک لەسەر فایلە پەستێنراوەکە بکە"}},
 };
+// clang-format on
