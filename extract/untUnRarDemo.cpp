@@ -107,6 +107,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
+  ui->lstvwMain->header()->setMinimumSectionSize(20);
   for (int column = 0; column < 16; ++column)
     ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
   ui->lstvwMain->header()->setSectionsClickable(true);
