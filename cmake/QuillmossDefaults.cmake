@@ -20,6 +20,8 @@ endfunction()
 # Copies a data file next to the executable at build time.
 function(quillmoss_ship_beside_executable target file)
   get_filename_component(_name ${file} NAME)
+  # The install rules ship every such file beside the installed executable too.
+  set_property(GLOBAL APPEND PROPERTY QUILLMOSS_SHIPPED_FILES ${file})
   add_custom_command(TARGET ${target} POST_BUILD
     COMMAND ${CMAKE_COMMAND} -E copy_if_different ${file} ${QUILLMOSS_BIN_DIR}/${_name})
 endfunction()

@@ -2,7 +2,8 @@
 # Installs every Debian package that building, running and testing Quillmoss needs.
 # Idempotent: packages already present are left alone. Run as root or through sudo.
 #   scripts/setup-deps.sh          build, run and test
-#   scripts/setup-deps.sh --tools  also the fonts that tools/ uses to draw the pictures
+#   scripts/setup-deps.sh --tools  also the fonts that tools/ uses to draw the pictures, and the
+#                                  SVG renderer that packaging/icons/render-icons.sh uses
 set -euo pipefail
 
 packages=(
@@ -17,7 +18,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--tools" ]]; then
-  packages+=(fonts-noto-core fonts-noto-cjk fonts-noto-ui-core)
+  packages+=(fonts-noto-core fonts-noto-cjk fonts-noto-ui-core librsvg2-bin)
 fi
 
 missing=()

@@ -332,7 +332,7 @@ void resetRun() {
   closeCount = 0;
 }
 
-__attribute__((constructor)) void loadFromEnvironment() {
+void loadFromEnvironment() {
   const char* path = std::getenv("QUILLMOSS_FAKE_UNRAR_SCRIPT");
   if (!path || !*path) return;
   std::ifstream in(path);
@@ -345,6 +345,11 @@ __attribute__((constructor)) void loadFromEnvironment() {
   text << in.rdbuf();
   if (loadScript(text.str()) != 0) std::fprintf(stderr, "fakeunrar: %s\n", parseError.c_str());
 }
+
+// Defined after the script's globals, so it runs once they exist.
+struct EnvironmentScript {
+  EnvironmentScript() { loadFromEnvironment(); }
+} environmentScript;
 
 // --- behaviour --------------------------------------------------------------
 

@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Renders the application icon's PNG sizes for the hicolor theme from quillmoss.svg.
+# The PNGs are kept in the repository, so building needs no SVG renderer; run this after
+# editing the SVG (rsvg-convert comes with `scripts/setup-deps.sh --tools`).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+command -v rsvg-convert >/dev/null || { echo "rsvg-convert is missing: scripts/setup-deps.sh --tools" >&2; exit 1; }
+for size in 16 22 24 32 48 64 128 256 512; do
+  out="$here/hicolor/${size}x${size}/apps/quillmoss.png"
+  mkdir -p "$(dirname "$out")"
+  rsvg-convert --width "$size" --height "$size" "$here/quillmoss.svg" --output "$out"
+done
