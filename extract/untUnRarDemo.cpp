@@ -168,6 +168,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::appevtMainIdle);
 
   FormCreate();
+  appevtMainIdle();
   m_Timer1->start();
 }
 
