@@ -181,11 +181,8 @@ void TfrmMain::FormCreate() {
   // The skin the instructions window made replaces the banner; a file that is no
   // readable bitmap leaves the banner as it is.
   const QString skin = platform::besideExecutable(QStringLiteral("skin.bmp"));
-  if (platform::filePresent(skin)) {
-    QImage picture;
-    if (picture.load(skin, "BMP") && !picture.isNull())
-      ui->Image1->setPixmap(QPixmap::fromImage(picture));
-  }
+  if (const QImage picture = mainlogic::readSkinPicture(skin); !picture.isNull())
+    ui->Image1->setPixmap(QPixmap::fromImage(picture));
   setFixedSize(484, ui->prgbrUnRar->minimumHeight() + ui->Panel1->minimumHeight());
 }
 
