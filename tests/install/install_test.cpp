@@ -121,8 +121,15 @@ class Installed : public ::testing::Test {
                                             QStringLiteral("/quillmoss-install-XXXXXX"));
     // A blank in the prefix: every launcher has to quote the program's path.
     prefix_ = root_->path() + QStringLiteral("/pre fix");
-    const QStringList command{QStringLiteral(QUILLMOSS_CMAKE_COMMAND), QStringLiteral("--install"),
-                              QStringLiteral(QUILLMOSS_BUILD_DIR), QStringLiteral("--prefix"),
+    // Naming the component (every rule is in the default one) makes cmake write its list
+    // of installed files to install_manifest_Unspecified.txt, so a test run never replaces
+    // the install_manifest.txt of the user's own install from this build tree.
+    const QStringList command{QStringLiteral(QUILLMOSS_CMAKE_COMMAND),
+                              QStringLiteral("--install"),
+                              QStringLiteral(QUILLMOSS_BUILD_DIR),
+                              QStringLiteral("--component"),
+                              QStringLiteral("Unspecified"),
+                              QStringLiteral("--prefix"),
                               prefix_};
     const ProcessResult run = runProcess(command.first(), command.mid(1), root_->path(),
                                          QProcessEnvironment::systemEnvironment(), 120000);
