@@ -349,6 +349,26 @@ TEST_F(Installed, IconIsInstalledInEveryThemeSizeAtThatSize) {
   EXPECT_TRUE(svg.contains("<svg")) << "no scalable icon";
 }
 
+TEST_F(Installed, IconIsFoundByNameInTheThemeAndDrawnWithTheEntrysName) {
+  const QString entry = prefix(QStringLiteral("share/applications/quillmoss.desktop"));
+  const QString picture = caseFolder(QStringLiteral("preview.png"));
+  const QStringList command{QStringLiteral(QUILLMOSS_DESKTOP_ENTRY_PREVIEW), entry,
+                            QStringLiteral("--grab"), picture};
+  // The theme's index comes from the system, the icon only from the install.
+  QProcessEnvironment env = sessionEnvironment();
+  env.insert(QStringLiteral("XDG_DATA_DIRS"),
+             prefix(QStringLiteral("share")) + QStringLiteral(":/usr/share"));
+  const ProcessResult run = runLauncher(command, case_, env);
+  ASSERT_TRUE(run.ok()) << run.describe(command).toStdString();
+  const QImage image(picture);
+  EXPECT_GT(image.width(), 256) << "no picture of the entry";
+
+  // Without the install on the path the same lookup fails: the icon came from there.
+  env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));
+  const ProcessResult without = runLauncher(command, case_, env);
+  EXPECT_TRUE(without.finished && without.exitCode == 1) << without.describe(command).toStdString();
+}
+
 // ---------------------------------------------------------------------------------------
 // The installed program on an archive, started every way a desktop starts it
 
