@@ -1,5 +1,447 @@
 #include "untUnRarDemo.h"
 
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent) {}
+#include <QAbstractEventDispatcher>
+#include <QActionGroup>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QLocale>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyle>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QUrl>
+#include <algorithm>
+
+#include "executable.h"
+#include "jpeg_image.h"
+#include "message_box.h"
+#include "shell.h"
+#include "ui_untUnRarDemo.h"
+#include "untMainText.h"
+#include "untOverWritePrompt.h"
+#include "untStatus.h"
+#include "untVxFileLib.h"
+
+int SortColumn = 0;
+
+// Resources of a static library are only linked in when something refers to them.
+static void initPictures() {
+  Q_INIT_RESOURCE(extract_pictures);
+}
+
+namespace {
+
+const QString kProductPage = QStringLiteral("https://www.brenvale.example/software/quillmoss.php");
+constexpr int kColumnWidths[16] = {100, 150, 60, 60, 40, 30, 35, 35,
+                                   50,  55,  40, 50, 40, 40, 50, 50};
+
+std::optional<QStringList>& argumentsOverride() {
+  static std::optional<QStringList> instance;
+  return instance;
+}
+
+OpenDialogAnswerer& openAnswerer() {
+  static OpenDialogAnswerer instance;
+  return instance;
+}
+
+QStringList programArguments() {
+  if (argumentsOverride()) return *argumentsOverride();
+  return QCoreApplication::arguments().mid(1);
+}
+
+// Adds without overflow checks, as 32-bit sums wrap.
+std::int32_t wrappingAdd(std::int32_t sum, std::uint32_t value) {
+  return static_cast<std::int32_t>(static_cast<std::uint32_t>(sum) + value);
+}
+
+QString listTime(const QDateTime& time) {
+  if (!time.isValid()) return QString();
+  const QLocale locale = QLocale::system();
+  QString text = locale.toString(time.date(), QLocale::ShortFormat);
+  if (time.time() != QTime(0, 0))
+    text += QLatin1Char(' ') + locale.toString(time.time(), QLocale::LongFormat);
+  return text;
+}
+
+// Sets a flag for the length of a scope, also when an exception leaves it.
+class FlagScope {
+ public:
+  explicit FlagScope(bool& flag) : m_flag(flag) { m_flag = true; }
+  ~FlagScope() { m_flag = false; }
+  FlagScope(const FlagScope&) = delete;
+  FlagScope& operator=(const FlagScope&) = delete;
+
+ private:
+  bool& m_flag;
+};
+
+}  // namespace
+
+void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments) {
+  argumentsOverride() = std::move(arguments);
+}
+
+void SetOpenDialogAnswerer(OpenDialogAnswerer answerer) {
+  openAnswerer() = std::move(answerer);
+}
+
+TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
+  initPictures();
+  ui->setupUi(this);
+  // No title-bar buttons: the run cannot be cut short by closing the window.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+  ui->mnuMain->setVisible(false);
+  ui->tlbrMain->setVisible(false);
+  ui->stbrMain->setVisible(false);
+  ui->lstvwMain->setVisible(false);
+
+  QFile banner(QStringLiteral(":/extract/banner.jpg"));
+  if (banner.open(QIODevice::ReadOnly))
+    ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
+
+  for (int column = 0; column < 16; ++column)
+    ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
+  ui->lstvwMain->header()->setSectionsClickable(true);
+  ui->lstvwMain->header()->setSortIndicatorShown(false);
+  connect(ui->lstvwMain->header(), &QHeaderView::sectionClicked, this,
+          &TfrmMain::lstvwMainColumnClick);
+
+  // The menu and toolbar are hidden, so the actions live on the window itself for
+  // their shortcuts to work.
+  const QStyle* look = style();
+  m_imglstMain = {look->standardIcon(QStyle::SP_DialogOpenButton),
+                  look->standardIcon(QStyle::SP_MessageBoxInformation),
+                  look->standardIcon(QStyle::SP_ArrowDown),
+                  look->standardIcon(QStyle::SP_DialogCloseButton),
+                  look->standardIcon(QStyle::SP_FileDialogDetailedView),
+                  look->standardIcon(QStyle::SP_BrowserStop)};
+  m_acListMain = new QActionGroup(this);
+  m_acListMain->setObjectName(QStringLiteral("acListMain"));
+  m_acListMain->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+  const std::pair<QAction*, int> actions[] = {
+      {ui->acFileOpen, 0},    {ui->acFileClose, 3}, {ui->acClose, -1},     {ui->acExtract, 2},
+      {ui->acArchiveInfo, 1}, {ui->acDllInfo, -1},  {ui->acStatusInfo, 4}, {ui->acStop, 5}};
+  for (const auto& [action, icon] : actions) {
+    if (icon >= 0) action->setIcon(m_imglstMain.at(icon));
+    m_acListMain->addAction(action);
+    addAction(action);
+  }
+
+  // Built before FormCreate, as every component of the window is; its
+  // constructor may throw, and then nothing below has happened.
+  m_vxUnRar = new TVxUnRar(this);
+  m_vxUnRar->setObjectName(QStringLiteral("vxUnRar"));
+  m_vxUnRar->SetCanProgress(true);
+  m_vxUnRar->SetMode(VxRAR_EXTRACT);
+  m_vxUnRar->SetOverrideEvent(OR_EVENT);
+  m_vxUnRar->SetPromptForPass(true);
+  m_vxUnRar->SetPromptForVolumn(true);
+  m_vxUnRar->SetStopProcessing(false);
+  m_vxUnRar->OnComment = [this](QObject* s, QString c) { vxUnRarComment(s, c); };
+  m_vxUnRar->OnError = [this](QObject* s, QString m, int id) { vxUnRarError(s, m, id); };
+  m_vxUnRar->OnFileProcessing = [this](QObject* s, TVxRARHeaderData h, int st) {
+    vxUnRarFileProcessing(s, h, st);
+  };
+  m_vxUnRar->OnOverride = [this](QObject* s, QString f, bool& c) { vxUnRarOverride(s, f, c); };
+  m_vxUnRar->OnProgress = [this](QObject* s, quint32 fp, quint32 fc, quint32 sp, quint32 sc) {
+    vxUnRarProgress(s, fp, fc, sp, sc);
+  };
+  m_vxUnRar->OnRarStatus = [this](QObject* s, QString m, TRarStatus st) {
+    vxUnRarRarStatus(s, m, st);
+  };
+
+  m_Timer1 = new QTimer(this);
+  m_Timer1->setObjectName(QStringLiteral("Timer1"));
+  m_Timer1->setInterval(1000);
+  connect(m_Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::appevtMainIdle);
+
+  FormCreate();
+  m_Timer1->start();
+}
 
 TfrmMain::~TfrmMain() = default;
+
+void TfrmMain::FormCreate() {
+  m_ArchiveOpen = false;
+  m_Extracting = false;
+  m_StatusLines.clear();
+  // The skin the instructions window made replaces the banner; a file that is no
+  // readable bitmap leaves the banner as it is.
+  const QString skin = platform::besideExecutable(QStringLiteral("skin.bmp"));
+  if (platform::filePresent(skin)) {
+    QImage picture;
+    if (picture.load(skin, "BMP") && !picture.isNull())
+      ui->Image1->setPixmap(QPixmap::fromImage(picture));
+  }
+  setFixedSize(484, ui->prgbrUnRar->minimumHeight() + ui->Panel1->minimumHeight());
+}
+
+void TfrmMain::FormActivate() {
+  // Only the picture and the progress bar show; the browser's controls stay hidden.
+  setFixedSize(484, ui->prgbrUnRar->minimumHeight() + ui->Panel1->minimumHeight());
+}
+
+void TfrmMain::FormClose() {
+  m_StatusLines.clear();
+}
+
+bool TfrmMain::event(QEvent* e) {
+  if (e->type() == QEvent::WindowActivate) FormActivate();
+  return QMainWindow::event(e);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* e) {
+  FormClose();
+  e->accept();
+}
+
+void TfrmMain::showEvent(QShowEvent* e) {
+  if (!e->spontaneous()) {
+    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (shown) move(shown->geometry().center() - QPoint(width() / 2, height() / 2));
+  }
+  QMainWindow::showEvent(e);
+}
+
+QFileDialog* TfrmMain::opndlgMain() {
+  if (!m_opndlgMain) {
+    m_opndlgMain = new QFileDialog(this, QStringLiteral("Wählen Sie ein Rar-Archiv aus ..."));
+    m_opndlgMain->setObjectName(QStringLiteral("opndlgMain"));
+    m_opndlgMain->setFileMode(QFileDialog::ExistingFile);
+    m_opndlgMain->setAcceptMode(QFileDialog::AcceptOpen);
+    m_opndlgMain->setNameFilters(
+        {QStringLiteral("Rar-Archiv (*.rar)"), QStringLiteral("Alle Dateien (*)")});
+    m_opndlgMain->setSizeGripEnabled(true);
+  }
+  return m_opndlgMain;
+}
+
+void TfrmMain::executeComponent() {
+  FlagScope running(m_Running);
+  m_vxUnRar->Execute();
+}
+
+void TfrmMain::Timer1Timer() {
+  m_Timer1->stop();
+  if (running()) return;
+  const QString archive = mainlogic::archivePathFromArguments(
+      programArguments(), platform::executableFolder(), platform::filePresent);
+  setWindowTitle(mainlogic::listingCaption(archive));
+  openArchive(archive);
+
+  const QString folderFile = platform::besideExecutable(QStringLiteral("folder.txt"));
+  QString error;
+  const std::optional<QString> folder = mainlogic::automaticTargetFolder(
+      archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
+  if (!folder) {
+    platform::showErrorBox(error);
+  } else if (!folder->isEmpty() && QFileInfo(*folder).isDir()) {
+    setWindowTitle(mainlogic::extractingCaption(archive, *folder));
+    extractInto(*folder);
+  }
+  close();
+}
+
+void TfrmMain::openArchive(const QString& path) {
+  m_OpenFolder = mainlogic::folderPart(path);
+  m_PackedTotal = 0;
+  m_EntryCount = 0;
+  m_UnpackedTotal = 0;
+  m_CommentText.clear();
+  ui->lstvwMain->clear();
+  ui->stbrMain->showMessage(QStringLiteral("  ") + path);
+  m_ArchiveOpen = true;
+  ui->prgbrUnRar->setValue(0);
+  m_vxUnRar->SetFileName(path);
+  m_vxUnRar->SetMode(VxRAR_LIST);
+  m_vxUnRar->SetCanProgress(false);
+  m_vxUnRar->SetOverrideEvent(OR_EVENT);
+  m_vxUnRar->SetStopProcessing(false);
+  executeComponent();
+}
+
+void TfrmMain::extractInto(const QString& folder) {
+  m_vxUnRar->FileList().clear();
+  FlagScope extracting(m_Extracting);
+  m_vxUnRar->SetOverrideEvent(OR_EVENT);
+  m_vxUnRar->SetDirectory(folder);
+  m_vxUnRar->SetMode(VxRAR_EXTRACT);
+  executeComponent();
+}
+
+void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, int) {
+  if (!m_Extracting) {
+    m_EntryCount = wrappingAdd(m_EntryCount, 1);
+    m_UnpackedTotal = wrappingAdd(m_UnpackedTotal, hdrData.UnpSize);
+    m_PackedTotal = wrappingAdd(m_PackedTotal, hdrData.PackSize);
+    // The component processes only listed entries, so the listing pass tests
+    // the first three entries and skips the rest.
+    if (m_vxUnRar->FileList().size() < 3)
+      m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
+    ui->lstvwMain->addTopLevelItem(new QTreeWidgetItem(listRowTexts(hdrData)));
+  }
+  QCoreApplication::processEvents();
+}
+
+void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint32, quint32) {
+  if (!m_Extracting) return;
+  if (const std::optional<int> position = mainlogic::progressPosition(FilesProcessed, m_EntryCount))
+    ui->prgbrUnRar->setValue(*position);
+}
+
+void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
+  m_StatusLines.append(mainlogic::errorLine(Message));
+}
+
+void TfrmMain::vxUnRarRarStatus(QObject*, const QString& Message, TRarStatus status) {
+  m_StatusLines.append(mainlogic::statusLine(Message, static_cast<int>(status)));
+}
+
+void TfrmMain::vxUnRarComment(QObject*, const QString& Comment) {
+  m_CommentText = Comment;
+}
+
+void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverride) {
+  std::unique_ptr<TfrmOverWrite> prompt(new TfrmOverWrite(nullptr));
+  frmOverWrite = prompt.get();
+  struct Forget {
+    ~Forget() { frmOverWrite = nullptr; }
+  } forget;
+  prompt->lblFileName()->setText(FileName);
+  const mainlogic::OverwriteAnswer answer =
+      mainlogic::overwriteAnswer(ShowOverWritePrompt(*prompt), CanOverride);
+  CanOverride = answer.canOverride;
+  if (answer.change == mainlogic::OverrideChange::AlwaysOverwrite)
+    m_vxUnRar->SetOverrideEvent(OR_ALWAYS);
+  else if (answer.change == mainlogic::OverrideChange::NeverOverwrite)
+    m_vxUnRar->SetOverrideEvent(OR_NEVER);
+}
+
+void TfrmMain::Image1Click() {
+  platform::shellOpen(QUrl(kProductPage));
+}
+
+void TfrmMain::acFileOpenExecute() {
+  if (running()) return;
+  QFileDialog* dialog = opndlgMain();
+  dialog->setDirectory(m_OpenFolder);
+  QString chosen;
+  if (openAnswerer()) {
+    chosen = openAnswerer()(*dialog);
+  } else if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
+    chosen = dialog->selectedFiles().constFirst();
+  }
+  if (chosen.isEmpty()) return;
+  openArchive(chosen);
+}
+
+void TfrmMain::acFileCloseExecute() {
+  m_vxUnRar->SetFileName(QString());
+  ui->stbrMain->clearMessage();
+  ui->lstvwMain->clear();
+  ui->prgbrUnRar->setValue(0);
+  m_ArchiveOpen = false;
+}
+
+void TfrmMain::acCloseExecute() {
+  close();
+}
+
+void TfrmMain::acExtractExecute() {
+  if (running()) return;
+  QString folder;
+  SelectFolder(this, QStringLiteral("Extract to..."), m_OpenFolder, folder);
+  if (folder.isEmpty()) return;
+  extractInto(folder);
+}
+
+void TfrmMain::acArchiveInfoExecute() {
+  platform::messageBox(
+      this, QStringLiteral("Archiv-Info"),
+      mainlogic::archiveInfoText(m_EntryCount, m_PackedTotal, m_UnpackedTotal, m_CommentText),
+      platform::BoxIcon::Information);
+}
+
+void TfrmMain::acDllInfoExecute() {
+  platform::messageBox(this, QStringLiteral("UnRar-Dll-Info"),
+                       QStringLiteral("Version: ") + QString::number(m_vxUnRar->DllVersion()),
+                       platform::BoxIcon::Information);
+}
+
+void TfrmMain::acStatusInfoExecute() {
+  std::unique_ptr<TfrmStatus> dialog(new TfrmStatus(nullptr));
+  frmStatus = dialog.get();
+  struct Forget {
+    ~Forget() { frmStatus = nullptr; }
+  } forget;
+  dialog->mmStatus()->setPlainText(m_StatusLines.join(QLatin1Char('\n')));
+  ShowStatusDialog(*dialog);
+}
+
+void TfrmMain::acStopExecute() {
+  m_vxUnRar->SetStopProcessing(true);
+}
+
+void TfrmMain::appevtMainIdle() {
+  for (QAction* action :
+       {ui->acFileClose, ui->acArchiveInfo, ui->acExtract, ui->acStatusInfo, ui->acStop})
+    action->setEnabled(m_ArchiveOpen);
+}
+
+void TfrmMain::lstvwMainColumnClick(int Column) {
+  SortColumn = Column;
+  QTreeWidget* list = ui->lstvwMain;
+  QList<QTreeWidgetItem*> rows;
+  rows.reserve(list->topLevelItemCount());
+  while (list->topLevelItemCount() > 0) rows.append(list->takeTopLevelItem(0));
+  std::stable_sort(rows.begin(), rows.end(),
+                   [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
+                     return lstvwMainCompare(a, b) < 0;
+                   });
+  list->addTopLevelItems(rows);
+}
+
+int TfrmMain::lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) {
+  return mainlogic::compareListText(Item1->text(SortColumn), Item2->text(SortColumn));
+}
+
+QStringList TfrmMain::listRowTexts(const TVxRARHeaderData& h) {
+  const auto star = [](bool set) { return set ? QStringLiteral("*") : QString(); };
+  mainlogic::Attributes attributes;
+  attributes.archive = h.AttrArchive;
+  attributes.compressed = h.AttrCompressed;
+  attributes.directory = h.AttrDirectory;
+  attributes.hidden = h.AttrHidden;
+  attributes.normal = h.AttrNormal;
+  attributes.offline = h.AttrOffline;
+  attributes.readOnly = h.AttrReadOnly;
+  attributes.system = h.AttrSystem;
+  attributes.temporary = h.AttrTemporary;
+  return {mainlogic::fileNamePart(h.FileName),
+          mainlogic::folderPart(h.FileName),
+          QString::number(h.UnpSize),
+          QString::number(h.PackSize),
+          star(h.Encrypted),
+          star(h.IsDirectory),
+          star(h.SplitBefore),
+          star(h.SplitAfter),
+          h.HostOS,
+          h.CRC,
+          QString::number(h.DictionarySize),
+          listTime(h.FileTime),
+          QString::number(h.UnpVerMajor),
+          QString::number(h.UnpVerMinor),
+          h.Method,
+          mainlogic::attributeLetters(attributes)};
+}

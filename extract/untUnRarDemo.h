@@ -1,11 +1,131 @@
 // The extraction window: banner, progress bar, and the hidden archive browser.
+// Started with an archive it lists it, extracts it beside itself (or into the
+// folder named by "folder.txt") and closes, which ends the program.
 #pragma once
 
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QIcon>
+#include <QList>
 #include <QMainWindow>
+#include <QStringList>
+
+#include "VxUnRar.h"
+
+class QAction;
+class QActionGroup;
+class QFileDialog;
+class QLabel;
+class QProgressBar;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+namespace Ui {
+class TfrmMain;
+}
+
+// The column the file list was last sorted by; one for the whole program.
+extern int SortColumn;
 
 class TfrmMain : public QMainWindow {
   Q_OBJECT
  public:
+  // Creates the archive component, which loads the library and may throw
+  // EVxUnRarError (unreadable "silent.txt"); the window is then not created.
   explicit TfrmMain(QWidget* parent = nullptr);
   ~TfrmMain() override;
+
+  TVxUnRar* vxUnRar() const { return m_vxUnRar; }
+  QTimer* Timer1() const { return m_Timer1; }
+  QFileDialog* opndlgMain();
+  QActionGroup* acListMain() const { return m_acListMain; }
+  const QList<QIcon>& imglstMain() const { return m_imglstMain; }
+
+  // What the window has gathered, for the browser's commands (and tests).
+  bool Extracting() const { return m_Extracting; }
+  bool ArchiveOpen() const { return m_ArchiveOpen; }
+  std::int32_t EntryCount() const { return m_EntryCount; }
+  std::int32_t PackedTotal() const { return m_PackedTotal; }
+  std::int32_t UnpackedTotal() const { return m_UnpackedTotal; }
+  const QString& CommentText() const { return m_CommentText; }
+  const QStringList& StatusLines() const { return m_StatusLines; }
+  // The open dialog's initial folder, kept between uses.
+  const QString& OpenFolder() const { return m_OpenFolder; }
+
+  // The list's comparison: rows by the text of column SortColumn.
+  static int lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2);
+  // One list row's 16 texts (caption and 15 sub-items) for an entry.
+  static QStringList listRowTexts(const TVxRARHeaderData& hdrData);
+
+ public slots:
+  void Timer1Timer();
+  void Image1Click();
+
+  void acFileOpenExecute();
+  void acFileCloseExecute();
+  void acCloseExecute();
+  void acExtractExecute();
+  void acArchiveInfoExecute();
+  void acDllInfoExecute();
+  void acStatusInfoExecute();
+  void acStopExecute();
+
+  void appevtMainIdle();
+  void lstvwMainColumnClick(int Column);
+
+ protected:
+  bool event(QEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void FormCreate();
+  void FormActivate();
+  void FormClose();
+
+  void vxUnRarFileProcessing(QObject* Sender, const TVxRARHeaderData& hdrData, int status);
+  void vxUnRarProgress(QObject* Sender, quint32 FilesProcessed, quint32 FileCount,
+                       quint32 SizeProcessed, quint32 SizeCount);
+  void vxUnRarError(QObject* Sender, const QString& Message, int MessageID);
+  void vxUnRarRarStatus(QObject* Sender, const QString& Message, TRarStatus status);
+  void vxUnRarComment(QObject* Sender, const QString& Comment);
+  void vxUnRarOverride(QObject* Sender, const QString& FileName, bool& CanOverride);
+
+  // The browser's Open command after its dialog: resets totals and the list and
+  // runs the listing pass over path.
+  void openArchive(const QString& path);
+  // Runs the component in extract mode into folder, every entry selected.
+  void extractInto(const QString& folder);
+  // True while a run of the component is in progress: a second one would
+  // re-enter it from inside its own event handlers.
+  bool running() const { return m_Running; }
+  void executeComponent();
+
+  std::unique_ptr<Ui::TfrmMain> ui;
+  TVxUnRar* m_vxUnRar = nullptr;
+  QTimer* m_Timer1 = nullptr;
+  QFileDialog* m_opndlgMain = nullptr;
+  QActionGroup* m_acListMain = nullptr;
+  QList<QIcon> m_imglstMain;
+  QString m_OpenFolder;
+  bool m_Running = false;
+
+  bool m_Extracting = false;
+  QString m_CommentText;
+  std::int32_t m_PackedTotal = 0;
+  std::int32_t m_EntryCount = 0;
+  std::int32_t m_UnpackedTotal = 0;
+  bool m_ArchiveOpen = false;
+  QStringList m_StatusLines;
 };
+
+// Test seams. The automatic run rebuilds the archive path from these arguments
+// instead of the program's own while they are set (nullopt: the real ones).
+void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments);
+// While set, the browser's Open command hands its configured dialog to the
+// answerer instead of showing it; the answer is the chosen path (empty: cancel).
+using OpenDialogAnswerer = std::function<QString(QFileDialog& dialog)>;
+void SetOpenDialogAnswerer(OpenDialogAnswerer answerer);

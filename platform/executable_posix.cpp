@@ -23,7 +23,9 @@ QString executableFolder() {
   return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
-QString besideExecutable(const QString& fileName) { return executableFolder() + fileName; }
+QString besideExecutable(const QString& fileName) {
+  return executableFolder() + fileName;
+}
 
 bool filePresent(const QString& path) {
   if (path.isEmpty()) return false;

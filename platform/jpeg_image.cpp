@@ -67,8 +67,9 @@ bool decodeInto(const unsigned char* bytes, unsigned long size, QImage* out, cha
   }
   const int channels = cinfo.output_components;
   // Allocated from libjpeg's own pool, so a longjmp out of the loop leaks nothing.
-  JSAMPARRAY buffer = (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
-                                                 cinfo.output_width * static_cast<unsigned>(channels), 1);
+  JSAMPARRAY buffer =
+      (*cinfo.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&cinfo), JPOOL_IMAGE,
+                                 cinfo.output_width * static_cast<unsigned>(channels), 1);
   while (cinfo.output_scanline < cinfo.output_height) {
     const int y = static_cast<int>(cinfo.output_scanline);
     jpeg_read_scanlines(&cinfo, buffer, 1);

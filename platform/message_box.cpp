@@ -29,7 +29,9 @@ QMessageBox::Icon toQt(BoxIcon icon) {
 
 }  // namespace
 
-void setBoxAnswerer(BoxAnswerer a) { answerer() = std::move(a); }
+void setBoxAnswerer(BoxAnswerer a) {
+  answerer() = std::move(a);
+}
 
 int messageBox(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon) {
   if (answerer()) return answerer()(BoxRequest{caption, text, icon});

@@ -10,7 +10,8 @@
 TEST(ExecutableFolder, IsTheFolderOfThisTestBinaryEndingInSlash) {
   const QString folder = platform::executableFolder();
   ASSERT_TRUE(folder.endsWith(QLatin1Char('/'))) << folder.toStdString();
-  EXPECT_EQ(QDir(folder).canonicalPath(), QDir(QStringLiteral(QUILLMOSS_TEST_BIN_DIR)).canonicalPath());
+  EXPECT_EQ(QDir(folder).canonicalPath(),
+            QDir(QStringLiteral(QUILLMOSS_TEST_BIN_DIR)).canonicalPath());
   EXPECT_EQ(platform::besideExecutable(QStringLiteral("silent.txt")), folder + "silent.txt");
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -12,6 +13,11 @@
 namespace rarwriter {
 
 enum class Format { Rar4, Rar5 };
+
+// Supplies `length` bytes of an entry's data starting at `offset`, for entries too
+// large to hold in memory. Reads come in ascending order; a source must give the same
+// bytes for the same range every time.
+using DataSource = std::function<void(std::uint64_t offset, char* out, std::size_t length)>;
 
 // RAR 1.5-4 host byte values; a RAR 5 archive stores Windows (0) or Unix (1):
 // MsDos, Os2, Windows map to Windows there, the rest to Unix.
@@ -35,13 +41,17 @@ struct Entry {
   bool encryptedFlagOnly = false;
   // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256).
   std::string password;
+  // When set, the entry's data comes from here (sourceSize bytes) instead of `data`.
+  DataSource source;
+  std::uint64_t sourceSize = 0;
 };
 
 enum class Damage {
   None,
-  BadHeaderCrc,  // the first file header's CRC is wrong
-  BadDataCrc,    // the first file's stored CRC32 does not match its data
-  Truncated,     // the last volume is cut in the middle of the last entry's data
+  BadHeaderCrc,   // the first file header's CRC is wrong
+  BadDataCrc,     // the first file's stored CRC32 does not match its data
+  Truncated,      // the last volume is cut in the middle of the last entry's data
+  MissingVolume,  // the second volume of a set is not written (needs two volumes or more)
 };
 
 struct Options {
@@ -54,7 +64,17 @@ struct Options {
   std::string headerPassword;  // encrypts the headers too (RAR 4: flag 0x80, RAR 5: archive
                                // encryption header)
   Damage damage = Damage::None;
-  std::size_t sfxStubSize = 0;  // bytes of an "MZ" self-extractor stub before the signature
+  // Bytes of an "MZ" self-extractor stub before the signature. libarchive finds the
+  // signature only at a multiple of 16 from 64 KiB on.
+  std::size_t sfxStubSize = 0;
+  // RAR 4: the comment embedded in the main header (the RAR 1.5-2.x form, flag 0x0002)
+  // instead of a CMT service header.
+  bool oldStyleComment = false;
+  // RAR 4: non-ASCII names as plain UTF-8 under the Unicode flag instead of an 8-bit
+  // name followed by the encoded UTF-16 form.
+  bool rar4Utf8Names = false;
+  // RAR 5: a BLAKE2sp hash record instead of the CRC32 field, as RAR itself does.
+  bool blake2 = false;
 };
 
 // Writes the archive to `path` (the first volume's name for volumes: for new
@@ -69,5 +89,10 @@ std::vector<std::string> volumeNames(const std::string& firstVolume, std::size_t
 
 // CRC32 as RAR stores it (zlib's polynomial).
 std::uint32_t crc32(const std::string& data);
+
+// Deterministic pseudo-random test content: byte `offset` of stream `seed` is the same
+// whatever range it is asked for in, so a test can check extracted data piecewise.
+void fillPattern(std::uint64_t seed, std::uint64_t offset, char* out, std::size_t length);
+DataSource patternSource(std::uint64_t seed);
 
 }  // namespace rarwriter

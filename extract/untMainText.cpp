@@ -1,0 +1,172 @@
+#include "untMainText.h"
+
+#include <QFile>
+
+#include "untVxFileLib.h"
+
+namespace mainlogic {
+
+QString trimBlanksAndControls(const QString& text) {
+  qsizetype first = 0;
+  qsizetype last = text.size();
+  while (first < last && text.at(first).unicode() <= 0x20) ++first;
+  while (last > first && text.at(last - 1).unicode() <= 0x20) --last;
+  return text.mid(first, last - first);
+}
+
+QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
+                                 const std::function<bool(const QString&)>& filePresent) {
+  QString joined;
+  if (arguments.size() > 1) {
+    for (const QString& argument : arguments)
+      joined += QLatin1Char(' ') + trimBlanksAndControls(argument);
+    joined = trimBlanksAndControls(joined);
+  } else if (arguments.size() == 1) {
+    joined = trimBlanksAndControls(arguments.front());
+  }
+  const QString beside = executableFolder + joined;
+  if (filePresent(beside)) return trimBlanksAndControls(beside);
+  return joined;
+}
+
+QString fileNamePart(const QString& path) {
+  return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString folderPart(const QString& path) {
+  return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
+QString listingCaption(const QString& archivePath) {
+  return QStringLiteral("Quillmoss - ") + fileNamePart(archivePath);
+}
+
+QString extractingCaption(const QString& archivePath, const QString& folder) {
+  return fileNamePart(archivePath) + QStringLiteral(" --> ") + folder;
+}
+
+std::optional<int> progressPosition(std::uint32_t filesProcessed, std::int32_t entryCount) {
+  if (entryCount <= 0) return std::nullopt;
+  const std::int64_t percent = std::int64_t{filesProcessed} * 100 / entryCount;
+  return static_cast<int>(percent > 100 ? 100 : percent);
+}
+
+QString errorLine(const QString& message) {
+  return QStringLiteral("Fehler: ") + message;
+}
+
+QString statusLine(const QString& message, int status) {
+  QString label;
+  switch (status) {
+    case 0:
+      label = QStringLiteral("Archiv geöffnet");
+      break;
+    case 1:
+      label = QStringLiteral("Archiv wird geöffnet");
+      break;
+    case 2:
+      label = QStringLiteral("Nach Schließen");
+      break;
+    case 3:
+      label = QStringLiteral("Passwortabfrage");
+      break;
+    default:
+      break;
+  }
+  return message + QStringLiteral(": ") + label;
+}
+
+OverwriteAnswer overwriteAnswer(int modalResult, bool preset) {
+  switch (modalResult) {
+    case 6:
+      return {true, OverrideChange::None};
+    case 7:
+      return {false, OverrideChange::None};
+    case 10:
+      return {true, OverrideChange::AlwaysOverwrite};
+    case 9:
+      return {false, OverrideChange::NeverOverwrite};
+    default:
+      return {preset, OverrideChange::None};
+  }
+}
+
+std::optional<QString> readFirstLine(const QString& path, QString* error) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) {
+    if (error) *error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString());
+    return std::nullopt;
+  }
+  // Reads in pieces up to the first line end, so a huge file costs only its first line.
+  QByteArray line;
+  char buffer[4096];
+  for (;;) {
+    const qint64 n = file.read(buffer, sizeof buffer);
+    if (n < 0) {
+      if (error)
+        *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    const QByteArrayView piece(buffer, n);
+    const qsizetype end = [&] {
+      const qsizetype lf = piece.indexOf('\n');
+      const qsizetype cr = piece.indexOf('\r');
+      if (lf < 0) return cr;
+      if (cr < 0) return lf;
+      return lf < cr ? lf : cr;
+    }();
+    if (end >= 0) {
+      line.append(piece.first(end));
+      break;
+    }
+    line.append(piece);
+  }
+  return QString::fromUtf8(line);
+}
+
+std::optional<QString> automaticTargetFolder(const QString& archivePath, const QString& folderFile,
+                                             QString* error) {
+  QString folder = folderPart(archivePath);
+  if (!folderFile.isEmpty()) {
+    const std::optional<QString> line = readFirstLine(folderFile, error);
+    if (!line) return std::nullopt;
+    folder = *line;
+  }
+  RemoveTrailingBackslash(folder);
+  return folder;
+}
+
+int compareListText(const QString& a, const QString& b) {
+  const auto fold = [](QChar c) {
+    const char16_t u = c.unicode();
+    return u >= u'a' && u <= u'z' ? static_cast<char16_t>(u - (u'a' - u'A')) : u;
+  };
+  const qsizetype common = a.size() < b.size() ? a.size() : b.size();
+  for (qsizetype i = 0; i < common; ++i) {
+    const int d = int{fold(a.at(i))} - int{fold(b.at(i))};
+    if (d != 0) return d;
+  }
+  return static_cast<int>(a.size() - b.size());
+}
+
+QString archiveInfoText(std::int32_t entryCount, std::int32_t packedTotal,
+                        std::int32_t unpackedTotal, const QString& comment) {
+  const QString separator = QStringLiteral("\n\r");
+  return QStringLiteral("Dateien: ") + QString::number(entryCount) + separator +
+         QStringLiteral("Gepackte Größe: ") + QString::number(packedTotal) + separator +
+         QStringLiteral("Ungepackte Größe: ") + QString::number(unpackedTotal) + separator +
+         QStringLiteral("Kommentar: ") + comment;
+}
+
+QString attributeLetters(const Attributes& a) {
+  QString letters;
+  const std::pair<bool, char> flags[] = {
+      {a.archive, 'A'}, {a.compressed, 'C'}, {a.directory, 'D'}, {a.hidden, 'H'},   {a.normal, 'N'},
+      {a.offline, 'O'}, {a.readOnly, 'R'},   {a.system, 'S'},    {a.temporary, 'T'}};
+  for (const auto& [set, letter] : flags)
+    if (set) letters += QLatin1Char(letter);
+  return letters;
+}
+
+}  // namespace mainlogic

@@ -1,0 +1,81 @@
+// The extraction window's decisions and texts, as small functions a test can
+// call without a window.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+#include <QString>
+#include <QStringList>
+
+namespace mainlogic {
+
+// Removes leading and trailing blanks and control characters (every character
+// up to U+0020), and nothing else.
+QString trimBlanksAndControls(const QString& text);
+
+// The archive path rebuilt from the program's arguments (the program itself
+// excluded): several arguments are trimmed and joined by single blanks, so a
+// path the shell split at blanks is whole again; one argument is trimmed. When
+// the executable's folder followed directly by that text names a file, that
+// combination wins.
+QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
+                                 const std::function<bool(const QString&)>& filePresent);
+
+// The file-name part of a path (after its last "/") and the folder part (up to
+// and including its last "/"; empty without one).
+QString fileNamePart(const QString& path);
+QString folderPart(const QString& path);
+
+QString listingCaption(const QString& archivePath);
+QString extractingCaption(const QString& archivePath, const QString& folder);
+
+// Progress bar position for the entry that begins: a whole percentage of the
+// entries counted by the listing pass, never above 100. A listing that counted
+// nothing leaves the bar alone (nullopt).
+std::optional<int> progressPosition(std::uint32_t filesProcessed, std::int32_t entryCount);
+
+// Status lines as the window collects them.
+QString errorLine(const QString& message);
+// status carries the component's status ordinals: 0 opened, 1 before open,
+// 2 after close, 3 password; any other value gets an empty label.
+QString statusLine(const QString& message, int status);
+
+// What an answer of the overwrite prompt means for the current entry and for
+// the rest of the run.
+enum class OverrideChange { None, AlwaysOverwrite, NeverOverwrite };
+struct OverwriteAnswer {
+  bool canOverride = false;
+  OverrideChange change = OverrideChange::None;
+};
+// preset is the decision the component handed in; an unknown result keeps it.
+OverwriteAnswer overwriteAnswer(int modalResult, bool preset);
+
+// The first line of a text file, without its line end (LF, CR LF or CR), nothing
+// else trimmed. nullopt when the file cannot be opened or read; error then says
+// why.
+std::optional<QString> readFirstLine(const QString& path, QString* error);
+
+// The folder the automatic run extracts into: the archive's folder, or the first
+// line of folderFile when that file is present, less one trailing separator.
+// nullopt (with error) when folderFile is present but unreadable.
+std::optional<QString> automaticTargetFolder(const QString& archivePath, const QString& folderFile,
+                                             QString* error);
+
+// Text comparison of the file list: letters a-z compare as A-Z, every other
+// character by its code; negative, zero or positive.
+int compareListText(const QString& a, const QString& b);
+
+// The archive information box's text: four lines joined by LF then CR.
+QString archiveInfoText(std::int32_t entryCount, std::int32_t packedTotal,
+                        std::int32_t unpackedTotal, const QString& comment);
+
+// The attribute letters of the list's last column, in the fixed order A C D H N O R S T.
+struct Attributes {
+  bool archive = false, compressed = false, directory = false, hidden = false, normal = false,
+       offline = false, readOnly = false, system = false, temporary = false;
+};
+QString attributeLetters(const Attributes& attributes);
+
+}  // namespace mainlogic

@@ -1,0 +1,81 @@
+#include "untOverWritePrompt.h"
+
+#include <QKeyEvent>
+#include <QScreen>
+
+#include "ui_untOverWritePrompt.h"
+
+TfrmOverWrite* frmOverWrite = nullptr;
+
+TfrmOverWrite::TfrmOverWrite(QWidget* parent)
+    : QDialog(parent), ui(std::make_unique<Ui::TfrmOverWrite>()) {
+  ui->setupUi(this);
+  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowCloseButtonHint);
+  ui->Label3->adjustSize();
+  ui->btnYes->setFocus();
+}
+
+TfrmOverWrite::~TfrmOverWrite() = default;
+
+QLabel* TfrmOverWrite::lblFileName() const {
+  return ui->lblFileName;
+}
+
+void TfrmOverWrite::setVisible(bool visible) {
+  if (visible && !isVisible()) {
+    // Widen first, then centre, so the dialog appears centred at its final width.
+    FormShow();
+    const QRect screenArea = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry();
+    move(screenArea.center() - QPoint(width() / 2, height() / 2));
+  }
+  QDialog::setVisible(visible);
+}
+
+void TfrmOverWrite::FormShow() {
+  // Sizes the dialog that frmOverWrite names, which the caller made this one.
+  TfrmOverWrite* dialog = frmOverWrite ? frmOverWrite : this;
+  ui->lblFileName->adjustSize();
+  const int wanted = ui->lblFileName->fontMetrics().horizontalAdvance(ui->lblFileName->text()) + 50;
+  if (dialog->frameGeometry().width() >= wanted) return;
+  const QScreen* shown = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+  const int screenWidth = shown->geometry().width();
+  dialog->setFixedWidth(wanted > screenWidth ? screenWidth - 10 : wanted);
+}
+
+void TfrmOverWrite::ButtonClick() {
+  if (const QObject* button = sender()) done(button->property("modalResult").toInt());
+}
+
+void TfrmOverWrite::reject() {
+  done(2);
+}
+
+void TfrmOverWrite::keyPressEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    event->accept();
+    return;
+  }
+  QDialog::keyPressEvent(event);
+}
+
+namespace {
+OverWritePromptAnswerer& overWriteAnswerer() {
+  static OverWritePromptAnswerer instance;
+  return instance;
+}
+}  // namespace
+
+void SetOverWritePromptAnswerer(OverWritePromptAnswerer answerer) {
+  overWriteAnswerer() = std::move(answerer);
+}
+
+int ShowOverWritePrompt(TfrmOverWrite& prompt) {
+  if (!overWriteAnswerer()) return prompt.exec();
+  prompt.setResult(0);
+  prompt.show();
+  overWriteAnswerer()(prompt);
+  // An answer that left the prompt open is a close without a button.
+  if (prompt.isVisible()) prompt.reject();
+  return prompt.result();
+}

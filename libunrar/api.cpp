@@ -1,0 +1,332 @@
+// The exported C entry points. Every one checks its handle, catches every
+// exception and answers with a status code.
+#include <cstring>
+#include <mutex>
+#include <new>
+#include <set>
+#include <string>
+
+#include "archive.h"
+#include "unrar.h"
+
+using unrar::Archive;
+using unrar::Entry;
+
+namespace {
+
+std::mutex g_handlesMutex;
+std::set<const void*>& handles() {
+  static std::set<const void*> h;
+  return h;
+}
+
+Archive* lookup(HANDLE h) {
+  std::lock_guard<std::mutex> lock(g_handlesMutex);
+  if (!h || !handles().count(h)) return nullptr;
+  auto* a = static_cast<Archive*>(h);
+  return a->magic == Archive::kMagic ? a : nullptr;
+}
+
+std::wstring utf8ToWide(const std::string& s) {
+  std::wstring out;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    auto c = static_cast<unsigned char>(s[i]);
+    char32_t cp = 0xFFFD;
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > s.size()) {
+      ++i;
+    } else {
+      cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
+      bool ok = true;
+      for (std::size_t k = 1; k < len; ++k) {
+        auto cc = static_cast<unsigned char>(s[i + k]);
+        if ((cc & 0xC0) != 0x80) ok = false;
+        cp = (cp << 6) | (cc & 0x3F);
+      }
+      if (!ok) {
+        cp = 0xFFFD;
+        ++i;
+      } else {
+        i += len;
+      }
+    }
+    out += static_cast<wchar_t>(cp);
+  }
+  return out;
+}
+
+std::string wideToUtf8(const wchar_t* w) {
+  std::string out;
+  for (; w && *w; ++w) {
+    auto c = static_cast<char32_t>(*w);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Copies UTF-8 text into a fixed buffer, cut at a character boundary.
+void copyName(char* dst, std::size_t cap, const std::string& s) {
+  std::size_t n = std::min(s.size(), cap - 1);
+  while (n > 0 && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+  std::memcpy(dst, s.data(), n);
+  dst[n] = 0;
+}
+
+void copyWide(wchar_t* dst, std::size_t cap, const std::wstring& s) {
+  std::size_t n = std::min(s.size(), cap - 1);
+  std::wmemcpy(dst, s.data(), n);
+  dst[n] = 0;
+}
+
+void fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
+  copyName(d->ArcName, sizeof d->ArcName, volume);
+  copyWide(d->ArcNameW, 1024, utf8ToWide(volume));
+  copyName(d->FileName, sizeof d->FileName, e.name);
+  copyWide(d->FileNameW, 1024, utf8ToWide(e.name));
+  d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
+  d->PackSize = static_cast<unsigned>(e.packSize);
+  d->PackSizeHigh = static_cast<unsigned>(e.packSize >> 32);
+  d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
+  d->UnpSizeHigh = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize >> 32);
+  d->HostOS = e.hostOS;
+  d->FileCRC = e.hasCrc ? e.crc : 0;
+  d->FileTime = e.dosTime;
+  d->UnpVer = e.unpVer;
+  d->Method = 0x30 + e.method;
+  d->FileAttr = e.attr;
+  d->CmtSize = 0;
+  d->CmtState = 0;
+  d->DictSize = static_cast<unsigned>(e.dictBytes / 1024);
+  if (e.hasBlake2) {
+    d->HashType = RAR_HASH_BLAKE2;
+    std::memcpy(d->Hash, e.blake2.data(), 32);
+  } else {
+    d->HashType = e.hasCrc ? RAR_HASH_CRC32 : RAR_HASH_NONE;
+    std::memset(d->Hash, 0, sizeof d->Hash);
+  }
+  d->RedirType = static_cast<unsigned>(e.redir);
+  if (d->RedirName && d->RedirNameSize > 0 && d->RedirNameSize < 100000)
+    copyWide(d->RedirName, d->RedirNameSize, utf8ToWide(e.redirTarget));
+  d->DirTarget = e.redirDirTarget ? 1 : 0;
+  d->MtimeLow = static_cast<unsigned>(e.mtime);
+  d->MtimeHigh = static_cast<unsigned>(e.mtime >> 32);
+  d->CtimeLow = static_cast<unsigned>(e.ctime);
+  d->CtimeHigh = static_cast<unsigned>(e.ctime >> 32);
+  d->AtimeLow = static_cast<unsigned>(e.atime);
+  d->AtimeHigh = static_cast<unsigned>(e.atime >> 32);
+}
+
+void fillComment(RAROpenArchiveDataEx* d, Archive& a) {
+  d->CmtSize = 0;
+  d->CmtState = 0;
+  if (d->CmtBufSize == 0 || (!d->CmtBuf && !d->CmtBufW)) return;
+  if (!(d->Flags & ROADF_COMMENT)) return;
+  std::string text;
+  int rc = a.readComment(text);
+  if (rc) {
+    d->CmtState = static_cast<unsigned>(rc);
+    return;
+  }
+  // Sizes count characters and the terminating zero; a comment that does not
+  // fit is cut and still terminated.
+  if (d->CmtBufW) {
+    std::wstring w = utf8ToWide(text);
+    std::size_t n = std::min<std::size_t>(w.size(), d->CmtBufSize - 1);
+    std::wmemcpy(d->CmtBufW, w.data(), n);
+    d->CmtBufW[n] = 0;
+    d->CmtSize = static_cast<unsigned>(n + 1);
+    d->CmtState = w.size() + 1 > d->CmtBufSize ? ERAR_SMALL_BUF : 1;
+  } else {
+    std::size_t n = std::min<std::size_t>(text.size(), d->CmtBufSize - 1);
+    std::memcpy(d->CmtBuf, text.data(), n);
+    d->CmtBuf[n] = 0;
+    d->CmtSize = static_cast<unsigned>(n + 1);
+    d->CmtState = text.size() + 1 > d->CmtBufSize ? ERAR_SMALL_BUF : 1;
+  }
+}
+
+HANDLE openEx(RAROpenArchiveDataEx* d) {
+  std::string path;
+  if (d->ArcNameW && *d->ArcNameW)
+    path = wideToUtf8(d->ArcNameW);
+  else if (d->ArcName)
+    path = d->ArcName;
+  if (path.empty()) {
+    d->OpenResult = ERAR_EOPEN;
+    return nullptr;
+  }
+  if (d->OpenMode > RAR_OM_LIST_INCSPLIT) {
+    d->OpenResult = ERAR_UNKNOWN;
+    return nullptr;
+  }
+  auto a = std::make_unique<Archive>(d->OpenMode, d->Callback, d->UserData);
+  Archive::OpenResult r = a->open(path);
+  if (r.code) {
+    d->OpenResult = static_cast<unsigned>(r.code);
+    return nullptr;
+  }
+  d->Flags = r.flags | (r.hasComment ? ROADF_COMMENT : 0u);
+  fillComment(d, *a);
+  d->OpenResult = ERAR_SUCCESS;
+  Archive* raw = a.release();
+  std::lock_guard<std::mutex> lock(g_handlesMutex);
+  handles().insert(raw);
+  return raw;
+}
+
+}  // namespace
+
+extern "C" {
+
+HANDLE RAROpenArchiveEx(RAROpenArchiveDataEx* d) {
+  if (!d) return nullptr;
+  try {
+    return openEx(d);
+  } catch (const std::bad_alloc&) {
+    d->OpenResult = ERAR_NO_MEMORY;
+  } catch (...) {
+    d->OpenResult = ERAR_UNKNOWN;
+  }
+  return nullptr;
+}
+
+HANDLE RAROpenArchive(RAROpenArchiveData* d) {
+  if (!d) return nullptr;
+  RAROpenArchiveDataEx ex;
+  std::memset(&ex, 0, sizeof ex);
+  ex.ArcName = d->ArcName;
+  ex.OpenMode = d->OpenMode;
+  ex.CmtBuf = d->CmtBuf;
+  ex.CmtBufSize = d->CmtBuf ? d->CmtBufSize : 0;
+  HANDLE h = RAROpenArchiveEx(&ex);
+  d->OpenResult = ex.OpenResult;
+  d->CmtSize = ex.CmtSize;
+  d->CmtState = ex.CmtState;
+  return h;
+}
+
+int RARCloseArchive(HANDLE h) {
+  Archive* a = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_handlesMutex);
+    if (!h || !handles().count(h)) return ERAR_ECLOSE;
+    handles().erase(h);
+    a = static_cast<Archive*>(h);
+  }
+  try {
+    delete a;
+  } catch (...) {
+    return ERAR_ECLOSE;
+  }
+  return ERAR_SUCCESS;
+}
+
+int RARReadHeaderEx(HANDLE h, RARHeaderDataEx* d) {
+  Archive* a = lookup(h);
+  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
+  try {
+    Entry e;
+    std::string volume;
+    int rc = a->readHeader(e, volume);
+    if (rc == ERAR_SUCCESS) fillEx(d, e, volume);
+    return rc;
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
+}
+
+int RARReadHeader(HANDLE h, RARHeaderData* d) {
+  Archive* a = lookup(h);
+  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
+  try {
+    Entry e;
+    std::string volume;
+    int rc = a->readHeader(e, volume);
+    if (rc != ERAR_SUCCESS) return rc;
+    copyName(d->ArcName, sizeof d->ArcName, volume);
+    copyName(d->FileName, sizeof d->FileName, e.name);
+    d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
+    d->PackSize = static_cast<unsigned>(e.packSize);
+    d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
+    d->HostOS = e.hostOS;
+    d->FileCRC = e.hasCrc ? e.crc : 0;
+    d->FileTime = e.dosTime;
+    d->UnpVer = e.unpVer;
+    d->Method = 0x30 + e.method;
+    d->FileAttr = e.attr;
+    d->CmtSize = 0;
+    d->CmtState = 0;
+    return ERAR_SUCCESS;
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
+}
+
+int RARProcessFile(HANDLE h, int operation, char* destPath, char* destName) {
+  Archive* a = lookup(h);
+  if (!a) return ERAR_BAD_ARCHIVE;
+  try {
+    return a->processFile(operation, destPath, destName);
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
+}
+
+int RARProcessFileW(HANDLE h, int operation, wchar_t* destPath, wchar_t* destName) {
+  Archive* a = lookup(h);
+  if (!a) return ERAR_BAD_ARCHIVE;
+  try {
+    std::string p = wideToUtf8(destPath), n = wideToUtf8(destName);
+    return a->processFile(operation, destPath ? p.c_str() : nullptr, destName ? n.c_str() : nullptr);
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
+}
+
+void RARSetCallback(HANDLE h, UNRARCALLBACK cb, LPARAM user) {
+  if (Archive* a = lookup(h)) a->setCallback(cb, user);
+}
+
+void RARSetChangeVolProc(HANDLE h, CHANGEVOLPROC proc) {
+  if (Archive* a = lookup(h)) a->setChangeVolProc(proc);
+}
+
+void RARSetProcessDataProc(HANDLE h, PROCESSDATAPROC proc) {
+  if (Archive* a = lookup(h)) a->setProcessDataProc(proc);
+}
+
+void RARSetPassword(HANDLE h, char* password) {
+  Archive* a = lookup(h);
+  if (!a) return;
+  try {
+    a->setPassword(password);
+  } catch (...) {
+  }
+}
+
+int RARGetDllVersion(void) { return RAR_DLL_VERSION; }
+
+}  // extern "C"

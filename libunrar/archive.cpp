@@ -1,0 +1,489 @@
+#include "archive.h"
+
+#include <blake2.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "output.h"
+
+namespace unrar {
+namespace {
+
+// How often an unchanged name for a still-missing volume is asked for again.
+constexpr int kMaxSameVolumeAsks = 8;
+// Blocks walked in one call before the walk is taken for a loop in the data.
+constexpr int kMaxBlocksPerCall = 1 << 20;
+constexpr std::size_t kCopyBuffer = 1 << 20;
+constexpr std::uint64_t kMaxCommentBytes = 4u << 20;
+constexpr std::uint64_t kMaxLinkTarget = 64 * 1024;
+
+Block readBlock(Format f, VolumeFile& v, std::uint64_t pos) {
+  return f == Format::Rar4 ? readBlockRar4(v, pos) : readBlockRar5(v, pos);
+}
+
+class StringSink final : public Sink {
+public:
+  explicit StringSink(std::uint64_t limit) : limit_(limit) {}
+  int put(const std::uint8_t* p, std::size_t n) override {
+    if (text.size() + n > limit_) return ERAR_BAD_DATA;
+    text.append(reinterpret_cast<const char*>(p), n);
+    return ERAR_SUCCESS;
+  }
+  std::string text;
+
+private:
+  std::uint64_t limit_;
+};
+
+// Counts, checksums, reports and writes every block of an entry's data.
+class EntrySink final : public Sink {
+public:
+  EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out)
+      : archive_(a), expected_(expected), report_(report), out_(out) {
+    blake2sp_init(&blake_, 32);
+  }
+  int put(const std::uint8_t* p, std::size_t n) override {
+    if (n == 0) return ERAR_SUCCESS;
+    bytes += n;
+    if (bytes > expected_) return ERAR_BAD_DATA;
+    crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+    blake2sp_update(&blake_, p, n);
+    if (report_) {
+      int rc = archive_.reportData(p, n);
+      if (rc) return rc;
+    }
+    return out_ ? out_->write(p, n) : ERAR_SUCCESS;
+  }
+  std::array<std::uint8_t, 32> digest() {
+    std::array<std::uint8_t, 32> d{};
+    blake2sp_final(&blake_, d.data(), d.size());
+    return d;
+  }
+  std::uint64_t bytes = 0;
+  std::uint32_t crc = 0;
+
+private:
+  Archive& archive_;
+  std::uint64_t expected_;
+  bool report_;
+  TempOutput* out_;
+  blake2sp_state blake_;
+};
+
+int copyStored(InStream& in, Sink& sink) {
+  std::vector<std::uint8_t> buf(kCopyBuffer);
+  for (;;) {
+    std::size_t got = 0;
+    int rc = in.read(buf.data(), buf.size(), got);
+    if (rc) return rc;
+    if (got == 0) break;
+    rc = sink.put(buf.data(), got);
+    if (rc) return rc;
+  }
+  return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+}
+
+std::string utf16leToUtf8(const std::string& s) {
+  std::string out;
+  for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
+    char32_t c = static_cast<std::uint8_t>(s[i]) | (static_cast<std::uint8_t>(s[i + 1]) << 8);
+    if (c >= 0xD800 && c < 0xDC00 && i + 3 < s.size()) {
+      char32_t lo = static_cast<std::uint8_t>(s[i + 2]) | (static_cast<std::uint8_t>(s[i + 3]) << 8);
+      if (lo >= 0xDC00 && lo < 0xE000) {
+        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
+        i += 2;
+      }
+    }
+    if (c == 0) break;
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+    } else if (c < 0x800) {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+bool supportedVersion(const Entry& e, Format f) {
+  if (f == Format::Rar5) return e.unpVer == 50 && e.method <= 5;
+  return e.method <= 5 && e.unpVer >= 13 && e.unpVer <= 36;
+}
+
+}  // namespace
+
+Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
+    : mode_(mode), callback_(cb), userData_(user) {}
+
+Archive::~Archive() { magic = 0; }
+
+Archive::OpenResult Archive::open(const std::string& path) {
+  OpenResult r;
+  r.code = openVolume(path, vol_);
+  if (r.code) return r;
+  format_ = vol_->format;
+  solidArchive_ = vol_->main.solid;
+  r.flags = vol_->main.flags;
+  if (vol_->main.encryptedHeaders) {
+    // Header decryption is not available: with a password the headers still
+    // cannot be read.
+    int rc = askPassword();
+    r.code = rc ? rc : ERAR_UNKNOWN_FORMAT;
+    return r;
+  }
+  pos_ = vol_->firstBlock;
+  if (vol_->main.oldComment.present) {
+    comment_ = vol_->main.oldComment;
+    commentVolume_ = vol_;
+  }
+  // The archive comment sits before the first file header.
+  for (int guard = 0; guard < 1024; ++guard) {
+    Block b = readBlock(format_, *vol_, pos_);
+    if (b.next <= pos_) break;
+    if (b.kind == BlockKind::Service) {
+      if (b.comment.present && !comment_.present) {
+        comment_ = b.comment;
+        commentVolume_ = vol_;
+      }
+    } else if (b.kind != BlockKind::Other) {
+      break;
+    }
+    pos_ = b.next;
+  }
+  r.hasComment = comment_.present;
+  return r;
+}
+
+int Archive::readComment(std::string& text) {
+  text.clear();
+  if (!comment_.present) return ERAR_SUCCESS;
+  if (comment_.encrypted) return ERAR_UNKNOWN_FORMAT;
+  if (comment_.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
+  auto in = std::make_unique<PackedStream>(
+      std::vector<Part>{{commentVolume_, comment_.dataOffset, comment_.packSize}});
+  StringSink sink(kMaxCommentBytes);
+  int rc;
+  if (comment_.method == 0) {
+    rc = copyStored(*in, sink);
+  } else {
+    Entry ce;
+    ce.unpSize = comment_.unpSize;
+    ce.method = comment_.method;
+    ce.unpVer = comment_.unpVer;
+    ce.rar4Flags = comment_.rar4Flags;
+    ce.rar5CompInfo = comment_.rar5CompInfo;
+    auto dec = format_ == Format::Rar4 ? makeRar4Decoder(false) : makeRar5Decoder(false);
+    rc = dec->decode(ce, std::move(in), comment_.crc, sink);
+  }
+  if (rc) return rc;
+  std::uint32_t crc = static_cast<std::uint32_t>(
+      crc32(0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
+  if (comment_.hasCrc) {
+    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc : crc == comment_.crc;
+    if (!ok) return ERAR_BAD_DATA;
+  }
+  text = comment_.utf16 ? utf16leToUtf8(sink.text) : sink.text;
+  // A comment ends at its first zero, as a C string would.
+  std::size_t z = text.find('\0');
+  if (z != std::string::npos) text.resize(z);
+  return ERAR_SUCCESS;
+}
+
+int Archive::readHeader(Entry& out, std::string& volumeName) {
+  switch (state_) {
+    case State::HeaderRead:
+      // The entry whose header was read has to be processed first.
+      return ERAR_BAD_DATA;
+    case State::End:
+      return ERAR_END_ARCHIVE;
+    case State::Failed:
+      return failCode_;
+    case State::Ready:
+      break;
+  }
+  for (int guard = 0; guard < kMaxBlocksPerCall; ++guard) {
+    Block b = readBlock(format_, *vol_, pos_);
+    switch (b.kind) {
+      case BlockKind::File:
+      case BlockKind::Service:
+      case BlockKind::Other:
+        if (b.next <= pos_) {
+          state_ = State::Failed;
+          failCode_ = ERAR_BAD_DATA;
+          return failCode_;
+        }
+        pos_ = b.next;
+        if (b.kind != BlockKind::File) continue;
+        if (b.entry.splitBefore && mode_ != RAR_OM_LIST_INCSPLIT) continue;
+        entry_ = b.entry;
+        out = entry_;
+        volumeName = vol_->path();
+        state_ = State::HeaderRead;
+        return ERAR_SUCCESS;
+      case BlockKind::End:
+      case BlockKind::EndOfData: {
+        bool more = b.kind == BlockKind::End
+                        ? b.moreVolumes
+                        : vol_->main.volume &&
+                              isRegularFile(nextVolumeName(vol_->path(), vol_->main.newNumbering ||
+                                                                              format_ == Format::Rar5));
+        if (!more) {
+          state_ = State::End;
+          return ERAR_END_ARCHIVE;
+        }
+        int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
+        if (rc) {
+          state_ = State::Failed;
+          failCode_ = rc;
+          return rc;
+        }
+        continue;
+      }
+      case BlockKind::Broken:
+        state_ = State::Failed;
+        failCode_ = ERAR_BAD_DATA;
+        return failCode_;
+    }
+  }
+  state_ = State::Failed;
+  failCode_ = ERAR_BAD_DATA;
+  return failCode_;
+}
+
+int Archive::nextVolume(bool listing) {
+  std::string name =
+      nextVolumeName(vol_->path(), vol_->main.newNumbering || format_ == Format::Rar5);
+  int sameAsks = 0;
+  for (;;) {
+    std::shared_ptr<VolumeFile> nv;
+    int rc = ERAR_EOPEN;
+    if (isRegularFile(name)) rc = openVolume(name, nv);
+    if (rc == ERAR_SUCCESS && nv->format == format_ && !nv->main.encryptedHeaders) {
+      char buf[1024] = {};
+      std::strncpy(buf, name.c_str(), sizeof buf - 1);
+      int answer = 1;
+      if (callback_)
+        answer = callback_(UCM_CHANGEVOLUME, userData_, reinterpret_cast<LPARAM>(buf), RAR_VOL_NOTIFY);
+      else if (changeVolProc_)
+        answer = changeVolProc_(buf, RAR_VOL_NOTIFY) == 0 ? -1 : 1;
+      if (answer == -1) return listing ? ERAR_EOPEN : ERAR_BAD_DATA;
+      vol_ = nv;
+      pos_ = nv->firstBlock;
+      return ERAR_SUCCESS;
+    }
+    if (!callback_ && !changeVolProc_) return ERAR_EOPEN;
+    char buf[1024] = {};
+    std::strncpy(buf, name.c_str(), sizeof buf - 1);
+    if (callback_) {
+      if (callback_(UCM_CHANGEVOLUME, userData_, reinterpret_cast<LPARAM>(buf), RAR_VOL_ASK) == -1)
+        return ERAR_EOPEN;
+    } else if (changeVolProc_(buf, RAR_VOL_ASK) == 0) {
+      return ERAR_EOPEN;
+    }
+    buf[sizeof buf - 1] = 0;
+    std::string asked = buf;
+    if (asked.empty() || asked == name) {
+      if (++sameAsks >= kMaxSameVolumeAsks) return ERAR_EOPEN;
+    } else {
+      sameAsks = 0;
+      name = asked;
+    }
+  }
+}
+
+int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
+  parts.push_back({vol_, entry_.dataOffset, entry_.packSize});
+  last = entry_;
+  while (last.splitAfter && mode_ != RAR_OM_LIST_INCSPLIT) {
+    int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
+    if (rc) return rc;
+    for (int guard = 0;; ++guard) {
+      Block b = readBlock(format_, *vol_, pos_);
+      if (guard > kMaxBlocksPerCall || b.next <= pos_ ||
+          (b.kind != BlockKind::File && b.kind != BlockKind::Service && b.kind != BlockKind::Other))
+        return ERAR_BAD_DATA;
+      if (b.kind != BlockKind::File) {
+        pos_ = b.next;
+        continue;
+      }
+      // The next volume must continue this file; otherwise leave its entry
+      // for the next header read.
+      if (!b.entry.splitBefore) return ERAR_BAD_DATA;
+      pos_ = b.next;
+      parts.push_back({vol_, b.entry.dataOffset, b.entry.packSize});
+      last = b.entry;
+      break;
+    }
+  }
+  return ERAR_SUCCESS;
+}
+
+int Archive::askPassword() {
+  if (havePassword_ && !password_.empty()) return ERAR_SUCCESS;
+  if (!callback_) return ERAR_MISSING_PASSWORD;
+  char buf[128] = {};
+  int r = callback_(UCM_NEEDPASSWORD, userData_, reinterpret_cast<LPARAM>(buf), sizeof buf);
+  buf[sizeof buf - 1] = 0;
+  if (r == -1 || buf[0] == 0) return ERAR_MISSING_PASSWORD;
+  password_ = buf;
+  havePassword_ = true;
+  return ERAR_SUCCESS;
+}
+
+int Archive::reportData(const std::uint8_t* p, std::size_t n) {
+  if (callback_ &&
+      callback_(UCM_PROCESSDATA, userData_, reinterpret_cast<LPARAM>(p), static_cast<LPARAM>(n)) == -1)
+    return ERAR_UNKNOWN;
+  if (processDataProc_ &&
+      processDataProc_(const_cast<unsigned char*>(p), static_cast<int>(std::min<std::size_t>(n, 0x7FFFFFFF))) == 0)
+    return ERAR_UNKNOWN;
+  return ERAR_SUCCESS;
+}
+
+int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
+  const bool continuation = solidArchive_ && entry_.solid && solidSession_ && solidSession_->usable();
+  if (!continuation)
+    solidSession_ = format_ == Format::Rar4 ? makeRar4Decoder(solidArchive_) : makeRar5Decoder(solidArchive_);
+  std::uint32_t crc = last.hasCrc ? last.crc : 0;
+  int rc = solidSession_->decode(entry_, std::move(in), crc, sink);
+  if (!solidArchive_) solidSession_.reset();
+  return rc;
+}
+
+int Archive::processFile(int operation, const char* destPath, const char* destName) {
+  if (state_ != State::HeaderRead) return state_ == State::Failed ? failCode_ : ERAR_UNKNOWN;
+  state_ = State::Ready;
+  if (mode_ != RAR_OM_EXTRACT) {
+    if (mode_ == RAR_OM_LIST_INCSPLIT) return ERAR_SUCCESS;
+    std::vector<Part> parts;
+    Entry last;
+    return collectParts(parts, last);
+  }
+  // A solid stream has to be decoded through every entry, skipped or not.
+  const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory && !entry_.encrypted &&
+                           entry_.redir == RedirKind::None && supportedVersion(entry_, format_);
+  if (operation == RAR_SKIP && !solidDecode) {
+    std::vector<Part> parts;
+    Entry last;
+    return collectParts(parts, last);
+  }
+  return processData(operation, destPath, destName);
+}
+
+int Archive::processData(int operation, const char* destPath, const char* destName) {
+  std::vector<Part> parts;
+  Entry last;
+  int rc = collectParts(parts, last);
+  if (rc) return rc;
+  const Entry& e = entry_;
+  const bool skip = operation == RAR_SKIP;
+  const bool test = operation != RAR_EXTRACT;
+
+  if (e.directory && e.redir == RedirKind::None) {
+    if (test) return ERAR_SUCCESS;
+    Destination d;
+    rc = makeDestination(destPath, destName, e, d);
+    return rc ? rc : makeDirectories(d, directoryMode(e), e.mtime);
+  }
+  if (e.encrypted) {
+    rc = askPassword();
+    // Decryption is not available yet: never hand out undecrypted bytes.
+    return rc ? rc : ERAR_UNKNOWN_FORMAT;
+  }
+  if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy) {
+    if (test) return ERAR_SUCCESS;
+    auto it = extracted_.find(sanitizeName(e.redirTarget));
+    if (it == extracted_.end()) return ERAR_EREFERENCE;
+    Destination d;
+    rc = makeDestination(destPath, destName, e, d);
+    if (rc) return rc;
+    if (e.redir == RedirKind::HardLink) {
+      rc = makeHardLink(d, it->second);
+    } else {
+      auto src = VolumeFile::open(it->second);
+      if (!src) return ERAR_EOPEN;
+      std::string parent;
+      rc = prepareParent(d, parent);
+      if (rc) return rc;
+      TempOutput out;
+      rc = out.create(parent, fileMode(e));
+      if (rc) return rc;
+      PackedStream in({{src, 0, src->size()}});
+      EntrySink sink(*this, src->size(), false, &out);
+      rc = copyStored(in, sink);
+      if (rc) return rc;
+      std::string finalPath = joinPath(parent, d.rel.substr(d.rel.rfind('/') + 1));
+      rc = out.commit(finalPath, e.mtime, e.atime);
+    }
+    if (!rc) extracted_[sanitizeName(e.name)] = joinPath(d.root, d.rel);
+    return rc;
+  }
+  if (!supportedVersion(e, format_)) return ERAR_UNKNOWN_FORMAT;
+
+  const bool symlink = e.redir != RedirKind::None;
+  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(std::move(parts));
+  if (symlink) {
+    std::string target;
+    if (e.rar4Symlink) {
+      if (e.unpSize > kMaxLinkTarget) return ERAR_BAD_DATA;
+      StringSink sink(kMaxLinkTarget);
+      rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
+      if (rc) return rc;
+      std::uint32_t crc = static_cast<std::uint32_t>(crc32(
+          0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
+      if (sink.text.size() != e.unpSize || (last.hasCrc && crc != last.crc)) return ERAR_BAD_DATA;
+      target = sink.text;
+    } else {
+      target = e.redirTarget;
+      if (e.redir != RedirKind::UnixSymlink) {
+        // Windows links: absolute forms ("\??\C:\...", "C:\...") never pass the
+        // containment check below.
+        for (char& c : target)
+          if (c == '\\') c = '/';
+        if (target.size() >= 2 && target[1] == ':') target.insert(0, "/");
+      }
+    }
+    if (test) return ERAR_SUCCESS;
+    Destination d;
+    rc = makeDestination(destPath, destName, e, d);
+    return rc ? rc : makeSymlink(d, target);
+  }
+
+  TempOutput out;
+  std::string finalPath;
+  Destination d;
+  if (!test) {
+    rc = makeDestination(destPath, destName, e, d);
+    if (rc) return rc;
+    std::string parent;
+    rc = prepareParent(d, parent);
+    if (rc) return rc;
+    std::size_t slash = d.rel.rfind('/');
+    finalPath = joinPath(parent, slash == std::string::npos ? d.rel : d.rel.substr(slash + 1));
+    rc = out.create(parent, fileMode(e));
+    if (rc) return rc;
+  }
+  EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out);
+  rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
+  if (rc) return rc;
+  if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;
+  if (last.hasCrc && sink.crc != last.crc) return ERAR_BAD_DATA;
+  if (last.hasBlake2 && sink.digest() != last.blake2) return ERAR_BAD_DATA;
+  if (test) return ERAR_SUCCESS;
+  rc = out.commit(finalPath, e.mtime, e.atime);
+  if (!rc) extracted_[sanitizeName(e.name)] = finalPath;
+  return rc;
+}
+
+}  // namespace unrar

@@ -1,0 +1,90 @@
+// One open archive: the handle behind every entry point. It walks the block
+// headers of the current volume, moves to the next volume when a volume ends,
+// and processes the entry whose header was read last.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "packed_stream.h"
+#include "rar_entry.h"
+#include "unrar.h"
+#include "volume.h"
+
+namespace unrar {
+
+class Archive {
+public:
+  static constexpr std::uint32_t kMagic = 0x51524C42;
+  enum class State { Ready, HeaderRead, End, Failed };
+
+  struct OpenResult {
+    int code = ERAR_SUCCESS;
+    std::uint32_t flags = 0;
+    bool hasComment = false;
+  };
+
+  Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user);
+  ~Archive();
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+
+  OpenResult open(const std::string& path);
+  // Decodes the archive comment; returns 0 or an ERAR_* code.
+  int readComment(std::string& text);
+
+  int readHeader(Entry& out, std::string& volumeName);
+  int processFile(int operation, const char* destPath, const char* destName);
+
+  void setCallback(UNRARCALLBACK cb, LPARAM user) {
+    callback_ = cb;
+    userData_ = user;
+  }
+  void setChangeVolProc(CHANGEVOLPROC p) { changeVolProc_ = p; }
+  void setProcessDataProc(PROCESSDATAPROC p) { processDataProc_ = p; }
+  void setPassword(const char* pw) {
+    password_ = pw ? pw : "";
+    havePassword_ = pw != nullptr;
+  }
+
+  std::uint32_t magic = kMagic;
+
+  // Sends one block of unpacked data to the callbacks; ERAR_UNKNOWN on cancel.
+  int reportData(const std::uint8_t* p, std::size_t n);
+
+private:
+  int nextVolume(bool listing);
+  int collectParts(std::vector<Part>& parts, Entry& last);
+  int askPassword();
+  int decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink);
+  int processData(int operation, const char* destPath, const char* destName);
+
+  unsigned mode_;
+  UNRARCALLBACK callback_ = nullptr;
+  LPARAM userData_ = 0;
+  CHANGEVOLPROC changeVolProc_ = nullptr;
+  PROCESSDATAPROC processDataProc_ = nullptr;
+  std::string password_;
+  bool havePassword_ = false;
+
+  State state_ = State::Ready;
+  int failCode_ = ERAR_BAD_DATA;
+  std::shared_ptr<VolumeFile> vol_;
+  std::uint64_t pos_ = 0;
+  bool solidArchive_ = false;
+  Format format_ = Format::Rar4;
+  CommentBlock comment_;
+  std::shared_ptr<VolumeFile> commentVolume_;
+
+  Entry entry_;  // the header read last
+  std::unique_ptr<Decoder> solidSession_;
+  bool sawCompressed_ = false;
+  // Sanitized names of the files written so far, for hard links and copies.
+  std::map<std::string, std::string> extracted_;
+};
+
+}  // namespace unrar

@@ -1,0 +1,182 @@
+// RAR 5 decoding through libarchive's rar5 reader, fed by read callbacks from
+// a queue of rebuilt headers and packed-data streams.
+#include <archive.h>
+#include <archive_entry.h>
+#include <zlib.h>
+
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "codec.h"
+#include "unrar.h"
+
+namespace unrar {
+namespace {
+
+void putVint(std::vector<std::uint8_t>& v, std::uint64_t x) {
+  do {
+    std::uint8_t b = x & 0x7F;
+    x >>= 7;
+    v.push_back(static_cast<std::uint8_t>(b | (x ? 0x80 : 0)));
+  } while (x);
+}
+
+// Wraps header fields (type onward) into a block with its CRC and size.
+std::vector<std::uint8_t> block(const std::vector<std::uint8_t>& body) {
+  std::vector<std::uint8_t> size;
+  putVint(size, body.size());
+  std::vector<std::uint8_t> out(4);
+  out.insert(out.end(), size.begin(), size.end());
+  out.insert(out.end(), body.begin(), body.end());
+  std::uint32_t c = static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
+  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
+  return out;
+}
+
+// A queue item: literal bytes, or the packed data of one entry.
+struct Segment {
+  std::vector<std::uint8_t> bytes;
+  std::size_t used = 0;
+  std::unique_ptr<InStream> stream;
+};
+
+// Read callbacks after the queue ran dry; libarchive asking again and again
+// means it is going round in circles.
+constexpr int kMaxCallsAfterEnd = 64;
+
+class LibarchiveDecoder final : public Decoder {
+public:
+  explicit LibarchiveDecoder(bool solid) : solid_(solid), buf_(1 << 20) {}
+  ~LibarchiveDecoder() override {
+    if (a_) archive_read_free(a_);
+  }
+  LibarchiveDecoder(const LibarchiveDecoder&) = delete;
+  LibarchiveDecoder& operator=(const LibarchiveDecoder&) = delete;
+
+  bool usable() const override { return !broken_; }
+
+  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
+    if (broken_) return ERAR_BAD_DATA;
+    int rc = decodeImpl(e, std::move(in), sink);
+    if (rc != ERAR_SUCCESS) broken_ = true;
+    return rc;
+  }
+
+private:
+  static la_ssize_t readCallback(archive*, void* self, const void** out) {
+    return static_cast<LibarchiveDecoder*>(self)->pull(out);
+  }
+
+  la_ssize_t pull(const void** out) {
+    while (!queue_.empty()) {
+      Segment& s = queue_.front();
+      if (s.stream) {
+        std::size_t got = 0;
+        int rc = s.stream->read(buf_.data(), buf_.size(), got);
+        if (rc) {
+          streamError_ = rc;
+          return ARCHIVE_FATAL;
+        }
+        if (got) {
+          *out = buf_.data();
+          return static_cast<la_ssize_t>(got);
+        }
+      } else if (s.used < s.bytes.size()) {
+        // The bytes must stay valid until the next call: move them out first.
+        current_ = std::move(s.bytes);
+        std::size_t used = s.used;
+        queue_.pop_front();
+        *out = current_.data() + used;
+        return static_cast<la_ssize_t>(current_.size() - used);
+      }
+      queue_.pop_front();
+    }
+    if (++callsAfterEnd_ > kMaxCallsAfterEnd) return ARCHIVE_FATAL;
+    *out = nullptr;
+    return 0;
+  }
+
+  std::vector<std::uint8_t> fileHeader(const Entry& e, std::uint64_t pack, bool continuation) {
+    std::vector<std::uint8_t> b;
+    putVint(b, 2);     // file header
+    putVint(b, 0x02);  // data area present
+    putVint(b, pack);
+    putVint(b, 0);  // no mtime, no CRC: libunrar checks the data itself
+    putVint(b, e.unpSize);
+    putVint(b, 0x20);
+    std::uint32_t ci = e.rar5CompInfo & ~0x40u;
+    if (continuation) ci |= 0x40;
+    putVint(b, ci);
+    putVint(b, 0);
+    putVint(b, 1);
+    b.push_back('x');
+    return block(b);
+  }
+
+  int decodeImpl(const Entry& e, std::unique_ptr<InStream> in, Sink& sink) {
+    const bool first = a_ == nullptr;
+    const std::uint64_t pack = in->remaining();
+    if (first) {
+      static const std::uint8_t sig[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+      Segment s;
+      s.bytes.assign(sig, sig + 8);
+      std::vector<std::uint8_t> m;
+      putVint(m, 1);
+      putVint(m, 0);
+      putVint(m, solid_ ? 0x04 : 0);
+      auto mb = block(m);
+      s.bytes.insert(s.bytes.end(), mb.begin(), mb.end());
+      queue_.push_back(std::move(s));
+    }
+    Segment h;
+    h.bytes = fileHeader(e, pack, !first && solid_);
+    queue_.push_back(std::move(h));
+    Segment d;
+    d.stream = std::move(in);
+    queue_.push_back(std::move(d));
+    callsAfterEnd_ = 0;
+
+    if (first) {
+      a_ = archive_read_new();
+      if (!a_) return ERAR_NO_MEMORY;
+      if (archive_read_support_format_rar5(a_) != ARCHIVE_OK ||
+          archive_read_open(a_, this, nullptr, readCallback, nullptr) != ARCHIVE_OK)
+        return streamError_ ? streamError_ : ERAR_BAD_DATA;
+    }
+    archive_entry* ae = nullptr;
+    if (archive_read_next_header(a_, &ae) != ARCHIVE_OK)
+      return streamError_ ? streamError_ : ERAR_BAD_DATA;
+    std::vector<std::uint8_t> out(1 << 20);
+    std::uint64_t total = 0;
+    for (;;) {
+      la_ssize_t n = archive_read_data(a_, out.data(), out.size());
+      if (n < 0) return streamError_ ? streamError_ : ERAR_BAD_DATA;
+      if (n == 0) break;
+      total += static_cast<std::uint64_t>(n);
+      if (total > e.unpSize) return ERAR_BAD_DATA;
+      int rc = sink.put(out.data(), static_cast<std::size_t>(n));
+      if (rc) return rc;
+    }
+    if (streamError_) return streamError_;
+    return total == e.unpSize ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  }
+
+  bool solid_;
+  bool broken_ = false;
+  archive* a_ = nullptr;
+  std::deque<Segment> queue_;
+  std::vector<std::uint8_t> current_;
+  std::vector<std::uint8_t> buf_;
+  int streamError_ = 0;
+  int callsAfterEnd_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive) {
+  return std::make_unique<LibarchiveDecoder>(solidArchive);
+}
+
+}  // namespace unrar

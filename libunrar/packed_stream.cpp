@@ -1,0 +1,29 @@
+#include "packed_stream.h"
+
+#include <algorithm>
+
+#include "unrar.h"
+
+namespace unrar {
+
+int PackedStream::read(std::uint8_t* buf, std::size_t n, std::size_t& got) {
+  got = 0;
+  while (got < n && index_ < parts_.size()) {
+    Part& p = parts_[index_];
+    if (inPart_ >= p.size) {
+      ++index_;
+      inPart_ = 0;
+      continue;
+    }
+    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - got, p.size - inPart_));
+    std::size_t r = p.volume->readAt(p.offset + inPart_, buf + got, want);
+    got += r;
+    inPart_ += r;
+    consumed_ += r;
+    // The header promised more than the volume holds.
+    if (r < want) return got ? ERAR_SUCCESS : ERAR_BAD_DATA;
+  }
+  return ERAR_SUCCESS;
+}
+
+}  // namespace unrar

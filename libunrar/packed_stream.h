@@ -1,0 +1,46 @@
+// The packed bytes of one entry, joined across its volume parts. This is the
+// input stage of the data path: volumes joined -> (decryption) -> codec.
+// A decrypting stage wraps an InStream and is itself an InStream.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "volume.h"
+
+namespace unrar {
+
+class InStream {
+public:
+  virtual ~InStream() = default;
+  // Reads up to n bytes; got = 0 at the end. Returns 0 or an ERAR_* code.
+  virtual int read(std::uint8_t* buf, std::size_t n, std::size_t& got) = 0;
+  virtual std::uint64_t remaining() const = 0;
+};
+
+struct Part {
+  std::shared_ptr<VolumeFile> volume;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+};
+
+class PackedStream final : public InStream {
+public:
+  PackedStream() = default;
+  explicit PackedStream(std::vector<Part> parts) : parts_(std::move(parts)) {
+    for (const Part& p : parts_) total_ += p.size;
+  }
+  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override;
+  std::uint64_t remaining() const override { return total_ - consumed_; }
+  std::uint64_t total() const { return total_; }
+
+private:
+  std::vector<Part> parts_;
+  std::size_t index_ = 0;
+  std::uint64_t inPart_ = 0;
+  std::uint64_t total_ = 0;
+  std::uint64_t consumed_ = 0;
+};
+
+}  // namespace unrar

@@ -1,0 +1,78 @@
+// What libunrar knows about an archive and its entries, independent of the
+// on-disk format they were read from.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace unrar {
+
+enum class Format { Rar4, Rar5 };
+
+enum class RedirKind : std::uint8_t {
+  None = 0,
+  UnixSymlink = 1,
+  WindowsSymlink = 2,
+  Junction = 3,
+  HardLink = 4,
+  FileCopy = 5
+};
+
+struct Entry {
+  std::string name;  // UTF-8, "/" between parts, exactly as stored otherwise
+  std::uint32_t rawFlags = 0;  // RAR 4: the file header's flag word; RAR 5: built
+  bool splitBefore = false;
+  bool splitAfter = false;
+  bool encrypted = false;
+  bool solid = false;
+  bool directory = false;
+  std::uint64_t packSize = 0;  // this part only
+  std::uint64_t unpSize = 0;
+  bool unpSizeUnknown = false;
+  std::uint8_t hostOS = 0;  // RAR 1.5-4 byte values 0-5 (RAR 5: 2 Windows, 3 Unix)
+  bool rar5UnixHost = false;
+  bool hasCrc = false;
+  std::uint32_t crc = 0;
+  bool hasBlake2 = false;
+  std::array<std::uint8_t, 32> blake2{};
+  std::uint32_t dosTime = 0;  // local time, packed
+  std::uint64_t mtime = 0;    // FILETIME (100 ns since 1601, UTC); 0 = not stored
+  std::uint64_t ctime = 0;
+  std::uint64_t atime = 0;
+  std::uint32_t unpVer = 0;
+  std::uint32_t method = 0;  // 0 store ... 5 best
+  std::uint64_t dictBytes = 0;
+  std::uint32_t attr = 0;
+  RedirKind redir = RedirKind::None;
+  std::string redirTarget;  // UTF-8 as stored
+  bool redirDirTarget = false;
+  // Raw format details a codec needs to rebuild a one-entry archive.
+  std::uint32_t rar5CompInfo = 0;
+  std::uint32_t rar4Flags = 0;
+  // Where the packed data of this part is.
+  std::uint64_t dataOffset = 0;
+  // RAR 4 symbolic link: the target is the data.
+  bool rar4Symlink = false;
+
+  bool isUnixHost() const { return hostOS == 3 || hostOS == 5; }
+};
+
+// A service header or old-style block that carries an archive comment.
+struct CommentBlock {
+  bool present = false;
+  bool oldStyle = false;  // RAR 1.5-2.x comment embedded in the main header
+  std::uint64_t dataOffset = 0;
+  std::uint64_t packSize = 0;
+  std::uint64_t unpSize = 0;
+  std::uint32_t method = 0;
+  std::uint32_t unpVer = 0;
+  bool hasCrc = false;
+  std::uint32_t crc = 0;  // RAR 1.5-2.x: only the low 16 bits
+  bool encrypted = false;
+  bool utf16 = false;
+  std::uint32_t rar5CompInfo = 0;
+  std::uint32_t rar4Flags = 0;
+};
+
+}  // namespace unrar

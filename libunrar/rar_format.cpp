@@ -1,0 +1,698 @@
+#include "rar_format.h"
+
+#include <zlib.h>
+
+#include <cstring>
+#include <ctime>
+#include <vector>
+
+#include "unrar.h"
+
+namespace unrar {
+namespace {
+
+const std::uint8_t kSig4[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
+const std::uint8_t kSig5[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
+
+// Largest header either format allows; anything bigger is damage.
+constexpr std::size_t kMaxHeader = 2u << 20;
+
+std::uint16_t get16(const std::uint8_t* p) {
+  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
+}
+std::uint32_t get32(const std::uint8_t* p) {
+  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
+         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
+}
+std::uint64_t get64(const std::uint8_t* p) {
+  return get32(p) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
+}
+
+std::uint32_t crcOf(const std::uint8_t* p, std::size_t n) {
+  return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
+}
+
+bool readExact(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& buf,
+               std::size_t n) {
+  buf.resize(n);
+  return n == 0 || src.readAt(pos, buf.data(), n) == n;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+  if (c < 0x80) {
+    out += static_cast<char>(c);
+  } else if (c < 0x800) {
+    out += static_cast<char>(0xC0 | (c >> 6));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    out += static_cast<char>(0xE0 | (c >> 12));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (c >> 18));
+    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (c & 0x3F));
+  }
+}
+
+bool validUtf8(const std::uint8_t* p, std::size_t n) {
+  std::size_t i = 0;
+  while (i < n) {
+    std::uint8_t c = p[i];
+    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (len == 0 || i + len > n) return false;
+    for (std::size_t k = 1; k < len; ++k)
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+    i += len;
+  }
+  return true;
+}
+
+// 8-bit names that are not UTF-8 come from an OEM code page we cannot know;
+// Latin-1 keeps every byte distinct and printable.
+std::string eightBitName(const std::uint8_t* p, std::size_t n) {
+  if (validUtf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
+  std::string out;
+  for (std::size_t i = 0; i < n; ++i) appendUtf8(out, p[i]);
+  return out;
+}
+
+std::string utf16ToUtf8(const std::vector<char16_t>& units) {
+  std::string out;
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t c = units[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+      ++i;
+    } else if (c >= 0xD800 && c < 0xE000) {
+      c = 0xFFFD;
+    }
+    if (c == 0) break;
+    appendUtf8(out, c);
+  }
+  return out;
+}
+
+std::string backslashesToSlashes(std::string s) {
+  for (char& c : s)
+    if (c == '\\') c = '/';
+  return s;
+}
+
+struct VintReader {
+  const std::uint8_t* p;
+  std::size_t n;
+  std::size_t i = 0;
+  bool ok = true;
+
+  std::uint64_t vint() {
+    std::uint64_t v = 0;
+    for (int shift = 0; shift < 70; shift += 7) {
+      if (i >= n) {
+        ok = false;
+        return 0;
+      }
+      std::uint8_t b = p[i++];
+      if (shift < 64) v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
+      if (!(b & 0x80)) return v;
+    }
+    ok = false;
+    return 0;
+  }
+  std::uint32_t u32() {
+    if (n - i < 4 || i > n) {
+      ok = false;
+      i = n;
+      return 0;
+    }
+    std::uint32_t v = get32(p + i);
+    i += 4;
+    return v;
+  }
+  std::uint64_t u64() {
+    if (n - i < 8 || i > n) {
+      ok = false;
+      i = n;
+      return 0;
+    }
+    std::uint64_t v = get64(p + i);
+    i += 8;
+    return v;
+  }
+  std::uint8_t byte() {
+    if (i >= n) {
+      ok = false;
+      return 0;
+    }
+    return p[i++];
+  }
+  const std::uint8_t* bytes(std::uint64_t count) {
+    if (count > n - i || i > n) {
+      ok = false;
+      i = n;
+      return nullptr;
+    }
+    const std::uint8_t* r = p + i;
+    i += static_cast<std::size_t>(count);
+    return r;
+  }
+};
+
+}  // namespace
+
+std::uint64_t unixToFileTime(std::int64_t seconds, std::uint32_t nanos) {
+  return static_cast<std::uint64_t>((seconds + 11644473600LL) * 10000000LL + nanos / 100);
+}
+
+std::uint64_t dosTimeToFileTime(std::uint32_t dos) {
+  std::tm t{};
+  t.tm_year = static_cast<int>((dos >> 25) & 0x7F) + 80;
+  t.tm_mon = static_cast<int>((dos >> 21) & 0x0F) - 1;
+  t.tm_mday = static_cast<int>((dos >> 16) & 0x1F);
+  t.tm_hour = static_cast<int>((dos >> 11) & 0x1F);
+  t.tm_min = static_cast<int>((dos >> 5) & 0x3F);
+  t.tm_sec = static_cast<int>((dos & 0x1F) * 2);
+  t.tm_isdst = -1;
+  std::time_t s = std::mktime(&t);
+  if (s == static_cast<std::time_t>(-1)) return 0;
+  return unixToFileTime(s, 0);
+}
+
+std::uint32_t fileTimeToDosTime(std::uint64_t ft) {
+  if (ft < 116444736000000000ULL) return 0;
+  std::time_t s = static_cast<std::time_t>(ft / 10000000ULL - 11644473600ULL);
+  std::tm t{};
+  if (!localtime_r(&s, &t) || t.tm_year < 80 || t.tm_year > 80 + 127) return 0;
+  return (static_cast<std::uint32_t>(t.tm_year - 80) << 25) |
+         (static_cast<std::uint32_t>(t.tm_mon + 1) << 21) |
+         (static_cast<std::uint32_t>(t.tm_mday) << 16) |
+         (static_cast<std::uint32_t>(t.tm_hour) << 11) |
+         (static_cast<std::uint32_t>(t.tm_min) << 5) | (static_cast<std::uint32_t>(t.tm_sec) / 2);
+}
+
+std::string decodeRar4Name(const std::uint8_t* p, std::size_t n, bool unicodeFlag) {
+  if (!unicodeFlag) return eightBitName(p, n);
+  const void* nul = std::memchr(p, 0, n);
+  if (!nul) return std::string(reinterpret_cast<const char*>(p), n);
+  std::size_t nameLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
+  const std::uint8_t* enc = p + nameLen + 1;
+  std::size_t encLen = n - nameLen - 1;
+  std::vector<char16_t> out;
+  std::size_t pos = 0;
+  if (encLen == 0) return eightBitName(p, nameLen);
+  std::uint8_t high = enc[pos++];
+  std::uint8_t flags = 0;
+  int flagBits = 0;
+  while (pos < encLen && out.size() < 4096) {
+    if (flagBits == 0) {
+      flags = enc[pos++];
+      flagBits = 8;
+      if (pos >= encLen) break;
+    }
+    int op = flags >> 6;
+    flags = static_cast<std::uint8_t>(flags << 2);
+    flagBits -= 2;
+    switch (op) {
+      case 0:
+        out.push_back(enc[pos++]);
+        break;
+      case 1:
+        out.push_back(static_cast<char16_t>(enc[pos++] | (high << 8)));
+        break;
+      case 2:
+        if (pos + 1 >= encLen) {
+          pos = encLen;
+          break;
+        }
+        out.push_back(static_cast<char16_t>(enc[pos] | (enc[pos + 1] << 8)));
+        pos += 2;
+        break;
+      default: {
+        std::uint8_t len = enc[pos++];
+        if (len & 0x80) {
+          if (pos >= encLen) break;
+          std::uint8_t corr = enc[pos++];
+          for (int k = 0; k < (len & 0x7F) + 2 && out.size() < nameLen; ++k)
+            out.push_back(static_cast<char16_t>(((p[out.size()] + corr) & 0xFF) | (high << 8)));
+        } else {
+          for (int k = 0; k < len + 2 && out.size() < nameLen; ++k) out.push_back(p[out.size()]);
+        }
+        break;
+      }
+    }
+  }
+  return utf16ToUtf8(out);
+}
+
+bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool& futureFormat) {
+  futureFormat = false;
+  const std::uint64_t limit = std::min<std::uint64_t>(src.size(), kMaxSfxScan + 8);
+  std::vector<std::uint8_t> buf(64 * 1024 + 8);
+  for (std::uint64_t base = 0; base < limit; base += 64 * 1024) {
+    std::size_t got = src.readAt(base, buf.data(), buf.size());
+    if (got < 7) break;
+    for (std::size_t i = 0; i + 7 <= got && i < 64 * 1024; ++i) {
+      if (buf[i] != 0x52 || std::memcmp(buf.data() + i, kSig4, 6) != 0) continue;
+      std::uint8_t v = buf[i + 6];
+      if (v == 0) {
+        offset = base + i;
+        format = Format::Rar4;
+        return true;
+      }
+      if (v == 1 && i + 8 <= got && buf[i + 7] == 0) {
+        offset = base + i;
+        format = Format::Rar5;
+        return true;
+      }
+      if (v >= 2 && v <= 4 && base + i == 0) {
+        futureFormat = true;
+        return false;
+      }
+    }
+  }
+  (void)kSig5;
+  return false;
+}
+
+// ---------------------------------------------------------------- RAR 1.5-4
+
+int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
+  std::uint8_t h[13];
+  if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_ARCHIVE;
+  if (h[2] != 0x73) return ERAR_BAD_ARCHIVE;
+  std::uint16_t flags = get16(h + 3);
+  std::uint16_t size = get16(h + 5);
+  if (size < 13) return ERAR_BAD_ARCHIVE;
+  std::vector<std::uint8_t> buf;
+  if (!readExact(src, pos, buf, size)) return ERAR_BAD_ARCHIVE;
+  // With an embedded comment the CRC covers only the fixed part.
+  std::uint32_t crc = crcOf(buf.data() + 2, (flags & 0x0002) ? 11 : size - 2u);
+  if ((crc & 0xFFFF) != get16(buf.data())) {
+    if (!(flags & 0x0002) || (crcOf(buf.data() + 2, size - 2u) & 0xFFFF) != get16(buf.data()))
+      return ERAR_BAD_DATA;
+  }
+  info.volume = flags & 0x0001;
+  info.solid = flags & 0x0008;
+  info.newNumbering = flags & 0x0010;
+  info.encryptedHeaders = flags & 0x0080;
+  info.firstVolume = flags & 0x0100;
+  info.flags = (flags & 0x0001 ? ROADF_VOLUME : 0) | (flags & 0x0004 ? ROADF_LOCK : 0) |
+               (flags & 0x0008 ? ROADF_SOLID : 0) | (flags & 0x0010 ? ROADF_NEWNUMBERING : 0) |
+               (flags & 0x0020 ? ROADF_SIGNED : 0) | (flags & 0x0040 ? ROADF_RECOVERY : 0) |
+               (flags & 0x0080 ? ROADF_ENCHEADERS : 0) | (flags & 0x0100 ? ROADF_FIRSTVOLUME : 0);
+  std::size_t off = 13 + ((flags & 0x0200) ? 1 : 0);
+  if ((flags & 0x0002) && size >= off + 13 && buf[off + 2] == 0x75) {
+    std::uint16_t csize = get16(buf.data() + off + 5);
+    if (csize >= 13 && off + csize <= size) {
+      CommentBlock& c = info.oldComment;
+      c.present = true;
+      c.oldStyle = true;
+      c.unpSize = get16(buf.data() + off + 7);
+      c.unpVer = buf[off + 9];
+      c.method = buf[off + 10] >= 0x30 ? buf[off + 10] - 0x30u : 0;
+      c.hasCrc = true;
+      c.crc = get16(buf.data() + off + 11);
+      c.dataOffset = pos + off + 13;
+      c.packSize = csize - 13u;
+    }
+  }
+  pos += size;
+  return ERAR_SUCCESS;
+}
+
+Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
+  Block b;
+  const std::uint64_t fsize = src.size();
+  if (pos >= fsize) {
+    b.kind = BlockKind::EndOfData;
+    return b;
+  }
+  std::uint8_t h[11];
+  std::size_t got = src.readAt(pos, h, 7);
+  if (got < 7) {
+    b.kind = BlockKind::EndOfData;
+    return b;
+  }
+  std::uint8_t type = h[2];
+  std::uint16_t flags = get16(h + 3);
+  std::uint16_t size = get16(h + 5);
+  if (size < 7) return b;
+  std::vector<std::uint8_t> buf;
+  if (!readExact(src, pos, buf, size)) {
+    b.kind = BlockKind::EndOfData;
+    return b;
+  }
+  std::uint64_t add = 0;
+  if ((type == 0x74 || type == 0x7A || (flags & 0x8000)) && type != 0x7B) {
+    if (size < 11) return b;
+    add = get32(buf.data() + 7);
+  }
+  b.next = pos + size + add;
+
+  if (type == 0x74 || type == 0x7A) {
+    if (size < 32) return b;
+    const std::uint8_t* p = buf.data();
+    Entry& e = b.entry;
+    std::uint16_t nameSize = get16(p + 26);
+    std::size_t off = 32;
+    std::uint64_t packHigh = 0, unpHigh = 0;
+    if (flags & 0x0100) {
+      if (size < 40) return b;
+      packHigh = get32(p + 32);
+      unpHigh = get32(p + 36);
+      off = 40;
+    }
+    if (off + nameSize > size) return b;
+    std::uint32_t crc = crcOf(p + 2, size - 2u);
+    bool crcOk = (crc & 0xFFFF) == get16(p);
+    if (!crcOk && (flags & 0x0008))
+      crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
+    if (!crcOk) return b;
+    e.rar4Flags = flags;
+    e.rawFlags = flags;
+    e.packSize = get32(p + 7) | (packHigh << 32);
+    e.unpSize = get32(p + 11) | (unpHigh << 32);
+    e.unpSizeUnknown = (flags & 0x0100) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF)
+                                        : false;
+    e.hostOS = p[15];
+    e.crc = get32(p + 16);
+    e.hasCrc = true;
+    e.dosTime = get32(p + 20);
+    e.mtime = dosTimeToFileTime(e.dosTime);
+    e.unpVer = p[24];
+    e.method = p[25] >= 0x30 && p[25] <= 0x35 ? p[25] - 0x30u : 6;
+    e.attr = get32(p + 28);
+    e.splitBefore = flags & 0x01;
+    e.splitAfter = flags & 0x02;
+    e.encrypted = flags & 0x04;
+    e.solid = flags & 0x10;
+    e.directory = (flags & 0xE0) == 0xE0 || (e.unpVer < 20 && (e.attr & 0x10) && !e.isUnixHost());
+    e.dictBytes = e.directory ? 0 : (64u * 1024u) << ((flags >> 5) & 7);
+    b.next = pos + size + e.packSize;
+    std::string name = decodeRar4Name(p + off, nameSize, flags & 0x0200);
+    if (type == 0x7A) {
+      b.kind = BlockKind::Service;
+      b.serviceName = std::string(reinterpret_cast<const char*>(p + off), nameSize);
+      b.serviceChild = flags & 0x10;
+      if (b.serviceName == "CMT" && !b.serviceChild) {
+        CommentBlock& c = b.comment;
+        c.present = true;
+        c.dataOffset = pos + size;
+        c.packSize = e.packSize;
+        c.unpSize = e.unpSize;
+        c.method = e.method;
+        c.unpVer = e.unpVer;
+        c.hasCrc = true;
+        c.crc = e.crc;
+        c.encrypted = e.encrypted;
+        c.utf16 = e.attr & 1;
+        c.rar4Flags = flags;
+      }
+      return b;
+    }
+    e.name = backslashesToSlashes(name);
+    off += nameSize;
+    if (flags & 0x0400) off += 8;
+    if ((flags & 0x1000) && off + 2 <= size) {
+      std::uint16_t tf = get16(p + off);
+      off += 2;
+      std::uint64_t* times[4] = {&e.mtime, &e.ctime, &e.atime, nullptr};
+      for (int k = 0; k < 4; ++k) {
+        unsigned nib = (tf >> (12 - 4 * k)) & 0xF;
+        if (!(nib & 8)) continue;
+        std::uint64_t ft = 0;
+        if (k == 0) {
+          ft = e.mtime;
+        } else {
+          if (off + 4 > size) break;
+          ft = dosTimeToFileTime(get32(p + off));
+          off += 4;
+        }
+        unsigned n = nib & 3;
+        if (off + n > size) break;
+        std::uint32_t frac = 0;
+        for (unsigned j = 0; j < n; ++j) frac |= static_cast<std::uint32_t>(p[off + j]) << ((j + 3 - n) * 8);
+        off += n;
+        if (ft) ft += frac + ((nib & 4) ? 10000000u : 0u);
+        if (times[k]) *times[k] = ft;
+      }
+    }
+    e.rar4Symlink = e.isUnixHost() && (e.attr & 0xF000) == 0xA000;
+    if (e.rar4Symlink) e.redir = RedirKind::UnixSymlink;
+    e.dataOffset = pos + size;
+    b.kind = BlockKind::File;
+    return b;
+  }
+  if (type == 0x7B) {
+    // The end block's CRC is checked by RAR but not relied on here: a bad
+    // one only loses the "more volumes" hint, which EOF also gives.
+    b.kind = BlockKind::End;
+    b.moreVolumes = flags & 0x0001;
+    b.next = pos + size;
+    return b;
+  }
+  if (type < 0x72 || type > 0x7B) {
+    // Not a block at all: RAR 1.5-2.x archives may simply stop, and damaged
+    // ones continue with garbage.
+    return b;
+  }
+  b.kind = BlockKind::Other;
+  return b;
+}
+
+// ---------------------------------------------------------------- RAR 5
+
+namespace {
+
+// Reads one RAR 5 header: CRC, size and the header bytes after the size.
+bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& hdr,
+                    std::uint64_t& end, bool& truncated) {
+  truncated = false;
+  std::uint8_t h[7];
+  std::size_t got = src.readAt(pos, h, 7);
+  if (got < 7) {
+    truncated = true;
+    return false;
+  }
+  VintReader r{h + 4, 3};
+  std::uint64_t size = r.vint();
+  if (!r.ok || size == 0 || size > kMaxHeader) return false;
+  std::size_t sizeLen = r.i;
+  if (!readExact(src, pos + 4 + sizeLen, hdr, static_cast<std::size_t>(size))) {
+    truncated = true;
+    return false;
+  }
+  std::vector<std::uint8_t> all(h + 4, h + 4 + sizeLen);
+  std::uint32_t crc = crcOf(all.data(), all.size());
+  crc = static_cast<std::uint32_t>(crc32(crc, hdr.data(), static_cast<uInt>(hdr.size())));
+  if (crc != get32(h)) return false;
+  end = pos + 4 + sizeLen + size;
+  return true;
+}
+
+}  // namespace
+
+int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
+  std::vector<std::uint8_t> hdr;
+  std::uint64_t end = 0;
+  bool truncated = false;
+  if (!readRar5Header(src, pos, hdr, end, truncated)) return ERAR_BAD_DATA;
+  VintReader r{hdr.data(), hdr.size()};
+  std::uint64_t type = r.vint();
+  std::uint64_t hflags = r.vint();
+  if (!r.ok) return ERAR_BAD_DATA;
+  if (type == 4) {
+    info.encryptedHeaders = true;
+    info.flags |= ROADF_ENCHEADERS | ROADF_NEWNUMBERING;
+    pos = end;
+    return ERAR_SUCCESS;
+  }
+  if (type != 1) return ERAR_BAD_ARCHIVE;
+  if (hflags & 1) r.vint();
+  if (hflags & 2) r.vint();
+  std::uint64_t af = r.vint();
+  if (!r.ok) return ERAR_BAD_DATA;
+  if (af & 2) info.volumeNumber = r.vint();
+  info.volume = af & 1;
+  info.solid = af & 4;
+  info.newNumbering = true;
+  info.firstVolume = info.volume && !(af & 2);
+  info.flags = (af & 1 ? ROADF_VOLUME : 0) | (af & 4 ? ROADF_SOLID : 0) |
+               (af & 8 ? ROADF_RECOVERY : 0) | (af & 0x10 ? ROADF_LOCK : 0) | ROADF_NEWNUMBERING |
+               (info.firstVolume ? ROADF_FIRSTVOLUME : 0);
+  pos = end;
+  return ERAR_SUCCESS;
+}
+
+Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
+  Block b;
+  if (pos >= src.size()) {
+    b.kind = BlockKind::EndOfData;
+    return b;
+  }
+  std::vector<std::uint8_t> hdr;
+  std::uint64_t end = 0;
+  bool truncated = false;
+  if (!readRar5Header(src, pos, hdr, end, truncated)) {
+    // Volumes are padded with zeros after the end block.
+    if (truncated) b.kind = BlockKind::EndOfData;
+    return b;
+  }
+  VintReader r{hdr.data(), hdr.size()};
+  std::uint64_t type = r.vint();
+  std::uint64_t hflags = r.vint();
+  std::uint64_t extraSize = (hflags & 1) ? r.vint() : 0;
+  std::uint64_t dataSize = (hflags & 2) ? r.vint() : 0;
+  if (!r.ok || extraSize > hdr.size()) return b;
+  b.next = end + dataSize;
+  if (b.next < end) return b;  // overflow
+  if (type == 5) {
+    std::uint64_t ef = r.vint();
+    b.kind = BlockKind::End;
+    b.moreVolumes = r.ok && (ef & 1);
+    b.next = end;
+    return b;
+  }
+  if (type != 2 && type != 3) {
+    b.kind = BlockKind::Other;
+    return b;
+  }
+  Entry& e = b.entry;
+  e.packSize = dataSize;
+  e.dataOffset = end;
+  e.splitBefore = hflags & 0x08;
+  e.splitAfter = hflags & 0x10;
+  std::uint64_t ff = r.vint();
+  e.unpSize = r.vint();
+  e.unpSizeUnknown = ff & 0x08;
+  e.attr = static_cast<std::uint32_t>(r.vint());
+  if (ff & 0x02) e.mtime = unixToFileTime(r.u32(), 0);
+  if (ff & 0x04) {
+    e.hasCrc = true;
+    e.crc = r.u32();
+  }
+  std::uint64_t ci = r.vint();
+  std::uint64_t host = r.vint();
+  std::uint64_t nameLen = r.vint();
+  const std::uint8_t* name = r.bytes(nameLen);
+  if (!r.ok || host > 1) {
+    if (!r.ok) return b;
+  }
+  std::size_t extraStart = hdr.size() - static_cast<std::size_t>(extraSize);
+  if (r.i > extraStart) return b;
+  e.directory = ff & 0x01;
+  e.rar5CompInfo = static_cast<std::uint32_t>(ci);
+  std::uint32_t algo = ci & 0x3F;
+  e.unpVer = algo == 0 ? 50 : algo == 1 ? 70 : 9999;
+  e.solid = ci & 0x40;
+  e.method = (ci >> 7) & 7;
+  unsigned dictN = algo == 0 ? (ci >> 10) & 0x0F : (ci >> 10) & 0x1F;
+  std::uint64_t dict = dictN < 40 ? (128ull * 1024) << dictN : 0;
+  if (algo == 1) dict += dict / 32 * ((ci >> 15) & 0x1F);
+  e.dictBytes = e.directory ? 0 : dict;
+  e.rar5UnixHost = host == 1;
+  e.hostOS = host == 1 ? 3 : 2;
+  std::string nm(reinterpret_cast<const char*>(name), nameLen);
+  if (!e.rar5UnixHost)
+    for (char& c : nm)
+      if (c == '\\') c = '_';
+  if (type == 3) {
+    b.kind = BlockKind::Service;
+    b.serviceName = nm;
+    b.serviceChild = hflags & 0x20;
+  } else {
+    e.name = nm;
+  }
+
+  // Extra records.
+  VintReader x{hdr.data() + extraStart, static_cast<std::size_t>(extraSize)};
+  while (x.i < x.n) {
+    std::uint64_t recSize = x.vint();
+    if (!x.ok || recSize == 0 || recSize > x.n - x.i) break;
+    VintReader rec{x.p + x.i, static_cast<std::size_t>(recSize)};
+    x.i += static_cast<std::size_t>(recSize);
+    std::uint64_t rtype = rec.vint();
+    if (!rec.ok) break;
+    switch (rtype) {
+      case 1:
+        e.encrypted = true;
+        break;
+      case 2: {
+        std::uint64_t ht = rec.vint();
+        const std::uint8_t* d = rec.bytes(32);
+        if (rec.ok && ht == 0 && d) {
+          e.hasBlake2 = true;
+          std::memcpy(e.blake2.data(), d, 32);
+        }
+        break;
+      }
+      case 3: {
+        std::uint64_t tf = rec.vint();
+        bool unixFmt = tf & 1;
+        std::uint64_t* dst[3] = {&e.mtime, &e.ctime, &e.atime};
+        std::uint64_t secs[3] = {0, 0, 0};
+        bool have[3] = {(tf & 2) != 0, (tf & 4) != 0, (tf & 8) != 0};
+        for (int k = 0; k < 3; ++k)
+          if (have[k]) secs[k] = unixFmt ? rec.u32() : rec.u64();
+        for (int k = 0; k < 3; ++k) {
+          if (!have[k] || !rec.ok) continue;
+          if (unixFmt) {
+            std::uint32_t ns = 0;
+            if (tf & 0x10) ns = rec.u32() & 0x3FFFFFFF;
+            if (rec.ok) *dst[k] = unixToFileTime(static_cast<std::int64_t>(secs[k]), ns);
+          } else {
+            *dst[k] = secs[k];
+          }
+        }
+        break;
+      }
+      case 5: {
+        std::uint64_t rt = rec.vint();
+        std::uint64_t rf = rec.vint();
+        std::uint64_t len = rec.vint();
+        const std::uint8_t* t = rec.bytes(len);
+        if (rec.ok && rt >= 1 && rt <= 5) {
+          e.redir = static_cast<RedirKind>(rt);
+          e.redirTarget.assign(reinterpret_cast<const char*>(t), len);
+          e.redirDirTarget = rf & 1;
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  e.dosTime = e.mtime ? fileTimeToDosTime(e.mtime) : 0;
+
+  // The older flag word: split bits, encryption, solid and the dictionary in
+  // bits 5-7 as 64 KB << n, with 0xE0 for a directory.
+  std::uint32_t f = (e.splitBefore ? 0x01u : 0u) | (e.splitAfter ? 0x02u : 0u) |
+                    (e.encrypted ? 0x04u : 0u) | (e.solid ? 0x10u : 0u);
+  if (e.directory) {
+    f |= 0xE0;
+  } else {
+    unsigned n = 0;
+    while (n < 6 && (65536ull << n) < e.dictBytes) ++n;
+    f |= n << 5;
+  }
+  e.rawFlags = f;
+
+  if (type == 3 && b.serviceName == "CMT" && !b.serviceChild) {
+    CommentBlock& c = b.comment;
+    c.present = true;
+    c.dataOffset = e.dataOffset;
+    c.packSize = e.packSize;
+    c.unpSize = e.unpSize;
+    c.method = e.method;
+    c.hasCrc = e.hasCrc;
+    c.crc = e.crc;
+    c.encrypted = e.encrypted;
+    c.rar5CompInfo = e.rar5CompInfo;
+  }
+  if (type == 2) b.kind = BlockKind::File;
+  return b;
+}
+
+}  // namespace unrar

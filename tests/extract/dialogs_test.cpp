@@ -1,0 +1,225 @@
+// The overwrite prompt and the status dialog: layout, answers, keys, widening.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <QTimer>
+
+#include "untOverWritePrompt.h"
+#include "untStatus.h"
+#include "warning_catcher.h"
+
+namespace {
+
+// Shows the prompt the way the extraction window does: stored in frmOverWrite first.
+struct PromptScope {
+  PromptScope() : prompt(new TfrmOverWrite(nullptr)) { frmOverWrite = prompt.get(); }
+  ~PromptScope() {
+    frmOverWrite = nullptr;
+    SetOverWritePromptAnswerer({});
+  }
+  std::unique_ptr<TfrmOverWrite> prompt;
+};
+
+QPushButton* button(QWidget& form, const char* name) {
+  auto* found = form.findChild<QPushButton*>(QString::fromLatin1(name));
+  EXPECT_NE(found, nullptr) << name;
+  return found;
+}
+
+int answerByClicking(const char* name) {
+  PromptScope scope;
+  scope.prompt->lblFileName()->setText(QStringLiteral("/tmp/x"));
+  SetOverWritePromptAnswerer([name](TfrmOverWrite& p) {
+    if (QPushButton* b = p.findChild<QPushButton*>(QString::fromLatin1(name))) b->click();
+  });
+  return ShowOverWritePrompt(*scope.prompt);
+}
+
+}  // namespace
+
+TEST(OverWritePrompt, BuildsWithEveryConnectionBound) {
+  WarningCatcher warnings;
+  PromptScope scope;
+  EXPECT_TRUE(warnings.connectionWarnings().isEmpty())
+      << qPrintable(warnings.connectionWarnings().join('\n'));
+  TfrmOverWrite& p = *scope.prompt;
+  EXPECT_EQ(p.windowTitle(), QStringLiteral("Quillmoss"));
+  EXPECT_EQ(p.size(), QSize(592, 143));
+  EXPECT_EQ(p.findChild<QLabel*>("Label1")->text(), QStringLiteral("The file"));
+  EXPECT_EQ(p.findChild<QLabel*>("Label2")->text(), QStringLiteral("-->"));
+  EXPECT_EQ(p.findChild<QLabel*>("Label3")->text(),
+            QStringLiteral("already exists. Do you want to overwrite it?"));
+  EXPECT_EQ(p.lblFileName()->text(), QString());
+  EXPECT_EQ(p.lblFileName()->pos(), QPoint(25, 28));
+  const std::tuple<const char*, const char*, QRect> buttons[] = {
+      {"btnYes", "Yes", QRect(214, 110, 75, 25)},
+      {"btnNo", "No", QRect(294, 110, 75, 25)},
+      {"btnAlways", "Overwrite all files!", QRect(384, 110, 98, 25)},
+      {"btnNever", "Overwrite no files!", QRect(488, 110, 98, 25)}};
+  for (const auto& [name, text, geometry] : buttons) {
+    QPushButton* b = button(p, name);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b->text(), QString::fromLatin1(text));
+    EXPECT_EQ(b->geometry(), geometry) << name;
+    EXPECT_FALSE(b->isDefault()) << name;
+  }
+  // Tab order: Yes, No, Always, Never.
+  EXPECT_EQ(button(p, "btnYes")->nextInFocusChain(), button(p, "btnNo"));
+  EXPECT_EQ(button(p, "btnNo")->nextInFocusChain(), button(p, "btnAlways"));
+  EXPECT_EQ(button(p, "btnAlways")->nextInFocusChain(), button(p, "btnNever"));
+  EXPECT_TRUE(warnings.connectionWarnings().isEmpty());
+}
+
+TEST(OverWritePrompt, EachButtonGivesItsModalResult) {
+  EXPECT_EQ(answerByClicking("btnYes"), 6);
+  EXPECT_EQ(answerByClicking("btnNo"), 7);
+  EXPECT_EQ(answerByClicking("btnAlways"), 10);
+  EXPECT_EQ(answerByClicking("btnNever"), 9);
+}
+
+TEST(OverWritePrompt, CloseBoxGivesCancelAndEscapeDoesNothing) {
+  PromptScope scope;
+  bool stillOpenAfterEscape = false;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
+    QTest::keyClick(&p, Qt::Key_Escape);
+    stillOpenAfterEscape = p.isVisible();
+    p.close();
+  });
+  EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 2);
+  EXPECT_TRUE(stillOpenAfterEscape);
+}
+
+TEST(OverWritePrompt, EnterPressesTheFocusedButtonYesFirst) {
+  PromptScope scope;
+  SetOverWritePromptAnswerer([](TfrmOverWrite& p) {
+    p.activateWindow();
+    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &p, Qt::Key_Return);
+  });
+  EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 6);
+}
+
+TEST(OverWritePrompt, RealModalLoopAnswersWithButton) {
+  PromptScope scope;
+  QTimer::singleShot(0, [] {
+    if (QWidget* modal = QApplication::activeModalWidget())
+      if (auto* b = modal->findChild<QPushButton*>(QStringLiteral("btnNever"))) b->click();
+  });
+  EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 9);
+}
+
+TEST(OverWritePrompt, ShortPathKeepsDesignWidth) {
+  PromptScope scope;
+  scope.prompt->lblFileName()->setText(QStringLiteral("/tmp/a.txt"));
+  int width = 0;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
+    width = p.width();
+    p.close();
+  });
+  ShowOverWritePrompt(*scope.prompt);
+  EXPECT_EQ(width, 592);
+}
+
+TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
+  PromptScope scope;
+  const QString path =
+      QStringLiteral("/srv/") + QString(90, QLatin1Char('w')) + QStringLiteral(".bin");
+  scope.prompt->lblFileName()->setText(path);
+  const int textWidth = scope.prompt->lblFileName()->fontMetrics().horizontalAdvance(path);
+  const int screenWidth = scope.prompt->screen()->geometry().width();
+  ASSERT_GT(textWidth + 50, 592) << "the path must be wider than the dialog";
+  ASSERT_LT(textWidth + 50, screenWidth) << "the path must fit the screen";
+  int width = 0;
+  QPoint centre;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
+    width = p.width();
+    centre = p.geometry().center();
+    p.close();
+  });
+  ShowOverWritePrompt(*scope.prompt);
+  EXPECT_EQ(width, textWidth + 50);
+  const QPoint screenCentre = scope.prompt->screen()->geometry().center();
+  EXPECT_LE(std::abs(centre.x() - screenCentre.x()), 1);
+}
+
+TEST(OverWritePrompt, PathWiderThanScreenGivesScreenWidthLess10) {
+  PromptScope scope;
+  const int screenWidth = scope.prompt->screen()->geometry().width();
+  QString path = QStringLiteral("/srv/");
+  while (scope.prompt->lblFileName()->fontMetrics().horizontalAdvance(path) < screenWidth + 100)
+    path += QStringLiteral("long-folder-name/");
+  scope.prompt->lblFileName()->setText(path);
+  int width = 0;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
+    width = p.width();
+    p.close();
+  });
+  ShowOverWritePrompt(*scope.prompt);
+  EXPECT_EQ(width, screenWidth - 10);
+}
+
+TEST(OverWritePrompt, NeverNarrowerThanDesign) {
+  PromptScope scope;
+  scope.prompt->lblFileName()->setText(QString(3, QLatin1Char('x')));
+  SetOverWritePromptAnswerer([](TfrmOverWrite& p) { p.close(); });
+  ShowOverWritePrompt(*scope.prompt);
+  EXPECT_EQ(scope.prompt->width(), 592);
+}
+
+TEST(StatusDialog, BuildsWithEveryConnectionBound) {
+  WarningCatcher warnings;
+  TfrmStatus dialog;
+  EXPECT_TRUE(warnings.connectionWarnings().isEmpty())
+      << qPrintable(warnings.connectionWarnings().join('\n'));
+  EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Quillmoss Status"));
+  EXPECT_EQ(dialog.size(), QSize(273, 194));
+  auto* ok = dialog.findChild<QPushButton*>(QStringLiteral("Button1"));
+  ASSERT_NE(ok, nullptr);
+  EXPECT_EQ(ok->text(), QStringLiteral("Ok"));
+  auto* panel = dialog.findChild<QWidget*>(QStringLiteral("Panel1"));
+  ASSERT_NE(panel, nullptr);
+  dialog.show();
+  EXPECT_EQ(panel->height(), 32);
+  EXPECT_EQ(panel->width(), 273);
+  EXPECT_EQ(ok->geometry(), QRect(102, 5, 75, 25));
+  EXPECT_EQ(dialog.mmStatus()->geometry().bottom() + 1, panel->geometry().top());
+  EXPECT_FALSE(dialog.mmStatus()->isReadOnly());
+  EXPECT_EQ(dialog.mmStatus()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(dialog.mmStatus()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  dialog.close();
+}
+
+TEST(StatusDialog, OkClosesWithCancelResult) {
+  TfrmStatus dialog;
+  SetStatusDialogAnswerer(
+      [](TfrmStatus& d) { d.findChild<QPushButton*>(QStringLiteral("Button1"))->click(); });
+  const int result = ShowStatusDialog(dialog);
+  SetStatusDialogAnswerer({});
+  EXPECT_EQ(result, 2);
+  EXPECT_FALSE(dialog.isVisible());
+}
+
+TEST(StatusDialog, EscapeDoesNothingAndEnterInTheTextStartsALine) {
+  TfrmStatus dialog;
+  dialog.mmStatus()->setPlainText(QStringLiteral("one"));
+  bool openAfterEscape = false;
+  QString textAfterEnter;
+  SetStatusDialogAnswerer([&](TfrmStatus& d) {
+    QTest::keyClick(&d, Qt::Key_Escape);
+    openAfterEscape = d.isVisible();
+    d.mmStatus()->setFocus();
+    d.mmStatus()->moveCursor(QTextCursor::End);
+    QTest::keyClick(d.mmStatus(), Qt::Key_Return);
+    QTest::keyClicks(d.mmStatus(), QStringLiteral("two"));
+    textAfterEnter = d.mmStatus()->toPlainText();
+    d.close();
+  });
+  EXPECT_EQ(ShowStatusDialog(dialog), 2);
+  SetStatusDialogAnswerer({});
+  EXPECT_TRUE(openAfterEscape);
+  EXPECT_EQ(textAfterEnter, QStringLiteral("one\ntwo"));
+}

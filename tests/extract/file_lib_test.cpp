@@ -1,0 +1,82 @@
+// The folder chooser, answered through its seam and, once, for real.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "untVxFileLib.h"
+
+namespace {
+
+struct AnswererScope {
+  explicit AnswererScope(vxfilelib::FolderAnswerer a) {
+    vxfilelib::setFolderAnswerer(std::move(a));
+  }
+  ~AnswererScope() { vxfilelib::setFolderAnswerer({}); }
+};
+
+}  // namespace
+
+TEST(SelectFolder, AsksWithGermanTitleRootAndInitialFolder) {
+  vxfilelib::FolderRequest seen;
+  AnswererScope scope([&](const vxfilelib::FolderRequest& r) {
+    seen = r;
+    EXPECT_EQ(vxfilelib::initialFolder(), QStringLiteral("/srv/in"));
+    return QStringLiteral("/srv/out");
+  });
+  QWidget owner;
+  QString folder = QStringLiteral("stale");
+  SelectFolder(&owner, QStringLiteral("Extract to..."), QStringLiteral("/srv/in"), folder);
+  EXPECT_EQ(folder, QStringLiteral("/srv/out"));
+  EXPECT_EQ(seen.owner, &owner);
+  EXPECT_EQ(seen.title, QString::fromUtf8("W\xc3\xa4hlen Sie bitte einen Ordner aus ..."));
+  EXPECT_EQ(seen.root, QStringLiteral("Extract to..."));
+  EXPECT_EQ(seen.initial, QStringLiteral("/srv/in"));
+}
+
+TEST(SelectFolder, CancelLeavesFolderEmpty) {
+  AnswererScope scope([](const vxfilelib::FolderRequest&) { return QString(); });
+  QString folder = QStringLiteral("stale");
+  SelectFolder(nullptr, QString(), QString(), folder);
+  EXPECT_TRUE(folder.isEmpty());
+}
+
+// The real dialog: opened on the initial folder, then cancelled or accepted by
+// its own buttons.
+TEST(SelectFolder, RealDialogStartsOnInitialFolderAndCancelsEmpty) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QString shownDirectory;
+  QString shownTitle;
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    shownDirectory = dialog->directory().absolutePath();
+    shownTitle = dialog->windowTitle();
+    dialog->reject();
+  });
+  QString folder = QStringLiteral("stale");
+  SelectFolder(nullptr, QStringLiteral("Extract to..."), dir.path(), folder);
+  EXPECT_TRUE(folder.isEmpty());
+  EXPECT_EQ(shownDirectory, QDir(dir.path()).absolutePath());
+  EXPECT_EQ(shownTitle, QString::fromUtf8("W\xc3\xa4hlen Sie bitte einen Ordner aus ..."));
+}
+
+TEST(SelectFolder, RealDialogReturnsTheChosenFolderWithoutTrailingSlash) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("target")));
+  const QString target = QDir(dir.path()).filePath(QStringLiteral("target"));
+  QTimer::singleShot(0, [&] {
+    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (!dialog) return;
+    dialog->selectFile(target);
+    QMetaObject::invokeMethod(dialog, "accept");
+  });
+  QString folder;
+  SelectFolder(nullptr, QString(), dir.path(), folder);
+  EXPECT_EQ(folder, target);
+}

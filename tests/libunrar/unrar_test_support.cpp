@@ -1,0 +1,120 @@
+#include "unrar_test_support.h"
+
+#include <dirent.h>
+#include <openssl/evp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <stdexcept>
+
+namespace unrartest {
+
+TempDir::TempDir() {
+  const char* t = std::getenv("TMPDIR");
+  std::string tmpl = std::string(t && *t ? t : "/tmp") + "/libunrar-test-XXXXXX";
+  std::vector<char> buf(tmpl.begin(), tmpl.end());
+  buf.push_back(0);
+  if (!mkdtemp(buf.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = buf.data();
+}
+
+TempDir::~TempDir() {
+  std::string cmd = "rm -rf '" + path_ + "'";
+  if (std::system(cmd.c_str()) != 0) {
+  }
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+void writeFile(const std::string& path, const std::string& data) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(data.data(), static_cast<std::streamsize>(data.size()));
+  if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+std::string sha256Hex(const std::string& data) {
+  unsigned char md[EVP_MAX_MD_SIZE];
+  unsigned int len = 0;
+  EVP_Digest(data.data(), data.size(), md, &len, EVP_sha256(), nullptr);
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  for (unsigned i = 0; i < len; ++i) {
+    out += hex[md[i] >> 4];
+    out += hex[md[i] & 15];
+  }
+  return out;
+}
+
+bool exists(const std::string& path) {
+  struct stat st {};
+  return ::lstat(path.c_str(), &st) == 0;
+}
+
+std::vector<std::string> listTree(const std::string& root) {
+  std::vector<std::string> out;
+  std::function<void(const std::string&)> walk = [&](const std::string& rel) {
+    std::string dir = rel.empty() ? root : root + "/" + rel;
+    DIR* d = opendir(dir.c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d)) {
+      std::string n = e->d_name;
+      if (n == "." || n == "..") continue;
+      std::string r = rel.empty() ? n : rel + "/" + n;
+      out.push_back(r);
+      struct stat st {};
+      if (::lstat((root + "/" + r).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) walk(r);
+    }
+    closedir(d);
+  };
+  walk("");
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+int CALLBACK_recorder(UINT msg, LPARAM user, LPARAM p1, LPARAM p2) {
+  auto* s = reinterpret_cast<CallbackScript*>(user);
+  switch (msg) {
+    case UCM_CHANGEVOLUME: {
+      char* buf = reinterpret_cast<char*>(p1);
+      if (p2 == RAR_VOL_NOTIFY) {
+        ++s->volumeNotifies;
+        s->notifiedVolumes.push_back(buf);
+        return s->volumeNotifyAnswer;
+      }
+      ++s->volumeAsks;
+      s->askedVolumes.push_back(buf);
+      if (!s->volumeAskRename.empty()) {
+        std::strncpy(buf, s->volumeAskRename.c_str(), 1023);
+        buf[1023] = 0;
+      }
+      return s->volumeAskAnswer;
+    }
+    case UCM_NEEDPASSWORD: {
+      ++s->passwordAsks;
+      if (s->nextPassword >= s->passwords.size()) return -1;
+      const std::string& pw = s->passwords[s->nextPassword++];
+      std::strncpy(reinterpret_cast<char*>(p1), pw.c_str(), static_cast<std::size_t>(p2) - 1);
+      return 1;
+    }
+    case UCM_PROCESSDATA:
+      ++s->dataBlocks;
+      s->dataBytes += static_cast<std::uint64_t>(p2);
+      if (s->processDataCancelAfter >= 0 && s->dataBlocks > s->processDataCancelAfter) return -1;
+      return s->processDataAnswer;
+    default:
+      return 0;
+  }
+}
+
+}  // namespace unrartest

@@ -1,0 +1,498 @@
+// Entry preparation, volume planning and file output; the format emitters supply
+// the bytes of every block.
+#include "rar_writer.h"
+
+#include <blake2.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <random>
+#include <stdexcept>
+
+#include "writer_internal.h"
+
+namespace rarwriter {
+namespace detail {
+
+void putLe(Bytes& out, std::uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) out.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+}
+
+void putVint(Bytes& out, std::uint64_t value) {
+  do {
+    std::uint8_t b = value & 0x7F;
+    value >>= 7;
+    if (value) b |= 0x80;
+    out.push_back(static_cast<char>(b));
+  } while (value);
+}
+
+std::size_t vintSize(std::uint64_t value) {
+  std::size_t n = 1;
+  while (value >>= 7) ++n;
+  return n;
+}
+
+std::uint32_t crc32Of(const void* data, std::size_t size, std::uint32_t crc) {
+  const auto* p = static_cast<const Bytef*>(data);
+  uLong c = crc;
+  while (size > 0) {
+    uInt chunk = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    c = ::crc32(c, p, chunk);
+    p += chunk;
+    size -= chunk;
+  }
+  return static_cast<std::uint32_t>(c);
+}
+
+std::u16string utf16(const std::string& s) {
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size();) {
+    auto b = static_cast<unsigned char>(s[i]);
+    std::uint32_t cp;
+    std::size_t len;
+    if (b < 0x80) {
+      cp = b;
+      len = 1;
+    } else if ((b & 0xE0) == 0xC0) {
+      cp = b & 0x1F;
+      len = 2;
+    } else if ((b & 0xF0) == 0xE0) {
+      cp = b & 0x0F;
+      len = 3;
+    } else if ((b & 0xF8) == 0xF0) {
+      cp = b & 0x07;
+      len = 4;
+    } else {
+      throw std::invalid_argument("name is not UTF-8: " + s);
+    }
+    if (i + len > s.size()) throw std::invalid_argument("name is not UTF-8: " + s);
+    for (std::size_t k = 1; k < len; ++k) {
+      auto c = static_cast<unsigned char>(s[i + k]);
+      if ((c & 0xC0) != 0x80) throw std::invalid_argument("name is not UTF-8: " + s);
+      cp = (cp << 6) | (c & 0x3F);
+    }
+    i += len;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(static_cast<char16_t>(0xD800 + (cp >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+  }
+  return out;
+}
+
+std::uint32_t effectiveAttributes(const Entry& e, bool unixStyle) {
+  bool link = !e.symlinkTarget.empty();
+  if (unixStyle) {
+    std::uint32_t mode = e.attributes;
+    if (mode == 0) mode = e.directory ? 040755 : link ? 0120777 : 0100644;
+    if (e.directory) mode = (mode & ~0170000u) | 040000;
+    return mode;
+  }
+  std::uint32_t attr = e.attributes;
+  if (attr == 0) attr = e.directory ? 0x10 : link ? 0x420 : 0x20;
+  if (e.directory) attr |= 0x10;
+  return attr;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+namespace {
+
+class File {
+ public:
+  explicit File(const std::string& path) : path_(path) {
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd_ < 0) fail("cannot create");
+  }
+  ~File() {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+
+  std::uint64_t size() const { return size_; }
+  void append(const char* data, std::size_t n) {
+    writeAt(size_, data, n);
+    size_ += n;
+  }
+  void append(const Bytes& b) { append(b.data(), b.size()); }
+  void writeAt(std::uint64_t offset, const char* data, std::size_t n) {
+    while (n > 0) {
+      ssize_t w = ::pwrite(fd_, data, n, static_cast<off_t>(offset));
+      if (w < 0 && errno == EINTR) continue;
+      if (w <= 0) fail("cannot write");
+      data += w;
+      n -= static_cast<std::size_t>(w);
+      offset += static_cast<std::uint64_t>(w);
+    }
+  }
+  void close() {
+    if (::close(fd_) != 0) {
+      fd_ = -1;
+      fail("cannot close");
+    }
+    fd_ = -1;
+  }
+
+ private:
+  [[noreturn]] void fail(const char* what) {
+    throw std::runtime_error(std::string(what) + " " + path_ + ": " + std::strerror(errno));
+  }
+  std::string path_;
+  int fd_ = -1;
+  std::uint64_t size_ = 0;
+};
+
+std::mt19937_64& randomEngine() {
+  static std::mt19937_64 engine{std::random_device{}()};
+  return engine;
+}
+
+void randomFill(std::uint8_t* out, std::size_t n) {
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(randomEngine()());
+}
+
+std::string normalisedName(const std::string& raw) {
+  std::string name = raw;
+  while (!name.empty() && name.back() == '/') name.pop_back();
+  if (name.empty()) throw std::invalid_argument("entry with an empty name");
+  return name;
+}
+
+PreparedEntry prepare(const Entry& e, Format format, const std::vector<PreparedEntry>& earlier) {
+  PreparedEntry pe;
+  pe.entry = &e;
+  pe.name = normalisedName(e.name);
+  pe.directory = e.directory;
+  pe.symlink = !e.symlinkTarget.empty();
+  pe.hardlink = !e.hardlinkTarget.empty();
+  if (!e.password.empty())
+    throw std::invalid_argument("entry encryption is not available in this build");
+
+  bool unixStyle = format == Format::Rar4 ? (e.host == HostOS::Unix || e.host == HostOS::BeOS)
+                                          : !(e.host == HostOS::MsDos || e.host == HostOS::Os2 ||
+                                              e.host == HostOS::Windows);
+  pe.attributes = effectiveAttributes(e, unixStyle);
+
+  std::string inlineData;
+  if (pe.directory) {
+    if (!e.data.empty() || e.source) throw std::invalid_argument("directory with data: " + pe.name);
+  } else if (pe.symlink) {
+    if (format == Format::Rar4) {
+      if (!unixStyle) throw std::invalid_argument("RAR 4 symlinks need a Unix host: " + pe.name);
+      inlineData = e.symlinkTarget;  // RAR 4 keeps the target as the entry's data
+    } else {
+      pe.unpackedSize = unixStyle ? e.symlinkTarget.size() : 0;
+    }
+  } else if (pe.hardlink) {
+    if (format == Format::Rar4) throw std::invalid_argument("RAR 4 has no hard links: " + pe.name);
+    auto it = std::find_if(earlier.begin(), earlier.end(), [&](const PreparedEntry& p) {
+      return p.name == normalisedName(e.hardlinkTarget);
+    });
+    if (it == earlier.end())
+      throw std::invalid_argument("hard link to an entry not written before it: " + pe.name);
+    pe.unpackedSize = it->unpackedSize;
+    if (e.attributes == 0) pe.attributes = it->attributes;
+  } else if (e.source) {
+    pe.unpackedSize = e.sourceSize;
+    pe.packedSize = e.sourceSize;
+    pe.packed = e.source;
+  } else {
+    inlineData = e.data;
+  }
+
+  if (!pe.packed && !inlineData.empty()) {
+    pe.unpackedSize = inlineData.size();
+    pe.packedSize = inlineData.size();
+  }
+  if (e.encryptedFlagOnly) {
+    pe.encrypted = true;
+    randomFill(pe.salt.data(), pe.salt.size());
+    randomFill(pe.iv.data(), pe.iv.size());
+    // Readers expect whole cipher blocks; the padded bytes stay plain.
+    std::uint64_t padded = (pe.packedSize + 15) / 16 * 16;
+    if (padded != pe.packedSize) {
+      if (pe.packed) {
+        DataSource inner = pe.packed;
+        std::uint64_t size = pe.packedSize;
+        pe.packed = [inner, size](std::uint64_t off, char* out, std::size_t n) {
+          std::size_t have =
+              off >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(n, size - off));
+          if (have) inner(off, out, have);
+          std::memset(out + have, 0, n - have);
+        };
+      } else {
+        inlineData.resize(padded, '\0');
+      }
+      pe.packedSize = padded;
+    }
+  }
+  if (!pe.packed) {
+    auto shared = std::make_shared<const std::string>(std::move(inlineData));
+    pe.packedSize = shared->size();
+    pe.packed = [shared](std::uint64_t off, char* out, std::size_t n) {
+      std::memcpy(out, shared->data() + off, n);
+    };
+  }
+  return pe;
+}
+
+struct Volume {
+  std::vector<Part> parts;
+};
+
+// Splits the entries over volumes of at most `volumeSize` bytes (0: one archive).
+// Every volume holds its own start blocks and end block; an entry that does not
+// fit is continued in the next volume with a full copy of its header.
+std::vector<Volume> plan(const std::vector<PreparedEntry>& entries, Emitter& emitter,
+                         const Options& options) {
+  std::vector<Volume> volumes(1);
+  const bool multi = options.volumeSize > 0;
+  const PartChecksums zero;
+  auto fixedSize = [&](std::size_t index) {
+    std::uint64_t n = emitter.signature().size() + emitter.volumeStart(index, multi).size() +
+                      emitter.endBlock(index, false, multi).size();
+    if (index == 0) n += options.sfxStubSize;
+    return n;
+  };
+  if (!multi) {
+    for (std::size_t i = 0; i < entries.size(); ++i)
+      volumes[0].parts.push_back(Part{i, 0, entries[i].packedSize, false, false});
+    return volumes;
+  }
+
+  std::uint64_t used = fixedSize(0);
+  auto headerSize = [&](std::size_t i, std::uint64_t offset, std::uint64_t length, bool after) {
+    Part p{i, offset, length, offset > 0, after};
+    return static_cast<std::uint64_t>(emitter.fileHeader(entries[i], p, zero, false).size());
+  };
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    std::uint64_t offset = 0;
+    std::uint64_t remaining = entries[i].packedSize;
+    for (;;) {
+      std::uint64_t avail = options.volumeSize > used ? options.volumeSize - used : 0;
+      std::uint64_t whole = headerSize(i, offset, remaining, false);
+      if (whole + remaining <= avail) {
+        volumes.back().parts.push_back(Part{i, offset, remaining, offset > 0, false});
+        used += whole + remaining;
+        break;
+      }
+      if (remaining > 0) {
+        std::uint64_t h = headerSize(i, offset, std::min(remaining, avail), true);
+        if (avail > h) {
+          std::uint64_t len = avail - h;
+          volumes.back().parts.push_back(Part{i, offset, len, offset > 0, true});
+          offset += len;
+          remaining -= len;
+        }
+      }
+      if (volumes.back().parts.empty())
+        throw std::invalid_argument("volume size too small for a header of " + entries[i].name);
+      volumes.emplace_back();
+      used = fixedSize(volumes.size() - 1);
+    }
+  }
+  return volumes;
+}
+
+// Running checksums of one entry across its parts.
+struct EntryDigest {
+  std::uint32_t crc = 0;
+  blake2sp_state blake;
+};
+
+}  // namespace
+
+std::vector<std::string> write(const std::string& path, const std::vector<Entry>& entries,
+                               const Options& options) {
+  if (options.format == Format::Rar5 && options.oldVolumeNaming && options.volumeSize > 0)
+    throw std::invalid_argument("RAR 5 volumes have only the name.partN.rar naming");
+  std::vector<PreparedEntry> prepared;
+  prepared.reserve(entries.size());
+  for (const Entry& e : entries) {
+    prepared.push_back(prepare(e, options.format, prepared));
+    PreparedEntry& pe = prepared.back();
+    pe.solid = options.solidFlag && prepared.size() > 1;
+    pe.blake2 = options.blake2 && options.format == Format::Rar5 && !pe.directory && !pe.hardlink;
+  }
+  std::unique_ptr<Emitter> emitter =
+      options.format == Format::Rar4 ? makeRar4Emitter(options) : makeRar5Emitter(options);
+  const bool multi = options.volumeSize > 0;
+  std::vector<Volume> volumes = plan(prepared, *emitter, options);
+  std::vector<std::string> names =
+      multi ? volumeNames(path, volumes.size(), options.oldVolumeNaming) : std::vector{path};
+  if (options.damage == Damage::MissingVolume && volumes.size() < 2)
+    throw std::invalid_argument("a missing volume needs a set of two volumes or more");
+
+  std::size_t firstFile = prepared.size();
+  for (std::size_t i = 0; i < prepared.size(); ++i)
+    if (!prepared[i].directory) {
+      firstFile = i;
+      break;
+    }
+
+  std::vector<char> buffer(1 << 20);
+  std::vector<EntryDigest> digests(prepared.size());
+  std::uint64_t truncateAt = 0;
+  bool firstHeader = true;
+  for (std::size_t v = 0; v < volumes.size(); ++v) {
+    File out(names[v]);
+    if (v == 0 && options.sfxStubSize > 0) {
+      Bytes stub(options.sfxStubSize, '\0');
+      stub[0] = 'M';
+      if (stub.size() > 1) stub[1] = 'Z';
+      out.append(stub);
+    }
+    out.append(emitter->signature());
+    out.append(emitter->volumeStart(v, multi));
+    for (const Part& part : volumes[v].parts) {
+      const PreparedEntry& pe = prepared[part.entry];
+      EntryDigest& digest = digests[part.entry];
+      if (part.offset == 0 && pe.blake2) blake2sp_init(&digest.blake, 32);
+
+      const std::uint64_t headerAt = out.size();
+      Bytes placeholder = emitter->fileHeader(pe, part, PartChecksums{}, false);
+      out.append(placeholder);
+      const std::uint64_t dataAt = out.size();
+      std::uint32_t partCrc = 0;
+      for (std::uint64_t done = 0; done < part.length;) {
+        std::size_t n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), part.length - done));
+        std::uint64_t at = part.offset + done;
+        pe.packed(at, buffer.data(), n);
+        partCrc = crc32Of(buffer.data(), n, partCrc);
+        // The entry's own checksum covers the plain bytes only, not the padding.
+        if (at < pe.unpackedSize) {
+          std::size_t plain =
+              static_cast<std::size_t>(std::min<std::uint64_t>(n, pe.unpackedSize - at));
+          digest.crc = crc32Of(buffer.data(), plain, digest.crc);
+          if (pe.blake2)
+            blake2sp_update(&digest.blake, reinterpret_cast<const std::uint8_t*>(buffer.data()),
+                            plain);
+        }
+        out.append(buffer.data(), n);
+        done += n;
+      }
+
+      PartChecksums sums;
+      if (part.splitAfter) {
+        sums.crc = emitter->storedCrc(pe, partCrc);
+      } else {
+        sums.crc = emitter->storedCrc(pe, digest.crc);
+        if (pe.blake2) blake2sp_final(&digest.blake, sums.blake2.data(), 32);
+        if (options.damage == Damage::BadDataCrc && part.entry == firstFile) {
+          sums.crc ^= 0x00FF00FF;
+          sums.blake2[0] ^= 0xFF;
+        }
+      }
+      bool badCrc = options.damage == Damage::BadHeaderCrc && firstHeader;
+      firstHeader = false;
+      Bytes final = emitter->fileHeader(pe, part, sums, badCrc);
+      if (final.size() != placeholder.size())
+        throw std::logic_error("header size changed with its checksums: " + pe.name);
+      out.writeAt(headerAt, final.data(), final.size());
+      if (v + 1 == volumes.size())
+        truncateAt = part.length > 0 ? dataAt + part.length / 2 : headerAt + final.size() / 2;
+    }
+    out.append(emitter->endBlock(v, v + 1 == volumes.size(), multi));
+    out.close();
+  }
+
+  if (options.damage == Damage::Truncated) {
+    if (truncateAt == 0) throw std::invalid_argument("nothing to truncate in the last volume");
+    if (::truncate(names.back().c_str(), static_cast<off_t>(truncateAt)) != 0)
+      throw std::runtime_error("cannot truncate " + names.back() + ": " + std::strerror(errno));
+  }
+  if (options.damage == Damage::MissingVolume) {
+    std::remove(names[1].c_str());
+    names.erase(names.begin() + 1);
+  }
+  return names;
+}
+
+std::vector<std::string> volumeNames(const std::string& firstVolume, std::size_t count,
+                                     bool oldVolumeNaming) {
+  std::vector<std::string> names;
+  if (count == 0) return names;
+  std::string stem = firstVolume;
+  auto endsWith = [](const std::string& s, const std::string& tail) {
+    if (s.size() < tail.size()) return false;
+    return std::equal(tail.rbegin(), tail.rend(), s.rbegin(),
+                      [](char a, char b) { return std::tolower(a) == std::tolower(b); });
+  };
+  if (endsWith(stem, ".rar")) stem.resize(stem.size() - 4);
+  if (oldVolumeNaming) {
+    names.push_back(stem + ".rar");
+    for (std::size_t i = 1; i < count; ++i) {
+      std::size_t n = i - 1;  // .r00 .. .r99, .s00 .. .s99, ...
+      if (n / 100 > 'z' - 'r') throw std::invalid_argument("too many volumes for old naming");
+      char ext[8];
+      std::snprintf(ext, sizeof ext, ".%c%02zu", static_cast<char>('r' + n / 100), n % 100);
+      names.push_back(stem + ext);
+    }
+    return names;
+  }
+  // name.partN: keep a width the caller chose ("part01"), widen when the set needs it.
+  std::size_t width = 1;
+  std::size_t digits = 0;
+  while (digits < stem.size() &&
+         std::isdigit(static_cast<unsigned char>(stem[stem.size() - 1 - digits])))
+    ++digits;
+  if (digits > 0 && endsWith(stem.substr(0, stem.size() - digits), ".part")) {
+    width = digits;
+    stem.resize(stem.size() - digits);
+  } else {
+    stem += ".part";
+  }
+  width = std::max(width, std::to_string(count).size());
+  for (std::size_t i = 1; i <= count; ++i) {
+    std::string number = std::to_string(i);
+    names.push_back(stem + std::string(width - number.size(), '0') + number + ".rar");
+  }
+  return names;
+}
+
+std::uint32_t crc32(const std::string& data) {
+  return crc32Of(data.data(), data.size());
+}
+
+void fillPattern(std::uint64_t seed, std::uint64_t offset, char* out, std::size_t length) {
+  // splitmix64 of the 8-byte word index: random enough to defeat any shortcut a
+  // reader might take, and cheap enough for gigabytes.
+  auto word = [seed](std::uint64_t index) {
+    std::uint64_t z = seed * 0x9E3779B97F4A7C15ull + index + 0x632BE59BD9B4E019ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  };
+  std::size_t i = 0;
+  while (i < length) {
+    std::uint64_t at = offset + i;
+    std::uint64_t w = word(at / 8);
+    std::size_t from = at % 8;
+    std::size_t n = std::min<std::size_t>(8 - from, length - i);
+    for (std::size_t k = 0; k < n; ++k)
+      out[i + k] = static_cast<char>((w >> (8 * (from + k))) & 0xFF);
+    i += n;
+  }
+}
+
+DataSource patternSource(std::uint64_t seed) {
+  return [seed](std::uint64_t offset, char* out, std::size_t length) {
+    fillPattern(seed, offset, out, length);
+  };
+}
+
+}  // namespace rarwriter

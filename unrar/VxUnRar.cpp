@@ -1,0 +1,345 @@
+#include "VxUnRar.h"
+
+#include <QFile>
+#include <cstring>
+#include <exception>
+
+#include "VxUnRarConvert.h"
+#include "executable.h"
+#include "text_file.h"
+#include "untUnRar.h"
+
+namespace {
+
+constexpr unsigned kCommentBufferSize = 65536;
+// The library offers no size for the volume name buffer; 1024 bytes with the
+// terminating zero is what every library we serve provides.
+constexpr int kVolumeNameSize = 1024;
+// A library that keeps answering the same failure without moving on would
+// otherwise hold the run forever.
+constexpr int kRepeatedStatusLimit = 100;
+
+TVxUnRar* activeUnRar = nullptr;
+
+}  // namespace
+
+// The library's records and the open archive, which the windows never see.
+struct TVxUnRar::Run {
+  RAROpenArchiveData open{};
+  RARHeaderDataEx header{};
+  QByteArray comment;
+  HANDLE ArchiveHandle = nullptr;
+  QByteArray fileName;
+  QByteArray directory;
+  // An exception thrown by a handler inside the library callback waits here
+  // until the library has returned: it must never unwind through the library.
+  std::exception_ptr pending;
+
+  void rethrowPending() {
+    if (pending) {
+      std::exception_ptr e = pending;
+      pending = nullptr;
+      std::rethrow_exception(e);
+    }
+  }
+};
+
+int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
+  Q_UNUSED(UserData);
+  TVxUnRar* self = activeUnRar;
+  if (!self) return -1;
+  try {
+    return self->UnRarCallback(Msg, P1, P2);
+  } catch (...) {
+    self->FRun->pending = std::current_exception();
+    return -1;
+  }
+}
+
+TVxUnRar::TVxUnRar(QObject* Owner) : QObject(Owner), FRun(std::make_unique<Run>()) {
+  untUnRar::LoadUnRarLibrary();
+  FDllLoaded = untUnRar::UnRarLibraryLoaded();
+  const QString silent = platform::besideExecutable(QStringLiteral("silent.txt"));
+  if (platform::filePresent(silent)) {
+    try {
+      FPassword = platform::readFirstLine(silent);
+    } catch (const platform::EInOutError& error) {
+      if (FDllLoaded) untUnRar::FreeUnRarLibrary();
+      throw EVxUnRarError(error.message());
+    }
+  }
+  if (FDllLoaded) FDllVersion = untUnRar::RARGetDllVersion();
+}
+
+TVxUnRar::~TVxUnRar() {
+  if (FDllLoaded) untUnRar::FreeUnRarLibrary();
+  if (activeUnRar == this) activeUnRar = nullptr;
+}
+
+TVxUnRar* TVxUnRar::ActiveUnRar() {
+  return activeUnRar;
+}
+
+void TVxUnRar::SetMode(TVxRarMode Value) {
+  FMode = Value;
+  FOperation = Value == VxRAR_LIST ? 1 : 2;
+}
+
+void TVxUnRar::RaiseError(const QString& Message, int MessageID) {
+  if (OnError) OnError(this, Message, MessageID);
+}
+
+void TVxUnRar::RaiseStatus(const QString& Message, TRarStatus status) {
+  if (OnRarStatus) OnRarStatus(this, Message, status);
+}
+
+void TVxUnRar::PrepareOpen(unsigned OpenMode) {
+  FRun->fileName = QFile::encodeName(FFileName);
+  FRun->open = RAROpenArchiveData{};
+  FRun->open.ArcName = FRun->fileName.data();
+  FRun->open.OpenMode = OpenMode;
+  FRun->open.OpenResult = 0;
+  FRun->comment = QByteArray(kCommentBufferSize, '\0');
+  FRun->open.CmtBuf = FRun->comment.data();
+  FRun->open.CmtBufSize = kCommentBufferSize;
+  FRun->open.CmtSize = FCommentSize;
+  FRun->open.CmtState = 0;
+}
+
+bool TVxUnRar::OpenArchive() {
+  RaiseStatus(QString(), RAR_ONBEFOREOPEN);
+  FRun->ArchiveHandle = untUnRar::RAROpenArchive(&FRun->open);
+  try {
+    RaiseStatus(QString(), RAR_ONOPEN);
+    switch (FRun->open.CmtState) {
+      case 0:
+        FArchivComment.clear();
+        FCommentSize = 0;
+        break;
+      case 1: {
+        const char* text = FRun->comment.constData();
+        const QByteArray bytes(text, static_cast<qsizetype>(strnlen(text, kCommentBufferSize)));
+        FArchivComment = QString::fromUtf8(bytes);
+        FCommentSize = static_cast<quint32>(FArchivComment.size());
+        if (OnComment) OnComment(this, FArchivComment);
+        break;
+      }
+      case 11:
+        RaiseError(QStringLiteral("No memory!"), 11);
+        break;
+      case 12:
+        RaiseError(QStringLiteral("Corrupted data!"), 12);
+        break;
+      case 14:
+        RaiseError(QStringLiteral("Unknown format!"), 14);
+        break;
+      case 20:
+        RaiseError(QStringLiteral("Buffer to small!"), 20);
+        break;
+      default:
+        break;
+    }
+  } catch (...) {
+    FRun->comment = QByteArray();
+    FRun->open.CmtBuf = nullptr;
+    if (FRun->ArchiveHandle) CloseArchive();
+    throw;
+  }
+  FRun->comment = QByteArray();
+  FRun->open.CmtBuf = nullptr;
+  if (!FRun->ArchiveHandle) {
+    // No handle, so nothing to close; the pass still ends with its close line.
+    const int result = static_cast<int>(FRun->open.OpenResult);
+    RaiseError(vxunrar::OpenErrorText(result), result);
+    RaiseStatus(QString(), RAR_AFTERCLOSE);
+    return false;
+  }
+  return true;
+}
+
+void TVxUnRar::CloseArchive() {
+  HANDLE handle = FRun->ArchiveHandle;
+  FRun->ArchiveHandle = nullptr;
+  const int result = untUnRar::RARCloseArchive(handle);
+  if (result == 17) RaiseError(QStringLiteral("Error on close!"), 17);
+  RaiseStatus(QString(), RAR_AFTERCLOSE);
+}
+
+bool TVxUnRar::CountEntries() {
+  FFileCount = 0;
+  FSizeCount = 0;
+  PrepareOpen(RAR_OM_EXTRACT);
+  if (FStopProcessing) return true;
+  if (!OpenArchive()) return false;
+  try {
+    if (!FStopProcessing) {
+      untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
+      if (!FPassword.isEmpty()) {
+        QByteArray password = FPassword.toUtf8();
+        untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
+      }
+      FRun->directory = QFile::encodeName(FDirectory);
+      int lastStatus = 0;
+      int repeated = 0;
+      for (;;) {
+        const int status = untUnRar::RARReadHeaderEx(FRun->ArchiveHandle, &FRun->header);
+        FRun->rethrowPending();
+        if (status == ERAR_END_ARCHIVE) break;
+        repeated = (status != 0 && status == lastStatus) ? repeated + 1 : (status != 0 ? 1 : 0);
+        lastStatus = status;
+        if (repeated >= kRepeatedStatusLimit) break;
+        if (FStopProcessing) break;
+        int result = 0;
+        if (status == 0) {
+          result = untUnRar::RARProcessFile(FRun->ArchiveHandle, RAR_SKIP, FRun->directory.data(),
+                                            nullptr);
+          FRun->rethrowPending();
+          if (result == 0 && (FRun->header.Flags & 0x01) == 0) {
+            ++FFileCount;
+            FSizeCount += FRun->header.UnpSize;  // 32-bit unsigned, wraps by design
+          }
+        }
+        if (FStopProcessing) break;
+        if (result != 0) break;
+      }
+    }
+  } catch (...) {
+    FRun->pending = nullptr;
+    CloseArchive();
+    throw;
+  }
+  CloseArchive();
+  return true;
+}
+
+void TVxUnRar::HeaderStep(int status) {
+  if (status == ERAR_BAD_DATA) {
+    RaiseError(QStringLiteral("File Header corrupted!"), 12);
+    return;
+  }
+  if (!OnFileProcessing && !OnProgress) return;
+  vxunrar::ConvertHeader(FRun->header, FHeaderData);
+  if (OnFileProcessing) OnFileProcessing(this, FHeaderData, status);
+  if (OnProgress) {
+    ++FFilesProcessed;
+    ++FSizeProcessed;
+    OnProgress(this, FFilesProcessed, FFileCount, FSizeProcessed, FSizeCount);
+  }
+}
+
+int TVxUnRar::ProcessEntry() {
+  char* destination = FRun->directory.data();
+  auto process = [&](int operation) {
+    const int result =
+        untUnRar::RARProcessFile(FRun->ArchiveHandle, operation, destination, nullptr);
+    FRun->rethrowPending();
+    return result;
+  };
+  if (FOverrideEvent == OR_ALWAYS) return process(FOperation);
+  const QString target = vxunrar::TargetPath(FDirectory, vxunrar::EntryName(FRun->header));
+  if (!vxunrar::IsSelected(FFileList, target)) return process(RAR_SKIP);
+  if ((FRun->header.Flags & 0xE0) == 0xE0) return process(FOperation);
+  if (FOperation == RAR_EXTRACT && platform::filePresent(target)) {
+    if (FOverrideEvent == OR_NEVER) return process(RAR_SKIP);
+    if (FOverrideEvent == OR_EVENT) {
+      bool decision = false;
+      if (OnOverride) OnOverride(this, target, decision);
+      return process(decision ? FOperation : RAR_SKIP);
+    }
+  }
+  return process(FOperation);
+}
+
+void TVxUnRar::MainPass() {
+  if (FStopProcessing) return;
+  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
+  if (!FPassword.isEmpty()) {
+    QByteArray password = FPassword.toUtf8();
+    untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
+  }
+  FRun->directory = QFile::encodeName(FDirectory);
+  int lastStatus = 0;
+  int repeated = 0;
+  for (;;) {
+    const int status = untUnRar::RARReadHeaderEx(FRun->ArchiveHandle, &FRun->header);
+    FRun->rethrowPending();
+    if (status == ERAR_END_ARCHIVE) break;
+    HeaderStep(status);
+    repeated = (status != 0 && status == lastStatus) ? repeated + 1 : (status != 0 ? 1 : 0);
+    lastStatus = status;
+    if (repeated >= kRepeatedStatusLimit) {
+      RaiseError(QStringLiteral("File Header corrupted!"), 12);
+      break;
+    }
+    if (FStopProcessing) break;
+    int result = 0;
+    if (status == 0) result = ProcessEntry();
+    if (result >= 12 && result <= 19) RaiseError(vxunrar::ProcessErrorText(result), result);
+    if (FStopProcessing) break;
+    if (result != 0) break;
+  }
+}
+
+void TVxUnRar::Execute() {
+  FStopProcessing = false;
+  if (!FDllLoaded) {
+    RaiseError(QStringLiteral("UnRar.Dll not loaded!"), 0);
+    return;
+  }
+  FFilesProcessed = 0;
+  FSizeProcessed = 0;
+  activeUnRar = this;
+  FRun->pending = nullptr;
+  if (FCanProgress && !CountEntries()) return;
+  PrepareOpen(FMode == VxRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
+  if (FStopProcessing) return;
+  if (!OpenArchive()) return;
+  try {
+    MainPass();
+  } catch (...) {
+    FRun->pending = nullptr;
+    CloseArchive();
+    throw;
+  }
+  CloseArchive();
+}
+
+int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
+  int result = 0;
+  if (Msg == UCM_CHANGEVOLUME) {
+    if (P2 == RAR_VOL_ASK) {
+      char* name = reinterpret_cast<char*>(P1);
+      if (!name) return -1;
+      if (OnVolChange) {
+        OnVolChange(this, name, 0);
+      } else if (FPromptForVolumn) {
+        const QByteArray current(
+            FRun->header.ArcName,
+            static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
+        const bool accepted = PromptNextVolume(QFile::decodeName(current), name, kVolumeNameSize);
+        if (accepted)
+          result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
+        else
+          result = -1;
+      }
+      if (name[0] == '\0') result = -1;
+    }
+  } else if (Msg == UCM_PROCESSDATA) {
+    result = FStopProcessing ? -1 : 0;
+  } else if (Msg == UCM_NEEDPASSWORD) {
+    QString password = FPassword;
+    if (OnPassword)
+      OnPassword(this, password);
+    else if (FPromptForPass)
+      PromptPassword(password);
+    else
+      RaiseError(QStringLiteral("No Password!"), 0);
+    char* buffer = reinterpret_cast<char*>(P1);
+    vxunrar::CopyToBuffer(password.toUtf8(), buffer, P2);
+    const QString handed = P2 > 0 ? QString::fromUtf8(buffer) : QString();
+    RaiseStatus(QStringLiteral("Used Password is: ") + handed, RAR_ONPASSWORD);
+    result = 0;
+  }
+  if (FStopProcessing) result = -1;
+  return result;
+}

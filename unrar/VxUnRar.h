@@ -1,0 +1,197 @@
+// The archive component: opens a RAR archive through the UnRAR library, lists,
+// tests or extracts its entries, and reports everything through events.
+//
+// This header is all the windows see of the archive machinery; the library's
+// records stay inside unrar/.
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QDialog;
+
+enum TVxRarMode { VxRAR_EXTRACT = 0, VxRAR_LIST = 1 };
+enum TRarStatus { RAR_ONOPEN = 0, RAR_ONBEFOREOPEN = 1, RAR_AFTERCLOSE = 2, RAR_ONPASSWORD = 3 };
+enum TOverrideOptions { OR_ALWAYS = 0, OR_NEVER = 1, OR_EVENT = 2 };
+
+// One entry as the component reports it.
+struct TVxRARHeaderData {
+  QString ArcName;   // the volume that holds the header
+  QString FileName;  // the entry's path inside the archive
+  bool SplitAfter = false;
+  bool SplitBefore = false;
+  bool Encrypted = false;
+  bool IsDirectory = false;
+  quint32 DictionarySize = 0;  // 0 for a directory
+  quint32 PackSize = 0;
+  quint32 UnpSize = 0;
+  QString HostOS;
+  QString CRC;
+  QDateTime FileTime;  // local time as stored; null when the stored value is no valid date
+  quint32 UnpVerMajor = 0;
+  quint32 UnpVerMinor = 0;
+  QString Method;
+  bool AttrArchive = false;
+  bool AttrCompressed = false;
+  bool AttrDirectory = false;
+  bool AttrHidden = false;
+  bool AttrNormal = false;
+  bool AttrOffline = false;
+  bool AttrReadOnly = false;
+  bool AttrSystem = false;
+  bool AttrTemporary = false;
+};
+
+// Event types. Sender is always the component. An empty function is "no
+// handler", which several decisions of a run test.
+using TRarCommentEvent = std::function<void(QObject* Sender, QString Comment)>;
+using TRarErrorEvent = std::function<void(QObject* Sender, QString Message, int MessageID)>;
+using TRarHeaderEvent = std::function<void(QObject* Sender, TVxRARHeaderData hdrData, int status)>;
+using TRAROverrideEvent = std::function<void(QObject* Sender, QString FileName, bool& CanOverride)>;
+using TRarPromptPassEvent = std::function<void(QObject* Sender, QString& Password)>;
+using TRARProgress = std::function<void(QObject* Sender, quint32 FilesProcessed, quint32 FileCount,
+                                        quint32 SizeProcessed, quint32 SizeCount)>;
+using TRarStatusEvent = std::function<void(QObject* Sender, QString Message, TRarStatus status)>;
+// ArcName is the library's writable, zero-terminated name buffer of 1024 bytes
+// (terminating zero included); a handler may rewrite the name in it.
+using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, int Mode)>;
+
+// Raised by the constructor when "silent.txt" beside the executable exists
+// but cannot be read. The component is then not created.
+class EVxUnRarError : public std::runtime_error {
+ public:
+  explicit EVxUnRarError(const QString& message)
+      : std::runtime_error(message.toStdString()), message_(message) {}
+  QString message() const { return message_; }
+
+ private:
+  QString message_;
+};
+
+// Test seam for the two prompts. While an answerer is set, a prompt is built
+// as usual and then handed to the answerer instead of being shown: the
+// answerer may read and change the edit box (objectName "edtPrompt"), and
+// closes the dialog as a person would, typically by clicking the button named
+// "btnOk" or "btnCancel" (or calling reject()). The dialog's result() then
+// counts as the modal result. An answerer that closes nothing leaves result 0
+// (the window was closed). Pass an empty function to show real prompts again.
+using TVxPromptAnswerer = std::function<void(QDialog& dialog)>;
+void SetPasswordPromptAnswerer(TVxPromptAnswerer answerer);
+void SetVolumePromptAnswerer(TVxPromptAnswerer answerer);
+
+class TVxUnRar : public QObject {
+  Q_OBJECT
+ public:
+  // Loads the library; takes the initial password from "silent.txt" beside
+  // the executable. Throws EVxUnRarError when that file cannot be read.
+  explicit TVxUnRar(QObject* Owner = nullptr);
+  ~TVxUnRar() override;
+
+  // One run over the archive named by FileName, with the properties as they
+  // stand. Synchronous; runs must not overlap. An exception from an event
+  // handler leaves the archive closed and continues to the caller.
+  void Execute();
+
+  void SetMode(TVxRarMode Value);
+  TVxRarMode Mode() const { return FMode; }
+  // 1 (test) in list mode, 2 (extract) in extract mode.
+  qint32 Operation() const { return FOperation; }
+  bool DllLoaded() const { return FDllLoaded; }
+
+  QString ArchivComment() const { return FArchivComment; }
+  quint32 CommentSize() const { return FCommentSize; }
+  qint32 DllVersion() const { return FDllVersion; }
+
+  bool CanProgress() const { return FCanProgress; }
+  void SetCanProgress(bool Value) { FCanProgress = Value; }
+  QString Directory() const { return FDirectory; }
+  void SetDirectory(const QString& Value) { FDirectory = Value; }
+  // Selection by target path (Directory + "/" + entry name), compared
+  // without regard to letter case; empty selects everything.
+  QStringList& FileList() { return FFileList; }
+  const QStringList& FileList() const { return FFileList; }
+  void SetFileList(const QStringList& Value) { FFileList = Value; }
+  QString FileName() const { return FFileName; }
+  void SetFileName(const QString& Value) { FFileName = Value; }
+  TOverrideOptions OverrideEvent() const { return FOverrideEvent; }
+  void SetOverrideEvent(TOverrideOptions Value) { FOverrideEvent = Value; }
+  QString Password() const { return FPassword; }
+  void SetPassword(const QString& Value) { FPassword = Value; }
+  bool PromptForPass() const { return FPromptForPass; }
+  void SetPromptForPass(bool Value) { FPromptForPass = Value; }
+  bool PromptForVolumn() const { return FPromptForVolumn; }
+  void SetPromptForVolumn(bool Value) { FPromptForVolumn = Value; }
+  bool StopProcessing() const { return FStopProcessing; }
+  void SetStopProcessing(bool Value) { FStopProcessing = Value; }
+
+  quint32 FileCount() const { return FFileCount; }
+  quint32 SizeCount() const { return FSizeCount; }
+  quint32 FilesProcessed() const { return FFilesProcessed; }
+  quint32 SizeProcessed() const { return FSizeProcessed; }
+  // The entry reported last.
+  const TVxRARHeaderData& HeaderData() const { return FHeaderData; }
+
+  TRarCommentEvent OnComment;
+  TRarErrorEvent OnError;
+  TRarHeaderEvent OnFileProcessing;
+  TRAROverrideEvent OnOverride;
+  TRarPromptPassEvent OnPassword;
+  TRARProgress OnProgress;
+  TRarStatusEvent OnRarStatus;
+  TRarChangeVolEvent OnVolChange;
+
+  // The prompts, as the library callback shows them. PromptPassword sets
+  // Password (the variable, not the property) to the edit box's text however
+  // the dialog closed; PromptNextVolume writes the edit box's text into the
+  // buffer (at most BufferSize bytes with its zero) and returns whether the
+  // dialog was accepted.
+  void PromptPassword(QString& Password);
+  bool PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize);
+
+  // The component behind the library callback (the last one to start a run).
+  static TVxUnRar* ActiveUnRar();
+
+ private:
+  struct Run;
+  friend int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2);
+
+  bool CountEntries();
+  void PrepareOpen(unsigned OpenMode);
+  bool OpenArchive();
+  void CloseArchive();
+  void MainPass();
+  void HeaderStep(int status);
+  int ProcessEntry();
+  int UnRarCallback(unsigned int Msg, long P1, long P2);
+  void RaiseError(const QString& Message, int MessageID);
+  void RaiseStatus(const QString& Message, TRarStatus status);
+
+  QDialog* FPasswordDialog = nullptr;
+  QDialog* FVolumeDialog = nullptr;
+  std::unique_ptr<Run> FRun;  // the library's records, comment buffer and handle
+  qint32 FOperation = 1;
+  bool FDllLoaded = false;
+  TVxRARHeaderData FHeaderData;
+  QString FArchivComment;
+  bool FCanProgress = false;
+  quint32 FCommentSize = 0;
+  QString FDirectory;
+  qint32 FDllVersion = 0;
+  quint32 FFileCount = 0;
+  QStringList FFileList;
+  QString FFileName;
+  quint32 FFilesProcessed = 0;
+  TVxRarMode FMode = VxRAR_LIST;
+  TOverrideOptions FOverrideEvent = OR_ALWAYS;
+  QString FPassword;
+  bool FPromptForPass = false;
+  bool FPromptForVolumn = false;
+  quint32 FSizeCount = 0;
+  quint32 FSizeProcessed = 0;
+  bool FStopProcessing = false;
+};

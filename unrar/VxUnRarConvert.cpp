@@ -1,0 +1,151 @@
+#include "VxUnRarConvert.h"
+
+#include <QFile>
+#include <cstring>
+
+namespace vxunrar {
+
+QDateTime PackedDateTime(quint32 packed) {
+  const quint32 date = packed >> 16;
+  const quint32 time = packed & 0xFFFF;
+  const QDate day(static_cast<int>((date >> 9) + 1980), static_cast<int>((date >> 5) & 0x0F),
+                  static_cast<int>(date & 0x1F));
+  const QTime clock(static_cast<int>(time >> 11), static_cast<int>((time >> 5) & 0x3F),
+                    static_cast<int>((time & 0x1F) * 2));
+  if (!day.isValid() || !clock.isValid()) return QDateTime();
+  return QDateTime(day, clock, Qt::LocalTime);
+}
+
+QString EntryName(const RARHeaderDataEx& header) {
+  const size_t capacity = sizeof header.FileNameW / sizeof header.FileNameW[0];
+  size_t length = 0;
+  while (length < capacity && header.FileNameW[length] != 0) ++length;
+  return QString::fromWCharArray(header.FileNameW, static_cast<qsizetype>(length));
+}
+
+void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
+  const size_t arcNameLength = strnlen(source.ArcName, sizeof source.ArcName);
+  target.ArcName =
+      QFile::decodeName(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
+  target.FileName = EntryName(source);
+  target.SplitAfter = (source.Flags & 0x02) != 0;
+  target.SplitBefore = (source.Flags & 0x01) != 0;
+  target.Encrypted = (source.Flags & 0x04) != 0;
+  target.IsDirectory = (source.Flags & 0xE0) == 0xE0;
+  // Bits 7 to 5 give the dictionary as 64 KB shifted left; all set marks a
+  // directory, which has no dictionary.
+  target.DictionarySize = target.IsDirectory ? 0 : 65536u << ((source.Flags >> 5) & 0x07);
+  target.PackSize = source.PackSize;
+  target.UnpSize = source.UnpSize;
+  switch (source.HostOS) {
+    case 0:
+      target.HostOS = QStringLiteral("DOS");
+      break;
+    case 1:
+      target.HostOS = QStringLiteral("IBM OS/2");
+      break;
+    case 2:
+      target.HostOS = QStringLiteral("Windows");
+      break;
+    case 3:
+      target.HostOS = QStringLiteral("Unix");
+      break;
+    default:
+      break;
+  }
+  target.CRC = QString::number(source.FileCRC, 16).toUpper();
+  target.FileTime = PackedDateTime(source.FileTime);
+  target.UnpVerMajor = source.UnpVer / 10;
+  target.UnpVerMinor = source.UnpVer % 10;
+  switch (source.Method) {
+    case 0x30:
+      target.Method = QStringLiteral("store");
+      break;
+    case 0x31:
+      target.Method = QStringLiteral("fastest");
+      break;
+    case 0x32:
+      target.Method = QStringLiteral("fast");
+      break;
+    case 0x33:
+      target.Method = QStringLiteral("normal");
+      break;
+    case 0x34:
+      target.Method = QStringLiteral("good");
+      break;
+    case 0x35:
+      target.Method = QStringLiteral("best");
+      break;
+    default:
+      break;
+  }
+  const quint32 attr = source.FileAttr;
+  target.AttrArchive = (attr & 0x20) != 0;
+  target.AttrCompressed = (attr & 0x800) != 0;
+  target.AttrDirectory = (attr & 0x10) != 0;
+  target.AttrHidden = (attr & 0x02) != 0;
+  target.AttrNormal = (attr & 0x80) != 0;
+  target.AttrOffline = (attr & 0x1000) != 0;
+  target.AttrReadOnly = (attr & 0x01) != 0;
+  target.AttrSystem = (attr & 0x04) != 0;
+  target.AttrTemporary = (attr & 0x100) != 0;
+}
+
+QString TargetPath(const QString& directory, const QString& entryName) {
+  return directory + QLatin1Char('/') + entryName;
+}
+
+bool IsSelected(const QStringList& fileList, const QString& targetPath) {
+  return fileList.isEmpty() || fileList.contains(targetPath, Qt::CaseInsensitive);
+}
+
+QString ProcessErrorText(int status) {
+  switch (status) {
+    case 12:
+      return QStringLiteral("Corrupted data!");
+    case 13:
+      return QStringLiteral("Corrupted archive!");
+    case 14:
+      return QStringLiteral("Unknown format!");
+    case 15:
+      return QStringLiteral("Volume-Error!");
+    case 16:
+      return QStringLiteral("Error on creating file!");
+    case 17:
+      return QStringLiteral("Error on closing file!");
+    case 18:
+      return QStringLiteral("Read error!");
+    case 19:
+      return QStringLiteral("Write error!");
+    default:
+      return QString();
+  }
+}
+
+QString OpenErrorText(int openResult) {
+  switch (openResult) {
+    case 11:
+      return QStringLiteral("No memory!");
+    case 20:
+      return QStringLiteral("Buffer to small!");
+    case 22:
+    case 24:
+      return QStringLiteral("No Password!");
+    default:
+      break;
+  }
+  const QString text = ProcessErrorText(openResult);
+  return text.isEmpty() ? QStringLiteral("Unknown format!") : text;
+}
+
+void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size) {
+  if (!buffer || size <= 0) return;
+  qint64 length = std::min<qint64>(utf8.size(), size - 1);
+  // Never leave half a character at the cut.
+  if (length < utf8.size())
+    while (length > 0 && (static_cast<unsigned char>(utf8[length]) & 0xC0) == 0x80) --length;
+  std::memcpy(buffer, utf8.constData(), static_cast<size_t>(length));
+  buffer[length] = '\0';
+}
+
+}  // namespace vxunrar

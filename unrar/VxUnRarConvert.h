@@ -1,0 +1,40 @@
+// The component's small decisions, kept apart from the run so that tests can
+// call them with a header record and no library.
+#pragma once
+
+#include <QDateTime>
+#include <QString>
+#include <QStringList>
+
+#include "VxUnRar.h"
+#include "unrar.h"
+
+namespace vxunrar {
+
+// Refreshes the converted header from the library's record. An unknown
+// HostOS or Method leaves the previous text in place.
+void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target);
+
+// A packed DOS date (high 16 bits) and time (low 16 bits) as a local
+// date-time, without time-zone conversion; null when it names no valid date
+// or time.
+QDateTime PackedDateTime(quint32 packed);
+
+// Where an entry lands: the whole destination folder, "/", the entry name.
+QString TargetPath(const QString& directory, const QString& entryName);
+
+// True when the selection is empty or holds the target path (letter case ignored).
+bool IsSelected(const QStringList& fileList, const QString& targetPath);
+
+// The text the component reports for a library status.
+QString ProcessErrorText(int status);   // statuses 12 to 19; empty otherwise
+QString OpenErrorText(int openResult);  // any number: the text of a failed open
+
+// The library's entry name (FileNameW, up to its first zero).
+QString EntryName(const RARHeaderDataEx& header);
+
+// Copies text into a zero-terminated byte buffer of the given size, cut at
+// a character boundary. Nothing is written when size is not positive.
+void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size);
+
+}  // namespace vxunrar

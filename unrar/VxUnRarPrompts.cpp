@@ -1,0 +1,154 @@
+// The password and next-volume prompts, built in code when the library asks.
+#include <QDialog>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScreen>
+
+#include "VxUnRar.h"
+#include "VxUnRarConvert.h"
+#include "executable.h"
+#include "text_file.h"
+
+namespace {
+
+constexpr int kTypedLimit = 120;
+
+TVxPromptAnswerer& passwordAnswerer() {
+  static TVxPromptAnswerer instance;
+  return instance;
+}
+
+TVxPromptAnswerer& volumeAnswerer() {
+  static TVxPromptAnswerer instance;
+  return instance;
+}
+
+// Escape does not cancel these prompts: only the buttons and the window's
+// close button end them.
+class TVxPromptForm : public QDialog {
+ public:
+  TVxPromptForm() : QDialog(nullptr) {}
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override {
+    if (event->key() == Qt::Key_Escape) {
+      event->accept();
+      return;
+    }
+    QDialog::keyPressEvent(event);
+  }
+};
+
+// Shared by both buttons of a prompt: the OK button is known by its name.
+void PromptButtonClick(QDialog& form, QObject* sender) {
+  form.done(sender && sender->objectName() == QLatin1String("btnOk") ? 1 : 2);
+}
+
+struct PromptLayout {
+  QLineEdit* edit = nullptr;
+};
+
+PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool masked,
+                         const QString& initialText) {
+  form.setWindowTitle(caption);
+  form.setFixedSize(268, 69);
+  form.setBackgroundRole(QPalette::Button);
+  form.setAutoFillBackground(true);
+
+  auto* edit = new QLineEdit(&form);
+  edit->setObjectName(QStringLiteral("edtPrompt"));
+  edit->setGeometry(8, 8, 253, 21);
+  // Typing stops at 120 characters; a longer text given to start with (a
+  // volume path, a line of password.txt) is kept whole, never cut.
+  edit->setMaxLength(std::max<int>(kTypedLimit, static_cast<int>(initialText.size())));
+  if (masked) {
+    edit->setEchoMode(QLineEdit::Password);
+    edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));
+  }
+  edit->setText(initialText);
+
+  auto* ok = new QPushButton(QStringLiteral("OK"), &form);
+  ok->setObjectName(QStringLiteral("btnOk"));
+  ok->setGeometry(107, 37, 75, 25);
+  ok->setDefault(true);
+  auto* cancel = new QPushButton(QStringLiteral("Cancel"), &form);
+  cancel->setObjectName(QStringLiteral("btnCancel"));
+  cancel->setGeometry(187, 37, 75, 25);
+  cancel->setAutoDefault(false);
+  QWidget::setTabOrder(edit, ok);
+  QWidget::setTabOrder(ok, cancel);
+  QObject::connect(ok, &QPushButton::clicked, &form, [&form, ok] { PromptButtonClick(form, ok); });
+  QObject::connect(cancel, &QPushButton::clicked, &form,
+                   [&form, cancel] { PromptButtonClick(form, cancel); });
+
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    const QRect area = screen->availableGeometry();
+    form.move(area.center() - QPoint(form.width() / 2, form.height() / 2));
+  }
+  edit->setFocus();
+  return PromptLayout{edit};
+}
+
+int ShowPrompt(TVxPromptForm& form, const TVxPromptAnswerer& answerer) {
+  if (answerer) {
+    form.setResult(0);
+    answerer(form);
+    return form.result();
+  }
+  return form.exec();
+}
+
+}  // namespace
+
+void SetPasswordPromptAnswerer(TVxPromptAnswerer answerer) {
+  passwordAnswerer() = std::move(answerer);
+}
+
+void SetVolumePromptAnswerer(TVxPromptAnswerer answerer) {
+  volumeAnswerer() = std::move(answerer);
+}
+
+void TVxUnRar::PromptPassword(QString& Password) {
+  QString initial;
+  const QString file = platform::besideExecutable(QStringLiteral("password.txt"));
+  if (platform::filePresent(file)) {
+    // Read afresh for every prompt. A file that cannot be read counts as
+    // absent: the error must not travel back through the library.
+    try {
+      initial = platform::readFirstLine(file);
+    } catch (const platform::EInOutError&) {
+      initial.clear();
+    }
+  }
+  TVxPromptForm form;
+  FPasswordDialog = &form;
+  const PromptLayout layout =
+      BuildPrompt(form, QStringLiteral("Protected Archive - Enter Password:"), true, initial);
+  try {
+    ShowPrompt(form, passwordAnswerer());
+  } catch (...) {
+    FPasswordDialog = nullptr;
+    throw;
+  }
+  Password = layout.edit->text();
+  FPasswordDialog = nullptr;
+}
+
+bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize) {
+  TVxPromptForm form;
+  FVolumeDialog = &form;
+  const PromptLayout layout =
+      BuildPrompt(form, QStringLiteral("Next Archive:"), false, InitialName);
+  int result = 0;
+  try {
+    result = ShowPrompt(form, volumeAnswerer());
+  } catch (...) {
+    FVolumeDialog = nullptr;
+    throw;
+  }
+  vxunrar::CopyToBuffer(layout.edit->text().toUtf8(), Buffer, BufferSize);
+  FVolumeDialog = nullptr;
+  return result == 1;
+}
