@@ -22,6 +22,11 @@
 #include "rar_writer.h"
 #endif
 
+// Without it gtest prints a QByteArray that differs byte by byte.
+void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  *os << '"' << bytes.toStdString() << '"';
+}
+
 namespace {
 
 using desktopfile::execArguments;
@@ -206,10 +211,10 @@ class Installed : public ::testing::Test {
                                   const QStringList& command) {
     const std::string context = run.describe(command).toStdString();
     EXPECT_TRUE(run.ok()) << context;
-    EXPECT_EQ(fileBytes(folder + QStringLiteral("/hello.txt")), QByteArray(kHello))
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/hello.txt")).toStdString(), kHello)
         << "hello.txt in " << folder.toStdString() << "\n"
         << context;
-    EXPECT_EQ(fileBytes(folder + QStringLiteral("/docs/readme.txt")), QByteArray(kReadme))
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/docs/readme.txt")).toStdString(), kReadme)
         << "docs/readme.txt in " << folder.toStdString() << "\n"
         << context;
   }
