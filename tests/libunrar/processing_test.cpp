@@ -82,6 +82,25 @@ TEST_P(Processing, DestNameIsTheWholeOutputName) {
   EXPECT_FALSE(exists(dir.file("ignored/stored")));
 }
 
+TEST_P(Processing, WideDestinationsWork) {
+  TempDir dir;
+  std::string path = make(dir, GetParam(), {file("w.txt", "wide"), file("n.txt", "named")});
+  Archive a(path, RAR_OM_EXTRACT);
+  RARHeaderDataEx hd;
+  // The temporary folder's path is ASCII; the new folder's name is not.
+  std::wstring dest(dir.path().begin(), dir.path().end());
+  dest += L"/out\u00e9";
+  ASSERT_EQ(a.next(hd), ERAR_SUCCESS);
+  int rc = RARProcessFileW(a.handle(), RAR_EXTRACT, dest.data(), nullptr);
+  EXPECT_EQ(rc, ERAR_SUCCESS) << "wide DestPath gave " << rc;
+  EXPECT_EQ(readFile(dir.file("out\xC3\xA9/w.txt")), "wide");
+  ASSERT_EQ(a.next(hd), ERAR_SUCCESS);
+  std::wstring name = dest + L"/renamed.txt";
+  rc = RARProcessFileW(a.handle(), RAR_EXTRACT, nullptr, name.data());
+  EXPECT_EQ(rc, ERAR_SUCCESS) << "wide DestName gave " << rc;
+  EXPECT_EQ(readFile(dir.file("out\xC3\xA9/renamed.txt")), "named");
+}
+
 TEST_P(Processing, DamagedDataGives12AndLeavesTheOldFileAlone) {
   TempDir dir;
   rarwriter::Options o;
