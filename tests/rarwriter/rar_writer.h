@@ -70,7 +70,9 @@ struct Options {
   // signature only at a multiple of 16 from 64 KiB on.
   std::size_t sfxStubSize = 0;
   // RAR 4: the comment embedded in the main header (the RAR 1.5-2.x form, flag 0x0002)
-  // instead of a CMT service header.
+  // instead of a CMT service header, stored, with the main header's CRC over its first
+  // 13 bytes only. bsdtar 3.6.2 checks that CRC over the whole header and refuses the
+  // archive; unar 1.10.1 unpacks old comments whatever their method says.
   bool oldStyleComment = false;
   // RAR 4: non-ASCII names as plain UTF-8 under the Unicode flag instead of an 8-bit
   // name followed by the encoded UTF-16 form.
