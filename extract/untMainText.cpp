@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "executable.h"
 #include "untVxFileLib.h"
 
 namespace mainlogic {
@@ -135,6 +136,13 @@ std::optional<QString> automaticTargetFolder(const QString& archivePath, const Q
   }
   RemoveTrailingBackslash(folder);
   return folder;
+}
+
+QImage readSkinPicture(const QString& path) {
+  if (!platform::filePresent(path)) return QImage();
+  QImage picture;
+  if (!picture.load(path, "BMP")) return QImage();
+  return picture;
 }
 
 int compareListText(const QString& a, const QString& b) {

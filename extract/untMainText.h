@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 
+#include <QImage>
 #include <QString>
 #include <QStringList>
 
@@ -62,6 +63,10 @@ std::optional<QString> readFirstLine(const QString& path, QString* error);
 // nullopt (with error) when folderFile is present but unreadable.
 std::optional<QString> automaticTargetFolder(const QString& archivePath, const QString& folderFile,
                                              QString* error);
+
+// The skin picture that replaces the banner: the bitmap at path, or a null
+// image when there is no such file or it is no readable bitmap.
+QImage readSkinPicture(const QString& path);
 
 // Text comparison of the file list: letters a-z compare as A-Z, every other
 // character by its code; negative, zero or positive.

@@ -107,6 +107,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
+  ui->lstvwMain->header()->setMinimumSectionSize(20);
   for (int column = 0; column < 16; ++column)
     ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
   ui->lstvwMain->header()->setSectionsClickable(true);
@@ -167,6 +168,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
     connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::appevtMainIdle);
 
   FormCreate();
+  appevtMainIdle();
   m_Timer1->start();
 }
 
@@ -179,11 +181,8 @@ void TfrmMain::FormCreate() {
   // The skin the instructions window made replaces the banner; a file that is no
   // readable bitmap leaves the banner as it is.
   const QString skin = platform::besideExecutable(QStringLiteral("skin.bmp"));
-  if (platform::filePresent(skin)) {
-    QImage picture;
-    if (picture.load(skin, "BMP") && !picture.isNull())
-      ui->Image1->setPixmap(QPixmap::fromImage(picture));
-  }
+  if (const QImage picture = mainlogic::readSkinPicture(skin); !picture.isNull())
+    ui->Image1->setPixmap(QPixmap::fromImage(picture));
   setFixedSize(484, ui->prgbrUnRar->minimumHeight() + ui->Panel1->minimumHeight());
 }
 

@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QTemporaryDir>
 
 #include "untMainText.h"
@@ -223,4 +224,21 @@ TEST(RemoveTrailingBackslash, OneSeparatorOffLongerTexts) {
     RemoveTrailingBackslash(text);
     EXPECT_EQ(text, expected) << qPrintable(in);
   }
+}
+
+TEST(ReadSkinPicture, BitmapReadGarbageAndAbsenceIgnored) {
+  QTemporaryDir dir;
+  const QString path = dir.filePath(QStringLiteral("skin.bmp"));
+  EXPECT_TRUE(readSkinPicture(path).isNull());
+  QImage picture(48, 24, QImage::Format_RGB32);
+  picture.fill(QColor(10, 200, 30));
+  ASSERT_TRUE(picture.save(path, "BMP"));
+  const QImage read = readSkinPicture(path);
+  EXPECT_EQ(read.size(), QSize(48, 24));
+  EXPECT_EQ(read.pixelColor(5, 5), QColor(10, 200, 30));
+  writeFile(path, "BM not really a bitmap");
+  EXPECT_TRUE(readSkinPicture(path).isNull());
+  // A folder of that name is no skin.
+  QDir(dir.path()).mkdir(QStringLiteral("folder.bmp"));
+  EXPECT_TRUE(readSkinPicture(dir.filePath(QStringLiteral("folder.bmp"))).isNull());
 }

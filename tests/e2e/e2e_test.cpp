@@ -1,0 +1,262 @@
+// The whole program on real archives: each test copies the built program and
+// libunrar.so into a private folder (so side files such as "folder.txt" stay
+// private), makes its archive with the RAR writer and starts the program on it.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QProcess>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include "rar_writer.h"
+#include "untOverWritePrompt.h"
+#include "untUnRarDemo.h"
+
+namespace {
+
+constexpr int kRunLimitMs = 30000;
+
+struct RunResult {
+  bool finished = false;
+  int exitCode = -1;
+  QString output;
+};
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+  file.write(bytes);
+}
+
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every file and folder below root, as paths relative to it.
+QStringList tree(const QString& root) {
+  QStringList found;
+  QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden,
+                  QDirIterator::Subdirectories);
+  while (it.hasNext()) found << QDir(root).relativeFilePath(it.next());
+  found.sort();
+  return found;
+}
+
+std::vector<rarwriter::Entry> sampleEntries() {
+  std::vector<rarwriter::Entry> entries;
+  auto add = [&](const std::string& name, const std::string& data, std::int64_t mtime) {
+    rarwriter::Entry e;
+    e.name = name;
+    e.data = data;
+    e.mtime = mtime;
+    entries.push_back(e);
+  };
+  rarwriter::Entry folder;
+  folder.name = "docs";
+  folder.directory = true;
+  entries.push_back(folder);
+  add("docs/readme.txt", "Read me first.\n", 1600000000);
+  add("docs/deep/notes.md", std::string(70000, 'n'), 1650000000);
+  add("top.bin", std::string("\0\1\2\3binary\xff", 11), 1500000000);
+  add("\xc3\xbc"
+      "bung \xe2\x82\xac.txt",
+      "unicode name", 1700000000);
+  return entries;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(root.isValid());
+    program = QDir(root.path()).filePath(QStringLiteral("prog"));
+    data = QDir(root.path()).filePath(QStringLiteral("data"));
+    ASSERT_TRUE(QDir().mkpath(program));
+    ASSERT_TRUE(QDir().mkpath(data));
+    for (const char* name : {"quillmoss", "libunrar.so"}) {
+      const QString from = QStringLiteral(QUILLMOSS_BIN_DIR "/") + QLatin1String(name);
+      ASSERT_TRUE(QFile::copy(from, QDir(program).filePath(QLatin1String(name))))
+          << "cannot copy " << qPrintable(from);
+    }
+    QFile::setPermissions(QDir(program).filePath(QStringLiteral("quillmoss")),
+                          QFile::permissions(QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss")));
+  }
+
+  QString makeArchive(const QString& folder, const QString& name, rarwriter::Format format) {
+    const QString path = QDir(folder).filePath(name);
+    rarwriter::Options options;
+    options.format = format;
+    rarwriter::write(path.toStdString(), sampleEntries(), options);
+    return path;
+  }
+
+  // Starts the copied program with the arguments; the run must end by itself.
+  RunResult run(const QStringList& arguments, const QString& workingFolder = QString()) {
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.setWorkingDirectory(workingFolder.isEmpty() ? root.path() : workingFolder);
+    process.start(QDir(program).filePath(QStringLiteral("quillmoss")), arguments);
+    RunResult result;
+    if (!process.waitForStarted(10000)) {
+      result.output = process.errorString();
+      return result;
+    }
+    result.finished = process.waitForFinished(kRunLimitMs);
+    if (!result.finished) {
+      process.kill();  // our own child, by its pid
+      process.waitForFinished(5000);
+    }
+    result.exitCode = process.exitCode();
+    result.output = QString::fromLocal8Bit(process.readAll());
+    return result;
+  }
+
+  void expectSampleFilesIn(const QString& folder) {
+    for (const rarwriter::Entry& e : sampleEntries()) {
+      const QString path = QDir(folder).filePath(QString::fromStdString(e.name));
+      const QFileInfo info(path);
+      if (e.directory) {
+        EXPECT_TRUE(info.isDir()) << e.name;
+        continue;
+      }
+      EXPECT_EQ(readAll(path), QByteArray::fromStdString(e.data)) << e.name;
+      EXPECT_EQ(info.lastModified().toSecsSinceEpoch(), e.mtime) << e.name;
+    }
+  }
+
+  QTemporaryDir root;
+  QString program;
+  QString data;
+};
+
+const QStringList kSampleTree = {QStringLiteral("docs"),
+                                 QStringLiteral("docs/deep"),
+                                 QStringLiteral("docs/deep/notes.md"),
+                                 QStringLiteral("docs/readme.txt"),
+                                 QStringLiteral("top.bin"),
+                                 QString::fromUtf8("\xc3\xbc"
+                                                   "bung \xe2\x82\xac.txt")};
+
+}  // namespace
+
+TEST_F(Program, FreshExtractionLeavesExactlyTheArchivesFiles) {
+  for (const auto format : {rarwriter::Format::Rar5, rarwriter::Format::Rar4}) {
+    const QString folder = QDir(data).filePath(format == rarwriter::Format::Rar5 ? "five" : "four");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString archive = makeArchive(folder, QStringLiteral("backup.rar"), format);
+    const RunResult result = run({archive});
+    ASSERT_TRUE(result.finished) << "the program did not end by itself";
+    EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+    QStringList expected = kSampleTree;
+    expected << QStringLiteral("backup.rar");
+    expected.sort();
+    EXPECT_EQ(tree(folder), expected);
+    expectSampleFilesIn(folder);
+  }
+}
+
+TEST_F(Program, PathSplitAtBlanksIsPutTogether) {
+  const QString folder = QDir(data).filePath(QStringLiteral("with blank"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  const QString archive =
+      makeArchive(folder, QStringLiteral("my backup.rar"), rarwriter::Format::Rar5);
+  const RunResult result = run(archive.split(QLatin1Char(' ')));
+  ASSERT_TRUE(result.finished);
+  expectSampleFilesIn(folder);
+}
+
+TEST_F(Program, FolderFileRedirectsTheExtraction) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString out = QDir(root.path()).filePath(QStringLiteral("out"));
+  ASSERT_TRUE(QDir().mkpath(out));
+  writeFile(QDir(program).filePath(QStringLiteral("folder.txt")), (out + "/\nignored\n").toUtf8());
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  EXPECT_EQ(tree(out), kSampleTree);
+  expectSampleFilesIn(out);
+}
+
+TEST_F(Program, FolderFileNamingNoFolderExtractsNothing) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString missing = QDir(root.path()).filePath(QStringLiteral("no-such-folder"));
+  writeFile(QDir(program).filePath(QStringLiteral("folder.txt")), missing.toUtf8());
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  EXPECT_FALSE(QFileInfo::exists(missing));
+}
+
+TEST_F(Program, NameOnlyArchiveBesideTheExecutableExtractsThere) {
+  makeArchive(program, QStringLiteral("beside.rar"), rarwriter::Format::Rar4);
+  // Started from another folder, with the bare name.
+  const RunResult result = run({QStringLiteral("beside.rar")}, data);
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0);
+  expectSampleFilesIn(program);
+  EXPECT_TRUE(tree(data).isEmpty());
+}
+
+TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
+  const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
+  rarwriter::Options options;
+  options.damage = rarwriter::Damage::BadDataCrc;
+  rarwriter::write(archive.toStdString(), sampleEntries(), options);
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished) << "a damaged archive must not stop the program from ending";
+  EXPECT_EQ(result.exitCode, 0);
+}
+
+// The same window in-process on the real library, so the overwrite prompt can
+// be answered through its seam.
+TEST(RealLibraryWindow, ExistingFileIsOverwrittenOnlyWhenTheAnswerSaysSo) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  qputenv("QUILLMOSS_UNRAR_LIBRARY", QUILLMOSS_BIN_DIR "/libunrar.so");
+  const QString archive = QDir(dir.path()).filePath(QStringLiteral("backup.rar"));
+  rarwriter::write(archive.toStdString(), sampleEntries());
+  writeFile(QDir(dir.path()).filePath(QStringLiteral("top.bin")), "old top");
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("docs")));
+  writeFile(QDir(dir.path()).filePath(QStringLiteral("docs/readme.txt")), "old readme");
+
+  QStringList asked;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& prompt) {
+    asked << prompt.lblFileName()->text();
+    const bool keep = prompt.lblFileName()->text().endsWith(QStringLiteral("top.bin"));
+    prompt.findChild<QPushButton*>(keep ? QStringLiteral("btnNo") : QStringLiteral("btnYes"))
+        ->click();
+  });
+  SetArchiveArgumentsForTesting(QStringList{archive});
+  {
+    TfrmMain window;
+    window.Timer1()->stop();
+    window.Timer1Timer();
+    EXPECT_TRUE(window.vxUnRar()->DllLoaded());
+  }
+  SetArchiveArgumentsForTesting(std::nullopt);
+  SetOverWritePromptAnswerer({});
+  qunsetenv("QUILLMOSS_UNRAR_LIBRARY");
+
+  QStringList expectedAsked = {QDir(dir.path()).filePath(QStringLiteral("docs/readme.txt")),
+                               QDir(dir.path()).filePath(QStringLiteral("top.bin"))};
+  asked.sort();
+  EXPECT_EQ(asked, expectedAsked);
+  EXPECT_EQ(readAll(QDir(dir.path()).filePath(QStringLiteral("top.bin"))), "old top");
+  EXPECT_EQ(readAll(QDir(dir.path()).filePath(QStringLiteral("docs/readme.txt"))),
+            "Read me first.\n");
+  EXPECT_EQ(readAll(QDir(dir.path()).filePath(QStringLiteral("docs/deep/notes.md"))),
+            QByteArray(70000, 'n'));
+}

@@ -1,0 +1,445 @@
+// The extraction window driven through the scripted fake library: the form,
+// the automatic run, the overwrite decisions and the collected status lines.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+
+#include "fake_library.h"
+#include "message_box.h"
+#include "shell.h"
+#include "untOverWritePrompt.h"
+#include "untUnRarDemo.h"
+#include "untVxFileLib.h"
+#include "warning_catcher.h"
+
+namespace {
+
+const QStringList kOneRun = {QStringLiteral(": Archiv wird geöffnet"),
+                             QStringLiteral(": Archiv geöffnet"),
+                             QStringLiteral(": Nach Schließen")};
+
+// Copies the window's status lines at the moment it closes, before the window
+// discards them.
+class CloseWatcher : public QObject {
+ public:
+  explicit CloseWatcher(TfrmMain& window) : m_window(window) { window.installEventFilter(this); }
+  bool closed = false;
+  QStringList linesAtClose;
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == &m_window && event->type() == QEvent::Close) {
+      closed = true;
+      linesAtClose = m_window.StatusLines();
+    }
+    return false;
+  }
+
+ private:
+  TfrmMain& m_window;
+};
+
+QByteArray readAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << qPrintable(path);
+  file.write(bytes);
+}
+
+QString entries(int count) {
+  QString script;
+  for (int i = 1; i <= count; ++i)
+    script += QStringLiteral("entry name=f%1.txt unp=%2 pack=%3 data=\"content %1\"\n")
+                  .arg(i)
+                  .arg(i * 10)
+                  .arg(i * 3);
+  return script;
+}
+
+class ExtractionWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(fake.usable()) << "the scripted fake library was not built beside the tests";
+    ASSERT_TRUE(dir.isValid());
+    archive = QDir(dir.path()).filePath(QStringLiteral("backup.rar"));
+    writeFile(archive, "not read by the fake");
+    SetArchiveArgumentsForTesting(QStringList{archive});
+    platform::setBoxAnswerer([this](const platform::BoxRequest& r) {
+      boxes.append(r);
+      return 1;
+    });
+  }
+  void TearDown() override {
+    SetArchiveArgumentsForTesting(std::nullopt);
+    SetOverWritePromptAnswerer({});
+    SetOpenDialogAnswerer({});
+    vxfilelib::setFolderAnswerer({});
+    platform::setBoxAnswerer({});
+    platform::setShellOpenHook({});
+  }
+
+  std::unique_ptr<TfrmMain> makeWindow(const QString& script) {
+    const QString error = fake.load(script);
+    EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
+    auto window = std::make_unique<TfrmMain>();
+    // The tests start the run themselves, not one second later.
+    window->Timer1()->stop();
+    return window;
+  }
+
+  QString target(const QString& name) const { return QDir(dir.path()).filePath(name); }
+
+  FakeLibrary fake;
+  QTemporaryDir dir;
+  QString archive;
+  QList<platform::BoxRequest> boxes;
+};
+
+}  // namespace
+
+TEST_F(ExtractionWindow, FormBuildsWithItsControlsAndComponentSettings) {
+  WarningCatcher warnings;
+  auto window = makeWindow(entries(1));
+  EXPECT_TRUE(warnings.connectionWarnings().isEmpty())
+      << qPrintable(warnings.connectionWarnings().join('\n'));
+
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss"));
+  EXPECT_EQ(window->width(), 484);
+  EXPECT_EQ(window->height(), 23 + 242);
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowCloseButtonHint);
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowSystemMenuHint);
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMinMaxButtonsHint);
+  EXPECT_EQ(window->Timer1()->interval(), 1000);
+
+  auto* bar = window->findChild<QProgressBar*>(QStringLiteral("prgbrUnRar"));
+  ASSERT_NE(bar, nullptr);
+  EXPECT_EQ(bar->minimum(), 0);
+  EXPECT_EQ(bar->maximum(), 100);
+  EXPECT_EQ(bar->value(), 0);
+  auto* image = window->findChild<QLabel*>(QStringLiteral("Image1"));
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->pixmap().size(), QSize(484, 242)) << "the built-in banner did not decode";
+
+  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"));
+  ASSERT_NE(list, nullptr);
+  EXPECT_TRUE(list->isHidden());
+  ASSERT_EQ(list->columnCount(), 16);
+  const QStringList captions = {"FileName", "Directory", "unpacked", "packed",  "Pass",    "Dir",
+                                "Prev",     "Next",      "HostOS",   "CRC",     "DicSize", "Time",
+                                "Major",    "Minor",     "Method",   "FileAttr"};
+  const int widths[] = {100, 150, 60, 60, 40, 30, 35, 35, 50, 55, 40, 50, 40, 40, 50, 50};
+  for (int c = 0; c < 16; ++c) {
+    EXPECT_EQ(list->headerItem()->text(c), captions.at(c));
+    EXPECT_EQ(list->header()->sectionSize(c), widths[c]) << c;
+  }
+  EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("tlbrMain"))->isHidden());
+  EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("stbrMain"))->isHidden());
+  EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("mnuMain"))->isHidden());
+
+  TVxUnRar* component = window->vxUnRar();
+  ASSERT_NE(component, nullptr);
+  EXPECT_TRUE(component->DllLoaded());
+  EXPECT_TRUE(component->CanProgress());
+  EXPECT_EQ(component->Mode(), VxRAR_EXTRACT);
+  EXPECT_EQ(component->OverrideEvent(), OR_EVENT);
+  EXPECT_TRUE(component->PromptForPass());
+  EXPECT_TRUE(component->PromptForVolumn());
+  EXPECT_FALSE(component->StopProcessing());
+  EXPECT_TRUE(component->OnComment && component->OnError && component->OnFileProcessing &&
+              component->OnOverride && component->OnProgress && component->OnRarStatus);
+  EXPECT_FALSE(component->OnPassword);
+  EXPECT_FALSE(component->OnVolChange);
+  EXPECT_FALSE(window->ArchiveOpen());
+  EXPECT_FALSE(window->Extracting());
+}
+
+TEST_F(ExtractionWindow, TimerStartsTheRunOnceAboutASecondAfterCreation) {
+  const QString error = fake.load(entries(1));
+  ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
+  TfrmMain window;
+  CloseWatcher watcher(window);
+  EXPECT_TRUE(window.Timer1()->isActive());
+  window.show();
+  QTest::qWait(500);
+  EXPECT_FALSE(watcher.closed) << "the run started before its second was up";
+  QTRY_VERIFY_WITH_TIMEOUT(watcher.closed, 5000);
+  EXPECT_FALSE(window.Timer1()->isActive());
+  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+}
+
+TEST_F(ExtractionWindow, ImageClickOpensTheProductPage) {
+  auto window = makeWindow(entries(1));
+  QList<QUrl> opened;
+  platform::setShellOpenHook([&](const QUrl& url) {
+    opened.append(url);
+    return true;
+  });
+  window->show();
+  QTest::mouseClick(window->findChild<QLabel*>(QStringLiteral("Image1")), Qt::LeftButton);
+  ASSERT_EQ(opened.size(), 1);
+  EXPECT_EQ(opened.front().path(), QStringLiteral("/software/quillmoss.php"));
+}
+
+TEST_F(ExtractionWindow, AutomaticRunListsThenExtractsBesideTheArchiveAndCloses) {
+  auto window = makeWindow(entries(7));
+  CloseWatcher watcher(*window);
+  QList<int> progress;
+  QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("prgbrUnRar")),
+                   &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
+  window->show();
+  window->Timer1Timer();
+
+  EXPECT_TRUE(watcher.closed);
+  EXPECT_EQ(progress, (QList<int>{14, 28, 42, 57, 71, 85, 100}));
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("backup.rar --> ") + dir.path());
+  // Listing opens for listing and tests only the first three entries.
+  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+  const QVector<QVector<int>> operations = fake.operationsPerOpen();
+  ASSERT_EQ(operations.size(), 2);
+  EXPECT_EQ(operations[0], (QVector<int>{1, 1, 1, 0, 0, 0, 0}));
+  EXPECT_EQ(operations[1], QVector<int>(7, 2));
+  for (int i = 1; i <= 7; ++i)
+    EXPECT_EQ(readAll(target(QStringLiteral("f%1.txt").arg(i))),
+              QByteArray("content ") + QByteArray::number(i));
+  EXPECT_EQ(watcher.linesAtClose, kOneRun + kOneRun);
+  EXPECT_EQ(window->EntryCount(), 7);
+  EXPECT_EQ(window->UnpackedTotal(), 280);
+  EXPECT_EQ(window->PackedTotal(), 84);
+  EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ExtractionWindow, ListingFillsOneRowPerEntryAndStatusBar) {
+  auto window = makeWindow(
+      "entry name=docs/readme.txt unp=9 pack=7 flags=0x74 host=3 crc=0xABCD time=0x3A2F5C20 "
+      "ver=29 method=0x30 attr=0x21\n"
+      "entry name=docs flags=0xE0 attr=0x10 time=0x3A2F0000\n");
+  window->Timer1Timer();
+  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"));
+  ASSERT_EQ(list->topLevelItemCount(), 2);
+  const QTreeWidgetItem* file = list->topLevelItem(0);
+  EXPECT_EQ(file->text(0), QStringLiteral("readme.txt"));
+  EXPECT_EQ(file->text(1), QStringLiteral("docs/"));
+  EXPECT_EQ(file->text(2), QStringLiteral("9"));
+  EXPECT_EQ(file->text(3), QStringLiteral("7"));
+  EXPECT_EQ(file->text(4), QStringLiteral("*"));
+  EXPECT_EQ(file->text(5), QString());
+  EXPECT_EQ(file->text(6), QString());
+  EXPECT_EQ(file->text(7), QString());
+  EXPECT_EQ(file->text(8), QStringLiteral("Unix"));
+  EXPECT_EQ(file->text(9), QStringLiteral("ABCD"));
+  EXPECT_EQ(file->text(10), QStringLiteral("524288"));
+  const QLocale locale = QLocale::system();
+  EXPECT_EQ(file->text(11), locale.toString(QDate(2009, 1, 15), QLocale::ShortFormat) +
+                                QLatin1Char(' ') +
+                                locale.toString(QTime(11, 33, 0), QLocale::LongFormat));
+  EXPECT_EQ(file->text(12), QStringLiteral("2"));
+  EXPECT_EQ(file->text(13), QStringLiteral("9"));
+  EXPECT_EQ(file->text(14), QStringLiteral("store"));
+  EXPECT_EQ(file->text(15), QStringLiteral("AR"));
+  const QTreeWidgetItem* folder = list->topLevelItem(1);
+  EXPECT_EQ(folder->text(0), QStringLiteral("docs"));
+  EXPECT_EQ(folder->text(1), QString());
+  EXPECT_EQ(folder->text(5), QStringLiteral("*"));
+  EXPECT_EQ(folder->text(15), QStringLiteral("D"));
+  // Midnight: the date alone.
+  EXPECT_EQ(folder->text(11), locale.toString(QDate(2009, 1, 15), QLocale::ShortFormat));
+  EXPECT_EQ(window->findChild<QStatusBar*>(QStringLiteral("stbrMain"))->currentMessage(),
+            QStringLiteral("  ") + archive);
+}
+
+TEST_F(ExtractionWindow, TotalsKeepSigned32BitSums) {
+  auto window = makeWindow(
+      "entry name=a unp=4000000000 pack=3000000000\n"
+      "entry name=b unp=1 pack=2000000000\n");
+  window->Timer1Timer();
+  EXPECT_EQ(window->EntryCount(), 2);
+  EXPECT_EQ(window->UnpackedTotal(), static_cast<std::int32_t>(4000000001u));
+  EXPECT_EQ(window->PackedTotal(), static_cast<std::int32_t>(5000000000ull & 0xFFFFFFFFu));
+}
+
+TEST_F(ExtractionWindow, EmptyArchiveLeavesTheBarAtZero) {
+  auto window = makeWindow(QString());
+  QList<int> progress;
+  QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("prgbrUnRar")),
+                   &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
+  window->Timer1Timer();
+  EXPECT_EQ(window->EntryCount(), 0);
+  EXPECT_TRUE(progress.isEmpty());
+  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+}
+
+TEST_F(ExtractionWindow, SplitArgumentsAreJoinedIntoOnePath) {
+  const QString spaced = QDir(dir.path()).filePath(QStringLiteral("a b.rar"));
+  writeFile(spaced, "x");
+  SetArchiveArgumentsForTesting(
+      QStringList{QDir(dir.path()).filePath(QStringLiteral("a")), QStringLiteral("b.rar")});
+  auto window = makeWindow(entries(1));
+  QString listingCaption;
+  QTimer::singleShot(0, [&] { listingCaption = window->windowTitle(); });
+  window->Timer1Timer();
+  EXPECT_EQ(listingCaption, QStringLiteral("Quillmoss - a b.rar"));
+  EXPECT_EQ(window->vxUnRar()->FileName(), spaced);
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("a b.rar --> ") + dir.path());
+}
+
+TEST_F(ExtractionWindow, NoFolderPartMeansNoExtraction) {
+  SetArchiveArgumentsForTesting(QStringList{QStringLiteral("nowhere-quillmoss-test.rar")});
+  auto window = makeWindow(entries(3));
+  CloseWatcher watcher(*window);
+  window->Timer1Timer();
+  EXPECT_TRUE(watcher.closed);
+  EXPECT_EQ(fake.openModes(), QVector<int>{0}) << "only the listing pass may run";
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss - nowhere-quillmoss-test.rar"));
+  EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ExtractionWindow, ErrorsBecomeStatusLinesBetweenOpenAndClose) {
+  auto window = makeWindow(
+      "open cmtstate=1 comment=\"first\\nsecond\"\n"
+      "entry name=good.txt data=\"ok\"\n"
+      "entry name=bad.txt process2=12\n");
+  CloseWatcher watcher(*window);
+  window->Timer1Timer();
+  const QStringList extraction = {
+      QStringLiteral(": Archiv wird geöffnet"), QStringLiteral(": Archiv geöffnet"),
+      QStringLiteral("Fehler: Corrupted data!"), QStringLiteral(": Nach Schließen")};
+  EXPECT_EQ(watcher.linesAtClose, kOneRun + extraction);
+  EXPECT_EQ(window->CommentText(), QStringLiteral("first\nsecond"));
+  EXPECT_TRUE(boxes.isEmpty()) << "failures of the automatic run are never shown";
+}
+
+// --- overwrite decisions -----------------------------------------------------
+
+namespace {
+
+struct PromptLog {
+  QStringList files;
+};
+
+void answerWith(PromptLog& log, const char* button) {
+  SetOverWritePromptAnswerer([&log, button](TfrmOverWrite& prompt) {
+    EXPECT_EQ(frmOverWrite, &prompt) << "the prompt must be known before it shows";
+    log.files.append(prompt.lblFileName()->text());
+    if (button)
+      prompt.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+    else
+      prompt.close();
+  });
+}
+
+}  // namespace
+
+class OverwriteDecision : public ExtractionWindow {
+ protected:
+  void SetUp() override {
+    ExtractionWindow::SetUp();
+    for (int i = 1; i <= 4; ++i) writeFile(target(QStringLiteral("f%1.txt").arg(i)), "old");
+  }
+  QVector<int> extractOperations() const {
+    const QVector<QVector<int>> operations = fake.operationsPerOpen();
+    return operations.size() == 2 ? operations[1] : QVector<int>{-1};
+  }
+};
+
+TEST_F(OverwriteDecision, OverwriteAllFilesLastsToTheEndOfTheRun) {
+  auto window = makeWindow(entries(5));
+  PromptLog log;
+  answerWith(log, "btnAlways");
+  window->Timer1Timer();
+  EXPECT_EQ(log.files, QStringList{target(QStringLiteral("f1.txt"))});
+  EXPECT_EQ(extractOperations(), QVector<int>(5, 2));
+  for (int i = 1; i <= 4; ++i)
+    EXPECT_EQ(readAll(target(QStringLiteral("f%1.txt").arg(i))),
+              "content " + QByteArray::number(i));
+  EXPECT_EQ(frmOverWrite, nullptr);
+}
+
+TEST_F(OverwriteDecision, OverwriteNoFilesKeepsEveryLaterFileWithoutAsking) {
+  auto window = makeWindow(entries(5));
+  PromptLog log;
+  answerWith(log, "btnNever");
+  window->Timer1Timer();
+  EXPECT_EQ(log.files.size(), 1);
+  EXPECT_EQ(extractOperations(), (QVector<int>{0, 0, 0, 0, 2}));
+  for (int i = 1; i <= 4; ++i) EXPECT_EQ(readAll(target(QStringLiteral("f%1.txt").arg(i))), "old");
+  EXPECT_EQ(readAll(target(QStringLiteral("f5.txt"))), "content 5");
+}
+
+TEST_F(OverwriteDecision, YesAndNoDecideOneFileEach) {
+  auto window = makeWindow(entries(4));
+  int asked = 0;
+  SetOverWritePromptAnswerer([&](TfrmOverWrite& prompt) {
+    ++asked;
+    prompt.findChild<QPushButton*>(asked % 2 ? QStringLiteral("btnYes") : QStringLiteral("btnNo"))
+        ->click();
+  });
+  window->Timer1Timer();
+  EXPECT_EQ(asked, 4);
+  EXPECT_EQ(extractOperations(), (QVector<int>{2, 0, 2, 0}));
+  EXPECT_EQ(readAll(target(QStringLiteral("f1.txt"))), "content 1");
+  EXPECT_EQ(readAll(target(QStringLiteral("f2.txt"))), "old");
+}
+
+TEST_F(OverwriteDecision, ClosingThePromptKeepsTheFile) {
+  auto window = makeWindow(entries(2));
+  PromptLog log;
+  answerWith(log, nullptr);
+  window->Timer1Timer();
+  EXPECT_EQ(log.files.size(), 2);
+  EXPECT_EQ(extractOperations(), (QVector<int>{0, 0}));
+  EXPECT_EQ(readAll(target(QStringLiteral("f1.txt"))), "old");
+}
+
+TEST_F(OverwriteDecision, AnswerForAllDoesNotOutliveItsRun) {
+  auto window = makeWindow(entries(2));
+  PromptLog log;
+  answerWith(log, "btnNever");
+  window->Timer1Timer();
+  EXPECT_EQ(window->vxUnRar()->OverrideEvent(), OR_NEVER);
+  // The next run starts asking again.
+  vxfilelib::setFolderAnswerer([this](const vxfilelib::FolderRequest&) { return dir.path(); });
+  window->acExtractExecute();
+  EXPECT_EQ(log.files.size(), 2);
+}
+
+// --- a run cannot be nested --------------------------------------------------
+
+TEST_F(ExtractionWindow, OpenAndExtractAreRefusedWhileARunIsInProgress) {
+  auto window = makeWindow(entries(3));
+  int openDialogs = 0;
+  int folderDialogs = 0;
+  SetOpenDialogAnswerer([&](QFileDialog&) {
+    ++openDialogs;
+    return archive;
+  });
+  vxfilelib::setFolderAnswerer([&](const vxfilelib::FolderRequest&) {
+    ++folderDialogs;
+    return dir.path();
+  });
+  // Fires from the window's own message handling between entries.
+  QTimer::singleShot(0, window.get(), [&] {
+    window->acFileOpenExecute();
+    window->acExtractExecute();
+  });
+  window->Timer1Timer();
+  EXPECT_EQ(openDialogs, 0);
+  EXPECT_EQ(folderDialogs, 0);
+  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+}
