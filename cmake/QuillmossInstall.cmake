@@ -43,11 +43,12 @@ foreach(_name License.txt CoreHelpEN.dat CoreHelpDE.dat)
   endif()
 endforeach()
 
-# install(FILES) keeps a symbolic link a link, and records it in the manifest.
+# install(FILES) keeps a symbolic link a link, and records it in the manifest. The link's
+# target is relative to bin/, so bin/ is fixed here and for the launchers.
 set(_link ${CMAKE_BINARY_DIR}/packaging/bin/quillmoss)
 file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/packaging/bin)
 file(CREATE_LINK ../${QUILLMOSS_INSTALL_PROGRAM_DIR}/quillmoss ${_link} SYMBOLIC)
-install(FILES ${_link} DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(FILES ${_link} DESTINATION bin)
 
 install(DIRECTORY ${_packaging}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons
   FILES_MATCHING PATTERN "quillmoss.png")
@@ -60,7 +61,6 @@ install(FILES ${_packaging}/icons/quillmoss.svg
 install(CODE "
   set(QUILLMOSS_PACKAGING_DIR \"${_packaging}\")
   set(QUILLMOSS_STAGE_DIR \"${CMAKE_BINARY_DIR}/packaging/staged\")
-  set(QUILLMOSS_INSTALL_BINDIR \"${CMAKE_INSTALL_BINDIR}\")
   set(QUILLMOSS_INSTALL_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
 ")
 install(SCRIPT ${_packaging}/install-launchers.cmake)

@@ -1,5 +1,386 @@
 #include "untConfig.h"
 
-TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent) {}
+#include <QAbstractTextDocumentLayout>
+#include <QFile>
+#include <QFontMetricsF>
+#include <QGuiApplication>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QScreen>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextOption>
+#include <QUrl>
 
-TfrmConfig::~TfrmConfig() = default;
+#include "executable.h"
+#include "jpeg_image.h"
+#include "language_setting.h"
+#include "languages.h"
+#include "message_box.h"
+#include "shell.h"
+#include "side_files.h"
+#include "ui_untConfig.h"
+
+namespace {
+
+// Controls whose picture is stored with the form; each is the resource
+// ":/untConfig/<name>.jpg", decoded by our own JPEG class.
+const char* const kPictureControls[] = {
+    "Image2",
+    "LanguageImage",
+    "Image15",
+    "Image10",
+    "Image11",
+    "Image3",
+    "Image4",
+    "Image5",
+    "Image12",
+    "LanguageImageBulgarian",
+    "LanguageImageChineseTrad",
+    "LanguageImageCzech",
+    "LanguageImageGreek",
+    "LanguageImageHebrew",
+    "LanguageImageJapanese",
+    "LanguageImageKorean",
+    "LanguageImageRussian",
+    "LanguageImageBosnianCroatianSerbian",
+    "LanguageImageSlovak",
+    "LanguageImageThai",
+    "LanguageImageTurkish",
+    "LanguageImageUkrainian",
+    "LanguageImageBelarusian",
+    "LanguageImageSlovenian",
+    "LanguageImageLatvian",
+    "LanguageImageLithuanian",
+    "LanguageImageFarsi",
+    "LanguageImageMongolian",
+    "LanguageImageChineseSimp",
+    "LanguageImageSerbian",
+    "LanguageImageKurdish",
+};
+
+constexpr int kPictureLanguageTop = 253;
+
+constexpr int kAboutLinePitch = 13;
+constexpr int kAboutProductLine = 1;
+constexpr int kAboutArtistLine = 5;
+constexpr int kAboutMakerLine = 8;
+
+QPixmap formPicture(const QString& control) {
+  QFile file(QStringLiteral(":/untConfig/") + control + QStringLiteral(".jpg"));
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return QPixmap::fromImage(platform::JpegImage::decode(file.readAll()));
+}
+
+void centreLines(QPlainTextEdit* box) {
+  QTextOption option = box->document()->defaultTextOption();
+  option.setAlignment(Qt::AlignHCenter);
+  box->document()->setDefaultTextOption(option);
+}
+
+// The instruction box has room for four lines and no scroll bar: a language
+// whose longest line is wider than the box is narrowed first, then made
+// smaller, rather than cut off.
+void fitLinesToWidth(QPlainTextEdit* box, const QFont& base) {
+  const qreal room = box->width() - 2 * box->document()->documentMargin() - 4;
+  const QStringList lines = box->toPlainText().split(QLatin1Char('\n'));
+  const auto fits = [&](const QFont& font) {
+    const QFontMetricsF metrics(font);
+    for (const QString& line : lines) {
+      if (metrics.horizontalAdvance(line) > room) return false;
+    }
+    return true;
+  };
+  QFont font = base;
+  const qreal size = base.pointSizeF();
+  for (const auto& [points, stretch] :
+       std::initializer_list<std::pair<qreal, int>>{{size, 100},
+                                                    {size, 90},
+                                                    {size, 82},
+                                                    {size - 0.5, 82},
+                                                    {size - 1, 82},
+                                                    {size - 1.5, 82}}) {
+    font.setPointSizeF(points);
+    font.setStretch(stretch);
+    if (fits(font)) break;
+  }
+  box->setFont(font);
+}
+
+}  // namespace
+
+// Outside any namespace: the macro declares the resource initialiser in the
+// scope it stands in.
+static void initResources() {
+  Q_INIT_RESOURCE(untConfig);
+}
+
+TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::frmConfig>()) {
+  initResources();
+  ui->setupUi(this);
+  // A fixed single border with system menu and minimise box, kept above other windows.
+  setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                 Qt::WindowCloseButtonHint | Qt::WindowStaysOnTopHint |
+                 Qt::MSWindowsFixedSizeDialogHint);
+  setFixedSize(513, 363);
+  loadFormPictures();
+  prepareTextBoxes();
+  FormCreate();
+}
+
+TfrmConfig::~TfrmConfig() {
+  FormDestroy();
+}
+
+void TfrmConfig::loadFormPictures() {
+  for (const char* name : kPictureControls) {
+    auto* control = findChild<QLabel*>(QLatin1String(name));
+    if (control) control->setPixmap(formPicture(QLatin1String(name)));
+  }
+  QPalette strip = ui->Shape1->palette();
+  strip.setColor(QPalette::Window, QColor(0x1f, 0x4e, 0x5f));
+  ui->Shape1->setPalette(strip);
+}
+
+void TfrmConfig::prepareTextBoxes() {
+  for (QAbstractScrollArea* box :
+       std::initializer_list<QAbstractScrollArea*>{ui->Memo1, ui->Memo2}) {
+    QPalette white = box->palette();
+    white.setColor(QPalette::Base, Qt::white);
+    white.setColor(QPalette::Text, Qt::black);
+    box->setPalette(white);
+  }
+  centreLines(ui->Memo2);
+  // Four lines of the window's font just fill the 60 pixels of the box.
+  ui->Memo2->document()->setDocumentMargin(1);
+  layOutAboutText();
+  for (QLabel* label : {ui->StaticText1, ui->StaticText2, ui->StaticText5}) {
+    QPalette blue = label->palette();
+    blue.setColor(QPalette::WindowText, Qt::blue);
+    blue.setColor(QPalette::Window, Qt::white);
+    label->setPalette(blue);
+    label->setAutoFillBackground(true);
+  }
+  QFont bold = ui->StaticText2->font();
+  bold.setBold(true);
+  ui->StaticText2->setFont(bold);
+  fitLinesToWidth(ui->Memo2, font());
+}
+
+// The About text's twenty lines fill the box only with a tight line pitch; the
+// three links then lie exactly over the lines that name their targets.
+void TfrmConfig::layOutAboutText() {
+  QTextCursor all(ui->Memo1->document());
+  all.select(QTextCursor::Document);
+  QTextBlockFormat format;
+  format.setAlignment(Qt::AlignHCenter);
+  format.setLineHeight(kAboutLinePitch, QTextBlockFormat::FixedHeight);
+  all.mergeBlockFormat(format);
+  const struct {
+    QLabel* link;
+    int line;
+  } overlays[] = {{ui->StaticText2, kAboutProductLine},
+                  {ui->StaticText1, kAboutArtistLine},
+                  {ui->StaticText5, kAboutMakerLine}};
+  QAbstractTextDocumentLayout* layout = ui->Memo1->document()->documentLayout();
+  for (const auto& overlay : overlays) {
+    const QRectF line =
+        layout->blockBoundingRect(ui->Memo1->document()->findBlockByNumber(overlay.line));
+    overlay.link->setGeometry(overlay.link->x(), ui->Memo1->y() + qRound(line.top()),
+                              overlay.link->width(), kAboutLinePitch + 1);
+  }
+}
+
+void TfrmConfig::FormCreate() {
+  // Dropped files are taken by the window as a whole, whichever control is under
+  // the pointer.
+  setAcceptDrops(true);
+  ui->Image300->setPixmap(ui->Image2->pixmap());
+  const QString skin = instructions::sideFile(QStringLiteral("skin.bmp"));
+  if (platform::filePresent(skin)) {
+    // An unreadable skin leaves the built-in picture, without a message: the
+    // remaining set-up must happen all the same.
+    const QImage picture(skin, "BMP");
+    if (!picture.isNull()) {
+      ui->Image2->setPixmap(QPixmap::fromImage(picture));
+      ui->Image15->hide();
+    }
+  }
+  loadHelpFile(QStringLiteral("CoreHelpEN.dat"));
+  LanguageId = instructions::kEnglish;
+  links = instructions::englishLinkTargets();
+  readLanguage();
+}
+
+void TfrmConfig::FormDestroy() {
+  setAcceptDrops(false);
+}
+
+void TfrmConfig::readLanguage() {
+  const instructions::LanguageReading reading = instructions::readInstallerLanguage();
+  LanguageId = reading.languageId;
+  if (!reading.failure.isEmpty()) {
+    // The language read so far is not applied: the window stays English.
+    platform::showErrorBox(reading.failure);
+    return;
+  }
+  applyLanguage();
+}
+
+void TfrmConfig::applyLanguage() {
+  const instructions::Language* language = instructions::findLanguage(LanguageId);
+  if (!language) return;
+  switch (language->kind) {
+    case instructions::LanguageKind::Text:
+      showInstructionLines(language->instructionLines());
+      break;
+    case instructions::LanguageKind::Picture: {
+      ui->Memo2->hide();
+      auto* holder = findChild<QLabel*>(QLatin1String(language->holder));
+      if (holder) ui->LanguageImage->setPixmap(holder->pixmap());
+      ui->LanguageImage->move(ui->LanguageImage->x(), kPictureLanguageTop);
+      ui->LanguageImage->show();
+      break;
+    }
+    case instructions::LanguageKind::Arabic:
+      ui->Memo2->hide();
+      ui->LanguageImage->show();
+      break;
+  }
+  if (instructions::isGerman(LanguageId)) applyGerman();
+}
+
+void TfrmConfig::showInstructionLines(const QStringList& lines) {
+  ui->Memo2->setPlainText(lines.join(QLatin1Char('\n')));
+  fitLinesToWidth(ui->Memo2, font());
+}
+
+void TfrmConfig::applyGerman() {
+  loadHelpFile(QStringLiteral("CoreHelpDE.dat"));
+  ui->Button2->setText(QStringLiteral("Lizenz..."));
+  ui->Button19->setText(QStringLiteral("Spenden..."));
+  ui->PageControl1->setTabText(ui->PageControl1->indexOf(ui->TabSheet1),
+                               QStringLiteral("Geschenke"));
+  ui->PageControl1->setTabText(ui->PageControl1->indexOf(ui->TabSheet2),
+                               QStringLiteral("Dankbarkeit"));
+  ui->PageControl1->setTabText(ui->PageControl1->indexOf(ui->TabSheet3),
+                               QStringLiteral(u"Wertschätzung"));
+  ui->PageControl1->setTabText(ui->PageControl1->indexOf(ui->TabSheet4), QStringLiteral("Hilfe"));
+  ui->lblGiftsTitle->setText(QStringLiteral(u"Geschenke für Sie"));
+  ui->lblGiftsText->setText(QStringLiteral(
+      u"E-Books, Hintergrundbilder und Bildschirmschoner von Brenvale, für alle kostenlos."));
+  ui->Button4->setText(QStringLiteral("Gratis E-Books..."));
+  ui->Button5->setText(QStringLiteral("Hintergrundbilder..."));
+  ui->Button7->setText(QStringLiteral("Bildschirmschoner..."));
+  ui->lblDownloadText->setText(QStringLiteral(
+      u"Geben Sie Quillmoss an Freunde und Familie weiter: der Download ist kostenlos."));
+  ui->Button15->setText(QStringLiteral("Download..."));
+  ui->lblApprTitle->setText(QStringLiteral("Mehr von Brenvale"));
+  ui->lblApprText->setText(
+      QStringLiteral(u"Ein Buch, weitere Projekte und die Bilder hinter Quillmoss."));
+  ui->Button8->setText(QStringLiteral("Das Buch..."));
+  ui->Button10->setText(QStringLiteral("Weitere Projekte..."));
+  ui->Button11->setText(QStringLiteral("Kunstwerke..."));
+  ui->lblContactText->setText(
+      QStringLiteral(u"Fragen, Ideen oder eine Übersetzung der Anleitung? Schreiben Sie uns."));
+  ui->Button16->setText(QStringLiteral("Kontakt..."));
+  links = instructions::germanLinkTargets();
+}
+
+bool TfrmConfig::loadHelpFile(const QString& name) {
+  const QString path = instructions::sideFile(name);
+  if (!platform::filePresent(path)) return false;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QString content = QString::fromUtf8(file.readAll());
+  if (Qt::mightBeRichText(content)) {
+    ui->RichEdit1->setHtml(content);
+  } else {
+    ui->RichEdit1->setPlainText(content);
+  }
+  return true;
+}
+
+void TfrmConfig::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (centred) return;
+  centred = true;
+  if (const QScreen* screen = this->screen()) {
+    QRect frame = frameGeometry();
+    frame.moveCenter(screen->availableGeometry().center());
+    move(frame.topLeft());
+  }
+}
+
+void TfrmConfig::openLink(const QString& target) {
+  // What the desktop does with it, and whether it succeeds, is the desktop's affair.
+  platform::shellOpen(QUrl(target));
+}
+
+void TfrmConfig::StaticText2Click() {
+  openLink(links.ProductPageUrl);
+}
+void TfrmConfig::Button12Click() {
+  openLink(links.FaqPageUrl);
+}
+void TfrmConfig::Button17Click() {
+  openLink(links.UpdatePageUrl);
+}
+void TfrmConfig::Button19Click() {
+  openLink(links.DonatePageUrl);
+}
+void TfrmConfig::Image11Click() {
+  openLink(links.DonatePageUrl);
+}
+void TfrmConfig::StaticText5Click() {
+  openLink(links.MakerHomeUrl);
+}
+void TfrmConfig::StaticText1Click() {
+  openLink(instructions::artistSiteUrl());
+}
+void TfrmConfig::Button14Click() {
+  openLink(instructions::videoPageUrl());
+}
+
+void TfrmConfig::Button2Click() {
+  platform::shellOpenFile(instructions::sideFile(links.LicenseFileName));
+}
+
+void TfrmConfig::Image3Click() {
+  openLink(links.EbooksPageUrl);
+}
+void TfrmConfig::Button4Click() {
+  openLink(links.EbooksPageUrl);
+}
+void TfrmConfig::Image4Click() {
+  openLink(links.WallpapersPageUrl);
+}
+void TfrmConfig::Button5Click() {
+  openLink(links.WallpapersPageUrl);
+}
+void TfrmConfig::Button7Click() {
+  openLink(links.ScreensaversPageUrl);
+}
+void TfrmConfig::Button15Click() {
+  openLink(links.DownloadPageUrl);
+}
+void TfrmConfig::Image5Click() {
+  openLink(links.BookPageUrl);
+}
+void TfrmConfig::Button8Click() {
+  openLink(links.BookPageUrl);
+}
+void TfrmConfig::Image12Click() {
+  openLink(links.ProjectsPageUrl);
+}
+void TfrmConfig::Button10Click() {
+  openLink(links.ProjectsPageUrl);
+}
+void TfrmConfig::Button11Click() {
+  openLink(instructions::artworkGalleryUrl());
+}
+void TfrmConfig::Button16Click() {
+  openLink(links.ContactPageUrl);
+}

@@ -33,7 +33,11 @@ std::wstring utf8ToWide(const std::string& s) {
   while (i < s.size()) {
     auto c = static_cast<unsigned char>(s[i]);
     char32_t cp = 0xFFFD;
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    std::size_t len = c < 0x80         ? 1
+                      : (c >> 5) == 6  ? 2
+                      : (c >> 4) == 14 ? 3
+                      : (c >> 3) == 30 ? 4
+                                       : 0;
     if (len == 0 || i + len > s.size()) {
       ++i;
     } else {
@@ -298,7 +302,8 @@ int RARProcessFileW(HANDLE h, int operation, wchar_t* destPath, wchar_t* destNam
   if (!a) return ERAR_BAD_ARCHIVE;
   try {
     std::string p = wideToUtf8(destPath), n = wideToUtf8(destName);
-    return a->processFile(operation, destPath ? p.c_str() : nullptr, destName ? n.c_str() : nullptr);
+    return a->processFile(operation, destPath ? p.c_str() : nullptr,
+                          destName ? n.c_str() : nullptr);
   } catch (const std::bad_alloc&) {
     return ERAR_NO_MEMORY;
   } catch (...) {
@@ -327,6 +332,8 @@ void RARSetPassword(HANDLE h, char* password) {
   }
 }
 
-int RARGetDllVersion(void) { return RAR_DLL_VERSION; }
+int RARGetDllVersion(void) {
+  return RAR_DLL_VERSION;
+}
 
 }  // extern "C"

@@ -24,7 +24,7 @@ Block readBlock(Format f, VolumeFile& v, std::uint64_t pos) {
 }
 
 class StringSink final : public Sink {
-public:
+ public:
   explicit StringSink(std::uint64_t limit) : limit_(limit) {}
   int put(const std::uint8_t* p, std::size_t n) override {
     if (text.size() + n > limit_) return ERAR_BAD_DATA;
@@ -33,13 +33,13 @@ public:
   }
   std::string text;
 
-private:
+ private:
   std::uint64_t limit_;
 };
 
 // Counts, checksums, reports and writes every block of an entry's data.
 class EntrySink final : public Sink {
-public:
+ public:
   EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out)
       : archive_(a), expected_(expected), report_(report), out_(out) {
     blake2sp_init(&blake_, 32);
@@ -64,7 +64,7 @@ public:
   std::uint64_t bytes = 0;
   std::uint32_t crc = 0;
 
-private:
+ private:
   Archive& archive_;
   std::uint64_t expected_;
   bool report_;
@@ -90,7 +90,8 @@ std::string utf16leToUtf8(const std::string& s) {
   for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
     char32_t c = static_cast<std::uint8_t>(s[i]) | (static_cast<std::uint8_t>(s[i + 1]) << 8);
     if (c >= 0xD800 && c < 0xDC00 && i + 3 < s.size()) {
-      char32_t lo = static_cast<std::uint8_t>(s[i + 2]) | (static_cast<std::uint8_t>(s[i + 3]) << 8);
+      char32_t lo =
+          static_cast<std::uint8_t>(s[i + 2]) | (static_cast<std::uint8_t>(s[i + 3]) << 8);
       if (lo >= 0xDC00 && lo < 0xE000) {
         c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
         i += 2;
@@ -126,11 +127,22 @@ bool supportedVersion(const Entry& e, Format f) {
 Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
     : mode_(mode), callback_(cb), userData_(user) {}
 
-Archive::~Archive() { magic = 0; }
+Archive::~Archive() {
+  magic = 0;
+}
 
 Archive::OpenResult Archive::open(const std::string& path) {
   OpenResult r;
   r.code = openVolume(path, vol_);
+  if (r.code == ERAR_BAD_DATA && vol_) {
+    // A damaged main header still opens, as RAR's own library does; the
+    // first header read reports the damage.
+    r.code = ERAR_SUCCESS;
+    format_ = vol_->format;
+    state_ = State::Failed;
+    failCode_ = ERAR_BAD_DATA;
+    return r;
+  }
   if (r.code) return r;
   format_ = vol_->format;
   solidArchive_ = vol_->main.solid;
@@ -187,8 +199,8 @@ int Archive::readComment(std::string& text) {
     rc = dec->decode(ce, std::move(in), comment_.crc, sink);
   }
   if (rc) return rc;
-  std::uint32_t crc = static_cast<std::uint32_t>(
-      crc32(0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
+  std::uint32_t crc = static_cast<std::uint32_t>(crc32(
+      0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
   if (comment_.hasCrc) {
     bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc : crc == comment_.crc;
     if (!ok) return ERAR_BAD_DATA;
@@ -225,7 +237,9 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         }
         pos_ = b.next;
         if (b.kind != BlockKind::File) continue;
-        if (b.entry.splitBefore && mode_ != RAR_OM_LIST_INCSPLIT) continue;
+        // Listing skips the rest of a file begun in an earlier volume; extraction
+        // reports it so that it fails visibly.
+        if (b.entry.splitBefore && mode_ == RAR_OM_LIST) continue;
         entry_ = b.entry;
         out = entry_;
         volumeName = vol_->path();
@@ -233,11 +247,12 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         return ERAR_SUCCESS;
       case BlockKind::End:
       case BlockKind::EndOfData: {
-        bool more = b.kind == BlockKind::End
-                        ? b.moreVolumes
-                        : vol_->main.volume &&
-                              isRegularFile(nextVolumeName(vol_->path(), vol_->main.newNumbering ||
-                                                                              format_ == Format::Rar5));
+        bool more =
+            b.kind == BlockKind::End
+                ? b.moreVolumes
+                : vol_->main.volume &&
+                      isRegularFile(nextVolumeName(
+                          vol_->path(), vol_->main.newNumbering || format_ == Format::Rar5));
         if (!more) {
           state_ = State::End;
           return ERAR_END_ARCHIVE;
@@ -274,7 +289,8 @@ int Archive::nextVolume(bool listing) {
       std::strncpy(buf, name.c_str(), sizeof buf - 1);
       int answer = 1;
       if (callback_)
-        answer = callback_(UCM_CHANGEVOLUME, userData_, reinterpret_cast<LPARAM>(buf), RAR_VOL_NOTIFY);
+        answer =
+            callback_(UCM_CHANGEVOLUME, userData_, reinterpret_cast<LPARAM>(buf), RAR_VOL_NOTIFY);
       else if (changeVolProc_)
         answer = changeVolProc_(buf, RAR_VOL_NOTIFY) == 0 ? -1 : 1;
       if (answer == -1) return listing ? ERAR_EOPEN : ERAR_BAD_DATA;
@@ -342,19 +358,22 @@ int Archive::askPassword() {
 }
 
 int Archive::reportData(const std::uint8_t* p, std::size_t n) {
-  if (callback_ &&
-      callback_(UCM_PROCESSDATA, userData_, reinterpret_cast<LPARAM>(p), static_cast<LPARAM>(n)) == -1)
+  if (callback_ && callback_(UCM_PROCESSDATA, userData_, reinterpret_cast<LPARAM>(p),
+                             static_cast<LPARAM>(n)) == -1)
     return ERAR_UNKNOWN;
   if (processDataProc_ &&
-      processDataProc_(const_cast<unsigned char*>(p), static_cast<int>(std::min<std::size_t>(n, 0x7FFFFFFF))) == 0)
+      processDataProc_(const_cast<unsigned char*>(p),
+                       static_cast<int>(std::min<std::size_t>(n, 0x7FFFFFFF))) == 0)
     return ERAR_UNKNOWN;
   return ERAR_SUCCESS;
 }
 
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
-  const bool continuation = solidArchive_ && entry_.solid && solidSession_ && solidSession_->usable();
+  const bool continuation =
+      solidArchive_ && entry_.solid && solidSession_ && solidSession_->usable();
   if (!continuation)
-    solidSession_ = format_ == Format::Rar4 ? makeRar4Decoder(solidArchive_) : makeRar5Decoder(solidArchive_);
+    solidSession_ =
+        format_ == Format::Rar4 ? makeRar4Decoder(solidArchive_) : makeRar5Decoder(solidArchive_);
   std::uint32_t crc = last.hasCrc ? last.crc : 0;
   int rc = solidSession_->decode(entry_, std::move(in), crc, sink);
   if (!solidArchive_) solidSession_.reset();
@@ -371,8 +390,9 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
     return collectParts(parts, last);
   }
   // A solid stream has to be decoded through every entry, skipped or not.
-  const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory && !entry_.encrypted &&
-                           entry_.redir == RedirKind::None && supportedVersion(entry_, format_);
+  const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory &&
+                           !entry_.encrypted && entry_.redir == RedirKind::None &&
+                           supportedVersion(entry_, format_);
   if (operation == RAR_SKIP && !solidDecode) {
     std::vector<Part> parts;
     Entry last;
@@ -387,6 +407,8 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   int rc = collectParts(parts, last);
   if (rc) return rc;
   const Entry& e = entry_;
+  // The start of this file is in a volume that was not read.
+  if (e.splitBefore) return ERAR_BAD_DATA;
   const bool skip = operation == RAR_SKIP;
   const bool test = operation != RAR_EXTRACT;
 
@@ -440,8 +462,9 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
       StringSink sink(kMaxLinkTarget);
       rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
       if (rc) return rc;
-      std::uint32_t crc = static_cast<std::uint32_t>(crc32(
-          0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
+      std::uint32_t crc =
+          static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(sink.text.data()),
+                                           static_cast<uInt>(sink.text.size())));
       if (sink.text.size() != e.unpSize || (last.hasCrc && crc != last.crc)) return ERAR_BAD_DATA;
       target = sink.text;
     } else {

@@ -18,7 +18,7 @@
 namespace unrar {
 
 class Archive {
-public:
+ public:
   static constexpr std::uint32_t kMagic = 0x51524C42;
   enum class State { Ready, HeaderRead, End, Failed };
 
@@ -56,7 +56,7 @@ public:
   // Sends one block of unpacked data to the callbacks; ERAR_UNKNOWN on cancel.
   int reportData(const std::uint8_t* p, std::size_t n);
 
-private:
+ private:
   int nextVolume(bool listing);
   int collectParts(std::vector<Part>& parts, Entry& last);
   int askPassword();
@@ -82,7 +82,6 @@ private:
 
   Entry entry_;  // the header read last
   std::unique_ptr<Decoder> solidSession_;
-  bool sawCompressed_ = false;
   // Sanitized names of the files written so far, for hard links and copies.
   std::map<std::string, std::string> extracted_;
 };

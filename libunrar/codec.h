@@ -13,7 +13,7 @@
 namespace unrar {
 
 class Sink {
-public:
+ public:
   virtual ~Sink() = default;
   // Returns 0 or an ERAR_* code that stops decoding.
   virtual int put(const std::uint8_t* data, std::size_t n) = 0;
@@ -21,7 +21,7 @@ public:
 
 // A decoding session: one entry, or every entry of one solid stream in order.
 class Decoder {
-public:
+ public:
   virtual ~Decoder() = default;
   // Decodes the next entry of the session into `sink`, exactly e.unpSize bytes.
   // `in` must hold the entry's whole packed data. Returns 0 or an ERAR_* code.

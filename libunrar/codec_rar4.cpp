@@ -39,7 +39,7 @@ std::string tempDir() {
 }
 
 class UnarrDecoder final : public Decoder {
-public:
+ public:
   explicit UnarrDecoder(bool solid) : solid_(solid) {}
   ~UnarrDecoder() override {
     if (ar_) ar_close_archive(ar_);
@@ -59,7 +59,7 @@ public:
     return rc;
   }
 
-private:
+ private:
   int appendAll(const std::uint8_t* p, std::size_t n) {
     while (n) {
       ssize_t w = ::pwrite(fd_, p, n, static_cast<off_t>(end_));

@@ -30,8 +30,10 @@ std::vector<std::uint8_t> block(const std::vector<std::uint8_t>& body) {
   std::vector<std::uint8_t> out(4);
   out.insert(out.end(), size.begin(), size.end());
   out.insert(out.end(), body.begin(), body.end());
-  std::uint32_t c = static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
-  for (int i = 0; i < 4; ++i) out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
+  std::uint32_t c =
+      static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
+  for (int i = 0; i < 4; ++i)
+    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
   return out;
 }
 
@@ -47,7 +49,7 @@ struct Segment {
 constexpr int kMaxCallsAfterEnd = 64;
 
 class LibarchiveDecoder final : public Decoder {
-public:
+ public:
   explicit LibarchiveDecoder(bool solid) : solid_(solid), buf_(1 << 20) {}
   ~LibarchiveDecoder() override {
     if (a_) archive_read_free(a_);
@@ -64,7 +66,7 @@ public:
     return rc;
   }
 
-private:
+ private:
   static la_ssize_t readCallback(archive*, void* self, const void** out) {
     return static_cast<LibarchiveDecoder*>(self)->pull(out);
   }
@@ -115,6 +117,28 @@ private:
     return block(b);
   }
 
+  // libarchive's rar5 reader looks ahead past an entry's data and quietly
+  // returns no data when the stream ends there. Each entry is therefore
+  // followed by a service block that it skips when it reads the next header.
+  static std::vector<std::uint8_t> trailer() {
+    constexpr std::size_t kPad = 256;
+    std::vector<std::uint8_t> b;
+    putVint(b, 3);     // service header
+    putVint(b, 0x02);  // data area present
+    putVint(b, kPad);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 0);
+    putVint(b, 2);
+    b.push_back('Q');
+    b.push_back('O');
+    std::vector<std::uint8_t> out = block(b);
+    out.resize(out.size() + kPad, 0);
+    return out;
+  }
+
   int decodeImpl(const Entry& e, std::unique_ptr<InStream> in, Sink& sink) {
     const bool first = a_ == nullptr;
     const std::uint64_t pack = in->remaining();
@@ -136,6 +160,9 @@ private:
     Segment d;
     d.stream = std::move(in);
     queue_.push_back(std::move(d));
+    Segment t;
+    t.bytes = trailer();
+    queue_.push_back(std::move(t));
     callsAfterEnd_ = 0;
 
     if (first) {

@@ -172,7 +172,9 @@ int prepareParent(const Destination& d, std::string& parentOut) {
   return ERAR_SUCCESS;
 }
 
-TempOutput::~TempOutput() { discard(); }
+TempOutput::~TempOutput() {
+  discard();
+}
 
 int TempOutput::create(const std::string& folder, unsigned mode) {
   for (int attempt = 0; attempt < 16; ++attempt) {

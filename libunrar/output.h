@@ -36,7 +36,7 @@ std::string joinPath(const std::string& a, const std::string& b);
 
 // An output file under a temporary name in its target folder.
 class TempOutput {
-public:
+ public:
   TempOutput() = default;
   ~TempOutput();
   TempOutput(const TempOutput&) = delete;
@@ -50,7 +50,7 @@ public:
   void discard();
   const std::string& tempPath() const { return temp_; }
 
-private:
+ private:
   int fd_ = -1;
   std::string temp_;
 };

@@ -12,7 +12,7 @@
 namespace unrar {
 
 class InStream {
-public:
+ public:
   virtual ~InStream() = default;
   // Reads up to n bytes; got = 0 at the end. Returns 0 or an ERAR_* code.
   virtual int read(std::uint8_t* buf, std::size_t n, std::size_t& got) = 0;
@@ -26,7 +26,7 @@ struct Part {
 };
 
 class PackedStream final : public InStream {
-public:
+ public:
   PackedStream() = default;
   explicit PackedStream(std::vector<Part> parts) : parts_(std::move(parts)) {
     for (const Part& p : parts_) total_ += p.size;
@@ -35,7 +35,7 @@ public:
   std::uint64_t remaining() const override { return total_ - consumed_; }
   std::uint64_t total() const { return total_; }
 
-private:
+ private:
   std::vector<Part> parts_;
   std::size_t index_ = 0;
   std::uint64_t inPart_ = 0;

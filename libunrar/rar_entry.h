@@ -20,7 +20,7 @@ enum class RedirKind : std::uint8_t {
 };
 
 struct Entry {
-  std::string name;  // UTF-8, "/" between parts, exactly as stored otherwise
+  std::string name;            // UTF-8, "/" between parts, exactly as stored otherwise
   std::uint32_t rawFlags = 0;  // RAR 4: the file header's flag word; RAR 5: built
   bool splitBefore = false;
   bool splitAfter = false;

@@ -32,8 +32,7 @@ std::uint32_t crcOf(const std::uint8_t* p, std::size_t n) {
   return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
 }
 
-bool readExact(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& buf,
-               std::size_t n) {
+bool readExact(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& buf, std::size_t n) {
   buf.resize(n);
   return n == 0 || src.readAt(pos, buf.data(), n) == n;
 }
@@ -60,7 +59,11 @@ bool validUtf8(const std::uint8_t* p, std::size_t n) {
   std::size_t i = 0;
   while (i < n) {
     std::uint8_t c = p[i];
-    std::size_t len = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    std::size_t len = c < 0x80         ? 1
+                      : (c >> 5) == 6  ? 2
+                      : (c >> 4) == 14 ? 3
+                      : (c >> 3) == 30 ? 4
+                                       : 0;
     if (len == 0 || i + len > n) return false;
     for (std::size_t k = 1; k < len; ++k)
       if ((p[i + k] & 0xC0) != 0x80) return false;
@@ -280,13 +283,25 @@ bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool&
 
 int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint8_t h[13];
-  if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_ARCHIVE;
-  if (h[2] != 0x73) return ERAR_BAD_ARCHIVE;
+  if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
+  // An old-style marker block may repeat the signature.
+  if (h[2] == 0x72 && get16(h + 5) == 7) {
+    pos += 7;
+    if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
+  }
+  if (h[2] != 0x73) {
+    // An entry whose data size cannot be real is not an archive at all;
+    // anything else is a damaged one that opens and lists nothing.
+    if ((h[2] == 0x74 || h[2] == 0x7A) && get16(h + 3) & 0x0100 &&
+        src.readAt(pos + 32, h, 4) == 4 && get32(h) >= 0x40000000u)
+      return ERAR_BAD_ARCHIVE;
+    return ERAR_BAD_DATA;
+  }
   std::uint16_t flags = get16(h + 3);
   std::uint16_t size = get16(h + 5);
-  if (size < 13) return ERAR_BAD_ARCHIVE;
+  if (size < 13) return ERAR_BAD_DATA;
   std::vector<std::uint8_t> buf;
-  if (!readExact(src, pos, buf, size)) return ERAR_BAD_ARCHIVE;
+  if (!readExact(src, pos, buf, size)) return ERAR_BAD_DATA;
   // With an embedded comment the CRC covers only the fixed part.
   std::uint32_t crc = crcOf(buf.data() + 2, (flags & 0x0002) ? 11 : size - 2u);
   if ((crc & 0xFFFF) != get16(buf.data())) {
@@ -367,15 +382,14 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
     if (off + nameSize > size) return b;
     std::uint32_t crc = crcOf(p + 2, size - 2u);
     bool crcOk = (crc & 0xFFFF) == get16(p);
-    if (!crcOk && (flags & 0x0008))
-      crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
+    if (!crcOk && (flags & 0x0008)) crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
     if (!crcOk) return b;
     e.rar4Flags = flags;
     e.rawFlags = flags;
     e.packSize = get32(p + 7) | (packHigh << 32);
     e.unpSize = get32(p + 11) | (unpHigh << 32);
-    e.unpSizeUnknown = (flags & 0x0100) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF)
-                                        : false;
+    e.unpSizeUnknown =
+        (flags & 0x0100) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF) : false;
     e.hostOS = p[15];
     e.crc = get32(p + 16);
     e.hasCrc = true;
@@ -433,7 +447,8 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
         unsigned n = nib & 3;
         if (off + n > size) break;
         std::uint32_t frac = 0;
-        for (unsigned j = 0; j < n; ++j) frac |= static_cast<std::uint32_t>(p[off + j]) << ((j + 3 - n) * 8);
+        for (unsigned j = 0; j < n; ++j)
+          frac |= static_cast<std::uint32_t>(p[off + j]) << ((j + 3 - n) * 8);
         off += n;
         if (ft) ft += frac + ((nib & 4) ? 10000000u : 0u);
         if (times[k]) *times[k] = ft;
@@ -509,7 +524,7 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
     pos = end;
     return ERAR_SUCCESS;
   }
-  if (type != 1) return ERAR_BAD_ARCHIVE;
+  if (type != 1) return ERAR_BAD_DATA;
   if (hflags & 1) r.vint();
   if (hflags & 2) r.vint();
   std::uint64_t af = r.vint();
@@ -646,6 +661,13 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
             *dst[k] = secs[k];
           }
         }
+        break;
+      }
+      case 4: {
+        // A file version stands for the RAR 4 ";n" name suffix.
+        rec.vint();
+        std::uint64_t version = rec.vint();
+        if (rec.ok && type == 2) e.name += ";" + std::to_string(version);
         break;
       }
       case 5: {

@@ -12,7 +12,7 @@ namespace unrar {
 
 // Random access to one volume's bytes.
 class ByteSource {
-public:
+ public:
   virtual ~ByteSource() = default;
   virtual std::uint64_t size() const = 0;
   // Reads up to n bytes at offset; returns the count read (short only at the end).

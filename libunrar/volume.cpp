@@ -18,10 +18,13 @@ std::shared_ptr<VolumeFile> VolumeFile::open(const std::string& path) {
     ::close(fd);
     return nullptr;
   }
-  return std::shared_ptr<VolumeFile>(new VolumeFile(fd, static_cast<std::uint64_t>(st.st_size), path));
+  return std::shared_ptr<VolumeFile>(
+      new VolumeFile(fd, static_cast<std::uint64_t>(st.st_size), path));
 }
 
-VolumeFile::~VolumeFile() { ::close(fd_); }
+VolumeFile::~VolumeFile() {
+  ::close(fd_);
+}
 
 std::size_t VolumeFile::readAt(std::uint64_t offset, void* buf, std::size_t n) {
   if (offset >= size_) return 0;
@@ -43,11 +46,11 @@ int openVolume(const std::string& path, std::shared_ptr<VolumeFile>& out) {
   if (!findSignature(*v, v->signatureOffset, v->format, future))
     return future ? ERAR_UNKNOWN_FORMAT : ERAR_BAD_ARCHIVE;
   std::uint64_t pos = v->signatureOffset + (v->format == Format::Rar4 ? 7 : 8);
-  int rc = v->format == Format::Rar4 ? readMainRar4(*v, pos, v->main) : readMainRar5(*v, pos, v->main);
-  if (rc != ERAR_SUCCESS) return rc;
+  int rc =
+      v->format == Format::Rar4 ? readMainRar4(*v, pos, v->main) : readMainRar5(*v, pos, v->main);
   v->firstBlock = pos;
-  out = std::move(v);
-  return ERAR_SUCCESS;
+  if (rc == ERAR_SUCCESS || rc == ERAR_BAD_DATA) out = std::move(v);
+  return rc;
 }
 
 bool isRegularFile(const std::string& path) {

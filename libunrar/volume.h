@@ -11,7 +11,7 @@
 namespace unrar {
 
 class VolumeFile : public ByteSource {
-public:
+ public:
   // Returns nullptr when the file cannot be opened; errnoOut tells why.
   static std::shared_ptr<VolumeFile> open(const std::string& path);
   ~VolumeFile() override;
@@ -28,7 +28,7 @@ public:
   std::uint64_t firstBlock = 0;
   MainInfo main;
 
-private:
+ private:
   VolumeFile(int fd, std::uint64_t size, std::string path)
       : fd_(fd), size_(size), path_(std::move(path)) {}
   int fd_;
@@ -37,7 +37,8 @@ private:
 };
 
 // Opens `path` and reads its signature and main header. Returns 0 or
-// ERAR_EOPEN, ERAR_BAD_ARCHIVE, ERAR_UNKNOWN_FORMAT, ERAR_BAD_DATA.
+// ERAR_EOPEN, ERAR_BAD_ARCHIVE, ERAR_UNKNOWN_FORMAT, or ERAR_BAD_DATA for a
+// damaged main header (then `out` is set all the same).
 int openVolume(const std::string& path, std::shared_ptr<VolumeFile>& out);
 
 // The name of the volume after `current`: name.partN.rar counts N up (keeping

@@ -4,15 +4,15 @@
 # is named bare; under any other prefix (~/.local, /opt/...) by its absolute path, so a
 # launcher works whatever PATH the desktop session has.
 #
-# Expects QUILLMOSS_PACKAGING_DIR, QUILLMOSS_STAGE_DIR, QUILLMOSS_INSTALL_BINDIR and
-# QUILLMOSS_INSTALL_DATADIR; CMAKE_INSTALL_PREFIX is the prefix being installed to.
+# Expects QUILLMOSS_PACKAGING_DIR, QUILLMOSS_STAGE_DIR and QUILLMOSS_INSTALL_DATADIR;
+# CMAKE_INSTALL_PREFIX is the prefix being installed to.
 
 cmake_path(ABSOLUTE_PATH CMAKE_INSTALL_PREFIX NORMALIZE OUTPUT_VARIABLE _prefix)
 string(REGEX REPLACE "(.)/+$" "\\1" _prefix "${_prefix}")
 if(_prefix STREQUAL "/usr" OR _prefix STREQUAL "/usr/local")
   set(_program quillmoss)
 else()
-  set(_program "${_prefix}/${QUILLMOSS_INSTALL_BINDIR}/quillmoss")
+  set(_program "${_prefix}/bin/quillmoss")
 endif()
 
 # A desktop entry's Exec value: a program path with reserved characters goes in double

@@ -13,7 +13,7 @@ packages=(
   libunarr-dev libarchive-dev zlib1g-dev libb2-dev libssl-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool imagemagick
-  libarchive-tools unar desktop-file-utils xdg-utils
+  libarchive-tools unar desktop-file-utils xdg-utils hicolor-icon-theme
   # fuzzing
   clang libclang-rt-14-dev
 )

@@ -282,7 +282,9 @@ void TVxUnRar::MainPass() {
 
 void TVxUnRar::Execute() {
   FStopProcessing = false;
-  if (!FDllLoaded) {
+  // The library is process-wide: another component's destruction may have
+  // freed it since this one was built.
+  if (!FDllLoaded || !untUnRar::UnRarLibraryLoaded()) {
     RaiseError(QStringLiteral("UnRar.Dll not loaded!"), 0);
     return;
   }

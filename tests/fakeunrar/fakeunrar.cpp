@@ -451,8 +451,7 @@ long runCallbacks(Session& s, const Entry& e, const char* when, int operation) {
     if (overflow) line += " OVERFLOW";
     record(line);
     const long cancel = c.cancel >= 0 ? c.cancel : defaultCancel;
-    if (result == -1) return cancel;
-    if (c.msg == 2 && buffer[0] == 0) return cancel;
+    if (cancel != 0 && (result == -1 || (c.msg == 2 && buffer[0] == 0))) return cancel;
   }
   return 0;
 }

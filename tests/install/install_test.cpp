@@ -22,6 +22,11 @@
 #include "rar_writer.h"
 #endif
 
+// Without it gtest prints a QByteArray that differs byte by byte.
+void PrintTo(const QByteArray& bytes, std::ostream* os) {
+  *os << '"' << bytes.toStdString() << '"';
+}
+
 namespace {
 
 using desktopfile::execArguments;
@@ -121,8 +126,15 @@ class Installed : public ::testing::Test {
                                             QStringLiteral("/quillmoss-install-XXXXXX"));
     // A blank in the prefix: every launcher has to quote the program's path.
     prefix_ = root_->path() + QStringLiteral("/pre fix");
-    const QStringList command{QStringLiteral(QUILLMOSS_CMAKE_COMMAND), QStringLiteral("--install"),
-                              QStringLiteral(QUILLMOSS_BUILD_DIR), QStringLiteral("--prefix"),
+    // Naming the component (every rule is in the default one) makes cmake write its list
+    // of installed files to install_manifest_Unspecified.txt, so a test run never replaces
+    // the install_manifest.txt of the user's own install from this build tree.
+    const QStringList command{QStringLiteral(QUILLMOSS_CMAKE_COMMAND),
+                              QStringLiteral("--install"),
+                              QStringLiteral(QUILLMOSS_BUILD_DIR),
+                              QStringLiteral("--component"),
+                              QStringLiteral("Unspecified"),
+                              QStringLiteral("--prefix"),
                               prefix_};
     const ProcessResult run = runProcess(command.first(), command.mid(1), root_->path(),
                                          QProcessEnvironment::systemEnvironment(), 120000);
@@ -199,10 +211,10 @@ class Installed : public ::testing::Test {
                                   const QStringList& command) {
     const std::string context = run.describe(command).toStdString();
     EXPECT_TRUE(run.ok()) << context;
-    EXPECT_EQ(fileBytes(folder + QStringLiteral("/hello.txt")), QByteArray(kHello))
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/hello.txt")).toStdString(), kHello)
         << "hello.txt in " << folder.toStdString() << "\n"
         << context;
-    EXPECT_EQ(fileBytes(folder + QStringLiteral("/docs/readme.txt")), QByteArray(kReadme))
+    EXPECT_EQ(fileBytes(folder + QStringLiteral("/docs/readme.txt")).toStdString(), kReadme)
         << "docs/readme.txt in " << folder.toStdString() << "\n"
         << context;
   }
@@ -340,6 +352,26 @@ TEST_F(Installed, IconIsInstalledInEveryThemeSizeAtThatSize) {
     EXPECT_TRUE(sizes.contains(QLatin1String(needed))) << "no " << needed << " icon";
   const QByteArray svg = fileBytes(hicolor + QStringLiteral("/scalable/apps/quillmoss.svg"));
   EXPECT_TRUE(svg.contains("<svg")) << "no scalable icon";
+}
+
+TEST_F(Installed, IconIsFoundByNameInTheThemeAndDrawnWithTheEntrysName) {
+  const QString entry = prefix(QStringLiteral("share/applications/quillmoss.desktop"));
+  const QString picture = caseFolder(QStringLiteral("preview.png"));
+  const QStringList command{QStringLiteral(QUILLMOSS_DESKTOP_ENTRY_PREVIEW), entry,
+                            QStringLiteral("--grab"), picture};
+  // The theme's index comes from the system, the icon only from the install.
+  QProcessEnvironment env = sessionEnvironment();
+  env.insert(QStringLiteral("XDG_DATA_DIRS"),
+             prefix(QStringLiteral("share")) + QStringLiteral(":/usr/share"));
+  const ProcessResult run = runLauncher(command, case_, env);
+  ASSERT_TRUE(run.ok()) << run.describe(command).toStdString();
+  const QImage image(picture);
+  EXPECT_GT(image.width(), 256) << "no picture of the entry";
+
+  // Without the install on the path the same lookup fails: the icon came from there.
+  env.insert(QStringLiteral("XDG_DATA_DIRS"), QStringLiteral("/usr/share"));
+  const ProcessResult without = runLauncher(command, case_, env);
+  EXPECT_TRUE(without.finished && without.exitCode == 1) << without.describe(command).toStdString();
 }
 
 // ---------------------------------------------------------------------------------------

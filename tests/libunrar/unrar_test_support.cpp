@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 
@@ -115,6 +116,56 @@ int CALLBACK_recorder(UINT msg, LPARAM user, LPARAM p1, LPARAM p2) {
     default:
       return 0;
   }
+}
+
+Archive::Archive(const std::string& path, unsigned mode, CallbackScript* script,
+                 std::size_t commentBuffer)
+    : path_(path), cmt_(commentBuffer + 1, '\0') {
+  std::memset(&data_, 0, sizeof data_);
+  data_.ArcName = path_.data();
+  data_.OpenMode = mode;
+  data_.CmtBuf = commentBuffer ? cmt_.data() : nullptr;
+  data_.CmtBufSize = static_cast<unsigned>(commentBuffer);
+  if (script) {
+    data_.Callback = CALLBACK_recorder;
+    data_.UserData = reinterpret_cast<LPARAM>(script);
+  }
+  h_ = RAROpenArchiveEx(&data_);
+}
+
+Archive::~Archive() {
+  if (h_) RARCloseArchive(h_);
+}
+
+int Archive::next(RARHeaderDataEx& hd) {
+  std::memset(&hd, 0, sizeof hd);
+  return RARReadHeaderEx(h_, &hd);
+}
+
+int Archive::process(int op, const std::string& dest, const std::string& destName) {
+  std::string d = dest, n = destName;
+  return RARProcessFile(h_, op, d.empty() ? nullptr : d.data(), n.empty() ? nullptr : n.data());
+}
+
+RunResult runAll(const std::string& path, unsigned mode, int op, const std::string& dest,
+                 CallbackScript* script) {
+  RunResult r;
+  Archive a(path, mode, script);
+  if (!a.handle()) {
+    r.endStatus = -static_cast<int>(a.openResult());
+    return r;
+  }
+  auto hd = std::make_unique<RARHeaderDataEx>();
+  for (int guard = 0; guard < 100000; ++guard) {
+    int rc = a.next(*hd);
+    if (rc != ERAR_SUCCESS) {
+      r.endStatus = rc;
+      break;
+    }
+    r.names.push_back(hd->FileName);
+    r.status.push_back(a.process(op, dest));
+  }
+  return r;
 }
 
 }  // namespace unrartest

@@ -11,7 +11,7 @@
 namespace unrartest {
 
 class TempDir {
-public:
+ public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -19,7 +19,7 @@ public:
   const std::string& path() const { return path_; }
   std::string file(const std::string& name) const { return path_ + "/" + name; }
 
-private:
+ private:
   std::string path_;
 };
 
@@ -34,7 +34,7 @@ std::vector<std::string> listTree(const std::string& root);
 struct CallbackScript {
   std::vector<std::string> passwords;  // answered in turn; none left: -1
   std::size_t nextPassword = 0;
-  int volumeAskAnswer = -1;  // for UCM_CHANGEVOLUME with RAR_VOL_ASK
+  int volumeAskAnswer = -1;     // for UCM_CHANGEVOLUME with RAR_VOL_ASK
   std::string volumeAskRename;  // written into the buffer when not empty
   int volumeNotifyAnswer = 1;
   int processDataAnswer = 1;
@@ -49,5 +49,40 @@ struct CallbackScript {
 };
 
 int CALLBACK_recorder(UINT msg, LPARAM user, LPARAM p1, LPARAM p2);
+
+// An open archive handle, closed on destruction.
+class Archive {
+ public:
+  // Opens with RAROpenArchiveEx and the recorder callback when `script` is set.
+  Archive(const std::string& path, unsigned mode, CallbackScript* script = nullptr,
+          std::size_t commentBuffer = 0);
+  ~Archive();
+  Archive(const Archive&) = delete;
+  Archive& operator=(const Archive&) = delete;
+  HANDLE handle() const { return h_; }
+  unsigned openResult() const { return data_.OpenResult; }
+  unsigned flags() const { return data_.Flags; }
+  unsigned cmtState() const { return data_.CmtState; }
+  unsigned cmtSize() const { return data_.CmtSize; }
+  std::string comment() const { return std::string(cmt_.data()); }
+  // Reads the next header; returns the status.
+  int next(RARHeaderDataEx& hd);
+  int process(int op, const std::string& dest = "", const std::string& destName = "");
+
+ private:
+  std::string path_;
+  std::vector<char> cmt_;
+  RAROpenArchiveDataEx data_{};
+  HANDLE h_ = nullptr;
+};
+
+// Every entry's name, processed with `op` into `dest`; the statuses in order.
+struct RunResult {
+  std::vector<std::string> names;
+  std::vector<int> status;
+  int endStatus = 0;
+};
+RunResult runAll(const std::string& path, unsigned mode, int op, const std::string& dest,
+                 CallbackScript* script = nullptr);
 
 }  // namespace unrartest

@@ -115,9 +115,8 @@ std::pair<Bytes, bool> storedName(const std::string& name, bool utf8Names) {
 
 class Rar4Emitter final : public Emitter {
  public:
-  explicit Rar4Emitter(const Options& options) : options_(options) {
-    if (!options.headerPassword.empty())
-      throw std::invalid_argument("RAR 4 header encryption is not available in this build");
+  Rar4Emitter(const Options& options, KeyRing& keys) : options_(options) {
+    if (!options.headerPassword.empty()) headerKey_ = &keys.rar3(options.headerPassword);
   }
 
   Bytes signature() const override { return Bytes("Rar!\x1A\x07\x00", 7); }
@@ -134,6 +133,7 @@ class Rar4Emitter final : public Emitter {
     bool comment = index == 0 && !options_.comment.empty();
     bool oldComment = comment && options_.oldStyleComment;
     if (oldComment) flags |= 0x0002;
+    if (headerKey_) flags |= 0x0080;
 
     Bytes main = blockStart(kMainHead, flags);
     putLe(main, 0, 2);
@@ -155,9 +155,13 @@ class Rar4Emitter final : public Emitter {
     seal(main);
     if (!comment) return main;
 
-    Bytes cmt = blockStart(kServiceHead, kLongBlock);
     const std::string& text = options_.comment;
-    putLe(cmt, text.size(), 4);
+    // Under header encryption the comment text is encrypted as file data is.
+    Bytes stored = text;
+    if (headerKey_)
+      stored = encryptBlock(text, headerKey_->key.key.data(), 16, headerKey_->key.iv.data());
+    Bytes cmt = blockStart(kServiceHead, kLongBlock | (headerKey_ ? 0x0004 | 0x0400 : 0));
+    putLe(cmt, stored.size(), 4);
     putLe(cmt, text.size(), 4);
     putLe(cmt, 2, 1);  // host: Windows
     putLe(cmt, crc32Of(text.data(), text.size()), 4);
@@ -167,8 +171,9 @@ class Rar4Emitter final : public Emitter {
     putLe(cmt, 3, 2);
     putLe(cmt, 0, 4);  // SubFlags: 8-bit text
     cmt += "CMT";
+    if (headerKey_) cmt.append(reinterpret_cast<const char*>(headerKey_->salt.data()), 8);
     seal(cmt);
-    return main + cmt + text;
+    return main + wrap(cmt) + stored;
   }
 
   Bytes fileHeader(const PreparedEntry& pe, const Part& part, const PartChecksums& sums,
@@ -207,7 +212,7 @@ class Rar4Emitter final : public Emitter {
     if (oddSecond) putLe(h, 0x8000 | 0x4000, 2);  // mtime present, plus one second
     seal(h);
     if (badCrc) h[0] = static_cast<char>(h[0] ^ 0x5A);
-    return h;
+    return wrap(h);
   }
 
   Bytes endBlock(std::size_t index, bool last, bool multiVolume) override {
@@ -216,19 +221,28 @@ class Rar4Emitter final : public Emitter {
     Bytes b = blockStart(kEndHead, flags);
     if (multiVolume) putLe(b, index, 2);
     seal(b);
-    return b;
+    return wrap(b);
   }
 
   std::uint32_t storedCrc(const PreparedEntry&, std::uint32_t crc) const override { return crc; }
 
  private:
+  // Every block after the main header, under header encryption: the salt, then
+  // the block padded and encrypted with a chain of its own.
+  Bytes wrap(const Bytes& block) const {
+    if (!headerKey_) return block;
+    Bytes salt(reinterpret_cast<const char*>(headerKey_->salt.data()), 8);
+    return salt + encryptBlock(block, headerKey_->key.key.data(), 16, headerKey_->key.iv.data());
+  }
+
   Options options_;
+  const KeyRing::Rar3* headerKey_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Emitter> makeRar4Emitter(const Options& options) {
-  return std::make_unique<Rar4Emitter>(options);
+std::unique_ptr<Emitter> makeRar4Emitter(const Options& options, KeyRing& keys) {
+  return std::make_unique<Rar4Emitter>(options, keys);
 }
 
 }  // namespace rarwriter::detail

@@ -43,9 +43,8 @@ bool windowsHost(HostOS host) {
 
 class Rar5Emitter final : public Emitter {
  public:
-  explicit Rar5Emitter(const Options& options) : options_(options) {
-    if (!options.headerPassword.empty())
-      throw std::invalid_argument("RAR 5 header encryption is not available in this build");
+  Rar5Emitter(const Options& options, KeyRing& keys) : options_(options) {
+    if (!options.headerPassword.empty()) headerKey_ = &keys.rar5(options.headerPassword);
   }
 
   Bytes signature() const override { return Bytes("Rar!\x1A\x07\x01\x00", 8); }
@@ -61,22 +60,36 @@ class Rar5Emitter final : public Emitter {
     putVint(body, 0);
     putVint(body, archiveFlags);
     if (index > 0) putVint(body, index);
-    Bytes out = block(body);
+    Bytes out = encryptionHeader() + wrap(block(body));
     if (index == 0 && !options_.comment.empty()) {
       const std::string& text = options_.comment;
+      std::uint32_t crc = crc32Of(text.data(), text.size());
+      Bytes stored = text;
+      Bytes extra;
+      if (headerKey_) {
+        // Under header encryption the comment is encrypted as file data is.
+        std::array<std::uint8_t, 16> iv{};
+        randomFill(iv.data(), iv.size());
+        stored = encryptBlock(text, headerKey_->keys.key.data(), 32, iv.data());
+        crc = unrar::crypto::rar5CrcToMac(headerKey_->keys, crc);
+        extra = record(0x01, encryptionRecord(headerKey_->salt.data(), headerKey_->kdfCount,
+                                              iv.data(), checkBytes(headerKey_->keys), true));
+      }
       Bytes cmt;
       putVint(cmt, kServiceHeader);
-      putVint(cmt, kHasData);
-      putVint(cmt, text.size());
+      putVint(cmt, kHasData | (extra.empty() ? 0 : kHasExtra));
+      if (!extra.empty()) putVint(cmt, extra.size());
+      putVint(cmt, stored.size());
       putVint(cmt, 0x0004);  // CRC32 present
       putVint(cmt, text.size());
       putVint(cmt, 0);  // attributes
-      putLe(cmt, crc32Of(text.data(), text.size()), 4);
+      putLe(cmt, crc, 4);
       putVint(cmt, 0);  // stored
       putVint(cmt, 0);  // host: Windows
       putVint(cmt, 3);
       cmt += "CMT";
-      out += block(cmt) + text;
+      cmt += extra;
+      out += wrap(block(cmt)) + stored;
     }
     return out;
   }
@@ -86,16 +99,13 @@ class Rar5Emitter final : public Emitter {
     const Entry& e = *pe.entry;
     Bytes extra;
     if (pe.encrypted) {
-      Bytes p;
-      putVint(p, 0);  // AES-256
-      putVint(p, (pe.hasCheckValue ? 0x01 : 0) | (pe.macChecksums ? 0x02 : 0));
-      putLe(p, pe.kdfCount, 1);
-      p.append(reinterpret_cast<const char*>(pe.salt.data()), 16);
-      p.append(reinterpret_cast<const char*>(pe.iv.data()), 16);
-      if (pe.hasCheckValue) p.append(reinterpret_cast<const char*>(pe.checkValue.data()), 12);
-      extra += record(0x01, p);
+      Bytes check = pe.hasCheckValue
+                        ? Bytes(reinterpret_cast<const char*>(pe.checkValue.data()), 12)
+                        : Bytes();
+      extra += record(0x01, encryptionRecord(pe.salt.data(), pe.kdfCount, pe.iv.data(), check,
+                                             pe.macChecksums));
     }
-    const bool hashed = pe.blake2 && !part.splitAfter;
+    const bool hashed = pe.blake2;
     if (hashed) {
       Bytes p;
       putVint(p, 0);
@@ -144,7 +154,7 @@ class Rar5Emitter final : public Emitter {
     body += extra;
     Bytes h = block(body);
     if (badCrc) h[0] = static_cast<char>(h[0] ^ 0x5A);
-    return h;
+    return wrap(h);
   }
 
   Bytes endBlock(std::size_t, bool last, bool) override {
@@ -152,19 +162,65 @@ class Rar5Emitter final : public Emitter {
     putVint(body, kEndHeader);
     putVint(body, kSkipIfUnknown);
     putVint(body, last ? 0 : 0x01);
+    return wrap(block(body));
+  }
+
+  std::uint32_t storedCrc(const PreparedEntry& pe, std::uint32_t crc) const override {
+    return pe.macChecksums && pe.rar5Keys ? unrar::crypto::rar5CrcToMac(*pe.rar5Keys, crc) : crc;
+  }
+
+ private:
+  static Bytes checkBytes(const unrar::crypto::Rar5Keys& keys) {
+    unrar::crypto::Rar5PasswordCheck check = unrar::crypto::rar5PasswordCheck(keys);
+    Bytes out(reinterpret_cast<const char*>(check.value.data()), 8);
+    return out + Bytes(reinterpret_cast<const char*>(check.sum.data()), 4);
+  }
+
+  // Payload of a file encryption record: AES-256, then the flags, KDF count,
+  // salt, IV and, when there is one, the password check.
+  static Bytes encryptionRecord(const std::uint8_t* salt, std::uint8_t kdfCount,
+                                const std::uint8_t* iv, const Bytes& check, bool mac) {
+    Bytes p;
+    putVint(p, 0);
+    putVint(p, (check.empty() ? 0 : 0x01) | (mac ? 0x02 : 0));
+    putLe(p, kdfCount, 1);
+    p.append(reinterpret_cast<const char*>(salt), 16);
+    p.append(reinterpret_cast<const char*>(iv), 16);
+    return p + check;
+  }
+
+  // Type 4, in plain at the start of every volume when headers are encrypted.
+  Bytes encryptionHeader() const {
+    if (!headerKey_) return {};
+    Bytes body;
+    putVint(body, 4);
+    putVint(body, 0);
+    putVint(body, 0);     // AES-256
+    putVint(body, 0x01);  // check value present
+    putLe(body, headerKey_->kdfCount, 1);
+    body.append(reinterpret_cast<const char*>(headerKey_->salt.data()), 16);
+    body += checkBytes(headerKey_->keys);
     return block(body);
   }
 
-  std::uint32_t storedCrc(const PreparedEntry&, std::uint32_t crc) const override { return crc; }
+  // Every header after the encryption header: a fresh IV, then the header padded
+  // and encrypted with a chain of its own.
+  Bytes wrap(const Bytes& header) const {
+    if (!headerKey_) return header;
+    std::array<std::uint8_t, 16> iv{};
+    randomFill(iv.data(), iv.size());
+    return Bytes(reinterpret_cast<const char*>(iv.data()), 16) +
+           encryptBlock(header, headerKey_->keys.key.data(), 32, iv.data());
+  }
 
- private:
   Options options_;
+  const KeyRing::Rar5* headerKey_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Emitter> makeRar5Emitter(const Options& options) {
-  return std::make_unique<Rar5Emitter>(options);
+std::unique_ptr<Emitter> makeRar5Emitter(const Options& options, KeyRing& keys) {
+  return std::make_unique<Rar5Emitter>(options, keys);
 }
 
 }  // namespace rarwriter::detail

@@ -104,6 +104,107 @@ std::uint32_t effectiveAttributes(const Entry& e, bool unixStyle) {
   return attr;
 }
 
+void randomFill(std::uint8_t* out, std::size_t n) {
+  static std::mt19937_64 engine{std::random_device{}()};
+  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(engine());
+}
+
+const KeyRing::Rar3& KeyRing::rar3(const std::string& password) {
+  auto [it, fresh] = rar3_.try_emplace(password);
+  if (fresh) {
+    randomFill(it->second.salt.data(), it->second.salt.size());
+    if (!unrar::crypto::deriveRar3Key(password, it->second.salt.data(), it->second.key)) {
+      rar3_.erase(it);
+      throw std::invalid_argument("cannot derive a key from the password");
+    }
+  }
+  return it->second;
+}
+
+const KeyRing::Rar5& KeyRing::rar5(const std::string& password) {
+  auto [it, fresh] = rar5_.try_emplace(password);
+  if (fresh) {
+    randomFill(it->second.salt.data(), it->second.salt.size());
+    if (!unrar::crypto::deriveRar5Keys(password, it->second.salt.data(), it->second.kdfCount,
+                                       it->second.keys)) {
+      rar5_.erase(it);
+      throw std::invalid_argument("cannot derive a key from the password");
+    }
+  }
+  return it->second;
+}
+
+Bytes encryptBlock(const Bytes& plain, const std::uint8_t* key, std::size_t keySize,
+                   const std::uint8_t* iv) {
+  Bytes padded = plain;
+  padded.resize((plain.size() + 15) / 16 * 16, '\0');
+  Bytes out(padded.size(), '\0');
+  if (!unrar::crypto::aesCbc(unrar::crypto::AesCbc::Direction::Encrypt, key, keySize, iv,
+                             reinterpret_cast<const std::uint8_t*>(padded.data()), padded.size(),
+                             reinterpret_cast<std::uint8_t*>(out.data())))
+    throw std::runtime_error("AES encryption failed");
+  return out;
+}
+
+PackedStream::PackedStream(DataSource plain, std::uint64_t plainSize, bool pad, bool blake2)
+    : plain_(std::move(plain)),
+      plainSize_(plainSize),
+      packedSize_(pad ? (plainSize + 15) / 16 * 16 : plainSize),
+      blake2_(blake2) {
+  if (blake2_) {
+    auto state = std::make_shared<blake2sp_state>();
+    blake2sp_init(state.get(), 32);
+    blakeState_ = state;
+  }
+}
+
+void PackedStream::encryptWith(const std::uint8_t* key, std::size_t keySize,
+                               const std::uint8_t* iv) {
+  if (!cipher_.init(unrar::crypto::AesCbc::Direction::Encrypt, key, keySize, iv))
+    throw std::runtime_error("AES initialisation failed");
+  encrypt_ = true;
+}
+
+void PackedStream::read(std::uint64_t offset, char* out, std::size_t n) {
+  if (offset != delivered_) throw std::logic_error("packed data read out of order");
+  while (ready_.size() < n) {
+    // Whole blocks at a time, so the cipher never holds bytes back.
+    // Encrypted streams are padded to whole blocks, so a chunk that is a multiple
+    // of 16 or reaches the end never leaves the cipher a partial block.
+    std::uint64_t want = (std::max<std::uint64_t>(n, 1 << 16) + 15) / 16 * 16;
+    auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(want, packedSize_ - produced_));
+    if (chunk == 0) throw std::logic_error("packed data read past its end");
+    std::string piece(chunk, '\0');
+    std::size_t have =
+        produced_ >= plainSize_
+            ? 0
+            : static_cast<std::size_t>(std::min<std::uint64_t>(chunk, plainSize_ - produced_));
+    if (have) {
+      plain_(produced_, piece.data(), have);
+      crc_ = crc32Of(piece.data(), have, crc_);
+      if (blake2_)
+        blake2sp_update(static_cast<blake2sp_state*>(blakeState_.get()),
+                        reinterpret_cast<const std::uint8_t*>(piece.data()), have);
+    }
+    if (encrypt_) {
+      auto* p = reinterpret_cast<std::uint8_t*>(piece.data());
+      if (cipher_.update(p, chunk, p) != static_cast<std::ptrdiff_t>(chunk))
+        throw std::runtime_error("AES encryption failed");
+    }
+    produced_ += chunk;
+    ready_ += piece;
+  }
+  std::memcpy(out, ready_.data(), n);
+  ready_.erase(0, n);
+  delivered_ += n;
+}
+
+std::array<std::uint8_t, 32> PackedStream::plainBlake2() {
+  std::array<std::uint8_t, 32> digest{};
+  if (blake2_) blake2sp_final(static_cast<blake2sp_state*>(blakeState_.get()), digest.data(), 32);
+  return digest;
+}
+
 }  // namespace detail
 
 using namespace detail;
@@ -155,15 +256,6 @@ class File {
   std::uint64_t size_ = 0;
 };
 
-std::mt19937_64& randomEngine() {
-  static std::mt19937_64 engine{std::random_device{}()};
-  return engine;
-}
-
-void randomFill(std::uint8_t* out, std::size_t n) {
-  for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(randomEngine()());
-}
-
 std::string normalisedName(const std::string& raw) {
   std::string name = raw;
   while (!name.empty() && name.back() == '/') name.pop_back();
@@ -171,28 +263,39 @@ std::string normalisedName(const std::string& raw) {
   return name;
 }
 
-PreparedEntry prepare(const Entry& e, Format format, const std::vector<PreparedEntry>& earlier) {
+PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
+                      const std::vector<PreparedEntry>& earlier) {
+  const Format format = options.format;
   PreparedEntry pe;
   pe.entry = &e;
   pe.name = normalisedName(e.name);
   pe.directory = e.directory;
   pe.symlink = !e.symlinkTarget.empty();
   pe.hardlink = !e.hardlinkTarget.empty();
-  if (!e.password.empty())
-    throw std::invalid_argument("entry encryption is not available in this build");
 
   bool unixStyle = format == Format::Rar4 ? (e.host == HostOS::Unix || e.host == HostOS::BeOS)
                                           : !(e.host == HostOS::MsDos || e.host == HostOS::Os2 ||
                                               e.host == HostOS::Windows);
   pe.attributes = effectiveAttributes(e, unixStyle);
 
-  std::string inlineData;
+  // The bytes stored (before padding and encryption) and the size reported.
+  DataSource plain;
+  std::uint64_t plainSize = 0;
+  auto inlineSource = [](std::string bytes) {
+    auto shared = std::make_shared<const std::string>(std::move(bytes));
+    return std::pair<DataSource, std::uint64_t>{
+        [shared](std::uint64_t off, char* out, std::size_t n) {
+          std::memcpy(out, shared->data() + off, n);
+        },
+        shared->size()};
+  };
   if (pe.directory) {
     if (!e.data.empty() || e.source) throw std::invalid_argument("directory with data: " + pe.name);
   } else if (pe.symlink) {
     if (format == Format::Rar4) {
       if (!unixStyle) throw std::invalid_argument("RAR 4 symlinks need a Unix host: " + pe.name);
-      inlineData = e.symlinkTarget;  // RAR 4 keeps the target as the entry's data
+      std::tie(plain, plainSize) = inlineSource(e.symlinkTarget);  // RAR 4 keeps it as data
+      pe.unpackedSize = plainSize;
     } else {
       pe.unpackedSize = unixStyle ? e.symlinkTarget.size() : 0;
     }
@@ -206,45 +309,46 @@ PreparedEntry prepare(const Entry& e, Format format, const std::vector<PreparedE
     pe.unpackedSize = it->unpackedSize;
     if (e.attributes == 0) pe.attributes = it->attributes;
   } else if (e.source) {
-    pe.unpackedSize = e.sourceSize;
-    pe.packedSize = e.sourceSize;
-    pe.packed = e.source;
+    plain = e.source;
+    plainSize = e.sourceSize;
+    pe.unpackedSize = plainSize;
   } else {
-    inlineData = e.data;
+    std::tie(plain, plainSize) = inlineSource(e.data);
+    pe.unpackedSize = plainSize;
   }
 
-  if (!pe.packed && !inlineData.empty()) {
-    pe.unpackedSize = inlineData.size();
-    pe.packedSize = inlineData.size();
-  }
-  if (e.encryptedFlagOnly) {
-    pe.encrypted = true;
+  // With encrypted headers RAR encrypts every file too, with the same password.
+  std::string password = e.password;
+  if (password.empty() && !options.headerPassword.empty() && !pe.directory && !pe.hardlink)
+    password = options.headerPassword;
+  const bool realCipher = !password.empty() && !pe.directory;
+  pe.encrypted = realCipher || e.encryptedFlagOnly;
+  pe.blake2 = options.blake2 && format == Format::Rar5 && !pe.directory && !pe.hardlink;
+  pe.packed = std::make_shared<PackedStream>(plain, plainSize, pe.encrypted, pe.blake2);
+  pe.packedSize = pe.packed->size();
+
+  if (realCipher) {
+    randomFill(pe.iv.data(), pe.iv.size());
+    if (format == Format::Rar4) {
+      const KeyRing::Rar3& k = keys.rar3(password);
+      std::copy(k.salt.begin(), k.salt.end(), pe.salt.begin());
+      pe.packed->encryptWith(k.key.key.data(), 16, k.key.iv.data());
+    } else {
+      const KeyRing::Rar5& k = keys.rar5(password);
+      pe.salt = k.salt;
+      pe.kdfCount = k.kdfCount;
+      pe.rar5Keys = &k.keys;
+      pe.hasCheckValue = true;
+      pe.macChecksums = true;
+      unrar::crypto::Rar5PasswordCheck check = unrar::crypto::rar5PasswordCheck(k.keys);
+      std::copy(check.value.begin(), check.value.end(), pe.checkValue.begin());
+      std::copy(check.sum.begin(), check.sum.end(), pe.checkValue.begin() + 8);
+      pe.packed->encryptWith(k.keys.key.data(), 32, pe.iv.data());
+    }
+  } else if (e.encryptedFlagOnly) {
+    // A password prompt needs only the flag; the padded data stays plain.
     randomFill(pe.salt.data(), pe.salt.size());
     randomFill(pe.iv.data(), pe.iv.size());
-    // Readers expect whole cipher blocks; the padded bytes stay plain.
-    std::uint64_t padded = (pe.packedSize + 15) / 16 * 16;
-    if (padded != pe.packedSize) {
-      if (pe.packed) {
-        DataSource inner = pe.packed;
-        std::uint64_t size = pe.packedSize;
-        pe.packed = [inner, size](std::uint64_t off, char* out, std::size_t n) {
-          std::size_t have =
-              off >= size ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(n, size - off));
-          if (have) inner(off, out, have);
-          std::memset(out + have, 0, n - have);
-        };
-      } else {
-        inlineData.resize(padded, '\0');
-      }
-      pe.packedSize = padded;
-    }
-  }
-  if (!pe.packed) {
-    auto shared = std::make_shared<const std::string>(std::move(inlineData));
-    pe.packedSize = shared->size();
-    pe.packed = [shared](std::uint64_t off, char* out, std::size_t n) {
-      std::memcpy(out, shared->data() + off, n);
-    };
   }
   return pe;
 }
@@ -307,28 +411,22 @@ std::vector<Volume> plan(const std::vector<PreparedEntry>& entries, Emitter& emi
   return volumes;
 }
 
-// Running checksums of one entry across its parts.
-struct EntryDigest {
-  std::uint32_t crc = 0;
-  blake2sp_state blake;
-};
-
 }  // namespace
 
 std::vector<std::string> write(const std::string& path, const std::vector<Entry>& entries,
                                const Options& options) {
   if (options.format == Format::Rar5 && options.oldVolumeNaming && options.volumeSize > 0)
     throw std::invalid_argument("RAR 5 volumes have only the name.partN.rar naming");
+  KeyRing keys;
   std::vector<PreparedEntry> prepared;
   prepared.reserve(entries.size());
   for (const Entry& e : entries) {
-    prepared.push_back(prepare(e, options.format, prepared));
-    PreparedEntry& pe = prepared.back();
-    pe.solid = options.solidFlag && prepared.size() > 1;
-    pe.blake2 = options.blake2 && options.format == Format::Rar5 && !pe.directory && !pe.hardlink;
+    prepared.push_back(prepare(e, options, keys, prepared));
+    prepared.back().solid = options.solidFlag && prepared.size() > 1;
   }
-  std::unique_ptr<Emitter> emitter =
-      options.format == Format::Rar4 ? makeRar4Emitter(options) : makeRar5Emitter(options);
+  std::unique_ptr<Emitter> emitter = options.format == Format::Rar4
+                                         ? makeRar4Emitter(options, keys)
+                                         : makeRar5Emitter(options, keys);
   const bool multi = options.volumeSize > 0;
   std::vector<Volume> volumes = plan(prepared, *emitter, options);
   std::vector<std::string> names =
@@ -344,7 +442,6 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
     }
 
   std::vector<char> buffer(1 << 20);
-  std::vector<EntryDigest> digests(prepared.size());
   std::uint64_t truncateAt = 0;
   bool firstHeader = true;
   for (std::size_t v = 0; v < volumes.size(); ++v) {
@@ -359,29 +456,24 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
     out.append(emitter->volumeStart(v, multi));
     for (const Part& part : volumes[v].parts) {
       const PreparedEntry& pe = prepared[part.entry];
-      EntryDigest& digest = digests[part.entry];
-      if (part.offset == 0 && pe.blake2) blake2sp_init(&digest.blake, 32);
 
       const std::uint64_t headerAt = out.size();
       Bytes placeholder = emitter->fileHeader(pe, part, PartChecksums{}, false);
       out.append(placeholder);
       const std::uint64_t dataAt = out.size();
       std::uint32_t partCrc = 0;
+      // A part continued in the next volume carries the checksum of its own
+      // stored bytes, in the entry's kind of checksum.
+      const bool partHash = pe.blake2 && part.splitAfter;
+      blake2sp_state partBlake;
+      if (partHash) blake2sp_init(&partBlake, 32);
       for (std::uint64_t done = 0; done < part.length;) {
         std::size_t n =
             static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), part.length - done));
-        std::uint64_t at = part.offset + done;
-        pe.packed(at, buffer.data(), n);
+        pe.packed->read(part.offset + done, buffer.data(), n);
         partCrc = crc32Of(buffer.data(), n, partCrc);
-        // The entry's own checksum covers the plain bytes only, not the padding.
-        if (at < pe.unpackedSize) {
-          std::size_t plain =
-              static_cast<std::size_t>(std::min<std::uint64_t>(n, pe.unpackedSize - at));
-          digest.crc = crc32Of(buffer.data(), plain, digest.crc);
-          if (pe.blake2)
-            blake2sp_update(&digest.blake, reinterpret_cast<const std::uint8_t*>(buffer.data()),
-                            plain);
-        }
+        if (partHash)
+          blake2sp_update(&partBlake, reinterpret_cast<const std::uint8_t*>(buffer.data()), n);
         out.append(buffer.data(), n);
         done += n;
       }
@@ -389,9 +481,18 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
       PartChecksums sums;
       if (part.splitAfter) {
         sums.crc = emitter->storedCrc(pe, partCrc);
+        if (partHash) {
+          blake2sp_final(&partBlake, sums.blake2.data(), 32);
+          if (pe.rar5Keys)
+            sums.blake2 = unrar::crypto::rar5Blake2ToMac(*pe.rar5Keys, sums.blake2.data());
+        }
       } else {
-        sums.crc = emitter->storedCrc(pe, digest.crc);
-        if (pe.blake2) blake2sp_final(&digest.blake, sums.blake2.data(), 32);
+        sums.crc = emitter->storedCrc(pe, pe.packed->plainCrc());
+        if (pe.blake2) {
+          sums.blake2 = pe.packed->plainBlake2();
+          if (pe.rar5Keys)
+            sums.blake2 = unrar::crypto::rar5Blake2ToMac(*pe.rar5Keys, sums.blake2.data());
+        }
         if (options.damage == Damage::BadDataCrc && part.entry == firstFile) {
           sums.crc ^= 0x00FF00FF;
           sums.blake2[0] ^= 0xFF;

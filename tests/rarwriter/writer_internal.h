@@ -3,9 +3,11 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 
+#include "rar_crypto.h"
 #include "rar_writer.h"
 
 namespace rarwriter::detail {
@@ -17,6 +19,61 @@ void putVint(Bytes& out, std::uint64_t value);
 std::size_t vintSize(std::uint64_t value);
 std::uint32_t crc32Of(const void* data, std::size_t size, std::uint32_t crc = 0);
 
+// Keys for the passwords of one archive: one salt per password and format, as
+// RAR itself reuses one salt, so each password is derived once.
+class KeyRing {
+ public:
+  struct Rar3 {
+    std::array<std::uint8_t, 8> salt{};
+    unrar::crypto::Rar3Key key;
+  };
+  struct Rar5 {
+    std::array<std::uint8_t, 16> salt{};
+    std::uint8_t kdfCount = 15;
+    unrar::crypto::Rar5Keys keys;
+  };
+  const Rar3& rar3(const std::string& password);
+  const Rar5& rar5(const std::string& password);
+
+ private:
+  std::map<std::string, Rar3> rar3_;  // node-based: references stay valid
+  std::map<std::string, Rar5> rar5_;
+};
+
+void randomFill(std::uint8_t* out, std::size_t n);
+
+// Pads to whole cipher blocks and encrypts with a fresh chain, as both formats
+// store encrypted headers.
+Bytes encryptBlock(const Bytes& plain, const std::uint8_t* key, std::size_t keySize,
+                   const std::uint8_t* iv);
+
+// Reads an entry's stored bytes front to back: the plain bytes, zero padding to
+// whole blocks when encrypted, and the cipher applied. It keeps the checksums of
+// the plain bytes as they pass, so data is read only once.
+class PackedStream {
+ public:
+  PackedStream(DataSource plain, std::uint64_t plainSize, bool pad, bool blake2);
+  void encryptWith(const std::uint8_t* key, std::size_t keySize, const std::uint8_t* iv);
+  std::uint64_t size() const { return packedSize_; }
+  // Ranges must follow one another from offset 0.
+  void read(std::uint64_t offset, char* out, std::size_t n);
+  std::uint32_t plainCrc() const { return crc_; }
+  std::array<std::uint8_t, 32> plainBlake2();
+
+ private:
+  DataSource plain_;
+  std::uint64_t plainSize_;
+  std::uint64_t packedSize_;
+  std::uint64_t produced_ = 0;  // packed bytes made so far
+  std::uint64_t delivered_ = 0;
+  std::string ready_;  // made, not yet delivered
+  unrar::crypto::AesCbc cipher_;
+  bool encrypt_ = false;
+  bool blake2_;
+  std::uint32_t crc_ = 0;
+  std::shared_ptr<void> blakeState_;
+};
+
 // Everything about one entry that does not change between the parts of a split entry.
 struct PreparedEntry {
   const Entry* entry = nullptr;
@@ -26,7 +83,7 @@ struct PreparedEntry {
   bool hardlink = false;
   std::uint64_t unpackedSize = 0;  // the file's true size
   std::uint64_t packedSize = 0;    // bytes stored in the archive (padded when encrypted)
-  DataSource packed;               // reads the stored bytes
+  std::shared_ptr<PackedStream> packed;
   std::uint32_t attributes = 0;
   bool solid = false;   // continues the previous entry's stream (solid flag)
   bool blake2 = false;  // RAR 5: the last part carries a BLAKE2sp hash instead of a CRC32
@@ -37,9 +94,9 @@ struct PreparedEntry {
   std::array<std::uint8_t, 16> iv{};
   std::uint8_t kdfCount = 15;
   bool hasCheckValue = false;
-  std::array<std::uint8_t, 12> checkValue{};  // 8-byte value + 4-byte checksum
-  bool macChecksums = false;                  // RAR 5: checksums pass through the hash key
-  std::array<std::uint8_t, 32> hashKey{};
+  std::array<std::uint8_t, 12> checkValue{};          // 8-byte value + 4-byte checksum
+  bool macChecksums = false;                          // RAR 5: checksums pass through the hash key
+  const unrar::crypto::Rar5Keys* rar5Keys = nullptr;  // owned by the archive's KeyRing
 };
 
 // One stored piece of an entry: all of it, or the part inside one volume.
@@ -79,8 +136,8 @@ class Emitter {
   virtual std::uint32_t storedCrc(const PreparedEntry& entry, std::uint32_t crc) const = 0;
 };
 
-std::unique_ptr<Emitter> makeRar4Emitter(const Options& options);
-std::unique_ptr<Emitter> makeRar5Emitter(const Options& options);
+std::unique_ptr<Emitter> makeRar4Emitter(const Options& options, KeyRing& keys);
+std::unique_ptr<Emitter> makeRar5Emitter(const Options& options, KeyRing& keys);
 
 // Windows attributes or Unix mode for an entry whose caller left them 0, and the
 // directory bit forced on for directories.

@@ -1,0 +1,27 @@
+#include "side_files.h"
+
+#include "executable.h"
+
+namespace instructions {
+namespace {
+QString& overrideFolder() {
+  static QString folder;
+  return folder;
+}
+}  // namespace
+
+QString sideFolder() {
+  const QString& folder = overrideFolder();
+  return folder.isEmpty() ? platform::executableFolder() : folder;
+}
+
+QString sideFile(const QString& name) {
+  return sideFolder() + name;
+}
+
+void setSideFolderForTests(const QString& folder) {
+  overrideFolder() =
+      folder.isEmpty() || folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
+}
+
+}  // namespace instructions

@@ -1,0 +1,70 @@
+#include "settings_store.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QVariant>
+
+namespace platform {
+
+QString settingsRootFolder(SettingsRoot root) {
+  if (root == SettingsRoot::MachineWide) {
+    const QString dirs = qEnvironmentVariable("XDG_CONFIG_DIRS");
+    const QString first = dirs.section(QLatin1Char(':'), 0, 0);
+    return first.isEmpty() ? QStringLiteral("/etc/xdg") : first;
+  }
+  const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+  if (!home.isEmpty()) return home;
+  return QDir::homePath() + QStringLiteral("/.config");
+}
+
+QString settingsFilePath(SettingsRoot root, const QString& keyPath) {
+  return settingsRootFolder(root) + QLatin1Char('/') + keyPath + QStringLiteral(".conf");
+}
+
+SettingsKey::SettingsKey(SettingsRoot root, const QString& keyPath)
+    : path_(settingsFilePath(root, keyPath)) {
+  const QFileInfo info(path_);
+  if (!info.exists()) {
+    // Creating may be refused (a machine-wide folder for an ordinary user); the
+    // key then stays closed, as a registry key opened without the rights would.
+    QDir().mkpath(info.absolutePath());
+    QFile file(path_);
+    if (file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) file.close();
+  }
+  const QFileInfo created(path_);
+  if (!created.isFile() || !created.isReadable()) return;
+  settings_ = std::make_unique<QSettings>(path_, QSettings::IniFormat);
+  // Another key object on the same file in this process shares Qt's cache;
+  // sync() re-reads the file when it changed on disk since.
+  settings_->sync();
+}
+
+SettingsKey::~SettingsKey() = default;
+
+bool SettingsKey::valueExists(const QString& name) const {
+  return settings_ && settings_->contains(name);
+}
+
+SettingsStatus SettingsKey::readString(const QString& name, QString* value) const {
+  value->clear();
+  if (!settings_ || !settings_->contains(name)) return SettingsStatus::Missing;
+  if (settings_->status() == QSettings::FormatError) return SettingsStatus::ReadFailed;
+  const QVariant stored = settings_->value(name);
+  if (stored.typeId() != QMetaType::QString) return SettingsStatus::WrongType;
+  *value = stored.toString();
+  return SettingsStatus::Ok;
+}
+
+SettingsStatus SettingsKey::writeString(const QString& name, const QString& value) {
+  if (!settings_ || !settings_->isWritable()) return SettingsStatus::WriteFailed;
+  settings_->setValue(name, value);
+  settings_->sync();
+  // QSettings keeps the unsaved value in memory after a refused write; only the
+  // status tells that the file was not written.
+  if (settings_->status() != QSettings::NoError) return SettingsStatus::WriteFailed;
+  return SettingsStatus::Ok;
+}
+
+}  // namespace platform

@@ -1,0 +1,35 @@
+#include <gtest/gtest.h>
+
+#include <QTimer>
+#include <stdexcept>
+
+#include "application.h"
+#include "message_box.h"
+
+TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "application_tests";
+  char* argv[] = {name, nullptr};
+  TQuillmossApplication app(argc, argv);
+  QApplication::setApplicationName(QStringLiteral("Quillmoss"));
+  QList<platform::BoxRequest> boxes;
+  platform::setBoxAnswerer([&](const platform::BoxRequest& r) {
+    boxes << r;
+    return 1;
+  });
+  bool after = false;
+  QTimer::singleShot(0, &app, [] { throw std::runtime_error("Cannot open file \"x\""); });
+  QTimer::singleShot(10, &app, [&] {
+    after = true;
+    QApplication::quit();
+  });
+  QApplication::exec();
+  platform::setBoxAnswerer({});
+  EXPECT_TRUE(after) << "the program must go on after the box";
+  ASSERT_EQ(boxes.size(), 1);
+  EXPECT_EQ(boxes[0].caption, QStringLiteral("Quillmoss"));
+  EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file \"x\""))
+      << "a quote sorts before '.', so no full stop is appended";
+  EXPECT_EQ(boxes[0].icon, platform::BoxIcon::Error);
+}

@@ -1,0 +1,105 @@
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QMutex>
+#include <QPlainTextEdit>
+
+#include "shell.h"
+#include "side_files.h"
+#include "untConfig.h"
+
+void InstructionsTest::SetUp() {
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_TRUE(QDir().mkpath(sideFolder()));
+  // The stores are found through the environment every time one is opened.
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFolder()));
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(machineFolder()) + ":/etc/xdg");
+  instructions::setSideFolderForTests(sideFolder());
+  platform::setBoxAnswerer([this](const platform::BoxRequest& request) {
+    boxes << request;
+    return 1;
+  });
+  platform::setShellOpenHook([this](const QUrl& url) {
+    opened << url;
+    return true;
+  });
+}
+
+void InstructionsTest::TearDown() {
+  platform::setBoxAnswerer({});
+  platform::setShellOpenHook({});
+  instructions::setSideFolderForTests(QString());
+}
+
+void InstructionsTest::writeFile(const QString& path, const QByteArray& content) {
+  ASSERT_TRUE(QDir().mkpath(path.left(path.lastIndexOf(QLatin1Char('/')))));
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+  file.write(content);
+}
+
+QByteArray InstructionsTest::readFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  return file.readAll();
+}
+
+void InstructionsTest::setUserValue(const QByteArray& value) {
+  writeFile(userFile(), "[General]\nInstaller%20Language=" + value + "\n");
+}
+
+void InstructionsTest::setMachineValue(const QByteArray& value) {
+  writeFile(machineFile(), "[General]\nInstaller%20Language=" + value + "\n");
+}
+
+void InstructionsTest::makeMachineStoreUnwritable() {
+  const QString blocker = dir.path() + QStringLiteral("/blocker");
+  writeFile(blocker, "a regular file, so nothing can be created below it");
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(blocker + QStringLiteral("/machine")));
+}
+
+void InstructionsTest::putSideFile(const QString& name, const QByteArray& content) {
+  writeFile(sideFolder() + name, content);
+}
+
+std::unique_ptr<TfrmConfig> InstructionsTest::createWindow() {
+  return std::make_unique<TfrmConfig>();
+}
+
+QStringList instructionLines(QWidget* window) {
+  auto* memo = window->findChild<QPlainTextEdit*>(QStringLiteral("Memo2"));
+  if (!memo) return {};
+  return memo->toPlainText().split(QLatin1Char('\n'));
+}
+
+namespace {
+QMutex trapMutex;
+QStringList trapped;
+QtMessageHandler previousHandler = nullptr;
+
+void trapHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  static const QRegularExpression connectionWarning(
+      QStringLiteral("^QObject::connect|^QMetaObject::connectSlotsByName"));
+  if (type == QtWarningMsg && connectionWarning.match(message).hasMatch()) {
+    QMutexLocker lock(&trapMutex);
+    trapped << message;
+  }
+  if (previousHandler) previousHandler(type, context, message);
+}
+}  // namespace
+
+ConnectionWarningTrap::ConnectionWarningTrap() {
+  QMutexLocker lock(&trapMutex);
+  trapped.clear();
+  previousHandler = qInstallMessageHandler(trapHandler);
+}
+
+ConnectionWarningTrap::~ConnectionWarningTrap() {
+  qInstallMessageHandler(previousHandler);
+}
+
+QStringList ConnectionWarningTrap::warnings() const {
+  QMutexLocker lock(&trapMutex);
+  return trapped;
+}

@@ -1,0 +1,310 @@
+#include <QApplication>
+#include <QDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "run_fixture.h"
+
+namespace {
+
+QLineEdit* edit(QDialog& d) {
+  return d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"));
+}
+QPushButton* button(QDialog& d, const char* name) {
+  return d.findChild<QPushButton*>(QLatin1String(name));
+}
+
+}  // namespace
+
+// --- the password message ---------------------------------------------------
+
+TEST_F(RunTest, PasswordFromAHandlerIsHandedOverAndReported) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"a\"\ncallback msg=2\n")));
+  vx->SetPassword(QStringLiteral("start"));
+  QString seen;
+  vx->OnPassword = [&](QObject* s, QString& password) {
+    EXPECT_EQ(s, vx.get());
+    seen = password;
+    password = QStringLiteral("from handler");
+  };
+  vx->SetPromptForPass(true);
+  SetPasswordPromptAnswerer([](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
+  vx->Execute();
+  EXPECT_EQ(seen, QStringLiteral("start"));
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"from handler\""});
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: from handler")));
+  EXPECT_EQ(vx->Password(), QStringLiteral("start")) << "the property itself is not changed";
+}
+
+TEST_F(RunTest, PasswordWithoutHandlerOrPromptIsReportedMissingAndThePropertyHandedOver) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"a\"\ncallback msg=2\n")));
+  vx->SetPassword(QStringLiteral("silent"));
+  vx->Execute();
+  const int error = static_cast<int>(events.indexOf(QStringLiteral("error 0 No Password!")));
+  const int status =
+      static_cast<int>(events.indexOf(QStringLiteral("status PASSWORD Used Password is: silent")));
+  ASSERT_GE(error, 0) << events.join('\n').toStdString();
+  EXPECT_GT(status, error);
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"silent\""});
+
+  // An empty password still goes through the same steps.
+  events.clear();
+  vx->SetPassword(QString());
+  vx->Execute();
+  EXPECT_TRUE(events.contains(QStringLiteral("error 0 No Password!")));
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: ")));
+}
+
+TEST_F(RunTest, APasswordLongerThanTheLibrarysBufferIsCut) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"a\"\ncallback msg=2 size=8\n")));
+  vx->OnPassword = [](QObject*, QString& p) { p = QStringLiteral("0123456789abcdef"); };
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=8) = 0 P1=\"0123456\""})
+      << "seven characters and the zero fill the eight bytes; nothing beyond";
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: 0123456")));
+}
+
+TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"a\"\ncallback msg=2\n")));
+  vx->SetPromptForPass(true);
+  vx->SetPassword(QStringLiteral("ignored by the prompt"));
+  int shown = 0;
+  SetPasswordPromptAnswerer([&](QDialog& d) {
+    ++shown;
+    EXPECT_EQ(edit(d)->text(), QString()) << "no password.txt beside the test binary";
+    edit(d)->setText(QStringLiteral("typed"));
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"typed\""});
+  fake.clearCalls();
+  SetPasswordPromptAnswerer([&](QDialog& d) {
+    edit(d)->setText(QStringLiteral("still handed over"));
+    button(d, "btnCancel")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"still handed over\""});
+  fake.clearCalls();
+  SetPasswordPromptAnswerer([&](QDialog& d) { d.reject(); });  // the window's close button
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"\""})
+      << "an empty box hands over an empty password";
+  EXPECT_TRUE(calls().contains(
+      QStringLiteral("RARProcessFile(#3, 2, DestPath=\"<dir>\", DestName=null) = 22")));
+}
+
+// --- the next-volume message --------------------------------------------------
+
+namespace {
+
+const char* kVolumeScript =
+    "entry name=\"big\" arcname=\"/v/a.part1.rar\" flags=0x02\n"
+    "callback msg=0 p2=0 name=\"/v/a.part2.rar\"\n";
+
+}  // namespace
+
+TEST_F(RunTest, VolumePromptAcceptedUnchangedCancels) {
+  ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
+  vx->SetPromptForVolumn(true);
+  QString initial;
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    initial = edit(d)->text();
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(initial, QStringLiteral("/v/a.part1.rar")) << "the volume read last";
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/v/a.part1.rar\""});
+  EXPECT_TRUE(events.contains(QStringLiteral("error 15 Volume-Error!")));
+}
+
+TEST_F(RunTest, VolumePromptAcceptedWithANewNameGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
+  vx->SetPromptForVolumn(true);
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    edit(d)->setText(QStringLiteral("/elsewhere/a.part2.rar"));
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/elsewhere/a.part2.rar\""});
+  EXPECT_TRUE(events.filter(QStringLiteral("error")).isEmpty());
+}
+
+TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
+  ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
+  vx->SetPromptForVolumn(true);
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    edit(d)->setText(QStringLiteral("/x/changed.rar"));
+    button(d, "btnCancel")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/x/changed.rar\""});
+  fake.clearCalls();
+  SetVolumePromptAnswerer([&](QDialog& d) { d.reject(); });  // closed by the window's button
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/v/a.part1.rar\""});
+}
+
+TEST_F(RunTest, VolumePromptEmptiedCancels) {
+  ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
+  vx->SetPromptForVolumn(true);
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    edit(d)->clear();
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"\""});
+}
+
+TEST_F(RunTest, AVolumeHandlerTakesPrecedenceAndMayRewriteTheName) {
+  ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
+  vx->SetPromptForVolumn(true);
+  SetVolumePromptAnswerer([](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
+  int mode = -1;
+  vx->OnVolChange = [&](QObject*, char* name, int m) {
+    mode = m;
+    EXPECT_STREQ(name, "/v/a.part2.rar");
+    std::strcpy(name, "/w/b.rar");
+  };
+  vx->Execute();
+  EXPECT_EQ(mode, 0);
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/w/b.rar\""});
+  fake.clearCalls();
+  vx->OnVolChange = [&](QObject*, char* name, int) { name[0] = '\0'; };
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"\""});
+}
+
+TEST_F(RunTest, VolumeAskedWithoutHandlerOrPromptGoesOnUnchanged_AndANoticeIsAnswered0) {
+  ASSERT_NO_FATAL_FAILURE(start(QString::fromLatin1(kVolumeScript) +
+                                QStringLiteral("callback msg=0 p2=1 name=\"/v/a.part2.rar\"\n")));
+  vx->SetPromptForVolumn(true);
+  int shown = 0;
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    ++shown;
+    edit(d)->setText(QStringLiteral("/v/new.rar"));
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(shown, 1) << "a notice never shows the prompt";
+  EXPECT_EQ(callsStarting(QStringLiteral("callback(0, UserData=0, P2=1)")),
+            QStringList{"callback(0, UserData=0, P2=1) = 0 P1=\"/v/a.part2.rar\""});
+  vx->SetPromptForVolumn(false);
+  fake.clearCalls();
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            (QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/v/a.part2.rar\"",
+                         "callback(0, UserData=0, P2=1) = 0 P1=\"/v/a.part2.rar\""}));
+}
+
+TEST_F(RunTest, AVolumeNameLongerThanTheTypingLimitIsKeptWhole) {
+  const QString longName =
+      QStringLiteral("/v/") + QString(300, QLatin1Char('n')) + QStringLiteral(".rar");
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"big\" arcname=\"%1\"\n"
+                                               "callback msg=0 p2=0 name=\"x\"\n")
+                                    .arg(longName)));
+  vx->SetPromptForVolumn(true);
+  QString initial;
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    initial = edit(d)->text();
+    button(d, "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(initial, longName);
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")).value(0).section(QLatin1Char(' '), 4, 5),
+            QStringLiteral("-1 P1=\"%1\"").arg(longName))
+      << "an unchanged long name must still count as unchanged";
+}
+
+// --- the dialogs themselves -----------------------------------------------------
+
+TEST(Prompts, LayoutCaptionsAndMasking) {
+  untUnRar::SetUnRarLibraryPath(QStringLiteral("/nonexistent/libunrar.so"));
+  TVxUnRar vx;
+  untUnRar::SetUnRarLibraryPath(QString());
+  QString caption;
+  QSize size;
+  bool masked = false;
+  int maxLength = 0;
+  QString okText, cancelText;
+  bool okDefault = false;
+  QRect editGeometry, okGeometry, cancelGeometry;
+  auto inspect = [&](QDialog& d) {
+    caption = d.windowTitle();
+    size = d.size();
+    masked = edit(d)->echoMode() == QLineEdit::Password;
+    maxLength = edit(d)->maxLength();
+    okText = button(d, "btnOk")->text();
+    cancelText = button(d, "btnCancel")->text();
+    okDefault = button(d, "btnOk")->isDefault();
+    editGeometry = edit(d)->geometry();
+    okGeometry = button(d, "btnOk")->geometry();
+    cancelGeometry = button(d, "btnCancel")->geometry();
+    button(d, "btnOk")->click();
+  };
+  SetPasswordPromptAnswerer(inspect);
+  QString password;
+  vx.PromptPassword(password);
+  SetPasswordPromptAnswerer({});
+  EXPECT_EQ(caption, QStringLiteral("Protected Archive - Enter Password:"));
+  EXPECT_EQ(size, QSize(268, 69));
+  EXPECT_TRUE(masked);
+  EXPECT_EQ(maxLength, 120);
+  EXPECT_EQ(okText, QStringLiteral("OK"));
+  EXPECT_EQ(cancelText, QStringLiteral("Cancel"));
+  EXPECT_TRUE(okDefault);
+  EXPECT_EQ(editGeometry, QRect(8, 8, 253, 21));
+  EXPECT_EQ(okGeometry, QRect(107, 37, 75, 25));
+  EXPECT_EQ(cancelGeometry, QRect(187, 37, 75, 25));
+
+  SetVolumePromptAnswerer(inspect);
+  char buffer[1024] = "x";
+  EXPECT_TRUE(vx.PromptNextVolume(QStringLiteral("/v/a.rar"), buffer, sizeof buffer));
+  SetVolumePromptAnswerer({});
+  EXPECT_EQ(caption, QStringLiteral("Next Archive:"));
+  EXPECT_FALSE(masked);
+  EXPECT_STREQ(buffer, "/v/a.rar");
+}
+
+TEST(Prompts, ShownForRealTheyTakeTypingUpTo120AndIgnoreEscape) {
+  untUnRar::SetUnRarLibraryPath(QStringLiteral("/nonexistent/libunrar.so"));
+  TVxUnRar vx;
+  untUnRar::SetUnRarLibraryPath(QString());
+  int escapeResult = -1;
+  bool stillOpenAfterEscape = false;
+  // Runs inside the modal loop of the real dialog.
+  QTimer::singleShot(0, [&] {
+    auto* d = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+    if (!d) {
+      ADD_FAILURE() << "no modal prompt";
+      return;
+    }
+    QTest::keyClicks(edit(*d), QString(130, QLatin1Char('k')));
+    QTest::keyClick(d, Qt::Key_Escape);
+    stillOpenAfterEscape = d->isVisible();
+    escapeResult = d->result();
+    QTest::keyClick(edit(*d), Qt::Key_Return);  // the default button
+    if (d->isVisible()) d->done(2);
+  });
+  QString password = QStringLiteral("before");
+  vx.PromptPassword(password);
+  EXPECT_TRUE(stillOpenAfterEscape) << "Escape must not cancel";
+  EXPECT_EQ(password, QString(120, QLatin1Char('k')));
+  (void)escapeResult;
+}

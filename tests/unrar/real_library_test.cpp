@@ -1,0 +1,225 @@
+// The component driving our own library on archives made by the project's
+// RAR writer.
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "VxUnRar.h"
+#include "rar_writer.h"
+#include "untUnRar.h"
+
+namespace {
+
+class RealLibrary : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    untUnRar::SetUnRarLibraryPath(QStringLiteral(QUILLMOSS_BIN_DIR "/libunrar.so"));
+    vx = std::make_unique<TVxUnRar>();
+    ASSERT_TRUE(vx->DllLoaded()) << untUnRar::UnRarLibraryError().toStdString();
+    target = dir.filePath(QStringLiteral("out"));
+    QDir().mkpath(target);
+    vx->SetDirectory(target);
+    vx->OnError = [this](QObject*, QString m, int id) {
+      errors << QStringLiteral("%1 %2").arg(id).arg(m);
+    };
+    vx->OnFileProcessing = [this](QObject*, TVxRARHeaderData h, int status) {
+      listed << QStringLiteral("%1 %2").arg(h.FileName).arg(status);
+    };
+  }
+  void TearDown() override {
+    vx.reset();
+    untUnRar::SetUnRarLibraryPath(QString());
+    SetPasswordPromptAnswerer({});
+    SetVolumePromptAnswerer({});
+  }
+
+  QString make(const char* name, const std::vector<rarwriter::Entry>& entries,
+               const rarwriter::Options& options = {}) {
+    const QString path = dir.filePath(QLatin1String(name));
+    rarwriter::write(path.toStdString(), entries, options);
+    vx->SetFileName(path);
+    return path;
+  }
+
+  QByteArray read(const QString& relative) const {
+    QFile f(target + QLatin1Char('/') + relative);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+  }
+
+  void write(const QString& relative, const QByteArray& bytes) {
+    QFile f(target + QLatin1Char('/') + relative);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+  }
+
+  static rarwriter::Entry file(const char* name, const char* data) {
+    rarwriter::Entry e;
+    e.name = name;
+    e.data = data;
+    return e;
+  }
+
+  QTemporaryDir dir;
+  QString target;
+  std::unique_ptr<TVxUnRar> vx;
+  QStringList errors;
+  QStringList listed;
+};
+
+}  // namespace
+
+TEST_F(RealLibrary, ListsAndCountsARar5Archive) {
+  rarwriter::Options options;
+  options.comment = "a comment";
+  make("list.rar", {file("a.txt", "alpha"), file("sub/b.txt", "bravo!")}, options);
+  vx->SetMode(VxRAR_LIST);
+  vx->SetCanProgress(true);
+  QString comment;
+  vx->OnComment = [&](QObject*, QString c) { comment = c; };
+  vx->Execute();
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  EXPECT_EQ(listed, (QStringList{"a.txt 0", "sub/b.txt 0"}));
+  EXPECT_EQ(vx->FileCount(), 2u);
+  EXPECT_EQ(vx->SizeCount(), 11u);
+  EXPECT_EQ(comment, QStringLiteral("a comment"));
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("<missing>")) << "listing writes nothing";
+}
+
+TEST_F(RealLibrary, ExtractsARar4ArchiveIntoTheDestination) {
+  rarwriter::Options options;
+  options.format = rarwriter::Format::Rar4;
+  make("x.rar", {file("a.txt", "alpha"), file("deep/er/b.txt", "bravo")}, options);
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->Execute();
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("alpha"));
+  EXPECT_EQ(read(QStringLiteral("deep/er/b.txt")), QByteArray("bravo"));
+}
+
+TEST_F(RealLibrary, AnExistingFileUnderEachOption) {
+  make("o.rar", {file("a.txt", "new")});
+  vx->SetMode(VxRAR_EXTRACT);
+  write(QStringLiteral("a.txt"), "old");
+  vx->SetOverrideEvent(OR_NEVER);
+  vx->Execute();
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("old"));
+  int asked = 0;
+  vx->OnOverride = [&](QObject*, QString path, bool& can) {
+    ++asked;
+    EXPECT_EQ(path, target + QStringLiteral("/a.txt"));
+    can = false;
+  };
+  vx->SetOverrideEvent(OR_EVENT);
+  vx->Execute();
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("old"));
+  vx->OnOverride = [&](QObject*, QString, bool& can) { can = true; };
+  vx->Execute();
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("new"));
+  write(QStringLiteral("a.txt"), "old");
+  vx->OnOverride = nullptr;
+  vx->SetOverrideEvent(OR_ALWAYS);
+  vx->Execute();
+  EXPECT_EQ(read(QStringLiteral("a.txt")), QByteArray("new"));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
+TEST_F(RealLibrary, ARenamedSecondVolumeIsAskedForAndFound) {
+  std::string big(30000, 'v');
+  for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
+  rarwriter::Entry e;
+  e.name = "big.txt";
+  e.data = big;
+  rarwriter::Options options;
+  options.volumeSize = 20000;
+  const QString first = dir.filePath(QStringLiteral("set.part1.rar"));
+  const auto files = rarwriter::write(first.toStdString(), {e}, options);
+  ASSERT_EQ(files.size(), 2u);
+  const QString second = QString::fromStdString(files[1]);
+  const QString renamed = dir.filePath(QStringLiteral("renamed-second.rar"));
+  ASSERT_TRUE(QFile::rename(second, renamed));
+  vx->SetFileName(first);
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->SetPromptForVolumn(true);
+  QStringList asked;
+  SetVolumePromptAnswerer([&](QDialog& d) {
+    auto* edit = d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"));
+    asked << edit->text();
+    edit->setText(renamed);
+    d.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+  });
+  vx->Execute();
+  ASSERT_EQ(asked.size(), 1) << asked.join('\n').toStdString();
+  EXPECT_EQ(asked[0], first) << "the prompt starts with the volume read last";
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  EXPECT_EQ(read(QStringLiteral("big.txt")), QByteArray::fromStdString(big));
+}
+
+TEST_F(RealLibrary, ARefusedVolumeEndsTheRunWithAVolumeError) {
+  rarwriter::Entry e;
+  e.name = "big.txt";
+  e.data = std::string(50000, 'x');
+  rarwriter::Options options;
+  options.volumeSize = 20000;
+  const QString first = dir.filePath(QStringLiteral("gone.part1.rar"));
+  const auto files = rarwriter::write(first.toStdString(), {e}, options);
+  ASSERT_TRUE(QFile::remove(QString::fromStdString(files[1])));
+  vx->SetFileName(first);
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->SetPromptForVolumn(true);
+  SetVolumePromptAnswerer([](QDialog& d) { d.findChild<QPushButton*>("btnCancel")->click(); });
+  vx->Execute();
+  EXPECT_EQ(errors, QStringList{"15 Volume-Error!"});
+  EXPECT_FALSE(QFile::exists(target + QStringLiteral("/big.txt"))) << "no partial file is left";
+}
+
+TEST_F(RealLibrary, AnEncryptedArchiveAsksForThePassword) {
+  rarwriter::Entry e = file("secret.txt", "the secret");
+  e.password = "opensesame";
+  try {
+    make("enc.rar", {e});
+  } catch (const std::exception& error) {
+    GTEST_SKIP() << "the RAR writer cannot encrypt here: " << error.what();
+  }
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->SetPromptForPass(true);
+  int asked = 0;
+  SetPasswordPromptAnswerer([&](QDialog& d) {
+    ++asked;
+    d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"))->setText(QStringLiteral("opensesame"));
+    d.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
+  });
+  QStringList statuses;
+  vx->OnRarStatus = [&](QObject*, QString m, TRarStatus s) {
+    if (s == RAR_ONPASSWORD) statuses << m;
+  };
+  vx->Execute();
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(statuses, QStringList{"Used Password is: opensesame"});
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  EXPECT_EQ(read(QStringLiteral("secret.txt")), QByteArray("the secret"));
+}
+
+TEST_F(RealLibrary, TheEncryptedFlagAloneAlsoAsksForAPassword) {
+  rarwriter::Entry e = file("flagged.txt", "plain");
+  e.encryptedFlagOnly = true;
+  rarwriter::Options options;
+  options.format = rarwriter::Format::Rar4;
+  make("flag.rar", {e}, options);
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->SetPromptForPass(true);
+  int asked = 0;
+  SetPasswordPromptAnswerer([&](QDialog& d) {
+    ++asked;
+    d.findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(asked, 1) << errors.join('\n').toStdString();
+}
