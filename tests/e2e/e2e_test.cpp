@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QDirIterator>
@@ -100,15 +101,23 @@ class Program : public ::testing::Test {
   }
 
   // Starts the copied program with the arguments; the run must end by itself.
-  RunResult run(const QStringList& arguments, const QString& workingFolder = QString()) {
+  // Message boxes are answered with OK and logged to boxLog. With a prefix
+  // (such as setpriv and its options) the program is started through it.
+  RunResult run(const QStringList& arguments, const QString& workingFolder = QString(),
+                const QStringList& prefix = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"), boxLog());
     environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(workingFolder.isEmpty() ? root.path() : workingFolder);
-    process.start(QDir(program).filePath(QStringLiteral("quillmoss")), arguments);
+    const QString executable = QDir(program).filePath(QStringLiteral("quillmoss"));
+    if (prefix.isEmpty())
+      process.start(executable, arguments);
+    else
+      process.start(prefix.front(), prefix.mid(1) + QStringList{executable} + arguments);
     RunResult result;
     if (!process.waitForStarted(10000)) {
       result.output = process.errorString();
@@ -136,6 +145,21 @@ class Program : public ::testing::Test {
       EXPECT_EQ(info.lastModified().toSecsSinceEpoch(), e.mtime) << e.name;
     }
   }
+
+  // Permission bits bind only other users: as root, the program is run as
+  // nobody, in folders nobody may enter and write.
+  QStringList unprivilegedPrefix() {
+    if (::geteuid() != 0) return {};
+    for (const QString& folder : {root.path(), program, data})
+      EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    writeFile(boxLog(), "");
+    EXPECT_EQ(::chmod(QFile::encodeName(boxLog()).constData(), 0666), 0);
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+  }
+
+  QString boxLog() const { return QDir(root.path()).filePath(QStringLiteral("boxes.log")); }
+  QString boxes() const { return QString::fromUtf8(readAll(boxLog())); }
 
   QTemporaryDir root;
   QString program;
@@ -165,6 +189,7 @@ TEST_F(Program, FreshExtractionLeavesExactlyTheArchivesFiles) {
     expected.sort();
     EXPECT_EQ(tree(folder), expected);
     expectSampleFilesIn(folder);
+    EXPECT_EQ(boxes(), QStringLiteral("<missing>")) << "the automatic run shows no message";
   }
 }
 
@@ -210,6 +235,40 @@ TEST_F(Program, NameOnlyArchiveBesideTheExecutableExtractsThere) {
   EXPECT_EQ(result.exitCode, 0);
   expectSampleFilesIn(program);
   EXPECT_TRUE(tree(data).isEmpty());
+}
+
+// "silent.txt" that exists but cannot be read: the window is not created, the
+// error is shown once and the program ends normally, having written nothing.
+TEST_F(Program, UnreadableSilentFileStopsBeforeAnythingIsWritten) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString silent = QDir(program).filePath(QStringLiteral("silent.txt"));
+  writeFile(silent, "secret\n");
+  ASSERT_TRUE(QFile::setPermissions(silent, QFile::Permissions()));
+  const RunResult result = run({archive}, QString(), unprivilegedPrefix());
+  ASSERT_TRUE(result.finished) << "the program did not end by itself";
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  const QStringList shown = boxes().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(shown.size(), 1) << qPrintable(boxes()) << qPrintable(result.output);
+  EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss\t"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().contains(QStringLiteral("silent.txt"))) << qPrintable(shown.front());
+}
+
+TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString folderFile = QDir(program).filePath(QStringLiteral("folder.txt"));
+  writeFile(folderFile, data.toUtf8());
+  ASSERT_TRUE(QFile::setPermissions(folderFile, QFile::Permissions()));
+  const RunResult result = run({archive}, QString(), unprivilegedPrefix());
+  ASSERT_TRUE(result.finished) << "the program did not end by itself";
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  const QStringList shown = boxes().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(shown.size(), 1) << qPrintable(boxes());
+  EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss\t"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().contains(QStringLiteral("folder.txt"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().endsWith(QStringLiteral("\t3")))
+      << "error icon: " << qPrintable(shown.front());
 }
 
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
