@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdlib>
 #include <random>
+#include <string>
 
 #include "unrar.h"
 
@@ -187,6 +188,13 @@ TempOutput::~TempOutput() {
 }
 
 int TempOutput::create(const std::string& folder, unsigned mode) {
+  folder_ = folder;
+  fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+  if (fd_ >= 0) {
+    unnamed_ = true;
+    return ERAR_SUCCESS;
+  }
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   for (int attempt = 0; attempt < 16; ++attempt) {
     temp_ = tempNameIn(folder, "entry");
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
@@ -215,6 +223,42 @@ int TempOutput::write(const std::uint8_t* p, std::size_t n) {
 
 int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::uint64_t atime) {
   setTimes(fd_, nullptr, mtime, atime);
+  if (unnamed_) {
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+      if (errno != EEXIST) {
+        int err = errno;
+        discard();
+        return createError(err);
+      }
+      // Something is there already: give the file a temporary name beside it
+      // and rename that over it, so the old file stays until the new one is whole.
+      for (int attempt = 0; attempt < 16 && temp_.empty(); ++attempt) {
+        std::string name = tempNameIn(folder_, "entry");
+        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+          temp_ = name;
+        else if (errno != EEXIST)
+          break;
+      }
+      if (temp_.empty()) {
+        discard();
+        return ERAR_ECREATE;
+      }
+      if (::rename(temp_.c_str(), finalPath.c_str()) != 0) {
+        int err = errno;
+        discard();
+        return createError(err);
+      }
+      temp_.clear();
+    }
+    int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0) {
+      ::unlink(finalPath.c_str());
+      return ERAR_EWRITE;
+    }
+    return ERAR_SUCCESS;
+  }
   int rc = ::close(fd_);
   fd_ = -1;
   if (rc != 0) {

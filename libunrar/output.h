@@ -44,7 +44,9 @@ int prepareParent(const Destination& d, std::string& parentOut, FolderCache* cac
 
 std::string joinPath(const std::string& a, const std::string& b);
 
-// An output file under a temporary name in its target folder.
+// An output file that gets its name only when it is complete: an unnamed
+// file in its target folder (O_TMPFILE), linked in at commit; where the file
+// system has no unnamed files, a file under a temporary name, renamed at commit.
 class TempOutput {
  public:
   TempOutput() = default;
@@ -55,13 +57,15 @@ class TempOutput {
   // mode: permission bits for the new file (the umask applies).
   int create(const std::string& folder, unsigned mode);
   int write(const std::uint8_t* p, std::size_t n);
-  // Sets the times, closes and renames over `finalPath`.
+  // Sets the times and gives the file the name `finalPath`, replacing what is there.
   int commit(const std::string& finalPath, std::uint64_t mtime, std::uint64_t atime);
   void discard();
   const std::string& tempPath() const { return temp_; }
 
  private:
   int fd_ = -1;
+  bool unnamed_ = false;
+  std::string folder_;
   std::string temp_;
 };
 
