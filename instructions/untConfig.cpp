@@ -32,40 +32,12 @@
 
 namespace {
 
-// Controls whose picture is stored with the form; each is the resource
-// ":/untConfig/<name>.jpg", decoded by our own JPEG class.
+// Controls whose picture is stored with the form, besides the language holders
+// of the language table; each is the resource ":/untConfig/<name>.jpg", decoded
+// by our own JPEG class.
 const char* const kPictureControls[] = {
-    "Image2",
-    "LanguageImage",
-    "Image15",
-    "Image10",
-    "Image11",
-    "Image3",
-    "Image4",
-    "Image5",
-    "Image12",
-    "LanguageImageBulgarian",
-    "LanguageImageChineseTrad",
-    "LanguageImageCzech",
-    "LanguageImageGreek",
-    "LanguageImageHebrew",
-    "LanguageImageJapanese",
-    "LanguageImageKorean",
-    "LanguageImageRussian",
-    "LanguageImageBosnianCroatianSerbian",
-    "LanguageImageSlovak",
-    "LanguageImageThai",
-    "LanguageImageTurkish",
-    "LanguageImageUkrainian",
-    "LanguageImageBelarusian",
-    "LanguageImageSlovenian",
-    "LanguageImageLatvian",
-    "LanguageImageLithuanian",
-    "LanguageImageFarsi",
-    "LanguageImageMongolian",
-    "LanguageImageChineseSimp",
-    "LanguageImageSerbian",
-    "LanguageImageKurdish",
+    "Image2", "LanguageImage", "Image15", "Image10", "Image11",
+    "Image3", "Image4",        "Image5",  "Image12",
 };
 
 constexpr int kPictureLanguageTop = 253;
@@ -163,7 +135,11 @@ TfrmConfig::~TfrmConfig() {
 }
 
 void TfrmConfig::loadFormPictures() {
-  for (const char* name : kPictureControls) {
+  QList<const char*> names(std::begin(kPictureControls), std::end(kPictureControls));
+  for (const instructions::Language& language : instructions::allLanguages()) {
+    if (language.kind == instructions::LanguageKind::Picture) names << language.holder;
+  }
+  for (const char* name : names) {
     auto* control = findChild<QLabel*>(QLatin1String(name));
     if (control) control->setPixmap(formPicture(QLatin1String(name)));
   }
