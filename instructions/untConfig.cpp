@@ -1,6 +1,7 @@
 #include "untConfig.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -418,6 +419,9 @@ void TfrmConfig::dropEvent(QDropEvent* event) {
 
 void TfrmConfig::WMDropFiles(const QStringList& paths) {
   hide();
+  // Deliver the hide to the display now: while a copy runs, this window handles
+  // no events, and a request still queued would leave it on screen meanwhile.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   for (const QString& path : paths) {
     switch (instructions::classifyDroppedFile(path)) {
       case instructions::DroppedKind::Archive:
