@@ -203,8 +203,8 @@ int Archive::readComment(std::string& text) {
   text.clear();
   if (!comment_.present) return ERAR_SUCCESS;
   if (comment_.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
-  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(
-      std::vector<Part>{{commentVolume_, comment_.dataOffset, comment_.packSize}});
+  const std::vector<Part> parts{{commentVolume_, comment_.dataOffset, comment_.packSize}};
+  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
   Entry ce;
   ce.unpSize = comment_.unpSize;
   ce.method = comment_.method;
@@ -215,7 +215,7 @@ int Archive::readComment(std::string& text) {
   ce.crypt = comment_.crypt;
   int rc;
   if (ce.encrypted) {
-    rc = crypto_.openData(format_, ce, in, callback_, userData_);
+    rc = crypto_.openData(format_, ce, parts, in, callback_, userData_);
     if (rc) return rc;
   }
   StringSink sink(kMaxCommentBytes);
@@ -432,7 +432,10 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
   int rc = processData(operation, destPath, destName);
   // RAR 4 has no check value: data that fails its checks is how a wrong
   // password shows.
-  if (rc == ERAR_BAD_DATA && entry_.encrypted && format_ == Format::Rar4) crypto_.rejectPassword();
+  if (entry_.encrypted && format_ == Format::Rar4) {
+    if (rc == ERAR_SUCCESS) crypto_.dataChecked();
+    if (rc == ERAR_BAD_DATA) crypto_.dataFailed();
+  }
   return rc;
 }
 
@@ -484,10 +487,10 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   if (!supportedVersion(e, format_)) return ERAR_UNKNOWN_FORMAT;
 
   const bool symlink = e.redir != RedirKind::None;
-  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(std::move(parts));
+  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
   // Links of RAR 5 keep their target in the header: no data to decrypt.
   if (e.encrypted && (e.redir == RedirKind::None || e.rar4Symlink)) {
-    rc = crypto_.openData(format_, e, in, callback_, userData_);
+    rc = crypto_.openData(format_, e, parts, in, callback_, userData_);
     if (rc) return rc;
   }
   if (symlink) {

@@ -7,9 +7,12 @@
 // encrypted header and entry and is never asked for. Without one, the callback
 // is asked when the first encrypted header or entry needs a password, and the
 // answer serves the rest of the archive; -1 or an empty answer is
-// ERAR_MISSING_PASSWORD. An answer that proves wrong (RAR 5: the check value;
-// RAR 4: the entry's data does not check out) fails that entry or header read
-// and is forgotten, so the next encrypted entry asks again.
+// ERAR_MISSING_PASSWORD. An answer that proves wrong fails that entry or header
+// read and is forgotten, so the next encrypted entry asks again. Proof is the
+// check value for RAR 5 and the header CRC for encrypted RAR 4 headers. RAR 4
+// data has no check value: there an entry that fails its checks counts as proof
+// only while no entry has decrypted correctly with the answer, so damage later
+// in an archive does not bring the prompt back for every entry.
 #pragma once
 
 #include <array>
@@ -34,8 +37,13 @@ class ArchiveCrypto {
   // Returns 0 or ERAR_MISSING_PASSWORD.
   int obtainPassword(UNRARCALLBACK cb, LPARAM user);
 
-  // A callback's answer that an entry showed to be wrong is not used again.
+  // A callback's answer that was shown to be wrong is not used again.
   void rejectPassword();
+  // RAR 4 entry results: how a wrong password shows there.
+  void dataChecked() { proven_ = true; }
+  void dataFailed() {
+    if (!proven_) rejectPassword();
+  }
 
   // ---- encrypted headers ----
 
@@ -54,12 +62,12 @@ class ArchiveCrypto {
   // ---- encrypted data ----
 
   // Puts the decrypting stage in front of `in`, which holds an encrypted entry's
-  // (or comment's) packed bytes. Checks what can be checked before any data is
+  // (or comment's) packed bytes, read from `parts`. Checks what can be checked before any data is
   // decoded: the cipher, whole cipher blocks, a password, and RAR 5's check value.
   // Returns 0, ERAR_MISSING_PASSWORD, ERAR_BAD_PASSWORD (RAR 5),
   // ERAR_UNKNOWN_FORMAT or ERAR_BAD_DATA.
-  int openData(Format format, const Entry& e, std::unique_ptr<InStream>& in, UNRARCALLBACK cb,
-               LPARAM user);
+  int openData(Format format, const Entry& e, const std::vector<Part>& parts,
+               std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user);
 
   // Whether checksums computed over the plain data match the stored ones, which
   // for RAR 5 entries with the MAC flag are MACs under the password.
@@ -80,6 +88,8 @@ class ArchiveCrypto {
 
   crypto::KeyCache keys_;
   bool fromCallback_ = false;
+  bool proven_ = false;  // an entry decrypted with the current password checked out
+  bool headersUnlocked_ = false;
 };
 
 }  // namespace unrar
