@@ -33,7 +33,11 @@ int SortColumn = 0;
 
 // Resources of a static library are only linked in when something refers to them.
 static void initPictures() {
-  Q_INIT_RESOURCE(extract_pictures);
+  static const bool registered = [] {
+    Q_INIT_RESOURCE(extract_pictures);
+    return true;
+  }();
+  Q_UNUSED(registered);
 }
 
 namespace {

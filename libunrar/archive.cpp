@@ -366,6 +366,10 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
   parts.push_back({vol_, entry_.dataOffset, entry_.packSize});
   last = entry_;
   while (last.splitAfter && mode_ != RAR_OM_LIST_INCSPLIT) {
+    Part& done = parts.back();
+    done.checkCrc = !last.encrypted && last.hasCrc &&
+                    (format_ == Format::Rar5 || (last.unpVer >= 20 && last.crc != 0xFFFFFFFFu));
+    done.crc = last.crc;
     int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
     if (rc) return rc;
     for (int guard = 0;; ++guard) {

@@ -4,15 +4,18 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
+#include <QFileDialog>
 #include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include "rar_writer.h"
@@ -98,15 +101,23 @@ class Program : public ::testing::Test {
   }
 
   // Starts the copied program with the arguments; the run must end by itself.
-  RunResult run(const QStringList& arguments, const QString& workingFolder = QString()) {
+  // Message boxes are answered with OK and logged to boxLog. With a prefix
+  // (such as setpriv and its options) the program is started through it.
+  RunResult run(const QStringList& arguments, const QString& workingFolder = QString(),
+                const QStringList& prefix = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"), boxLog());
     environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(workingFolder.isEmpty() ? root.path() : workingFolder);
-    process.start(QDir(program).filePath(QStringLiteral("quillmoss")), arguments);
+    const QString executable = QDir(program).filePath(QStringLiteral("quillmoss"));
+    if (prefix.isEmpty())
+      process.start(executable, arguments);
+    else
+      process.start(prefix.front(), prefix.mid(1) + QStringList{executable} + arguments);
     RunResult result;
     if (!process.waitForStarted(10000)) {
       result.output = process.errorString();
@@ -134,6 +145,21 @@ class Program : public ::testing::Test {
       EXPECT_EQ(info.lastModified().toSecsSinceEpoch(), e.mtime) << e.name;
     }
   }
+
+  // Permission bits bind only other users: as root, the program is run as
+  // nobody, in folders nobody may enter and write.
+  QStringList unprivilegedPrefix() {
+    if (::geteuid() != 0) return {};
+    for (const QString& folder : {root.path(), program, data})
+      EXPECT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    writeFile(boxLog(), "");
+    EXPECT_EQ(::chmod(QFile::encodeName(boxLog()).constData(), 0666), 0);
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=65534"),
+            QStringLiteral("--regid=65534"), QStringLiteral("--clear-groups")};
+  }
+
+  QString boxLog() const { return QDir(root.path()).filePath(QStringLiteral("boxes.log")); }
+  QString boxes() const { return QString::fromUtf8(readAll(boxLog())); }
 
   QTemporaryDir root;
   QString program;
@@ -163,6 +189,7 @@ TEST_F(Program, FreshExtractionLeavesExactlyTheArchivesFiles) {
     expected.sort();
     EXPECT_EQ(tree(folder), expected);
     expectSampleFilesIn(folder);
+    EXPECT_EQ(boxes(), QStringLiteral("<missing>")) << "the automatic run shows no message";
   }
 }
 
@@ -208,6 +235,40 @@ TEST_F(Program, NameOnlyArchiveBesideTheExecutableExtractsThere) {
   EXPECT_EQ(result.exitCode, 0);
   expectSampleFilesIn(program);
   EXPECT_TRUE(tree(data).isEmpty());
+}
+
+// "silent.txt" that exists but cannot be read: the window is not created, the
+// error is shown once and the program ends normally, having written nothing.
+TEST_F(Program, UnreadableSilentFileStopsBeforeAnythingIsWritten) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString silent = QDir(program).filePath(QStringLiteral("silent.txt"));
+  writeFile(silent, "secret\n");
+  ASSERT_TRUE(QFile::setPermissions(silent, QFile::Permissions()));
+  const RunResult result = run({archive}, QString(), unprivilegedPrefix());
+  ASSERT_TRUE(result.finished) << "the program did not end by itself";
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  const QStringList shown = boxes().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(shown.size(), 1) << qPrintable(boxes()) << qPrintable(result.output);
+  EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss\t"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().contains(QStringLiteral("silent.txt"))) << qPrintable(shown.front());
+}
+
+TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const QString folderFile = QDir(program).filePath(QStringLiteral("folder.txt"));
+  writeFile(folderFile, data.toUtf8());
+  ASSERT_TRUE(QFile::setPermissions(folderFile, QFile::Permissions()));
+  const RunResult result = run({archive}, QString(), unprivilegedPrefix());
+  ASSERT_TRUE(result.finished) << "the program did not end by itself";
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+  const QStringList shown = boxes().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(shown.size(), 1) << qPrintable(boxes());
+  EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss\t"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().contains(QStringLiteral("folder.txt"))) << qPrintable(shown.front());
+  EXPECT_TRUE(shown.front().endsWith(QStringLiteral("\t3")))
+      << "error icon: " << qPrintable(shown.front());
 }
 
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
@@ -259,4 +320,46 @@ TEST(RealLibraryWindow, ExistingFileIsOverwrittenOnlyWhenTheAnswerSaysSo) {
             "Read me first.\n");
   EXPECT_EQ(readAll(QDir(dir.path()).filePath(QStringLiteral("docs/deep/notes.md"))),
             QByteArray(70000, 'n'));
+}
+
+// A picture of the browser with its hidden controls shown, listing a real
+// archive: run with QUILLMOSS_BROWSER_SHOT=/path/shot.png (under Xvfb or
+// offscreen) to look at the columns. Skipped otherwise.
+TEST(BrowserLook, ListedArchiveWithControlsShown) {
+  const QString shot = qEnvironmentVariable("QUILLMOSS_BROWSER_SHOT");
+  if (shot.isEmpty())
+    GTEST_SKIP() << "set QUILLMOSS_BROWSER_SHOT to a PNG path to take the picture";
+  QTemporaryDir dir;
+  qputenv("QUILLMOSS_UNRAR_LIBRARY", QUILLMOSS_BIN_DIR "/libunrar.so");
+  std::vector<rarwriter::Entry> entries = sampleEntries();
+  for (int i = 0; i < 40; ++i) {
+    rarwriter::Entry e;
+    e.name = "set/item" + std::to_string(i * 7 % 40) + ".dat";
+    e.data = std::string(static_cast<std::size_t>(i * 1000 + 9), 'x');
+    e.attributes = i % 3 == 0 ? 0x21 : 0x20;
+    e.mtime = 1600000000 + i * 86400 * 3 + (i % 2 ? 3600 : 0);
+    entries.push_back(e);
+  }
+  const QString archive = QDir(dir.path()).filePath(QStringLiteral("look.rar"));
+  rarwriter::write(archive.toStdString(), entries);
+  SetOpenDialogAnswerer([&](QFileDialog&) { return archive; });
+  TfrmMain window;
+  window.Timer1()->stop();
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QTest::qWait(100);
+  // Activation fits the window to picture and bar; lift that for the picture.
+  window.setMinimumSize(0, 0);
+  window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+  for (const char* name : {"lstvwMain", "tlbrMain", "stbrMain", "mnuMain"})
+    window.findChild<QWidget*>(QString::fromLatin1(name))->setVisible(true);
+  window.findChild<QWidget*>(QStringLiteral("Panel1"))->setMaximumWidth(QWIDGETSIZE_MAX);
+  window.resize(1180, 760);
+  window.acFileOpenExecute();
+  window.lstvwMainColumnClick(0);
+  QTest::qWait(200);
+  SetOpenDialogAnswerer({});
+  qunsetenv("QUILLMOSS_UNRAR_LIBRARY");
+  EXPECT_EQ(window.EntryCount(), static_cast<int>(entries.size()));
+  EXPECT_TRUE(window.grab().save(shot)) << qPrintable(shot);
 }

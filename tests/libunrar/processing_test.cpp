@@ -1,7 +1,10 @@
 // Testing and extracting entries: checksums, data callbacks, cancel, damaged
 // data, overwriting, permissions and times, and the password prompt.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <memory>
 
@@ -77,6 +80,25 @@ TEST_P(Processing, DestNameIsTheWholeOutputName) {
   EXPECT_EQ(rc, ERAR_SUCCESS) << "extract status " << rc;
   EXPECT_EQ(readFile(dir.file("chosen.bin")), "payload");
   EXPECT_FALSE(exists(dir.file("ignored/stored")));
+}
+
+TEST_P(Processing, WideDestinationsWork) {
+  TempDir dir;
+  std::string path = make(dir, GetParam(), {file("w.txt", "wide"), file("n.txt", "named")});
+  Archive a(path, RAR_OM_EXTRACT);
+  RARHeaderDataEx hd;
+  // The temporary folder's path is ASCII; the new folder's name is not.
+  std::wstring dest(dir.path().begin(), dir.path().end());
+  dest += L"/out\u00e9";
+  ASSERT_EQ(a.next(hd), ERAR_SUCCESS);
+  int rc = RARProcessFileW(a.handle(), RAR_EXTRACT, dest.data(), nullptr);
+  EXPECT_EQ(rc, ERAR_SUCCESS) << "wide DestPath gave " << rc;
+  EXPECT_EQ(readFile(dir.file("out\xC3\xA9/w.txt")), "wide");
+  ASSERT_EQ(a.next(hd), ERAR_SUCCESS);
+  std::wstring name = dest + L"/renamed.txt";
+  rc = RARProcessFileW(a.handle(), RAR_EXTRACT, nullptr, name.data());
+  EXPECT_EQ(rc, ERAR_SUCCESS) << "wide DestName gave " << rc;
+  EXPECT_EQ(readFile(dir.file("out\xC3\xA9/renamed.txt")), "named");
 }
 
 TEST_P(Processing, DamagedDataGives12AndLeavesTheOldFileAlone) {
@@ -242,6 +264,29 @@ TEST_P(Processing, EmptyFilesAndDirectories) {
   ASSERT_EQ(r.status, (std::vector<int>{0, 0}));
   EXPECT_EQ(listTree(out), (std::vector<std::string>{"empty dir", "zero.bin"}));
   EXPECT_EQ(readFile(out + "/zero.bin"), "");
+}
+
+// A disk that fills up mid-file, made with a file size limit.
+TEST_P(Processing, WriteFailureGives19AndLeavesNoPartialFile) {
+  TempDir dir;
+  std::string big(2 * 1024 * 1024, 'f');
+  std::string path = make(dir, GetParam(), {file("big.bin", big)});
+  std::string out = dir.file("out");
+  ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+  writeFile(out + "/big.bin", "earlier version");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 512 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_EQ(r.status.size(), 1u);
+  EXPECT_EQ(r.status[0], ERAR_EWRITE) << "write failure gave " << r.status[0];
+  EXPECT_EQ(readFile(out + "/big.bin"), "earlier version");
+  EXPECT_EQ(listTree(out), (std::vector<std::string>{"big.bin"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Processing,
