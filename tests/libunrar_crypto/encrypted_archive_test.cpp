@@ -312,6 +312,31 @@ TEST_P(Encrypted, TamperedCiphertextIsBadData) {
   EXPECT_EQ(r.status, (std::vector<int>{ERAR_BAD_DATA}));
 }
 
+// RAR 1.3, 1.5 and 2.0 had ciphers of their own, chosen by the entry's version.
+TEST(EncryptedRar4, EntriesOfOlderCiphersAreUnknownFormatWithoutAPrompt) {
+  for (std::uint8_t version : {13, 15, 20, 26}) {
+    TempDir dir;
+    std::string path = make(dir, Format::Rar4, {file("old.bin", "old cipher", "pw")});
+    std::string bytes = readFile(path);
+    // The file header follows the 7-byte signature and the 13-byte main header.
+    const std::size_t h = 20;
+    ASSERT_EQ(static_cast<std::uint8_t>(bytes[h + 2]), 0x74);
+    bytes[h + 24] = static_cast<char>(version);
+    const std::size_t size =
+        static_cast<std::uint8_t>(bytes[h + 5]) | (static_cast<std::uint8_t>(bytes[h + 6]) << 8);
+    std::uint32_t crc = rarwriter::crc32(bytes.substr(h + 2, size - 2));
+    bytes[h] = static_cast<char>(crc & 0xFF);
+    bytes[h + 1] = static_cast<char>((crc >> 8) & 0xFF);
+    writeFile(path, bytes);
+    CallbackScript s;
+    s.passwords = {"pw"};
+    Handle hd = openLikeTheComponent(path, RAR_OM_EXTRACT, &s, nullptr);
+    Outcome r = processAll(hd.get(), RAR_TEST, "");
+    EXPECT_EQ(r.status, (std::vector<int>{ERAR_UNKNOWN_FORMAT})) << "version " << int{version};
+    EXPECT_EQ(s.passwordAsks, 0) << "version " << int{version};
+  }
+}
+
 // ---- encrypted headers ----
 
 rarwriter::Options headers(const std::string& pw, const std::string& comment = {}) {
