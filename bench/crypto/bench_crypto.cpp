@@ -73,8 +73,7 @@ int run(const std::string& archive, unsigned mode, int op, const std::string& de
       ++failures;
       break;
     }
-    if (RARProcessFile(h, op, d.empty() ? nullptr : d.data(), nullptr) != ERAR_SUCCESS)
-      ++failures;
+    if (RARProcessFile(h, op, d.empty() ? nullptr : d.data(), nullptr) != ERAR_SUCCESS) ++failures;
   }
   RARCloseArchive(h);
   return failures > 99 ? 99 : failures;
@@ -163,11 +162,24 @@ int main(int argc, char** argv) {
     rarwriter::write(enc, {big}, o);
     for (int op : {RAR_TEST, RAR_EXTRACT}) {
       std::string out = dir + "/out";
-      Measure p = inChild([&] { return run(plain, RAR_OM_EXTRACT, op, out, nullptr); });
-      std::string rmPlain = "rm -rf '" + out + "'";
-      if (std::system(rmPlain.c_str()) != 0) return 1;
-      Measure e = inChild([&] { return run(enc, RAR_OM_EXTRACT, op, out, pw); });
-      if (std::system(rmPlain.c_str()) != 0) return 1;
+      const std::string rmOut = "rm -rf '" + out + "'";
+      // Each kind twice, alternating, flushed before each run: the best of two
+      // keeps another process's burst or the previous run's write-back out.
+      Measure p, e;
+      for (int round = 0; round < 2; ++round) {
+        for (bool encrypted : {false, true}) {
+          sync();
+          Measure m = inChild([&] {
+            return encrypted ? run(enc, RAR_OM_EXTRACT, op, out, pw)
+                             : run(plain, RAR_OM_EXTRACT, op, out, nullptr);
+          });
+          if (op == RAR_EXTRACT) sync();  // its write-back is not the next run's
+          Measure& best = encrypted ? e : p;
+          if (round == 0 || m.seconds < best.seconds) best = m;
+          best.status |= m.status;
+          if (std::system(rmOut.c_str()) != 0) return 1;
+        }
+      }
       bad += p.status + e.status;
       double mib = static_cast<double>(sizeMiB);
       std::printf(
