@@ -405,14 +405,17 @@ int Archive::reportData(const std::uint8_t* p, std::size_t n) {
 }
 
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
-  const bool continuation =
-      solidArchive_ && entry_.solid && solidSession_ && solidSession_->usable();
+  // RAR 5: one libarchive session serves every entry in turn (entries without
+  // the solid bit restart its decoder). RAR 4: a libunarr session per solid
+  // stream, since its temporary file keeps all the stream's packed data.
+  const bool continuation = solidSession_ && solidSession_->usable() &&
+                            (format_ == Format::Rar5 || (solidArchive_ && entry_.solid));
   if (!continuation)
     solidSession_ =
         format_ == Format::Rar4 ? makeRar4Decoder(solidArchive_) : makeRar5Decoder(solidArchive_);
   std::uint32_t crc = last.hasCrc ? last.crc : 0;
   int rc = solidSession_->decode(entry_, std::move(in), crc, sink);
-  if (!solidArchive_) solidSession_.reset();
+  if (format_ == Format::Rar4 && !solidArchive_) solidSession_.reset();
   return rc;
 }
 
