@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -119,13 +120,13 @@ class UnarrDecoder final : public Decoder {
     setCrc(h, f);
     int rc = appendAll(h.data(), h.size());
     if (rc) return rc;
-    std::vector<std::uint8_t> buf(1 << 20);
+    std::uint8_t* buf = buf_.get();
     for (;;) {
       std::size_t got = 0;
-      rc = in.read(buf.data(), buf.size(), got);
+      rc = in.read(buf, kBuffer, got);
       if (rc) return rc;
       if (got == 0) break;
-      rc = appendAll(buf.data(), got);
+      rc = appendAll(buf, got);
       if (rc) return rc;
     }
     if (in.remaining() != 0) return ERAR_BAD_DATA;
@@ -140,9 +141,9 @@ class UnarrDecoder final : public Decoder {
     if (ar_entry_get_size(ar_) != e.unpSize) return ERAR_BAD_DATA;
     std::uint64_t left = e.unpSize;
     while (left) {
-      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, buf.size()));
-      if (!ar_entry_uncompress(ar_, buf.data(), n)) return ERAR_BAD_DATA;
-      rc = sink.put(buf.data(), n);
+      std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kBuffer));
+      if (!ar_entry_uncompress(ar_, buf, n)) return ERAR_BAD_DATA;
+      rc = sink.put(buf, n);
       if (rc) return rc;
       left -= n;
     }
@@ -156,6 +157,8 @@ class UnarrDecoder final : public Decoder {
   std::uint64_t end_ = 0;
   ar_stream* stream_ = nullptr;
   ar_archive* ar_ = nullptr;
+  static constexpr std::size_t kBuffer = 1 << 20;
+  std::unique_ptr<std::uint8_t[]> buf_{new std::uint8_t[kBuffer]};
 };
 
 }  // namespace

@@ -50,7 +50,7 @@ constexpr int kMaxCallsAfterEnd = 64;
 
 class LibarchiveDecoder final : public Decoder {
  public:
-  explicit LibarchiveDecoder(bool solid) : solid_(solid), buf_(1 << 20) {}
+  explicit LibarchiveDecoder(bool solid) : solid_(solid) {}
   ~LibarchiveDecoder() override {
     if (a_) archive_read_free(a_);
   }
@@ -76,13 +76,13 @@ class LibarchiveDecoder final : public Decoder {
       Segment& s = queue_.front();
       if (s.stream) {
         std::size_t got = 0;
-        int rc = s.stream->read(buf_.data(), buf_.size(), got);
+        int rc = s.stream->read(buf_.get(), kBuffer, got);
         if (rc) {
           streamError_ = rc;
           return ARCHIVE_FATAL;
         }
         if (got) {
-          *out = buf_.data();
+          *out = buf_.get();
           return static_cast<la_ssize_t>(got);
         }
       } else if (s.used < s.bytes.size()) {
@@ -156,7 +156,9 @@ class LibarchiveDecoder final : public Decoder {
       queue_.push_back(std::move(s));
     }
     Segment h;
-    h.bytes = fileHeader(e, pack, !first && solid_);
+    // An entry without the solid bit restarts the decoder, so one session can
+    // serve a whole archive and keep libarchive's window between entries.
+    h.bytes = fileHeader(e, pack, !first && solid_ && e.solid);
     queue_.push_back(std::move(h));
     Segment d;
     d.stream = std::move(in);
@@ -176,15 +178,14 @@ class LibarchiveDecoder final : public Decoder {
     archive_entry* ae = nullptr;
     if (archive_read_next_header(a_, &ae) != ARCHIVE_OK)
       return streamError_ ? streamError_ : ERAR_BAD_DATA;
-    std::vector<std::uint8_t> out(1 << 20);
     std::uint64_t total = 0;
     for (;;) {
-      la_ssize_t n = archive_read_data(a_, out.data(), out.size());
+      la_ssize_t n = archive_read_data(a_, out_.get(), kBuffer);
       if (n < 0) return streamError_ ? streamError_ : ERAR_BAD_DATA;
       if (n == 0) break;
       total += static_cast<std::uint64_t>(n);
       if (!e.unpSizeUnknown && total > e.unpSize) return ERAR_BAD_DATA;
-      int rc = sink.put(out.data(), static_cast<std::size_t>(n));
+      int rc = sink.put(out_.get(), static_cast<std::size_t>(n));
       if (rc) return rc;
     }
     if (streamError_) return streamError_;
@@ -196,7 +197,11 @@ class LibarchiveDecoder final : public Decoder {
   archive* a_ = nullptr;
   std::deque<Segment> queue_;
   std::vector<std::uint8_t> current_;
-  std::vector<std::uint8_t> buf_;
+  // Left uninitialised: zero-filling them for every small entry costs more
+  // than decoding it.
+  static constexpr std::size_t kBuffer = 1 << 20;
+  std::unique_ptr<std::uint8_t[]> buf_{new std::uint8_t[kBuffer]};
+  std::unique_ptr<std::uint8_t[]> out_{new std::uint8_t[kBuffer]};
   int streamError_ = 0;
   int callsAfterEnd_ = 0;
 };

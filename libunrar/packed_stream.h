@@ -23,6 +23,9 @@ struct Part {
   std::shared_ptr<VolumeFile> volume;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
+  // A part continued in the next volume carries the CRC32 of its own packed bytes.
+  bool checkCrc = false;
+  std::uint32_t crc = 0;
 };
 
 class PackedStream final : public InStream {
@@ -41,6 +44,7 @@ class PackedStream final : public InStream {
   std::uint64_t inPart_ = 0;
   std::uint64_t total_ = 0;
   std::uint64_t consumed_ = 0;
+  std::uint32_t partCrc_ = 0;
 };
 
 }  // namespace unrar

@@ -166,6 +166,21 @@ TEST_P(Volumes, MissingVolumeWithoutACallbackGives15) {
   EXPECT_EQ(r.status[1], ERAR_EOPEN) << "missing volume gave " << r.status[1];
 }
 
+TEST_P(Volumes, DamagedMiddleVolumeFailsAtItsOwnEnd) {
+  TempDir dir;
+  auto vols = make(dir);
+  ASSERT_GE(vols.size(), 3u);
+  std::string middle = readFile(vols[1]);
+  middle[middle.size() / 2] ^= 0x55;
+  writeFile(vols[1], middle);
+  CallbackScript s;
+  RunResult r = runAll(vols[0], RAR_OM_EXTRACT, RAR_TEST, "", &s);
+  ASSERT_GE(r.status.size(), 2u);
+  EXPECT_EQ(r.status[1], ERAR_BAD_DATA) << "damaged part gave " << r.status[1];
+  // The part's own checksum stops the entry before later volumes are read.
+  EXPECT_LT(s.dataBytes, 5 + data_.size());
+}
+
 int g_volProcCalls = 0;
 int refusingVolProc(char*, int mode) {
   ++g_volProcCalls;
