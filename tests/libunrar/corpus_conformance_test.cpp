@@ -248,3 +248,40 @@ TEST(CorpusSolid, SkippingEarlierEntriesStillGivesTheLastOneRight) {
 }
 
 }  // namespace
+
+namespace {
+
+// One decoding session serves a whole non-solid archive: entries skipped in
+// between must not disturb the ones decoded after them.
+TEST(CorpusSkipping, AlternateEntriesOfANonSolidArchive) {
+  QFile f(QString::fromStdString(kCorpus + "/expected.json"));
+  if (!f.open(QIODevice::ReadOnly))
+    GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
+  QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
+  for (const char* key :
+       {"test_read_format_rar5_multiple_files.rar", "test_read_format_rar5_win32.rar",
+        "test_read_format_rar_compress_normal.rar"}) {
+    QJsonArray entries = all[key].toObject()["entries"].toArray();
+    ASSERT_GT(entries.size(), 2) << key;
+    for (int parity : {0, 1}) {
+      TempDir tmp;
+      Archive a(kCorpus + "/libarchive/" + key, RAR_OM_EXTRACT);
+      ASSERT_NE(a.handle(), nullptr) << key << " open status " << a.openResult();
+      auto hd = std::make_unique<RARHeaderDataEx>();
+      for (int i = 0; i < entries.size(); ++i) {
+        ASSERT_EQ(a.next(*hd), ERAR_SUCCESS) << key;
+        QJsonObject want = entries[i].toObject();
+        const bool extract = i % 2 == parity;
+        int rc = a.process(extract ? RAR_EXTRACT : RAR_SKIP, tmp.path());
+        ASSERT_EQ(rc, ERAR_SUCCESS) << key << " entry " << i << " status " << rc;
+        if (extract && want["kind"].toString() == "file" && want.contains("sha256")) {
+          std::string data = readFile(tmp.path() + "/" + want["name"].toString().toStdString());
+          EXPECT_EQ(sha256Hex(data), want["sha256"].toString().toStdString())
+              << key << " entry " << i;
+        }
+      }
+    }
+  }
+}
+
+}  // namespace

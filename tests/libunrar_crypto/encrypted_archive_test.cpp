@@ -337,6 +337,62 @@ TEST(EncryptedRar4, EntriesOfOlderCiphersAreUnknownFormatWithoutAPrompt) {
   }
 }
 
+std::uint64_t readVint(const std::string& b, std::size_t& i) {
+  std::uint64_t v = 0;
+  for (int shift = 0; i < b.size(); shift += 7) {
+    auto c = static_cast<std::uint8_t>(b[i++]);
+    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
+    if (!(c & 0x80)) break;
+  }
+  return v;
+}
+
+// Rewrites one byte of the first file header's encryption record (0: version,
+// 2: KDF count) and fixes the header's CRC.
+std::string patchRar5Record(std::string bytes, std::size_t field, std::uint8_t value) {
+  const std::size_t start = 8 + 8;  // signature and the writer's minimal main header
+  std::size_t i = start + 4;
+  const std::uint64_t size = readVint(bytes, i);
+  const std::size_t end = i + static_cast<std::size_t>(size);
+  readVint(bytes, i);  // type
+  const std::uint64_t flags = readVint(bytes, i);
+  const std::uint64_t extra = (flags & 1) ? readVint(bytes, i) : 0;
+  std::size_t r = end - static_cast<std::size_t>(extra);
+  while (r < end) {
+    std::size_t at = r;
+    const std::uint64_t recSize = readVint(bytes, at);
+    std::size_t payload = at;
+    if (readVint(bytes, payload) == 1) {
+      bytes[payload + field] = static_cast<char>(value);
+      break;
+    }
+    r = at + static_cast<std::size_t>(recSize);
+  }
+  std::uint32_t crc = rarwriter::crc32(bytes.substr(start + 4, end - (start + 4)));
+  for (int k = 0; k < 4; ++k)
+    bytes[start + static_cast<std::size_t>(k)] = static_cast<char>(crc >> (8 * k));
+  return bytes;
+}
+
+TEST(EncryptedRar5, UnknownEncryptionVersionOrKdfCountIsUnknownFormat) {
+  TempDir dir;
+  std::string path = make(dir, Format::Rar5, {file("a.bin", "data", "pw")});
+  const std::string original = readFile(path);
+  for (auto [field, value] : {std::pair<std::size_t, std::uint8_t>{0, 1}, {2, 25}}) {
+    writeFile(path, patchRar5Record(original, field, value));
+    CallbackScript s;
+    s.passwords = {"pw"};
+    Handle h = openLikeTheComponent(path, RAR_OM_EXTRACT, &s, nullptr);
+    Outcome r = processAll(h.get(), RAR_TEST, "");
+    EXPECT_EQ(r.status, (std::vector<int>{ERAR_UNKNOWN_FORMAT})) << "field " << field;
+    EXPECT_EQ(s.passwordAsks, 0) << "field " << field;
+  }
+  // The unpatched archive passes, so the patch is what made the difference.
+  writeFile(path, original);
+  Handle h = openLikeTheComponent(path, RAR_OM_EXTRACT, nullptr, "pw");
+  EXPECT_EQ(processAll(h.get(), RAR_TEST, "").status, (std::vector<int>{0}));
+}
+
 // ---- encrypted headers ----
 
 rarwriter::Options headers(const std::string& pw, const std::string& comment = {}) {
