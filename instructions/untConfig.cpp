@@ -1,6 +1,7 @@
 #include "untConfig.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QCoreApplication>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFile>
@@ -32,40 +33,12 @@
 
 namespace {
 
-// Controls whose picture is stored with the form; each is the resource
-// ":/untConfig/<name>.jpg", decoded by our own JPEG class.
+// Controls whose picture is stored with the form, besides the language holders
+// of the language table; each is the resource ":/untConfig/<name>.jpg", decoded
+// by our own JPEG class.
 const char* const kPictureControls[] = {
-    "Image2",
-    "LanguageImage",
-    "Image15",
-    "Image10",
-    "Image11",
-    "Image3",
-    "Image4",
-    "Image5",
-    "Image12",
-    "LanguageImageBulgarian",
-    "LanguageImageChineseTrad",
-    "LanguageImageCzech",
-    "LanguageImageGreek",
-    "LanguageImageHebrew",
-    "LanguageImageJapanese",
-    "LanguageImageKorean",
-    "LanguageImageRussian",
-    "LanguageImageBosnianCroatianSerbian",
-    "LanguageImageSlovak",
-    "LanguageImageThai",
-    "LanguageImageTurkish",
-    "LanguageImageUkrainian",
-    "LanguageImageBelarusian",
-    "LanguageImageSlovenian",
-    "LanguageImageLatvian",
-    "LanguageImageLithuanian",
-    "LanguageImageFarsi",
-    "LanguageImageMongolian",
-    "LanguageImageChineseSimp",
-    "LanguageImageSerbian",
-    "LanguageImageKurdish",
+    "Image2", "LanguageImage", "Image15", "Image10", "Image11",
+    "Image3", "Image4",        "Image5",  "Image12",
 };
 
 constexpr int kPictureLanguageTop = 253;
@@ -163,7 +136,11 @@ TfrmConfig::~TfrmConfig() {
 }
 
 void TfrmConfig::loadFormPictures() {
-  for (const char* name : kPictureControls) {
+  QList<const char*> names(std::begin(kPictureControls), std::end(kPictureControls));
+  for (const instructions::Language& language : instructions::allLanguages()) {
+    if (language.kind == instructions::LanguageKind::Picture) names << language.holder;
+  }
+  for (const char* name : names) {
     auto* control = findChild<QLabel*>(QLatin1String(name));
     if (control) control->setPixmap(formPicture(QLatin1String(name)));
   }
@@ -442,6 +419,9 @@ void TfrmConfig::dropEvent(QDropEvent* event) {
 
 void TfrmConfig::WMDropFiles(const QStringList& paths) {
   hide();
+  // Deliver the hide to the display now: while a copy runs, this window handles
+  // no events, and a request still queued would leave it on screen meanwhile.
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
   for (const QString& path : paths) {
     switch (instructions::classifyDroppedFile(path)) {
       case instructions::DroppedKind::Archive:

@@ -136,6 +136,19 @@ Archive::~Archive() {
   magic = 0;
 }
 
+Block Archive::readBlockAt(std::uint64_t pos) {
+  if (vol_->main.encryptedHeaders) return crypto_.readBlock(*vol_, pos);
+  return readBlock(format_, *vol_, pos);
+}
+
+int Archive::unlockHeaders() {
+  int rc = crypto_.unlockHeaders(*vol_, callback_, userData_);
+  if (rc) return rc;
+  // A RAR 5 main header was encrypted too: its flags are known only now.
+  solidArchive_ = vol_->main.solid;
+  return ERAR_SUCCESS;
+}
+
 Archive::OpenResult Archive::open(const std::string& path) {
   OpenResult r;
   r.code = openVolume(path, vol_);
@@ -153,11 +166,15 @@ Archive::OpenResult Archive::open(const std::string& path) {
   solidArchive_ = vol_->main.solid;
   r.flags = vol_->main.flags;
   if (vol_->main.encryptedHeaders) {
-    // Header decryption is not available: with a password the headers still
-    // cannot be read.
-    int rc = askPassword();
-    r.code = rc ? rc : ERAR_UNKNOWN_FORMAT;
-    return r;
+    // With a callback at open the password is asked for now. Without one the
+    // open succeeds without the comment, and the first header read asks.
+    if (!callback_) {
+      pos_ = vol_->firstBlock;
+      return r;
+    }
+    r.code = unlockHeaders();
+    if (r.code) return r;
+    r.flags = vol_->main.flags;
   }
   pos_ = vol_->firstBlock;
   if (vol_->main.oldComment.present) {
@@ -166,7 +183,7 @@ Archive::OpenResult Archive::open(const std::string& path) {
   }
   // The archive comment sits before the first file header.
   for (int guard = 0; guard < 1024; ++guard) {
-    Block b = readBlock(format_, *vol_, pos_);
+    Block b = readBlockAt(pos_);
     if (b.next <= pos_) break;
     if (b.kind == BlockKind::Service) {
       if (b.comment.present && !comment_.present) {
@@ -185,21 +202,26 @@ Archive::OpenResult Archive::open(const std::string& path) {
 int Archive::readComment(std::string& text) {
   text.clear();
   if (!comment_.present) return ERAR_SUCCESS;
-  if (comment_.encrypted) return ERAR_UNKNOWN_FORMAT;
   if (comment_.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
-  auto in = std::make_unique<PackedStream>(
-      std::vector<Part>{{commentVolume_, comment_.dataOffset, comment_.packSize}});
-  StringSink sink(kMaxCommentBytes);
+  const std::vector<Part> parts{{commentVolume_, comment_.dataOffset, comment_.packSize}};
+  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
+  Entry ce;
+  ce.unpSize = comment_.unpSize;
+  ce.method = comment_.method;
+  ce.unpVer = comment_.unpVer;
+  ce.rar4Flags = comment_.rar4Flags;
+  ce.rar5CompInfo = comment_.rar5CompInfo;
+  ce.encrypted = comment_.encrypted;
+  ce.crypt = comment_.crypt;
   int rc;
+  if (ce.encrypted) {
+    rc = crypto_.openData(format_, ce, parts, in, callback_, userData_);
+    if (rc) return rc;
+  }
+  StringSink sink(kMaxCommentBytes);
   if (comment_.method == 0) {
     rc = copyStored(*in, sink);
   } else {
-    Entry ce;
-    ce.unpSize = comment_.unpSize;
-    ce.method = comment_.method;
-    ce.unpVer = comment_.unpVer;
-    ce.rar4Flags = comment_.rar4Flags;
-    ce.rar5CompInfo = comment_.rar5CompInfo;
     auto dec = format_ == Format::Rar4 ? makeRar4Decoder(false) : makeRar5Decoder(false);
     rc = dec->decode(ce, std::move(in), comment_.crc, sink);
   }
@@ -207,7 +229,8 @@ int Archive::readComment(std::string& text) {
   std::uint32_t crc = static_cast<std::uint32_t>(crc32(
       0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
   if (comment_.hasCrc) {
-    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc : crc == comment_.crc;
+    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc
+                                : crypto_.crcMatches(ce, crc, comment_.crc);
     if (!ok) return ERAR_BAD_DATA;
   }
   text = comment_.utf16 ? utf16leToUtf8(sink.text) : sink.text;
@@ -229,8 +252,19 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
     case State::Ready:
       break;
   }
+  if (vol_->main.encryptedHeaders && !vol_->main.headersUnlocked) {
+    int rc = unlockHeaders();
+    if (rc) {
+      // Measured on RAR's own library: after a missing password the next read
+      // gives ERAR_BAD_DATA.
+      state_ = State::Failed;
+      failCode_ = rc == ERAR_MISSING_PASSWORD ? ERAR_BAD_DATA : rc;
+      return rc;
+    }
+    pos_ = vol_->firstBlock;
+  }
   for (int guard = 0; guard < kMaxBlocksPerCall; ++guard) {
-    Block b = readBlock(format_, *vol_, pos_);
+    Block b = readBlockAt(pos_);
     switch (b.kind) {
       case BlockKind::File:
       case BlockKind::Service:
@@ -289,7 +323,12 @@ int Archive::nextVolume(bool listing) {
     std::shared_ptr<VolumeFile> nv;
     int rc = ERAR_EOPEN;
     if (isRegularFile(name)) rc = openVolume(name, nv);
-    if (rc == ERAR_SUCCESS && nv->format == format_ && !nv->main.encryptedHeaders) {
+    if (rc == ERAR_SUCCESS && nv->format == format_ && nv->main.encryptedHeaders) {
+      rc = crypto_.unlockHeaders(*nv, callback_, userData_);
+      if (rc) return rc;
+    }
+    if (rc == ERAR_SUCCESS && nv->format == format_ &&
+        nv->main.encryptedHeaders == vol_->main.encryptedHeaders) {
       char buf[1024] = {};
       std::strncpy(buf, name.c_str(), sizeof buf - 1);
       int answer = 1;
@@ -334,7 +373,7 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
     int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
     if (rc) return rc;
     for (int guard = 0;; ++guard) {
-      Block b = readBlock(format_, *vol_, pos_);
+      Block b = readBlockAt(pos_);
       if (guard > kMaxBlocksPerCall || b.next <= pos_ ||
           (b.kind != BlockKind::File && b.kind != BlockKind::Service && b.kind != BlockKind::Other))
         return ERAR_BAD_DATA;
@@ -351,18 +390,6 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
       break;
     }
   }
-  return ERAR_SUCCESS;
-}
-
-int Archive::askPassword() {
-  if (havePassword_ && !password_.empty()) return ERAR_SUCCESS;
-  if (!callback_) return ERAR_MISSING_PASSWORD;
-  char buf[128] = {};
-  int r = callback_(UCM_NEEDPASSWORD, userData_, reinterpret_cast<LPARAM>(buf), sizeof buf);
-  buf[sizeof buf - 1] = 0;
-  if (r == -1 || buf[0] == 0) return ERAR_MISSING_PASSWORD;
-  password_ = buf;
-  havePassword_ = true;
   return ERAR_SUCCESS;
 }
 
@@ -403,14 +430,20 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
   }
   // A solid stream has to be decoded through every entry, skipped or not.
   const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory &&
-                           !entry_.encrypted && entry_.redir == RedirKind::None &&
-                           supportedVersion(entry_, format_);
+                           entry_.redir == RedirKind::None && supportedVersion(entry_, format_);
   if (operation == RAR_SKIP && !solidDecode) {
     std::vector<Part> parts;
     Entry last;
     return collectParts(parts, last);
   }
-  return processData(operation, destPath, destName);
+  int rc = processData(operation, destPath, destName);
+  // RAR 4 has no check value: data that fails its checks is how a wrong
+  // password shows.
+  if (entry_.encrypted && format_ == Format::Rar4) {
+    if (rc == ERAR_SUCCESS) crypto_.dataChecked();
+    if (rc == ERAR_BAD_DATA) crypto_.dataFailed();
+  }
+  return rc;
 }
 
 int Archive::processData(int operation, const char* destPath, const char* destName) {
@@ -429,11 +462,6 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     Destination d;
     rc = makeDestination(destPath, destName, e, d);
     return rc ? rc : makeDirectories(d, directoryMode(e), e.mtime, &folders_);
-  }
-  if (e.encrypted) {
-    rc = askPassword();
-    // Decryption is not available yet: never hand out undecrypted bytes.
-    return rc ? rc : ERAR_UNKNOWN_FORMAT;
   }
   if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy) {
     if (test) return ERAR_SUCCESS;
@@ -466,7 +494,12 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   if (!supportedVersion(e, format_)) return ERAR_UNKNOWN_FORMAT;
 
   const bool symlink = e.redir != RedirKind::None;
-  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(std::move(parts));
+  std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
+  // Links of RAR 5 keep their target in the header: no data to decrypt.
+  if (e.encrypted && (e.redir == RedirKind::None || e.rar4Symlink)) {
+    rc = crypto_.openData(format_, e, parts, in, callback_, userData_);
+    if (rc) return rc;
+  }
   if (symlink) {
     std::string target;
     if (e.rar4Symlink) {
@@ -514,8 +547,8 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
   if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;
-  if (last.hasCrc && sink.crc != last.crc) return ERAR_BAD_DATA;
-  if (last.hasBlake2 && sink.digest() != last.blake2) return ERAR_BAD_DATA;
+  if (last.hasCrc && !crypto_.crcMatches(e, sink.crc, last.crc)) return ERAR_BAD_DATA;
+  if (last.hasBlake2 && !crypto_.blake2Matches(e, sink.digest(), last.blake2)) return ERAR_BAD_DATA;
   if (test) return ERAR_SUCCESS;
   rc = out.commit(finalPath, e.mtime, e.atime);
   if (!rc) extracted_[sanitizeName(e.name)] = finalPath;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "archive_crypto.h"
 #include "codec.h"
 #include "output.h"
 #include "packed_stream.h"
@@ -47,10 +48,7 @@ class Archive {
   }
   void setChangeVolProc(CHANGEVOLPROC p) { changeVolProc_ = p; }
   void setProcessDataProc(PROCESSDATAPROC p) { processDataProc_ = p; }
-  void setPassword(const char* pw) {
-    password_ = pw ? pw : "";
-    havePassword_ = pw != nullptr;
-  }
+  void setPassword(const char* pw) { crypto_.setPassword(pw); }
 
   std::uint32_t magic = kMagic;
 
@@ -60,7 +58,10 @@ class Archive {
  private:
   int nextVolume(bool listing);
   int collectParts(std::vector<Part>& parts, Entry& last);
-  int askPassword();
+  // The block at `pos` of the current volume, decrypted when its headers are.
+  Block readBlockAt(std::uint64_t pos);
+  // Decrypts the current volume's headers before the first one is read.
+  int unlockHeaders();
   int decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink);
   int processData(int operation, const char* destPath, const char* destName);
 
@@ -69,8 +70,7 @@ class Archive {
   LPARAM userData_ = 0;
   CHANGEVOLPROC changeVolProc_ = nullptr;
   PROCESSDATAPROC processDataProc_ = nullptr;
-  std::string password_;
-  bool havePassword_ = false;
+  ArchiveCrypto crypto_;
 
   State state_ = State::Ready;
   int failCode_ = ERAR_BAD_DATA;

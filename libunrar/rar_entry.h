@@ -10,6 +10,20 @@ namespace unrar {
 
 enum class Format { Rar4, Rar5 };
 
+// How an entry's (or a comment's, or RAR 5 headers') data is encrypted, as the
+// header states it. Nothing here is secret: salts and IVs are stored in plain.
+struct EncryptionInfo {
+  bool hasSalt = false;                 // RAR 4: the 8-byte salt (flag 0x0400)
+  std::array<std::uint8_t, 16> salt{};  // RAR 4 uses the first 8 bytes
+  bool rar5Record = false;              // RAR 5: a complete encryption record was read
+  std::uint64_t version = 0;            // RAR 5: 0 = AES-256
+  std::uint8_t kdfCount = 0;            // RAR 5: log2 of the PBKDF2 iterations
+  std::array<std::uint8_t, 16> iv{};    // RAR 5 file data
+  bool hasCheck = false;                // RAR 5: password check value present
+  std::array<std::uint8_t, 12> check{};
+  bool macChecksums = false;  // RAR 5: stored CRC32/BLAKE2sp are MACs under the password
+};
+
 enum class RedirKind : std::uint8_t {
   None = 0,
   UnixSymlink = 1,
@@ -54,6 +68,7 @@ struct Entry {
   std::uint64_t dataOffset = 0;
   // RAR 4 symbolic link: the target is the data.
   bool rar4Symlink = false;
+  EncryptionInfo crypt;  // when `encrypted`
 
   bool isUnixHost() const { return hostOS == 3 || hostOS == 5; }
 };
@@ -73,6 +88,7 @@ struct CommentBlock {
   bool utf16 = false;
   std::uint32_t rar5CompInfo = 0;
   std::uint32_t rar4Flags = 0;
+  EncryptionInfo crypt;  // when `encrypted`
 };
 
 }  // namespace unrar

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "encryption_records.h"
 #include "unrar.h"
 
 namespace unrar {
@@ -423,12 +424,23 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
         c.encrypted = e.encrypted;
         c.utf16 = e.attr & 1;
         c.rar4Flags = flags;
+        // A service header's salt ends it.
+        if ((flags & 0x0400) && !(flags & 0x1000) && size >= off + nameSize + 8u) {
+          c.crypt.hasSalt = true;
+          std::memcpy(c.crypt.salt.data(), p + size - 8, 8);
+        }
       }
       return b;
     }
     e.name = backslashesToSlashes(name);
     off += nameSize;
-    if (flags & 0x0400) off += 8;
+    if (flags & 0x0400) {
+      if (off + 8 <= size) {
+        e.crypt.hasSalt = true;
+        std::memcpy(e.crypt.salt.data(), p + off, 8);
+      }
+      off += 8;
+    }
     if ((flags & 0x1000) && off + 2 <= size) {
       std::uint16_t tf = get16(p + off);
       off += 2;
@@ -519,6 +531,9 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint64_t hflags = r.vint();
   if (!r.ok) return ERAR_BAD_DATA;
   if (type == 4) {
+    if (hflags & 1) r.vint();
+    if (hflags & 2) r.vint();
+    if (r.ok) parseRar5EncryptionHeader(r.p + r.i, r.n - r.i, info.headerCrypt);
     info.encryptedHeaders = true;
     info.flags |= ROADF_ENCHEADERS | ROADF_NEWNUMBERING;
     pos = end;
@@ -633,6 +648,7 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
     switch (rtype) {
       case 1:
         e.encrypted = true;
+        parseRar5EncryptionRecord(rec.p + rec.i, rec.n - rec.i, e.crypt);
         break;
       case 2: {
         std::uint64_t ht = rec.vint();
@@ -712,6 +728,7 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
     c.crc = e.crc;
     c.encrypted = e.encrypted;
     c.rar5CompInfo = e.rar5CompInfo;
+    c.crypt = e.crypt;
   }
   if (type == 2) b.kind = BlockKind::File;
   return b;

@@ -33,6 +33,10 @@ struct MainInfo {
   bool encryptedHeaders = false;
   std::uint64_t volumeNumber = 0;
   CommentBlock oldComment;
+  // RAR 5 archive encryption header; set once the headers have been decrypted
+  // with a proven password (RAR 5: the main header then comes from the decrypted block).
+  EncryptionInfo headerCrypt;
+  bool headersUnlocked = false;
 };
 
 enum class BlockKind { File, Service, End, Other, EndOfData, Broken };

@@ -5,6 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
+sample=""
 if [[ $# -eq 0 ]]; then
   sample="$root/build/sample"
   rm -rf "$sample" && mkdir -p "$sample"
@@ -15,4 +16,11 @@ fi
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
   export QT_QPA_PLATFORM=offscreen
 fi
-exec "$root/build/bin/quillmoss" "$@"
+if [[ -z "$sample" ]]; then
+  exec "$root/build/bin/quillmoss" "$@"
+fi
+status=0
+"$root/build/bin/quillmoss" "$@" || status=$?
+echo "The program ended with exit code $status. The sample folder now holds:"
+(cd "$sample" && find . -mindepth 1 | sort)
+exit "$status"

@@ -64,5 +64,29 @@ int main(int argc, char** argv) {
       }
     }
   }
+  // Encrypted seeds, with the password the fuzz target answers, so the
+  // decryption path is fuzzed: encrypted data, encrypted headers (with a
+  // comment) and an encrypted volume set, in both formats.
+  for (auto format : {rarwriter::Format::Rar4, rarwriter::Format::Rar5}) {
+    std::vector<Entry> list(entries.begin(), entries.begin() + 5);
+    list[0].password = "password";
+    list[2].password = "password";
+    std::vector<Options> variants(3);
+    for (auto& v : variants) v.format = format;
+    variants[1].headerPassword = "password";
+    variants[1].comment = "secret comment";
+    variants[2].headerPassword = "password";
+    variants[2].volumeSize = 1500;
+    for (const Options& o : variants) {
+      std::string path =
+          dir + "/seed" + std::to_string(n++) + (o.volumeSize ? ".part1.rar" : ".rar");
+      try {
+        rarwriter::write(path, list, o);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
+        ++failures;
+      }
+    }
+  }
   return failures ? 1 : 0;
 }

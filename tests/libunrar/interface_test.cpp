@@ -398,19 +398,22 @@ TEST_P(BothFormats, HeaderEncryptionWithoutAPasswordGives22) {
   TempDir dir;
   std::string path = dir.file("a.rar");
   writeFile(path, encryptedHeaders(GetParam()));
+  // Without a callback at open the open succeeds; the first header read fails.
   Archive a(path, RAR_OM_LIST);
-  EXPECT_EQ(a.handle(), nullptr);
-  EXPECT_EQ(a.openResult(), static_cast<unsigned>(ERAR_MISSING_PASSWORD));
+  ASSERT_NE(a.handle(), nullptr) << a.openResult();
+  EXPECT_TRUE(a.flags() & ROADF_ENCHEADERS) << a.flags();
+  RARHeaderDataEx hd;
+  EXPECT_EQ(a.next(hd), ERAR_MISSING_PASSWORD);
   CallbackScript cancel;
   Archive b(path, RAR_OM_LIST, &cancel);
   EXPECT_EQ(b.openResult(), static_cast<unsigned>(ERAR_MISSING_PASSWORD));
   EXPECT_EQ(cancel.passwordAsks, 1);
-  // Header decryption is not there yet: a password still gives no listing.
+  // The bytes after the plain block decrypt to nothing valid with any password.
   CallbackScript answer;
   answer.passwords = {"secret"};
   Archive c(path, RAR_OM_LIST, &answer);
   EXPECT_EQ(c.handle(), nullptr);
-  EXPECT_EQ(c.openResult(), static_cast<unsigned>(ERAR_UNKNOWN_FORMAT));
+  EXPECT_EQ(c.openResult(), static_cast<unsigned>(ERAR_BAD_PASSWORD));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, BothFormats,
