@@ -189,12 +189,17 @@ TempOutput::~TempOutput() {
 
 int TempOutput::create(const std::string& folder, unsigned mode) {
   folder_ = folder;
-  fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
-  if (fd_ >= 0) {
-    unnamed_ = true;
-    return ERAR_SUCCESS;
+  // An unnamed file is named through /proc at commit; without /proc the
+  // temporary name is used.
+  static const bool procFd = ::access("/proc/self/fd", X_OK) == 0;
+  if (procFd) {
+    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd_ >= 0) {
+      unnamed_ = true;
+      return ERAR_SUCCESS;
+    }
+    if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   }
-  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   for (int attempt = 0; attempt < 16; ++attempt) {
     temp_ = tempNameIn(folder, "entry");
     fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
