@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include <QKeyEvent>
+#include <QLabel>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -17,6 +18,11 @@ TfrmOverWrite::TfrmOverWrite(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   ui->Label3->adjustSize();
+  // The fixed labels are 13 pixels high, the height of an 8-point line; a
+  // taller platform font would be centred on that box and rise above the name
+  // beside it. Keep their tops and give them a full line.
+  for (QLabel* label : {ui->Label1, ui->Label2})
+    label->resize(label->width(), std::max(label->height(), label->fontMetrics().height()));
   FitButtonsToText();
   ui->btnYes->setFocus();
 }

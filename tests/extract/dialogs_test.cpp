@@ -104,6 +104,20 @@ TEST(OverWritePrompt, EveryCaptionFitsAndTheRowKeepsItsRightEdgeAndGaps) {
   EXPECT_GE(row[0]->x(), 9) << "the row must stay inside the dialog";
 }
 
+TEST(OverWritePrompt, ArrowShowsWholeAndTheNameStartsRightOfIt) {
+  PromptScope scope;
+  TfrmOverWrite& p = *scope.prompt;
+  const QLabel* arrow = p.findChild<QLabel*>("Label2");
+  ASSERT_NE(arrow, nullptr);
+  const QFontMetrics metrics = arrow->fontMetrics();
+  EXPECT_GE(arrow->width(), metrics.horizontalAdvance(arrow->text()))
+      << "the arrow is " << arrow->width() << " wide";
+  EXPECT_GE(arrow->height(), metrics.height()) << "the arrow is " << arrow->height() << " high";
+  EXPECT_GE(p.lblFileName()->x(), arrow->geometry().right() + 1);
+  // The arrow and the name share a line: their texts start at the same height.
+  EXPECT_EQ(arrow->y() + (arrow->height() - metrics.height()) / 2, p.lblFileName()->y() - 1);
+}
+
 TEST(OverWritePrompt, EachButtonGivesItsModalResult) {
   EXPECT_EQ(answerByClicking("btnYes"), 6);
   EXPECT_EQ(answerByClicking("btnNo"), 7);
