@@ -1,7 +1,12 @@
 #include "untOverWritePrompt.h"
 
+#include <algorithm>
+
 #include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 
 #include "ui_untOverWritePrompt.h"
 
@@ -13,7 +18,45 @@ TfrmOverWrite::TfrmOverWrite(QWidget* parent)
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                  Qt::WindowCloseButtonHint);
   ui->Label3->adjustSize();
+  // The fixed labels are 13 pixels high, the height of an 8-point line; a
+  // taller platform font would be centred on that box and rise above the name
+  // beside it. Keep their tops and give them a full line.
+  for (QLabel* label : {ui->Label1, ui->Label2})
+    label->resize(label->width(), std::max(label->height(), label->fontMetrics().height()));
+  FitButtonsToText();
   ui->btnYes->setFocus();
+}
+
+namespace {
+
+// The width a push button needs to show its caption whole (sizeHint() is no
+// measure here: styles raise it to a minimum button width).
+int CaptionWidth(const QPushButton& button) {
+  const QStyle* style = button.style();
+  return button.fontMetrics().horizontalAdvance(button.text()) +
+         2 * style->pixelMetric(QStyle::PM_ButtonMargin, nullptr, &button) +
+         2 * style->pixelMetric(QStyle::PM_DefaultFrameWidth, nullptr, &button);
+}
+
+}  // namespace
+
+void TfrmOverWrite::FitButtonsToText() {
+  // The design widths suit an 8-point dialog font; with the platform's usual
+  // font "Overwrite all files!" would lose its end. A button grows to its
+  // caption, and the row keeps its right edge and the gaps between buttons.
+  QPushButton* const row[] = {ui->btnYes, ui->btnNo, ui->btnAlways, ui->btnNever};
+  constexpr int kCount = 4;
+  int gaps[kCount] = {};
+  for (int i = 0; i + 1 < kCount; ++i)
+    gaps[i] = row[i + 1]->geometry().left() - row[i]->geometry().right() - 1;
+  int right = row[kCount - 1]->geometry().right();
+  for (int i = kCount - 1; i >= 0; --i) {
+    QRect area = row[i]->geometry();
+    area.setWidth(std::max(area.width(), CaptionWidth(*row[i])));
+    area.moveRight(right);
+    row[i]->setGeometry(area);
+    if (i > 0) right = area.left() - gaps[i - 1] - 1;
+  }
 }
 
 TfrmOverWrite::~TfrmOverWrite() = default;

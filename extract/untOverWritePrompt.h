@@ -35,6 +35,7 @@ class TfrmOverWrite : public QDialog {
 
  private:
   void FormShow();
+  void FitButtonsToText();
 
   std::unique_ptr<Ui::TfrmOverWrite> ui;
 };

@@ -6,6 +6,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScreen>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -65,7 +66,10 @@ TEST(OverWritePrompt, BuildsWithEveryConnectionBound) {
     QPushButton* b = button(p, name);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b->text(), QString::fromLatin1(text));
-    EXPECT_EQ(b->geometry(), geometry) << name;
+    // A caption wider than its design width makes the button grow leftwards.
+    EXPECT_EQ(b->y(), geometry.y()) << name;
+    EXPECT_EQ(b->height(), geometry.height()) << name;
+    EXPECT_GE(b->width(), geometry.width()) << name;
     EXPECT_FALSE(b->isDefault()) << name;
   }
   // Tab order: Yes, No, Always, Never.
@@ -73,6 +77,45 @@ TEST(OverWritePrompt, BuildsWithEveryConnectionBound) {
   EXPECT_EQ(button(p, "btnNo")->nextInFocusChain(), button(p, "btnAlways"));
   EXPECT_EQ(button(p, "btnAlways")->nextInFocusChain(), button(p, "btnNever"));
   EXPECT_TRUE(warnings.connectionWarnings().isEmpty());
+}
+
+TEST(OverWritePrompt, EveryCaptionFitsAndTheRowKeepsItsRightEdgeAndGaps) {
+  PromptScope scope;
+  TfrmOverWrite& p = *scope.prompt;
+  const char* const names[] = {"btnYes", "btnNo", "btnAlways", "btnNever"};
+  const int designWidths[] = {75, 75, 98, 98};
+  const int designGaps[] = {5, 15, 6};
+  QPushButton* row[4] = {};
+  for (int i = 0; i < 4; ++i) {
+    row[i] = button(p, names[i]);
+    ASSERT_NE(row[i], nullptr);
+    const int captionWidth = row[i]->fontMetrics().horizontalAdvance(row[i]->text());
+    const int margin = row[i]->style()->pixelMetric(QStyle::PM_ButtonMargin, nullptr, row[i]);
+    EXPECT_GE(row[i]->width(), captionWidth + 2 * margin)
+        << names[i] << " is " << row[i]->width() << " wide, its caption " << captionWidth;
+    // A caption that fits keeps the design width.
+    if (captionWidth + 2 * margin + 8 <= designWidths[i]) {
+      EXPECT_EQ(row[i]->width(), designWidths[i]) << names[i];
+    }
+  }
+  EXPECT_EQ(row[3]->geometry().right(), 488 + 98 - 1);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(row[i + 1]->x() - row[i]->geometry().right() - 1, designGaps[i]) << names[i];
+  EXPECT_GE(row[0]->x(), 9) << "the row must stay inside the dialog";
+}
+
+TEST(OverWritePrompt, ArrowShowsWholeAndTheNameStartsRightOfIt) {
+  PromptScope scope;
+  TfrmOverWrite& p = *scope.prompt;
+  const QLabel* arrow = p.findChild<QLabel*>("Label2");
+  ASSERT_NE(arrow, nullptr);
+  const QFontMetrics metrics = arrow->fontMetrics();
+  EXPECT_GE(arrow->width(), metrics.horizontalAdvance(arrow->text()))
+      << "the arrow is " << arrow->width() << " wide";
+  EXPECT_GE(arrow->height(), metrics.height()) << "the arrow is " << arrow->height() << " high";
+  EXPECT_GE(p.lblFileName()->x(), arrow->geometry().right() + 1);
+  // The arrow and the name share a line: their texts start at the same height.
+  EXPECT_EQ(arrow->y() + (arrow->height() - metrics.height()) / 2, p.lblFileName()->y() - 1);
 }
 
 TEST(OverWritePrompt, EachButtonGivesItsModalResult) {
