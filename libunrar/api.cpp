@@ -8,9 +8,12 @@
 
 #include "archive.h"
 #include "unrar.h"
+#include "utf8.h"
 
 using unrar::Archive;
 using unrar::Entry;
+using unrar::utf8ToWide;
+using unrar::wideToUtf8;
 
 namespace {
 
@@ -25,62 +28,6 @@ Archive* lookup(HANDLE h) {
   if (!h || !handles().count(h)) return nullptr;
   auto* a = static_cast<Archive*>(h);
   return a->magic == Archive::kMagic ? a : nullptr;
-}
-
-std::wstring utf8ToWide(const std::string& s) {
-  std::wstring out;
-  std::size_t i = 0;
-  while (i < s.size()) {
-    auto c = static_cast<unsigned char>(s[i]);
-    char32_t cp = 0xFFFD;
-    std::size_t len = c < 0x80         ? 1
-                      : (c >> 5) == 6  ? 2
-                      : (c >> 4) == 14 ? 3
-                      : (c >> 3) == 30 ? 4
-                                       : 0;
-    if (len == 0 || i + len > s.size()) {
-      ++i;
-    } else {
-      cp = len == 1 ? c : len == 2 ? (c & 0x1F) : len == 3 ? (c & 0x0F) : (c & 0x07);
-      bool ok = true;
-      for (std::size_t k = 1; k < len; ++k) {
-        auto cc = static_cast<unsigned char>(s[i + k]);
-        if ((cc & 0xC0) != 0x80) ok = false;
-        cp = (cp << 6) | (cc & 0x3F);
-      }
-      if (!ok) {
-        cp = 0xFFFD;
-        ++i;
-      } else {
-        i += len;
-      }
-    }
-    out += static_cast<wchar_t>(cp);
-  }
-  return out;
-}
-
-std::string wideToUtf8(const wchar_t* w) {
-  std::string out;
-  for (; w && *w; ++w) {
-    auto c = static_cast<char32_t>(*w);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | ((c >> 18) & 0x07));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 // Copies UTF-8 text into a fixed buffer, cut at a character boundary.

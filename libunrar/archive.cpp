@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "output.h"
+#include "utf8.h"
 
 namespace unrar {
 namespace {
@@ -85,38 +86,6 @@ int copyStored(InStream& in, Sink& sink) {
     if (rc) return rc;
   }
   return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
-}
-
-std::string utf16leToUtf8(const std::string& s) {
-  std::string out;
-  for (std::size_t i = 0; i + 1 < s.size(); i += 2) {
-    char32_t c = static_cast<std::uint8_t>(s[i]) | (static_cast<std::uint8_t>(s[i + 1]) << 8);
-    if (c >= 0xD800 && c < 0xDC00 && i + 3 < s.size()) {
-      char32_t lo =
-          static_cast<std::uint8_t>(s[i + 2]) | (static_cast<std::uint8_t>(s[i + 3]) << 8);
-      if (lo >= 0xDC00 && lo < 0xE000) {
-        c = 0x10000 + ((c - 0xD800) << 10) + (lo - 0xDC00);
-        i += 2;
-      }
-    }
-    if (c == 0) break;
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
 }
 
 // What the codecs can decode: the RAR 5.0 algorithm through libarchive, and

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decrypt_stream.h"
+#include "utf8.h"
 
 namespace unrar {
 namespace {
@@ -41,23 +42,6 @@ class MemorySource final : public ByteSource {
   const std::vector<std::uint8_t>& bytes_;
 };
 
-bool validUtf8(const char* s, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n) {
-    auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80         ? 1
-                      : (c >> 5) == 6  ? 2
-                      : (c >> 4) == 14 ? 3
-                      : (c >> 3) == 30 ? 4
-                                       : 0;
-    if (len == 0 || i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
-}
-
 // Passwords arrive as UTF-8; bytes that are not UTF-8 are taken as Latin-1,
 // so an 8-bit password still derives a key instead of failing.
 void setUtf8Password(crypto::KeyCache& keys, const char* text) {
@@ -66,17 +50,8 @@ void setUtf8Password(crypto::KeyCache& keys, const char* text) {
     keys.setPassword(std::string_view(text, n));
     return;
   }
-  std::string utf8;
-  utf8.reserve(2 * n);
-  for (std::size_t i = 0; i < n; ++i) {
-    auto c = static_cast<unsigned char>(text[i]);
-    if (c < 0x80) {
-      utf8 += static_cast<char>(c);
-    } else {
-      utf8 += static_cast<char>(0xC0 | (c >> 6));
-      utf8 += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
+  // Reserved up front by the conversion, so no unwiped copy is left behind.
+  std::string utf8 = utf8OrLatin1(text, n);
   keys.setPassword(utf8);
   crypto::wipe(utf8.data(), utf8.size());
 }

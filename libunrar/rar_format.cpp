@@ -8,6 +8,7 @@
 
 #include "encryption_records.h"
 #include "unrar.h"
+#include "utf8.h"
 
 namespace unrar {
 namespace {
@@ -36,67 +37,6 @@ std::uint32_t crcOf(const std::uint8_t* p, std::size_t n) {
 bool readExact(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& buf, std::size_t n) {
   buf.resize(n);
   return n == 0 || src.readAt(pos, buf.data(), n) == n;
-}
-
-void appendUtf8(std::string& out, char32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
-bool validUtf8(const std::uint8_t* p, std::size_t n) {
-  std::size_t i = 0;
-  while (i < n) {
-    std::uint8_t c = p[i];
-    std::size_t len = c < 0x80         ? 1
-                      : (c >> 5) == 6  ? 2
-                      : (c >> 4) == 14 ? 3
-                      : (c >> 3) == 30 ? 4
-                                       : 0;
-    if (len == 0 || i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k)
-      if ((p[i + k] & 0xC0) != 0x80) return false;
-    i += len;
-  }
-  return true;
-}
-
-// 8-bit names that are not UTF-8 come from an OEM code page we cannot know;
-// Latin-1 keeps every byte distinct and printable.
-std::string eightBitName(const std::uint8_t* p, std::size_t n) {
-  if (validUtf8(p, n)) return std::string(reinterpret_cast<const char*>(p), n);
-  std::string out;
-  for (std::size_t i = 0; i < n; ++i) appendUtf8(out, p[i]);
-  return out;
-}
-
-std::string utf16ToUtf8(const std::vector<char16_t>& units) {
-  std::string out;
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    char32_t c = units[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-        units[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
-      ++i;
-    } else if (c >= 0xD800 && c < 0xE000) {
-      c = 0xFFFD;
-    }
-    if (c == 0) break;
-    appendUtf8(out, c);
-  }
-  return out;
 }
 
 std::string backslashesToSlashes(std::string s) {
@@ -197,7 +137,7 @@ std::uint32_t fileTimeToDosTime(std::uint64_t ft) {
 }
 
 std::string decodeRar4Name(const std::uint8_t* p, std::size_t n, bool unicodeFlag) {
-  if (!unicodeFlag) return eightBitName(p, n);
+  if (!unicodeFlag) return utf8OrLatin1(p, n);
   const void* nul = std::memchr(p, 0, n);
   if (!nul) return std::string(reinterpret_cast<const char*>(p), n);
   std::size_t nameLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
@@ -205,7 +145,7 @@ std::string decodeRar4Name(const std::uint8_t* p, std::size_t n, bool unicodeFla
   std::size_t encLen = n - nameLen - 1;
   std::vector<char16_t> out;
   std::size_t pos = 0;
-  if (encLen == 0) return eightBitName(p, nameLen);
+  if (encLen == 0) return utf8OrLatin1(p, nameLen);
   std::uint8_t high = enc[pos++];
   std::uint8_t flags = 0;
   int flagBits = 0;
