@@ -140,6 +140,18 @@ HANDLE openEx(RAROpenArchiveDataEx* d) {
   return raw;
 }
 
+// Nothing may leave an entry point as an exception.
+template <typename F>
+int guarded(F&& f) {
+  try {
+    return f();
+  } catch (const std::bad_alloc&) {
+    return ERAR_NO_MEMORY;
+  } catch (...) {
+    return ERAR_UNKNOWN;
+  }
+}
+
 }  // namespace
 
 extern "C" {
@@ -190,23 +202,19 @@ int RARCloseArchive(HANDLE h) {
 int RARReadHeaderEx(HANDLE h, RARHeaderDataEx* d) {
   Archive* a = lookup(h);
   if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  try {
+  return guarded([&] {
     Entry e;
     std::string volume;
     int rc = a->readHeader(e, volume);
     if (rc == ERAR_SUCCESS) fillEx(d, e, volume);
     return rc;
-  } catch (const std::bad_alloc&) {
-    return ERAR_NO_MEMORY;
-  } catch (...) {
-    return ERAR_UNKNOWN;
-  }
+  });
 }
 
 int RARReadHeader(HANDLE h, RARHeaderData* d) {
   Archive* a = lookup(h);
   if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  try {
+  return guarded([&] {
     Entry e;
     std::string volume;
     int rc = a->readHeader(e, volume);
@@ -225,37 +233,23 @@ int RARReadHeader(HANDLE h, RARHeaderData* d) {
     d->CmtSize = 0;
     d->CmtState = 0;
     return ERAR_SUCCESS;
-  } catch (const std::bad_alloc&) {
-    return ERAR_NO_MEMORY;
-  } catch (...) {
-    return ERAR_UNKNOWN;
-  }
+  });
 }
 
 int RARProcessFile(HANDLE h, int operation, char* destPath, char* destName) {
   Archive* a = lookup(h);
   if (!a) return ERAR_BAD_ARCHIVE;
-  try {
-    return a->processFile(operation, destPath, destName);
-  } catch (const std::bad_alloc&) {
-    return ERAR_NO_MEMORY;
-  } catch (...) {
-    return ERAR_UNKNOWN;
-  }
+  return guarded([&] { return a->processFile(operation, destPath, destName); });
 }
 
 int RARProcessFileW(HANDLE h, int operation, wchar_t* destPath, wchar_t* destName) {
   Archive* a = lookup(h);
   if (!a) return ERAR_BAD_ARCHIVE;
-  try {
+  return guarded([&] {
     std::string p = wideToUtf8(destPath), n = wideToUtf8(destName);
     return a->processFile(operation, destPath ? p.c_str() : nullptr,
                           destName ? n.c_str() : nullptr);
-  } catch (const std::bad_alloc&) {
-    return ERAR_NO_MEMORY;
-  } catch (...) {
-    return ERAR_UNKNOWN;
-  }
+  });
 }
 
 void RARSetCallback(HANDLE h, UNRARCALLBACK cb, LPARAM user) {

@@ -175,6 +175,17 @@ void TVxUnRar::CloseArchive() {
   RaiseStatus(QString(), RAR_AFTERCLOSE);
 }
 
+// Right after every open: the callback, the password when there is one, and
+// the destination as the library takes it.
+void TVxUnRar::PrepareLibrary() {
+  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
+  if (!FPassword.isEmpty()) {
+    QByteArray password = FPassword.toUtf8();
+    untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
+  }
+  FRun->directory = QFile::encodeName(FDirectory);
+}
+
 bool TVxUnRar::CountEntries() {
   FFileCount = 0;
   FSizeCount = 0;
@@ -183,12 +194,7 @@ bool TVxUnRar::CountEntries() {
   if (!OpenArchive()) return false;
   try {
     if (!FStopProcessing) {
-      untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
-      if (!FPassword.isEmpty()) {
-        QByteArray password = FPassword.toUtf8();
-        untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
-      }
-      FRun->directory = QFile::encodeName(FDirectory);
+      PrepareLibrary();
       int lastStatus = 0;
       int repeated = 0;
       for (;;) {
@@ -262,12 +268,7 @@ int TVxUnRar::ProcessEntry() {
 
 void TVxUnRar::MainPass() {
   if (FStopProcessing) return;
-  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
-  if (!FPassword.isEmpty()) {
-    QByteArray password = FPassword.toUtf8();
-    untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
-  }
-  FRun->directory = QFile::encodeName(FDirectory);
+  PrepareLibrary();
   int lastStatus = 0;
   int repeated = 0;
   for (;;) {

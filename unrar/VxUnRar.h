@@ -162,6 +162,7 @@ class TVxUnRar : public QObject {
   friend int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2);
 
   bool CountEntries();
+  void PrepareLibrary();
   void PrepareOpen(unsigned OpenMode);
   bool OpenArchive();
   void CloseArchive();
