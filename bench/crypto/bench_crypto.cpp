@@ -21,32 +21,14 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "rar_crypto.h"
 #include "rar_writer.h"
 #include "unrar.h"
 
 namespace {
 
-struct Measure {
-  double seconds = 0;
-  long peakKb = 0;
-  int status = 0;
-};
-
-Measure inChild(const std::function<int()>& body) {
-  std::fflush(stdout);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  Measure m;
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.peakKb = ru.ru_maxrss;
-  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  return m;
-}
+using bench::Measure;
 
 // Processes every entry; returns the number of failures (0 = all fine).
 int run(const std::string& archive, unsigned mode, int op, const std::string& dest,
@@ -138,8 +120,8 @@ int main(int argc, char** argv) {
     rarwriter::write(plain, list, o);
     o.headerPassword = pw;
     rarwriter::write(enc, list, o);
-    Measure p = inChild([&] { return run(plain, RAR_OM_LIST, RAR_SKIP, "", nullptr); });
-    Measure e = inChild([&] { return run(enc, RAR_OM_LIST, RAR_SKIP, "", pw); });
+    Measure p = bench::measureChild([&] { return run(plain, RAR_OM_LIST, RAR_SKIP, "", nullptr); });
+    Measure e = bench::measureChild([&] { return run(enc, RAR_OM_LIST, RAR_SKIP, "", pw); });
     bad += p.status + e.status;
     std::printf("  %s: plain %.3f s, encrypted %.3f s (+%.3f s for the archive; status %d/%d)\n",
                 formatName(f), p.seconds, e.seconds, e.seconds - p.seconds, p.status, e.status);
@@ -169,7 +151,7 @@ int main(int argc, char** argv) {
       for (int round = 0; round < 2; ++round) {
         for (bool encrypted : {false, true}) {
           sync();
-          Measure m = inChild([&] {
+          Measure m = bench::measureChild([&] {
             return encrypted ? run(enc, RAR_OM_EXTRACT, op, out, pw)
                              : run(plain, RAR_OM_EXTRACT, op, out, nullptr);
           });

@@ -16,31 +16,13 @@
 #include <string>
 #include <vector>
 
+#include "measure.h"
 #include "rar_writer.h"
 #include "unrar.h"
 
 namespace {
 
-struct Measure {
-  double seconds = 0;
-  long peakKb = 0;
-  int status = 0;
-};
-
-Measure measureChild(const std::function<int()>& body) {
-  std::fflush(stdout);
-  auto start = std::chrono::steady_clock::now();
-  pid_t pid = fork();
-  if (pid == 0) _exit(body());
-  int status = 0;
-  rusage ru{};
-  wait4(pid, &status, 0, &ru);
-  Measure m;
-  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  m.peakKb = ru.ru_maxrss;
-  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
-  return m;
-}
+using bench::Measure;
 
 int runLibunrar(const std::string& archive, const std::string& dest, bool extract) {
   RAROpenArchiveDataEx od;
@@ -90,7 +72,7 @@ Measure best(int runs, const std::string& out, const std::function<int()>& body)
   for (int i = 0; i < runs; ++i) {
     removeTree(out);
     ::mkdir(out.c_str(), 0755);
-    Measure m = measureChild(body);
+    Measure m = bench::measureChild(body);
     if (m.seconds < b.seconds) b = m;
   }
   removeTree(out);
@@ -146,7 +128,7 @@ int main(int argc, char** argv) {
   std::string many = work + "/many-files.rar";
   // The archives are made in a child, so that this process, whose peak memory
   // every measured child inherits, stays small.
-  Measure made = measureChild([&] {
+  Measure made = bench::measureChild([&] {
     {
       rarwriter::Entry e;
       e.name = "big.bin";

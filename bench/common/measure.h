@@ -1,0 +1,36 @@
+// Runs one measured piece of work in a child process, so that its peak memory
+// is its own and not the benchmark's.
+#pragma once
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+
+namespace bench {
+
+struct Measure {
+  double seconds = 0;
+  long peakKb = 0;
+  int status = 0;
+};
+
+inline Measure measureChild(const std::function<int()>& body) {
+  std::fflush(stdout);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Measure m;
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.peakKb = ru.ru_maxrss;
+  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return m;
+}
+
+}  // namespace bench
