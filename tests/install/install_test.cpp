@@ -169,6 +169,11 @@ class Installed : public ::testing::Test {
     env.insert(QStringLiteral("XDG_DATA_HOME"), caseFolder(QStringLiteral("home/.local/share")));
     env.insert(QStringLiteral("XDG_RUNTIME_DIR"), caseFolder(QStringLiteral("runtime")));
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    // A sanitizer build's programs keep the run's sanitizer settings.
+    const QProcessEnvironment outer = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"ASAN_OPTIONS", "LSAN_OPTIONS", "UBSAN_OPTIONS"})
+      if (outer.contains(QLatin1String(name)))
+        env.insert(QLatin1String(name), outer.value(QLatin1String(name)));
     return env;
   }
 
