@@ -106,7 +106,6 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
 
   TQuillmossApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
-  QApplication::setApplicationDisplayName(QStringLiteral("Quillmoss"));
   answerBoxesForTests();
 
   const QString archiveText = ArchiveText(arguments);

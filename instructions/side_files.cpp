@@ -1,5 +1,7 @@
 #include "side_files.h"
 
+#include <QCoreApplication>
+
 #include "executable.h"
 
 namespace instructions {
@@ -8,7 +10,20 @@ QString& overrideFolder() {
   static QString folder;
   return folder;
 }
+QString& overrideProgram() {
+  static QString path;
+  return path;
+}
 }  // namespace
+
+QString programPath() {
+  const QString& path = overrideProgram();
+  return path.isEmpty() ? QCoreApplication::applicationFilePath() : path;
+}
+
+void setProgramPathForTests(const QString& path) {
+  overrideProgram() = path;
+}
 
 QString sideFolder() {
   const QString& folder = overrideFolder();

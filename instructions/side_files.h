@@ -14,4 +14,9 @@ QString sideFile(const QString& name);
 // an empty folder restores the executable's.
 void setSideFolderForTests(const QString& folder);
 
+// The running program's own executable, which a dropped archive is handed to.
+QString programPath();
+// Tests hand dropped archives to a stand-in program; empty restores the real one.
+void setProgramPathForTests(const QString& path);
+
 }  // namespace instructions

@@ -1,11 +1,17 @@
 #include "untConfig.h"
 
 #include <QAbstractTextDocumentLayout>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImageReader>
+#include <QImageWriter>
+#include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QSaveFile>
 #include <QScreen>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -13,11 +19,13 @@
 #include <QTextOption>
 #include <QUrl>
 
+#include "drop_files.h"
 #include "executable.h"
 #include "jpeg_image.h"
 #include "language_setting.h"
 #include "languages.h"
 #include "message_box.h"
+#include "process.h"
 #include "shell.h"
 #include "side_files.h"
 #include "ui_untConfig.h"
@@ -61,6 +69,9 @@ const char* const kPictureControls[] = {
 };
 
 constexpr int kPictureLanguageTop = 253;
+
+const QString kSkinFile = QStringLiteral("skin.bmp");
+const QString kParkedSkinFile = QStringLiteral("noskin.bmp");
 
 constexpr int kAboutLinePitch = 13;
 constexpr int kAboutProductLine = 1;
@@ -106,6 +117,23 @@ void fitLinesToWidth(QPlainTextEdit* box, const QFont& base) {
     if (fits(font)) break;
   }
   box->setFont(font);
+}
+
+// A Windows bitmap, read by Qt's built-in reader; *error gets the reader's text.
+QImage readBitmap(const QString& path, QString* error = nullptr) {
+  QImageReader reader(path, "BMP");
+  QImage image = reader.read();
+  if (image.isNull() && error) *error = reader.errorString();
+  return image;
+}
+
+// Through a temporary file and a rename, so that a copy of the program that
+// reads "skin.bmp" meanwhile finds the old or the new picture, never half of one.
+bool writeBitmap(const QImage& image, const QString& path) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  QImageWriter writer(&file, "BMP");
+  return writer.write(image) && file.commit();
 }
 
 }  // namespace
@@ -198,15 +226,12 @@ void TfrmConfig::FormCreate() {
   // the pointer.
   setAcceptDrops(true);
   ui->Image300->setPixmap(ui->Image2->pixmap());
-  const QString skin = instructions::sideFile(QStringLiteral("skin.bmp"));
+  const QString skin = instructions::sideFile(kSkinFile);
   if (platform::filePresent(skin)) {
     // An unreadable skin leaves the built-in picture, without a message: the
     // remaining set-up must happen all the same.
-    const QImage picture(skin, "BMP");
-    if (!picture.isNull()) {
-      ui->Image2->setPixmap(QPixmap::fromImage(picture));
-      ui->Image15->hide();
-    }
+    const QImage picture = readBitmap(skin);
+    if (!picture.isNull()) showSkin(QPixmap::fromImage(picture));
   }
   loadHelpFile(QStringLiteral("CoreHelpEN.dat"));
   LanguageId = instructions::kEnglish;
@@ -383,4 +408,106 @@ void TfrmConfig::Button11Click() {
 }
 void TfrmConfig::Button16Click() {
   openLink(links.ContactPageUrl);
+}
+
+void TfrmConfig::showSkin(const QPixmap& skin) {
+  ui->Image2->setPixmap(skin);
+  ui->Image15->hide();
+}
+
+void TfrmConfig::showBuiltInPicture() {
+  ui->Image2->setPixmap(ui->Image300->pixmap());
+  ui->Image15->show();
+}
+
+void TfrmConfig::dragEnterEvent(QDragEnterEvent* event) {
+  if (!instructions::droppedLocalPaths(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void TfrmConfig::dragMoveEvent(QDragMoveEvent* event) {
+  if (!instructions::droppedLocalPaths(event->mimeData()).isEmpty()) {
+    event->acceptProposedAction();
+  }
+}
+
+void TfrmConfig::dropEvent(QDropEvent* event) {
+  QWidget::dropEvent(event);
+  const QStringList paths = instructions::droppedLocalPaths(event->mimeData());
+  if (paths.isEmpty()) return;
+  event->acceptProposedAction();
+  WMDropFiles(paths);
+}
+
+void TfrmConfig::WMDropFiles(const QStringList& paths) {
+  hide();
+  for (const QString& path : paths) {
+    switch (instructions::classifyDroppedFile(path)) {
+      case instructions::DroppedKind::Archive:
+        // A copy that cannot be started is passed over; the next file still runs.
+        if (platform::filePresent(path)) RunAndWait(instructions::programPath(), path);
+        break;
+      case instructions::DroppedKind::JpegPicture:
+      case instructions::DroppedKind::BitmapPicture:
+        if (platform::filePresent(path)) LoadSkinPicture(path);
+        break;
+      case instructions::DroppedKind::Ignored:
+        break;
+    }
+  }
+  show();
+  raise();
+  activateWindow();
+}
+
+bool TfrmConfig::RunAndWait(const QString& program, const QString& archive) {
+  // The copy sees exactly one argument, the archive path, and starts in its own
+  // folder. This window handles no events until it has ended.
+  const QString folder = program.left(program.lastIndexOf(QLatin1Char('/')) + 1);
+  return platform::runAndWait(program, {archive}, folder).started;
+}
+
+void TfrmConfig::LoadSkinPicture(const QString& path) {
+  if (!platform::filePresent(path)) return;
+  // The last letter decides how the file is read, whatever it really holds.
+  const QChar last = path.isEmpty() ? QChar() : path.back().toLower();
+  QImage dropped;
+  if (last == QLatin1Char('g')) {
+    dropped = platform::JpegImage::load(path);
+  } else if (last == QLatin1Char('p')) {
+    dropped = readBitmap(path);
+  }
+  if (dropped.isNull()) return;
+  ui->Image100->setPixmap(QPixmap::fromImage(dropped));
+  const QImage bitmap = dropped.convertToFormat(QImage::Format_RGB32);
+  ui->Image200->setPixmap(QPixmap::fromImage(bitmap));
+  // Each step that fails ends the load silently; what the earlier steps did stays.
+  const QString skin = instructions::sideFile(kSkinFile);
+  if (!writeBitmap(bitmap, skin)) return;
+  const QImage stored = readBitmap(skin);
+  if (stored.isNull()) return;
+  showSkin(QPixmap::fromImage(stored));
+}
+
+void TfrmConfig::Image2DblClick() {
+  const QString skin = instructions::sideFile(kSkinFile);
+  const QString parked = instructions::sideFile(kParkedSkinFile);
+  // Each step tests again which files are present: a refused delete or rename
+  // leaves the files as they were, and the later steps go by what is there.
+  if (platform::filePresent(skin) && platform::filePresent(parked)) QFile::remove(parked);
+  if (ui->Image15->isVisibleTo(this)) {
+    if (platform::filePresent(parked)) QFile::rename(parked, skin);
+    if (!platform::filePresent(skin)) return;
+    QString error;
+    const QImage picture = readBitmap(skin, &error);
+    if (picture.isNull()) {
+      platform::showErrorBox(error);
+      return;
+    }
+    showSkin(QPixmap::fromImage(picture));
+  } else {
+    if (platform::filePresent(skin)) QFile::rename(skin, parked);
+    showBuiltInPicture();
+  }
 }

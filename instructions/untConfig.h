@@ -23,7 +23,12 @@ class TfrmConfig : public QWidget {
   int languageId() const { return LanguageId; }
   const instructions::LinkTargets& linkTargets() const { return links; }
 
+  // Files dropped onto the window, in the drop's order: archives are extracted
+  // one after another by copies of the program, pictures become the skin.
+  void WMDropFiles(const QStringList& paths);
+
  private slots:
+  void Image2DblClick();
   void StaticText2Click();
   void Button12Click();
   void Button17Click();
@@ -48,6 +53,9 @@ class TfrmConfig : public QWidget {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
 
  private:
   void FormCreate();
@@ -62,6 +70,11 @@ class TfrmConfig : public QWidget {
   void applyGerman();
   void showInstructionLines(const QStringList& lines);
   void openLink(const QString& target);
+  // False when the copy could not be started; waits without a time limit.
+  bool RunAndWait(const QString& program, const QString& archive);
+  void LoadSkinPicture(const QString& path);
+  void showSkin(const QPixmap& skin);
+  void showBuiltInPicture();
 
   std::unique_ptr<Ui::frmConfig> ui;
   int LanguageId = 1033;

@@ -40,16 +40,16 @@ class StringSink final : public Sink {
 // Counts, checksums, reports and writes every block of an entry's data.
 class EntrySink final : public Sink {
  public:
-  EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out)
-      : archive_(a), expected_(expected), report_(report), out_(out) {
-    blake2sp_init(&blake_, 32);
+  EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out, bool blake2 = false)
+      : archive_(a), expected_(expected), report_(report), out_(out), blake2_(blake2) {
+    if (blake2_) blake2sp_init(&blake_, 32);
   }
   int put(const std::uint8_t* p, std::size_t n) override {
     if (n == 0) return ERAR_SUCCESS;
     bytes += n;
     if (bytes > expected_) return ERAR_BAD_DATA;
     crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
-    blake2sp_update(&blake_, p, n);
+    if (blake2_) blake2sp_update(&blake_, p, n);
     if (report_) {
       int rc = archive_.reportData(p, n);
       if (rc) return rc;
@@ -69,11 +69,13 @@ class EntrySink final : public Sink {
   std::uint64_t expected_;
   bool report_;
   TempOutput* out_;
+  bool blake2_;
   blake2sp_state blake_;
 };
 
 int copyStored(InStream& in, Sink& sink) {
-  std::vector<std::uint8_t> buf(kCopyBuffer);
+  std::vector<std::uint8_t> buf(
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(in.remaining(), 1, kCopyBuffer)));
   for (;;) {
     std::size_t got = 0;
     int rc = in.read(buf.data(), buf.size(), got);
@@ -117,9 +119,12 @@ std::string utf16leToUtf8(const std::string& s) {
   return out;
 }
 
+// What the codecs can decode: the RAR 5.0 algorithm through libarchive, and
+// the RAR 2.0 and 2.9 algorithms through libunarr (it has no RAR 1.5 decoder).
 bool supportedVersion(const Entry& e, Format f) {
-  if (f == Format::Rar5) return e.unpVer == 50 && e.method <= 5;
-  return e.method <= 5 && e.unpVer >= 13 && e.unpVer <= 36;
+  if (e.method > 5) return false;
+  if (f == Format::Rar5) return e.unpVer == 50;
+  return e.method == 0 || e.unpVer == 20 || e.unpVer == 26 || e.unpVer == 29;
 }
 
 }  // namespace
@@ -416,7 +421,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     if (test) return ERAR_SUCCESS;
     Destination d;
     rc = makeDestination(destPath, destName, e, d);
-    return rc ? rc : makeDirectories(d, directoryMode(e), e.mtime);
+    return rc ? rc : makeDirectories(d, directoryMode(e), e.mtime, &folders_);
   }
   if (e.encrypted) {
     rc = askPassword();
@@ -490,14 +495,15 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     rc = makeDestination(destPath, destName, e, d);
     if (rc) return rc;
     std::string parent;
-    rc = prepareParent(d, parent);
+    rc = prepareParent(d, parent, &folders_);
     if (rc) return rc;
     std::size_t slash = d.rel.rfind('/');
     finalPath = joinPath(parent, slash == std::string::npos ? d.rel : d.rel.substr(slash + 1));
     rc = out.create(parent, fileMode(e));
     if (rc) return rc;
   }
-  EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out);
+  EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out,
+                 last.hasBlake2);
   rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
   if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "codec.h"
+#include "output.h"
 #include "packed_stream.h"
 #include "rar_entry.h"
 #include "unrar.h"
@@ -84,6 +85,7 @@ class Archive {
   std::unique_ptr<Decoder> solidSession_;
   // Sanitized names of the files written so far, for hard links and copies.
   std::map<std::string, std::string> extracted_;
+  FolderCache folders_;
 };
 
 }  // namespace unrar

@@ -105,8 +105,9 @@ class LibarchiveDecoder final : public Decoder {
     putVint(b, 2);     // file header
     putVint(b, 0x02);  // data area present
     putVint(b, pack);
-    putVint(b, 0);  // no mtime, no CRC: libunrar checks the data itself
-    putVint(b, e.unpSize);
+    // No mtime and no CRC: libunrar checks the data itself.
+    putVint(b, e.unpSizeUnknown ? 0x08 : 0);
+    putVint(b, e.unpSizeUnknown ? 0 : e.unpSize);
     putVint(b, 0x20);
     std::uint32_t ci = e.rar5CompInfo & ~0x40u;
     if (continuation) ci |= 0x40;
@@ -182,12 +183,12 @@ class LibarchiveDecoder final : public Decoder {
       if (n < 0) return streamError_ ? streamError_ : ERAR_BAD_DATA;
       if (n == 0) break;
       total += static_cast<std::uint64_t>(n);
-      if (total > e.unpSize) return ERAR_BAD_DATA;
+      if (!e.unpSizeUnknown && total > e.unpSize) return ERAR_BAD_DATA;
       int rc = sink.put(out.data(), static_cast<std::size_t>(n));
       if (rc) return rc;
     }
     if (streamError_) return streamError_;
-    return total == e.unpSize ? ERAR_SUCCESS : ERAR_BAD_DATA;
+    return e.unpSizeUnknown || total == e.unpSize ? ERAR_SUCCESS : ERAR_BAD_DATA;
   }
 
   bool solid_;

@@ -154,18 +154,28 @@ int makeDestination(const char* destPath, const char* destName, const Entry& e, 
   return out.rel.empty() ? ERAR_ECREATE : ERAR_SUCCESS;
 }
 
-int prepareParent(const Destination& d, std::string& parentOut) {
-  if (::mkdir(d.root.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
-  const std::string realRoot = realOf(d.root);
-  if (realRoot.empty()) return ERAR_ECREATE;
+int prepareParent(const Destination& d, std::string& parentOut, FolderCache* cache) {
+  std::string realRoot;
+  if (cache) {
+    auto it = cache->realRoots.find(d.root);
+    if (it != cache->realRoots.end()) realRoot = it->second;
+  }
+  if (realRoot.empty()) {
+    if (::mkdir(d.root.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
+    realRoot = realOf(d.root);
+    if (realRoot.empty()) return ERAR_ECREATE;
+    if (cache) cache->realRoots[d.root] = realRoot;
+  }
   std::string cur = d.root;
   std::string parentRel = parentOf(d.rel);
   if (!parentRel.empty()) {
     for (const std::string& part : splitParts(parentRel)) {
       cur = joinPath(cur, part);
+      if (cache && cache->checked.count(cur)) continue;
       if (::mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
       // A folder reached through a link must still be inside the root.
       if (!isInside(realRoot, realOf(cur))) return ERAR_ECREATE;
+      if (cache) cache->checked.insert(cur);
     }
   }
   parentOut = cur;
@@ -227,9 +237,9 @@ void TempOutput::discard() {
   temp_.clear();
 }
 
-int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime) {
+int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime, FolderCache* cache) {
   std::string parent;
-  int rc = prepareParent(d, parent);
+  int rc = prepareParent(d, parent, cache);
   if (rc) return rc;
   std::string path = joinPath(parent, baseOf(d.rel));
   if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -28,9 +30,17 @@ struct Destination {
 // Builds the destination from DestPath/DestName. Returns 0 or an ERAR_* code.
 int makeDestination(const char* destPath, const char* destName, const Entry& e, Destination& out);
 
+// Folders already created and checked during one extraction, with the
+// resolved roots. Only this library's own entries change the tree meanwhile,
+// and none of them can turn a folder into a link.
+struct FolderCache {
+  std::map<std::string, std::string> realRoots;
+  std::set<std::string> checked;
+};
+
 // Creates the parent folders of `d` and checks that they resolve inside the
 // root. Returns 0 or ERAR_ECREATE.
-int prepareParent(const Destination& d, std::string& parentOut);
+int prepareParent(const Destination& d, std::string& parentOut, FolderCache* cache = nullptr);
 
 std::string joinPath(const std::string& a, const std::string& b);
 
@@ -56,7 +66,8 @@ class TempOutput {
 };
 
 // Creates a folder and every missing parent; `mode` for the last one.
-int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime);
+int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime,
+                    FolderCache* cache = nullptr);
 int makeSymlink(const Destination& d, const std::string& target);
 int makeHardLink(const Destination& d, const std::string& existing);
 

@@ -20,6 +20,16 @@ constexpr int kVolumeNameSize = 1024;
 constexpr int kRepeatedStatusLimit = 100;
 
 TVxUnRar* activeUnRar = nullptr;
+// The callback knows one running component only, so a run started from
+// inside another (a handler that pumps events and starts one) is refused.
+bool runInProgress = false;
+
+struct RunGuard {
+  RunGuard() { runInProgress = true; }
+  ~RunGuard() { runInProgress = false; }
+  RunGuard(const RunGuard&) = delete;
+  RunGuard& operator=(const RunGuard&) = delete;
+};
 
 }  // namespace
 
@@ -281,6 +291,7 @@ void TVxUnRar::MainPass() {
 }
 
 void TVxUnRar::Execute() {
+  if (runInProgress) return;
   FStopProcessing = false;
   // The library is process-wide: another component's destruction may have
   // freed it since this one was built.
@@ -288,6 +299,7 @@ void TVxUnRar::Execute() {
     RaiseError(QStringLiteral("UnRar.Dll not loaded!"), 0);
     return;
   }
+  const RunGuard guard;
   FFilesProcessed = 0;
   FSizeProcessed = 0;
   activeUnRar = this;

@@ -93,8 +93,9 @@ class TVxUnRar : public QObject {
   ~TVxUnRar() override;
 
   // One run over the archive named by FileName, with the properties as they
-  // stand. Synchronous; runs must not overlap. An exception from an event
-  // handler leaves the archive closed and continues to the caller.
+  // stand. Synchronous. A call made while a run is in progress (from inside
+  // a handler) does nothing. An exception from an event handler leaves the
+  // archive closed and continues to the caller.
   void Execute();
 
   void SetMode(TVxRarMode Value);

@@ -1,7 +1,10 @@
 // Testing and extracting entries: checksums, data callbacks, cancel, damaged
 // data, overwriting, permissions and times, and the password prompt.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+
+#include <csignal>
 
 #include <memory>
 
@@ -242,6 +245,29 @@ TEST_P(Processing, EmptyFilesAndDirectories) {
   ASSERT_EQ(r.status, (std::vector<int>{0, 0}));
   EXPECT_EQ(listTree(out), (std::vector<std::string>{"empty dir", "zero.bin"}));
   EXPECT_EQ(readFile(out + "/zero.bin"), "");
+}
+
+// A disk that fills up mid-file, made with a file size limit.
+TEST_P(Processing, WriteFailureGives19AndLeavesNoPartialFile) {
+  TempDir dir;
+  std::string big(2 * 1024 * 1024, 'f');
+  std::string path = make(dir, GetParam(), {file("big.bin", big)});
+  std::string out = dir.file("out");
+  ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+  writeFile(out + "/big.bin", "earlier version");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = old;
+  small.rlim_cur = 512 * 1024;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, oldHandler);
+  ASSERT_EQ(r.status.size(), 1u);
+  EXPECT_EQ(r.status[0], ERAR_EWRITE) << "write failure gave " << r.status[0];
+  EXPECT_EQ(readFile(out + "/big.bin"), "earlier version");
+  EXPECT_EQ(listTree(out), (std::vector<std::string>{"big.bin"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(Formats, Processing,

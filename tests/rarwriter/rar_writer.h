@@ -39,7 +39,8 @@ struct Entry {
   std::string hardlinkTarget;
   // Sets the entry's encrypted flag without encrypting anything, for prompt tests.
   bool encryptedFlagOnly = false;
-  // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256).
+  // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256,
+  // with the password check value and checksums turned into MACs).
   std::string password;
   // When set, the entry's data comes from here (sourceSize bytes) instead of `data`.
   DataSource source;
@@ -61,14 +62,17 @@ struct Options {
   bool oldVolumeNaming = false;  // name.rar, name.r00, name.r01 ... instead of name.partN.rar
   bool solidFlag = false;        // marks the archive (and entries after the first) solid
   bool lockFlag = false;
-  std::string headerPassword;  // encrypts the headers too (RAR 4: flag 0x80, RAR 5: archive
-                               // encryption header)
+  // Encrypts the headers too (RAR 4: flag 0x80, RAR 5: archive encryption header),
+  // the comment, and, as RAR does, every file that has no password of its own.
+  std::string headerPassword;
   Damage damage = Damage::None;
   // Bytes of an "MZ" self-extractor stub before the signature. libarchive finds the
   // signature only at a multiple of 16 from 64 KiB on.
   std::size_t sfxStubSize = 0;
   // RAR 4: the comment embedded in the main header (the RAR 1.5-2.x form, flag 0x0002)
-  // instead of a CMT service header.
+  // instead of a CMT service header, stored, with the main header's CRC over its first
+  // 13 bytes only. bsdtar 3.6.2 checks that CRC over the whole header and refuses the
+  // archive; unar 1.10.1 unpacks old comments whatever their method says.
   bool oldStyleComment = false;
   // RAR 4: non-ASCII names as plain UTF-8 under the Unicode flag instead of an 8-bit
   // name followed by the encoded UTF-16 form.

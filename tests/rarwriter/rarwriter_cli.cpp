@@ -40,6 +40,8 @@ const char kUsage[] =
     "  --from DIR                 add DIR's contents, recursively, names relative to DIR\n"
     "  --files N:SIZE[:FOLDER]    add N generated files of SIZE bytes in FOLDER (files)\n"
     "  --large NAME:SIZE          add one generated file of SIZE bytes\n"
+    "--host, --mtime, --password and --encrypted-flag apply to the entries that\n"
+    "--from, --files and --large add after them.\n"
     "SIZE takes a K, M or G suffix (powers of 1024). Generated files hold\n"
     "rarwriter::fillPattern data; each takes the next seed, in argument order.\n";
 

@@ -323,6 +323,22 @@ TEST(CommandLine, GeneratedFilesAndAStreamedFileInVolumes) {
   EXPECT_TRUE(tree["big.bin"].content == big);
 }
 
+TEST(CommandLine, EncryptedGeneratedFiles) {
+  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
+  peers::TempDir tmp;
+  fs::create_directories(tmp / "a");
+  peers::CommandResult r =
+      peers::run(std::string(RARWRITER_CLI) + " --password 'p w' --files 3:1000:enc " +
+                 peers::quote(tmp / "a/e.rar"));
+  ASSERT_EQ(r.status, 0) << r.output;
+  peers::CommandResult x = peers::unarExtract(tmp / "a/e.rar", tmp / "x", "p w");
+  ASSERT_EQ(x.status, 0) << x.output;
+  std::string expected(1000, '\0');
+  rarwriter::fillPattern(3, 0, expected.data(), expected.size());
+  EXPECT_EQ(peers::readTree(tmp / "x")["enc/f000002.bin"].content, expected);
+  EXPECT_NE(peers::unarExtract(tmp / "a/e.rar", tmp / "y", "wrong").status, 0);
+}
+
 TEST(CommandLine, FolderInputAndBadArguments) {
   peers::TempDir tmp;
   fs::create_directories(tmp / "src/sub");

@@ -289,3 +289,24 @@ TEST_F(RunTest, AnExceptionDuringTheCountStillClosesTheCountingPass) {
   EXPECT_THROW(vx->Execute(), std::runtime_error);
   EXPECT_EQ(calls(), (QStringList{OPEN_LINE(1, 1, 0, 1), "RARCloseArchive(#1) = 0"}));
 }
+
+TEST_F(RunTest, ARunStartedFromInsideARunIsRefused) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=\"a\"\nentry name=\"b\"\n")));
+  int nested = 0;
+  vx->OnFileProcessing = [&](QObject*, TVxRARHeaderData, int) {
+    ++nested;
+    vx->Execute();
+    if (nested == 2) {
+      vx->SetStopProcessing(true);
+      vx->Execute();  // must not clear the stop just asked for
+    }
+  };
+  vx->Execute();
+  EXPECT_EQ(nested, 2);
+  EXPECT_EQ(callsStarting(QStringLiteral("RAROpenArchive")).size(), 1);
+  EXPECT_EQ(callsStarting(QStringLiteral("RARProcessFile")).size(), 1);
+  // Once the run is over, the next one starts normally.
+  vx->OnFileProcessing = nullptr;
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("RAROpenArchive")).size(), 2);
+}

@@ -1,0 +1,198 @@
+// Times listing and extraction through libunrar's published interface against
+// bsdtar on the same archives, each run in its own child process so that its
+// wall time and peak memory are its own. Prints the ratios.
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rar_writer.h"
+#include "unrar.h"
+
+namespace {
+
+struct Measure {
+  double seconds = 0;
+  long peakKb = 0;
+  int status = 0;
+};
+
+Measure measureChild(const std::function<int()>& body) {
+  std::fflush(stdout);
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) _exit(body());
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  Measure m;
+  m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.peakKb = ru.ru_maxrss;
+  m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
+  return m;
+}
+
+int runLibunrar(const std::string& archive, const std::string& dest, bool extract) {
+  RAROpenArchiveDataEx od;
+  std::memset(&od, 0, sizeof od);
+  std::string name = archive;
+  od.ArcName = name.data();
+  od.OpenMode = extract ? RAR_OM_EXTRACT : RAR_OM_LIST;
+  HANDLE h = RAROpenArchiveEx(&od);
+  if (!h) return 2;
+  auto hd = std::make_unique<RARHeaderDataEx>();
+  std::string d = dest;
+  int failures = 0;
+  for (;;) {
+    std::memset(hd.get(), 0, sizeof *hd);
+    if (RARReadHeaderEx(h, hd.get()) != ERAR_SUCCESS) break;
+    if (RARProcessFile(h, extract ? RAR_EXTRACT : RAR_SKIP, d.data(), nullptr) != ERAR_SUCCESS)
+      ++failures;
+  }
+  RARCloseArchive(h);
+  return failures ? 1 : 0;
+}
+
+// Runs in the measured child: becomes bsdtar, so the child's peak memory is bsdtar's.
+int runBsdtar(const std::string& archive, const std::string& dest, bool extract) {
+  std::vector<std::string> args = {"bsdtar", extract ? "-xf" : "-tf", archive};
+  if (extract) {
+    args.push_back("-C");
+    args.push_back(dest);
+  }
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
+  execvp("bsdtar", argv.data());
+  return 127;
+}
+
+void removeTree(const std::string& path) {
+  std::string cmd = "rm -rf '" + path + "'";
+  if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
+}
+
+// Best of `runs`, with a fresh output folder and dropped output each time.
+Measure best(int runs, const std::string& out, const std::function<int()>& body) {
+  Measure b;
+  b.seconds = 1e30;
+  for (int i = 0; i < runs; ++i) {
+    removeTree(out);
+    ::mkdir(out.c_str(), 0755);
+    Measure m = measureChild(body);
+    if (m.seconds < b.seconds) b = m;
+  }
+  removeTree(out);
+  return b;
+}
+
+void row(const std::string& label, const std::string& archive, const std::string& out, int runs) {
+  for (bool extract : {false, true}) {
+    // A fresh process of this program, so that its peak memory is its own.
+    Measure ours = best(runs, out, [&] {
+      std::string self = "/proc/self/exe";
+      std::vector<std::string> args = {"bench_libunrar", "--run", extract ? "extract" : "list",
+                                       archive, out};
+      std::vector<char*> argv;
+      for (auto& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(self.c_str(), argv.data());
+      return 127;
+    });
+    Measure theirs = best(runs, out, [&] { return runBsdtar(archive, out, extract); });
+    std::printf("%-44s %-7s %9.3f %9.3f %7.2fx %9.1f %9.1f %s\n", label.c_str(),
+                extract ? "extract" : "list", ours.seconds, theirs.seconds,
+                theirs.seconds > 0 ? ours.seconds / theirs.seconds : 0.0, ours.peakKb / 1024.0,
+                theirs.peakKb / 1024.0, ours.status ? "(libunrar reported entry errors)" : "");
+    std::fflush(stdout);
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 5 && std::string(argv[1]) == "--run")
+    return runLibunrar(argv[3], argv[4], std::string(argv[2]) == "extract");
+  bool quick = false;
+  std::string work = "/tmp/quillmoss-bench-libunrar";
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--quick")
+      quick = true;
+    else if (a == "--workdir" && i + 1 < argc)
+      work = argv[++i];
+    else {
+      std::fprintf(stderr, "usage: bench_libunrar [--quick] [--workdir DIR]\n");
+      return 2;
+    }
+  }
+  ::mkdir(work.c_str(), 0755);
+  const std::uint64_t bigSize = quick ? (64ull << 20) : (1ull << 30);
+  const int fileCount = quick ? 2000 : 20000;
+  const int runs = quick ? 1 : 3;
+
+  std::string big = work + "/stored-big.rar";
+  std::string many = work + "/many-files.rar";
+  // The archives are made in a child, so that this process, whose peak memory
+  // every measured child inherits, stays small.
+  Measure made = measureChild([&] {
+    {
+      rarwriter::Entry e;
+      e.name = "big.bin";
+      e.source = rarwriter::patternSource(1);
+      e.sourceSize = bigSize;
+      rarwriter::Options o;
+      o.format = rarwriter::Format::Rar5;
+      rarwriter::write(big, {e}, o);
+    }
+    {
+      std::vector<rarwriter::Entry> entries;
+      for (int i = 0; i < fileCount; ++i) {
+        rarwriter::Entry e;
+        e.name = "d" + std::to_string(i / 500) + "/f" + std::to_string(i) + ".txt";
+        e.data =
+            std::string(static_cast<std::size_t>(200 + i % 1000), static_cast<char>('a' + i % 26));
+        entries.push_back(std::move(e));
+      }
+      rarwriter::Options o;
+      o.format = rarwriter::Format::Rar4;
+      rarwriter::write(many, entries, o);
+    }
+    return 0;
+  });
+  if (made.status != 0) {
+    std::fprintf(stderr, "could not write the benchmark archives\n");
+    return 1;
+  }
+  std::printf("%-44s %-7s %9s %9s %8s %9s %9s\n", "archive", "op", "libunrar", "bsdtar", "ratio",
+              "ours MiB", "tar MiB");
+  const std::string out = work + "/out";
+  row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs);
+  row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs);
+  const std::string corpus = std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/";
+  for (const char* name :
+       {"test_read_format_rar_ppmd_lzss_conversion.rar", "test_read_format_rar_binary_data.rar",
+        "test_read_format_rar_multi_lzss_blocks.rar", "test_read_format_rar5_arm.rar",
+        "test_read_format_rar5_different_window_size.rar"}) {
+    struct stat st {};
+    if (::stat((corpus + name).c_str(), &st) != 0) {
+      std::printf("%s: corpus not found, skipped\n", name);
+      continue;
+    }
+    row(name, corpus + name, out, runs);
+  }
+  removeTree(big);
+  removeTree(many);
+  return 0;
+}

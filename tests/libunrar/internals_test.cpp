@@ -1,0 +1,68 @@
+// libunrar's decisions that the interface shows only indirectly: volume
+// naming, name sanitizing, link containment and RAR 4 encoded names.
+#include <gtest/gtest.h>
+
+#include "output.h"
+#include "rar_format.h"
+#include "volume.h"
+
+using namespace unrar;
+
+TEST(VolumeNaming, NewSchemeCountsTheLastDigitsWithCarry) {
+  EXPECT_EQ(nextVolumeName("/a/set.part1.rar", true), "/a/set.part2.rar");
+  EXPECT_EQ(nextVolumeName("/a/set.part9.rar", true), "/a/set.part10.rar");
+  EXPECT_EQ(nextVolumeName("/a/set.part09.rar", true), "/a/set.part10.rar");
+  EXPECT_EQ(nextVolumeName("/a/set.part0099.rar", true), "/a/set.part0100.rar");
+  EXPECT_EQ(nextVolumeName("/a2/set.part1.rar", true), "/a2/set.part2.rar");
+}
+
+TEST(VolumeNaming, OldSchemeGoesRarR00ToS00) {
+  EXPECT_EQ(nextVolumeName("/a/set.rar", false), "/a/set.r00");
+  EXPECT_EQ(nextVolumeName("/a/set.r00", false), "/a/set.r01");
+  EXPECT_EQ(nextVolumeName("/a/set.r09", false), "/a/set.r10");
+  EXPECT_EQ(nextVolumeName("/a/set.r99", false), "/a/set.s00");
+  EXPECT_EQ(nextVolumeName("/a/SET.RAR", false), "/a/SET.R00");
+  // A new-numbering archive without digits falls back to the old scheme.
+  EXPECT_EQ(nextVolumeName("/a/set.rar", true), "/a/set.r00");
+}
+
+TEST(Names, SanitizingDropsEverythingThatLeavesTheFolder) {
+  EXPECT_EQ(sanitizeName("a/b.txt"), "a/b.txt");
+  EXPECT_EQ(sanitizeName("../../etc/passwd"), "etc/passwd");
+  EXPECT_EQ(sanitizeName("/abs/x"), "abs/x");
+  EXPECT_EQ(sanitizeName("C:\\Windows\\x"), "Windows/x");
+  EXPECT_EQ(sanitizeName("a/./b/../c"), "a/b/c");
+  EXPECT_EQ(sanitizeName("//"), "");
+  EXPECT_EQ(sanitizeName(".."), "");
+}
+
+TEST(Names, LinkTargetsMustResolveInsideTheRoot) {
+  EXPECT_TRUE(linkTargetInside("", "a.txt"));
+  EXPECT_TRUE(linkTargetInside("d", "../a.txt"));
+  EXPECT_TRUE(linkTargetInside("d/e", "../../a.txt"));
+  EXPECT_FALSE(linkTargetInside("d", "../../a.txt"));
+  EXPECT_FALSE(linkTargetInside("", "../x"));
+  EXPECT_FALSE(linkTargetInside("", "/etc/passwd"));
+  EXPECT_FALSE(linkTargetInside("d", "x/../../.."));
+  EXPECT_FALSE(linkTargetInside("d", ""));
+}
+
+TEST(Names, Rar4EncodedUnicodeNames) {
+  // "abc" as the 8-bit name, then the encoded form of "ab\u00e9": HIGH 0x00,
+  // flags 0b00'00'01'00 (copy, copy, high-byte unit, end).
+  const std::uint8_t encoded[] = {'a', 'b', 'c', 0, 0x00, 0x04, 'a', 'b', 0xE9};
+  EXPECT_EQ(decodeRar4Name(encoded, sizeof encoded, true), "ab\xC3\xA9");
+  // Operation 3 copies units from the 8-bit name.
+  const std::uint8_t copied[] = {'x', 'y', 'z', 0, 0x00, 0xC0, 0x01};
+  EXPECT_EQ(decodeRar4Name(copied, sizeof copied, true), "xyz");
+  const std::uint8_t utf8[] = {0xE8, 0xA1, 0xA8};
+  EXPECT_EQ(decodeRar4Name(utf8, sizeof utf8, true), "\xE8\xA1\xA8");
+  const std::uint8_t latin[] = {'c', 0xE9};
+  EXPECT_EQ(decodeRar4Name(latin, sizeof latin, false), "c\xC3\xA9");
+}
+
+TEST(Times, DosTimeRoundTripsThroughFileTime) {
+  std::uint32_t dos = 0x58210000;  // 2024-01-01 00:00:00 local
+  EXPECT_EQ(fileTimeToDosTime(dosTimeToFileTime(dos)), dos);
+  EXPECT_EQ(unixToFileTime(0, 0), 116444736000000000ULL);
+}
