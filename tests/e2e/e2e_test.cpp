@@ -18,6 +18,7 @@
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -273,6 +274,42 @@ TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
   EXPECT_TRUE(shown.front().contains(QStringLiteral("folder.txt"))) << qPrintable(shown.front());
   EXPECT_TRUE(shown.front().endsWith(QStringLiteral("\t3")))
       << "error icon: " << qPrintable(shown.front());
+}
+
+// The real prompt on a real X server, answered with keys: Tab Tab Return
+// presses "Overwrite all files!", after which no further prompt may come
+// (the driver would time out waiting for the program to end).
+TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
+  const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+  const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+  if (xvfb.isEmpty() || xdotool.isEmpty()) GTEST_SKIP() << "needs xvfb-run and xdotool";
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  ASSERT_TRUE(QDir(data).mkpath(QStringLiteral("docs/deep")));
+  writeFile(QDir(data).filePath(QStringLiteral("top.bin")), "old");
+  writeFile(QDir(data).filePath(QStringLiteral("docs/readme.txt")), "old");
+  writeFile(QDir(data).filePath(QStringLiteral("docs/deep/notes.md")), "old");
+
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
+  process.setProcessEnvironment(environment);
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(
+      xvfb, {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
+             QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/answer_prompt.sh"),
+             QDir(program).filePath(QStringLiteral("quillmoss")), archive, QStringLiteral("Tab"),
+             QStringLiteral("Tab"), QStringLiteral("Return")});
+  const bool finished = process.waitForFinished(60000);
+  if (!finished) {
+    process.kill();  // our own child, by its pid
+    process.waitForFinished(5000);
+  }
+  const QString output = QString::fromLocal8Bit(process.readAll());
+  ASSERT_TRUE(finished) << qPrintable(output);
+  ASSERT_EQ(process.exitCode(), 0) << "90: no prompt, 91: the program kept waiting\n"
+                                   << qPrintable(output);
+  expectSampleFilesIn(data);
 }
 
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
