@@ -2,7 +2,7 @@
 # Builds the Debian package from the build tree, installs it on THIS machine with
 # dpkg -i, checks that it made Quillmoss the RAR handler (and, when the build has the
 # RAR writer and libunrar, that the installed program extracts an archive), removes it
-# with dpkg -r and checks that nothing it added is left. Changes the system: run it by
+# with dpkg -r and checks that nothing it added is left, then purges dpkg's record. Changes the system: run it by
 # hand, as root, never from ctest. Exit code 0 only when every check passed.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -31,7 +31,7 @@ dpkg-deb -f "$deb" Package Version Depends | sed 's/^/        /'
 scratch=$(mktemp -d /tmp/quillmoss-check-deb-XXXXXX)
 installed_by_us=0
 cleanup() {
-  if [[ $installed_by_us -eq 1 ]]; then dpkg -r quillmoss >/dev/null 2>&1 || true; fi
+  if [[ $installed_by_us -eq 1 ]]; then dpkg -P quillmoss >/dev/null 2>&1 || true; fi
   rm -rf "$scratch"
 }
 trap cleanup EXIT
@@ -65,8 +65,15 @@ fi
 
 check "/usr/bin/quillmoss is a relative link to /usr/lib/quillmoss/quillmoss" \
   test "$(readlink /usr/bin/quillmoss)" = ../lib/quillmoss/quillmoss
-check "the program beside its side files in /usr/lib/quillmoss" \
-  test -x /usr/lib/quillmoss/quillmoss
+check "the program in /usr/lib/quillmoss" test -x /usr/lib/quillmoss/quillmoss
+for file in "$build"/bin/*; do
+  case $(basename "$file") in
+    quillmoss | folder.txt | silent.txt | password.txt | skin.bmp | noskin.bmp) continue ;;
+    # The package's libraries are stripped copies.
+    *.so) check "beside it: $(basename "$file")" test -f "/usr/lib/quillmoss/$(basename "$file")" ;;
+    *) check "beside it: $(basename "$file")" cmp -s "$file" "/usr/lib/quillmoss/$(basename "$file")" ;;
+  esac
+done
 check "desktop-file-validate /usr/share/applications/quillmoss.desktop" \
   desktop-file-validate /usr/share/applications/quillmoss.desktop
 for type in application/vnd.rar application/x-rar application/x-rar-compressed; do
@@ -102,8 +109,8 @@ else
   fail "dpkg -r quillmoss"
   cat "$scratch/dpkg-r.log"
 fi
-check "dpkg no longer knows the package" \
-  bash -c "! dpkg-query -W -f='\${Status}' quillmoss 2>/dev/null | grep -q installed"
+check "dpkg lists the package as removed" \
+  bash -c "dpkg-query -W -f='\${Status}' quillmoss | grep -q -E ' (not-installed|config-files)\$'"
 snapshot >"$scratch/after"
 if diff -u "$scratch/before" "$scratch/after" >"$scratch/diff"; then
   pass "everything the package added is gone; watched files unchanged: ${watched[*]}"
@@ -114,6 +121,18 @@ fi
 answer=$(session xdg-mime query default application/vnd.rar || true)
 check "after removal xdg-mime names no quillmoss entry (${answer:-nothing})" \
   test "$answer" != quillmoss.desktop
+
+# dpkg keeps a removed package that has a postrm as "config-files" until it is purged.
+if dpkg -P quillmoss >"$scratch/dpkg-P.log" 2>&1; then
+  pass "dpkg -P quillmoss"
+else
+  fail "dpkg -P quillmoss"
+  cat "$scratch/dpkg-P.log"
+fi
+check "after purging dpkg knows nothing of the package" \
+  bash -c "! dpkg-query -W -f='\${Status}' quillmoss 2>/dev/null | grep -q -v not-installed"
+snapshot >"$scratch/purged"
+check "purging changed nothing else" diff -q "$scratch/before" "$scratch/purged"
 
 if [[ $failures -eq 0 ]]; then
   echo "check-deb: all checks passed"
