@@ -6,14 +6,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -271,6 +276,42 @@ TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
       << "error icon: " << qPrintable(shown.front());
 }
 
+// The real prompt on a real X server, answered with keys: Tab Tab Return
+// presses "Overwrite all files!", after which no further prompt may come
+// (the driver would time out waiting for the program to end).
+TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
+  const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+  const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
+  if (xvfb.isEmpty() || xdotool.isEmpty()) GTEST_SKIP() << "needs xvfb-run and xdotool";
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  ASSERT_TRUE(QDir(data).mkpath(QStringLiteral("docs/deep")));
+  writeFile(QDir(data).filePath(QStringLiteral("top.bin")), "old");
+  writeFile(QDir(data).filePath(QStringLiteral("docs/readme.txt")), "old");
+  writeFile(QDir(data).filePath(QStringLiteral("docs/deep/notes.md")), "old");
+
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+  environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
+  process.setProcessEnvironment(environment);
+  process.setProcessChannelMode(QProcess::MergedChannels);
+  process.start(
+      xvfb, {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
+             QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/answer_prompt.sh"),
+             QDir(program).filePath(QStringLiteral("quillmoss")), archive, QStringLiteral("Tab"),
+             QStringLiteral("Tab"), QStringLiteral("Return")});
+  const bool finished = process.waitForFinished(60000);
+  if (!finished) {
+    process.kill();  // our own child, by its pid
+    process.waitForFinished(5000);
+  }
+  const QString output = QString::fromLocal8Bit(process.readAll());
+  ASSERT_TRUE(finished) << qPrintable(output);
+  ASSERT_EQ(process.exitCode(), 0) << "90: no prompt, 91: the program kept waiting\n"
+                                   << qPrintable(output);
+  expectSampleFilesIn(data);
+}
+
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
   const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
   rarwriter::Options options;
@@ -362,4 +403,106 @@ TEST(BrowserLook, ListedArchiveWithControlsShown) {
   qunsetenv("QUILLMOSS_UNRAR_LIBRARY");
   EXPECT_EQ(window.EntryCount(), static_cast<int>(entries.size()));
   EXPECT_TRUE(window.grab().save(shot)) << qPrintable(shot);
+}
+
+// Archives made by others (the shared corpus): every set that needs no password,
+// is no byte-split piece, names a ".rar" file, and extracts completely with the
+// maker's own library, extracted by the program through "folder.txt" (the
+// corpus itself is only read). The runs go side by side, since each spends its
+// first second waiting.
+TEST(Corpus, SimpleSetsExtractWithTheExpectedBytes) {
+  // The one simple set the RAR 1.5-4 codec cannot decode (a CRC error): its
+  // entry must then leave no file behind rather than wrong bytes.
+  static const char kUndecodable[] = "test_read_format_rar3_lowdist_reset.rar";
+  const QString corpus = QStringLiteral(QUILLMOSS_CORPUS_DIR);
+  QFile expectedFile(corpus + QStringLiteral("/expected.json"));
+  if (!expectedFile.open(QIODevice::ReadOnly))
+    GTEST_SKIP() << "no corpus at " << qPrintable(corpus);
+  const QJsonObject expected = QJsonDocument::fromJson(expectedFile.readAll()).object();
+  ASSERT_FALSE(expected.isEmpty()) << "expected.json did not parse";
+
+  struct Run {
+    QString name;
+    QJsonArray entries;
+    QString out;
+    std::unique_ptr<QProcess> process;
+  };
+  QTemporaryDir root;
+  ASSERT_TRUE(root.isValid());
+  std::vector<Run> runs;
+  for (auto it = expected.begin(); it != expected.end(); ++it) {
+    const QJsonObject set = it.value().toObject();
+    const QJsonArray entries = set.value(QStringLiteral("entries")).toArray();
+    if (!it.key().endsWith(QStringLiteral(".rar")) ||
+        set.value(QStringLiteral("joined_pieces")).toBool() ||
+        !set.value(QStringLiteral("passwords")).toArray().isEmpty() ||
+        !set.value(QStringLiteral("opens")).toBool() || entries.isEmpty())
+      continue;
+    qint64 total = 0;
+    bool simple = true;
+    for (const QJsonValue& e : entries) {
+      const QJsonObject entry = e.toObject();
+      const QString kind = entry.value(QStringLiteral("kind")).toString();
+      simple = simple && entry.value(QStringLiteral("expect")).toString() == QStringLiteral("ok") &&
+               (kind == QStringLiteral("file") || kind == QStringLiteral("dir"));
+      total += entry.value(QStringLiteral("size")).toInteger();
+    }
+    // Large sets cost CI time without covering anything the small ones do not.
+    if (!simple || total > 4 * 1024 * 1024) continue;
+
+    Run run;
+    run.name = it.key();
+    run.entries = entries;
+    const QString folder = QDir(root.path()).filePath(QStringLiteral("set%1").arg(runs.size()));
+    const QString program = QDir(folder).filePath(QStringLiteral("prog"));
+    run.out = QDir(folder).filePath(QStringLiteral("out"));
+    ASSERT_TRUE(QDir().mkpath(program) && QDir().mkpath(run.out));
+    for (const char* name : {"quillmoss", "libunrar.so"}) {
+      const QByteArray from = QByteArray(QUILLMOSS_BIN_DIR "/") + name;
+      const QByteArray to = QFile::encodeName(QDir(program).filePath(QLatin1String(name)));
+      if (::link(from.constData(), to.constData()) != 0) {
+        ASSERT_TRUE(QFile::copy(QFile::decodeName(from), QFile::decodeName(to))) << name;
+      }
+    }
+    writeFile(QDir(program).filePath(QStringLiteral("folder.txt")), run.out.toUtf8());
+    run.process = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"),
+                       QDir(folder).filePath(QStringLiteral("boxes.log")));
+    environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
+    run.process->setProcessEnvironment(environment);
+    run.process->setWorkingDirectory(folder);
+    run.process->start(QDir(program).filePath(QStringLiteral("quillmoss")),
+                       {QDir(corpus).filePath(QStringLiteral("libarchive/") + run.name)});
+    runs.push_back(std::move(run));
+  }
+  ASSERT_GE(runs.size(), 10u) << "the corpus should offer at least ten simple sets";
+
+  for (Run& run : runs) {
+    const bool finished = run.process->waitForFinished(kRunLimitMs);
+    if (!finished) {
+      run.process->kill();  // our own child, by its pid
+      run.process->waitForFinished(5000);
+    }
+    EXPECT_TRUE(finished) << qPrintable(run.name) << " did not end by itself";
+    EXPECT_EQ(run.process->exitCode(), 0) << qPrintable(run.name);
+    for (const QJsonValue& e : run.entries) {
+      const QJsonObject entry = e.toObject();
+      const QString path = QDir(run.out).filePath(entry.value(QStringLiteral("name")).toString());
+      if (entry.value(QStringLiteral("kind")).toString() == QStringLiteral("dir")) {
+        EXPECT_TRUE(QFileInfo(path).isDir()) << qPrintable(run.name) << ": " << qPrintable(path);
+        continue;
+      }
+      if (run.name == QLatin1String(kUndecodable)) {
+        EXPECT_FALSE(QFileInfo::exists(path))
+            << qPrintable(path) << ": a failed entry leaves no file";
+        continue;
+      }
+      const QByteArray sha =
+          QCryptographicHash::hash(readAll(path), QCryptographicHash::Sha256).toHex();
+      EXPECT_EQ(QString::fromLatin1(sha), entry.value(QStringLiteral("sha256")).toString())
+          << qPrintable(run.name) << ": " << qPrintable(path);
+    }
+  }
 }

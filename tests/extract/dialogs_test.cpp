@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "modal_answer.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
 #include "warning_catcher.h"
@@ -148,9 +149,11 @@ TEST(OverWritePrompt, EnterPressesTheFocusedButtonYesFirst) {
 
 TEST(OverWritePrompt, RealModalLoopAnswersWithButton) {
   PromptScope scope;
-  QTimer::singleShot(0, [] {
-    if (QWidget* modal = QApplication::activeModalWidget())
-      if (auto* b = modal->findChild<QPushButton*>(QStringLiteral("btnNever"))) b->click();
+  answerNextModal([](QWidget& modal) {
+    if (auto* b = modal.findChild<QPushButton*>(QStringLiteral("btnNever")))
+      b->click();
+    else
+      modal.close();
   });
   EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 9);
 }

@@ -8,6 +8,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "modal_answer.h"
 #include "untVxFileLib.h"
 
 namespace {
@@ -52,12 +53,13 @@ TEST(SelectFolder, RealDialogStartsOnInitialFolderAndCancelsEmpty) {
   ASSERT_TRUE(dir.isValid());
   QString shownDirectory;
   QString shownTitle;
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    shownDirectory = dialog->directory().absolutePath();
-    shownTitle = dialog->windowTitle();
-    dialog->reject();
+  answerNextModal([&](QWidget& modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(&modal);
+    if (dialog) {
+      shownDirectory = dialog->directory().absolutePath();
+      shownTitle = dialog->windowTitle();
+    }
+    modal.close();
   });
   QString folder = QStringLiteral("stale");
   SelectFolder(nullptr, QStringLiteral("Extract to..."), dir.path(), folder);
@@ -70,11 +72,13 @@ TEST(SelectFolder, RealDialogReturnsTheChosenFolderWithoutTrailingSlash) {
   QTemporaryDir dir;
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("target")));
   const QString target = QDir(dir.path()).filePath(QStringLiteral("target"));
-  QTimer::singleShot(0, [&] {
-    auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
-    if (!dialog) return;
-    dialog->selectFile(target);
-    QMetaObject::invokeMethod(dialog, "accept");
+  answerNextModal([&](QWidget& modal) {
+    if (auto* dialog = qobject_cast<QFileDialog*>(&modal)) {
+      dialog->selectFile(target);
+      QMetaObject::invokeMethod(dialog, "accept");
+    } else {
+      modal.close();
+    }
   });
   QString folder;
   SelectFolder(nullptr, QString(), dir.path(), folder);
