@@ -12,41 +12,14 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "VxUnRar.h"
+#include "component_on_libunrar.h"
 #include "rar_writer.h"
-#include "untUnRar.h"
 
 namespace {
 
-class EncryptedComponent : public ::testing::TestWithParam<std::tuple<rarwriter::Format, bool>> {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    untUnRar::SetUnRarLibraryPath(QStringLiteral(QUILLMOSS_BIN_DIR "/libunrar.so"));
-    vx = std::make_unique<TVxUnRar>();
-    ASSERT_TRUE(vx->DllLoaded()) << untUnRar::UnRarLibraryError().toStdString();
-    target = dir.filePath(QStringLiteral("out"));
-    QDir().mkpath(target);
-    vx->SetDirectory(target);
-    vx->OnError = [this](QObject*, QString m, int id) {
-      errors << QStringLiteral("%1 %2").arg(id).arg(m);
-    };
-  }
-  void TearDown() override {
-    vx.reset();
-    untUnRar::SetUnRarLibraryPath(QString());
-    SetPasswordPromptAnswerer({});
-  }
-  QByteArray read(const QString& relative) const {
-    QFile f(target + QLatin1Char('/') + relative);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-  }
-
-  QTemporaryDir dir;
-  QString target;
-  std::unique_ptr<TVxUnRar> vx;
-  QStringList errors;
-};
+class EncryptedComponent
+    : public ComponentOnLibunrar,
+      public ::testing::WithParamInterface<std::tuple<rarwriter::Format, bool>> {};
 
 TEST_P(EncryptedComponent, EncryptedNamesEndWithThePromptAndTheFiles) {
   const auto [format, withProgress] = GetParam();

@@ -10,34 +10,19 @@
 #include <QTemporaryDir>
 #include <memory>
 
-#include "VxUnRar.h"
+#include "component_on_libunrar.h"
 #include "rar_writer.h"
-#include "untUnRar.h"
 
 namespace {
 
-class RealLibrary : public ::testing::Test {
+class RealLibrary : public ComponentOnLibunrar {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(dir.isValid());
-    untUnRar::SetUnRarLibraryPath(QStringLiteral(QUILLMOSS_BIN_DIR "/libunrar.so"));
-    vx = std::make_unique<TVxUnRar>();
-    ASSERT_TRUE(vx->DllLoaded()) << untUnRar::UnRarLibraryError().toStdString();
-    target = dir.filePath(QStringLiteral("out"));
-    QDir().mkpath(target);
-    vx->SetDirectory(target);
-    vx->OnError = [this](QObject*, QString m, int id) {
-      errors << QStringLiteral("%1 %2").arg(id).arg(m);
-    };
+    ComponentOnLibunrar::SetUp();
+    if (HasFatalFailure()) return;
     vx->OnFileProcessing = [this](QObject*, TVxRARHeaderData h, int status) {
       listed << QStringLiteral("%1 %2").arg(h.FileName).arg(status);
     };
-  }
-  void TearDown() override {
-    vx.reset();
-    untUnRar::SetUnRarLibraryPath(QString());
-    SetPasswordPromptAnswerer({});
-    SetVolumePromptAnswerer({});
   }
 
   QString make(const char* name, const std::vector<rarwriter::Entry>& entries,
@@ -46,11 +31,6 @@ class RealLibrary : public ::testing::Test {
     rarwriter::write(path.toStdString(), entries, options);
     vx->SetFileName(path);
     return path;
-  }
-
-  QByteArray read(const QString& relative) const {
-    QFile f(target + QLatin1Char('/') + relative);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
   }
 
   void write(const QString& relative, const QByteArray& bytes) {
@@ -66,10 +46,6 @@ class RealLibrary : public ::testing::Test {
     return e;
   }
 
-  QTemporaryDir dir;
-  QString target;
-  std::unique_ptr<TVxUnRar> vx;
-  QStringList errors;
   QStringList listed;
 };
 
