@@ -8,26 +8,15 @@
 #include <memory>
 
 #include "application.h"
+#include "command_line.h"
 #include "executable.h"
 #include "message_box.h"
 #include "shutdown.h"
 
 namespace startup {
 
-QString TrimBlanksAndControls(const QString& text) {
-  qsizetype begin = 0;
-  qsizetype end = text.size();
-  while (begin < end && text[begin].unicode() <= 0x20) ++begin;
-  while (end > begin && text[end - 1].unicode() <= 0x20) --end;
-  return text.mid(begin, end - begin);
-}
-
 QString ArchiveText(const QStringList& arguments) {
-  if (arguments.size() == 1) return TrimBlanksAndControls(arguments.front());
-  QString joined;
-  for (const QString& argument : arguments)
-    joined += QLatin1Char(' ') + TrimBlanksAndControls(argument);
-  return TrimBlanksAndControls(joined);
+  return platform::joinArguments(arguments);
 }
 
 QString ArchiveTail(const QString& archiveText) {

@@ -14,10 +14,6 @@ namespace startup {
 // several unquoted arguments comes back whole.
 QString ArchiveText(const QStringList& arguments);
 
-// Removes blanks and control characters (every character up to U+0020) from
-// both ends.
-QString TrimBlanksAndControls(const QString& text);
-
 // The last four characters (the whole text when shorter), letters A to Z
 // lower-cased and nothing else changed.
 QString ArchiveTail(const QString& archiveText);

@@ -2,31 +2,18 @@
 
 #include <QFile>
 
+#include "command_line.h"
 #include "executable.h"
+#include "text_file.h"
 #include "untVxFileLib.h"
 
 namespace mainlogic {
 
-QString trimBlanksAndControls(const QString& text) {
-  qsizetype first = 0;
-  qsizetype last = text.size();
-  while (first < last && text.at(first).unicode() <= 0x20) ++first;
-  while (last > first && text.at(last - 1).unicode() <= 0x20) --last;
-  return text.mid(first, last - first);
-}
-
 QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
                                  const std::function<bool(const QString&)>& filePresent) {
-  QString joined;
-  if (arguments.size() > 1) {
-    for (const QString& argument : arguments)
-      joined += QLatin1Char(' ') + trimBlanksAndControls(argument);
-    joined = trimBlanksAndControls(joined);
-  } else if (arguments.size() == 1) {
-    joined = trimBlanksAndControls(arguments.front());
-  }
+  const QString joined = platform::joinArguments(arguments);
   const QString beside = executableFolder + joined;
-  if (filePresent(beside)) return trimBlanksAndControls(beside);
+  if (filePresent(beside)) return platform::trimBlanksAndControls(beside);
   return joined;
 }
 
@@ -93,37 +80,12 @@ OverwriteAnswer overwriteAnswer(int modalResult, bool preset) {
 }
 
 std::optional<QString> readFirstLine(const QString& path, QString* error) {
-  QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) {
-    if (error) *error = QStringLiteral("Cannot open file \"%1\". %2").arg(path, file.errorString());
+  try {
+    return platform::readFirstLine(path);
+  } catch (const platform::EInOutError& failure) {
+    if (error) *error = failure.message();
     return std::nullopt;
   }
-  // Reads in pieces up to the first line end, so a huge file costs only its first line.
-  QByteArray line;
-  char buffer[4096];
-  for (;;) {
-    const qint64 n = file.read(buffer, sizeof buffer);
-    if (n < 0) {
-      if (error)
-        *error = QStringLiteral("Cannot read file \"%1\". %2").arg(path, file.errorString());
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    const QByteArrayView piece(buffer, n);
-    const qsizetype end = [&] {
-      const qsizetype lf = piece.indexOf('\n');
-      const qsizetype cr = piece.indexOf('\r');
-      if (lf < 0) return cr;
-      if (cr < 0) return lf;
-      return lf < cr ? lf : cr;
-    }();
-    if (end >= 0) {
-      line.append(piece.first(end));
-      break;
-    }
-    line.append(piece);
-  }
-  return QString::fromUtf8(line);
 }
 
 std::optional<QString> automaticTargetFolder(const QString& archivePath, const QString& folderFile,

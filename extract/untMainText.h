@@ -12,10 +12,6 @@
 
 namespace mainlogic {
 
-// Removes leading and trailing blanks and control characters (every character
-// up to U+0020), and nothing else.
-QString trimBlanksAndControls(const QString& text);
-
 // The archive path rebuilt from the program's arguments (the program itself
 // excluded): several arguments are trimmed and joined by single blanks, so a
 // path the shell split at blanks is whole again; one argument is trimmed. When
