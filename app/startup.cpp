@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "executable.h"
 #include "message_box.h"
+#include "name_tail.h"
 #include "shutdown.h"
 
 namespace startup {
@@ -20,14 +21,11 @@ QString ArchiveText(const QStringList& arguments) {
 }
 
 QString ArchiveTail(const QString& archiveText) {
-  QString tail = archiveText.size() > 4 ? archiveText.right(4) : archiveText;
-  for (QChar& c : tail)
-    if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() - 'A' + 'a');
-  return tail;
+  return platform::nameTail(archiveText);
 }
 
 bool IsArchiveTail(const QString& tail) {
-  return tail == QLatin1String("rar") || tail == QLatin1String(".rar");
+  return platform::tailIs(tail, QLatin1String("rar"));
 }
 
 QString FindArchive(const QString& archiveText) {

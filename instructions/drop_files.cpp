@@ -3,25 +3,14 @@
 #include <QMimeData>
 #include <QUrl>
 
+#include "name_tail.h"
+
 namespace instructions {
-namespace {
-
-QString nameTail(const QString& path) {
-  const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
-  QString tail = name.right(4);
-  // Only A to Z: the test must not depend on the locale's idea of case.
-  for (QChar& c : tail) {
-    if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + ('a' - 'A'));
-  }
-  return tail;
-}
-
-}  // namespace
-
 DroppedKind classifyDroppedFile(const QString& path) {
-  const QString tail = nameTail(path);
+  // The tail of the file name, not of the whole path.
+  const QString tail = platform::nameTail(path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
   const auto is = [&tail](const char* extension) {
-    return tail == QLatin1String(extension) || tail == QLatin1Char('.') + QLatin1String(extension);
+    return platform::tailIs(tail, QLatin1String(extension));
   };
   if (is("rar")) return DroppedKind::Archive;
   if (is("jpg")) return DroppedKind::JpegPicture;
