@@ -166,6 +166,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   m_Timer1 = new QTimer(this);
   m_Timer1->setObjectName(QStringLiteral("Timer1"));
   m_Timer1->setInterval(1000);
+  // A coarse timer may fire up to 5% early; the run starts a full second after creation.
+  m_Timer1->setTimerType(Qt::PreciseTimer);
   connect(m_Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
 
   if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
