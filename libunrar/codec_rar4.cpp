@@ -2,6 +2,7 @@
 // block, so the session writes its rebuilt archive to an unlinked temporary
 // file and appends each entry of a solid stream before asking for it.
 #include <fcntl.h>
+#include <malloc.h>
 #include <unarr.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -37,6 +38,65 @@ void setCrc(std::vector<std::uint8_t>& h, std::size_t start) {
 std::string tempDir() {
   const char* t = std::getenv("TMPDIR");
   return t && *t ? t : "/tmp";
+}
+
+// The last members of libunarr 1.0.1's RAR archive record: the decompressor's
+// bit reader, then the current entry's progress and the solid stream's state.
+struct UnarrRarTail {
+  struct {
+    std::uint64_t bits;
+    int available;
+    bool atEof;
+  } reader;
+  struct {
+    std::size_t dataLeft;
+    std::size_t bytesDone;
+    std::uint32_t crc;
+  } progress;
+  struct {
+    std::size_t sizeTotal;
+    bool partDone;
+    bool restart;
+  } solid;
+};
+
+// What the tail must hold right after libunarr parsed an entry header.
+struct ParsedEntryState {
+  std::uint64_t packSize;
+  std::uint64_t unpSize;
+  std::uint64_t solidTotal;
+};
+
+bool tailMatches(const UnarrRarTail& t, const ParsedEntryState& s) {
+  return t.reader.available >= 0 && t.reader.available <= 64 && t.reader.available % 8 == 0 &&
+         !t.reader.atEof && t.progress.dataLeft == s.packSize && t.progress.bytesDone == 0 &&
+         t.progress.crc == 0 && t.solid.sizeTotal == s.solidTotal &&
+         t.solid.partDone == (s.unpSize == 0) && !t.solid.restart;
+}
+
+// A solid entry's decoding starts with whatever whole bytes libunarr's bit
+// reader fetched ahead at the end of the previous entry, as if the packed data
+// of a solid stream were one run. RAR starts each file's input afresh; after an
+// encrypted entry those bytes are cipher padding and wreck the next entry.
+// libunarr has no call for this, so the reader is emptied in its record, found
+// at the end of the allocation, and only where the record's tail holds exactly
+// what parsing the entry put there. Returns false when no such tail is found.
+bool dropReadAhead(ar_archive* ar, const ParsedEntryState& state) {
+  const std::size_t size = malloc_usable_size(ar);
+  constexpr std::size_t kTail = sizeof(UnarrRarTail);
+  // The allocator may round the record's size up; a struct of this alignment
+  // is at most a few words short of the usable size.
+  for (std::size_t end = size; end >= kTail && size - end <= 64; end -= alignof(UnarrRarTail)) {
+    auto* at = reinterpret_cast<unsigned char*>(ar) + end - kTail;
+    UnarrRarTail tail;
+    std::memcpy(&tail, at, kTail);
+    if (!tailMatches(tail, state)) continue;
+    tail.reader.bits = 0;
+    tail.reader.available = 0;
+    std::memcpy(at, &tail.reader, sizeof tail.reader);
+    return true;
+  }
+  return false;
 }
 
 class UnarrDecoder final : public Decoder {
@@ -139,6 +199,13 @@ class UnarrDecoder final : public Decoder {
     }
     if (!ar_parse_entry(ar_)) return ERAR_BAD_DATA;
     if (ar_entry_get_size(ar_) != e.unpSize) return ERAR_BAD_DATA;
+    const bool continues = !first && solid_;
+    if (!continues) solidTotal_ = 0;
+    // Only RAR 2.9's decoder reads a file's end code before the file is
+    // complete; RAR 2.0's reads it at the start of the next one.
+    if (continues && paddedReadAhead_ && isRar29(e.unpVer))
+      dropReadAhead(ar_, ParsedEntryState{pack, e.unpSize, solidTotal_});
+    paddedReadAhead_ = e.encrypted && pack > 0;
     std::uint64_t left = e.unpSize;
     while (left) {
       std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(left, kBuffer));
@@ -147,14 +214,21 @@ class UnarrDecoder final : public Decoder {
       if (rc) return rc;
       left -= n;
     }
+    solidTotal_ += e.unpSize;
     return ERAR_SUCCESS;
   }
+
+  static bool isRar29(std::uint32_t unpVer) { return unpVer == 29 || unpVer == 36; }
 
   bool solid_;
   bool broken_ = false;
   int fd_ = -1;
   std::string path_;
   std::uint64_t end_ = 0;
+  // Unpacked bytes libunarr has counted in the current solid stream.
+  std::uint64_t solidTotal_ = 0;
+  // The previous entry's data ended in cipher padding the bit reader may hold.
+  bool paddedReadAhead_ = false;
   ar_stream* stream_ = nullptr;
   ar_archive* ar_ = nullptr;
   static constexpr std::size_t kBuffer = 1 << 20;

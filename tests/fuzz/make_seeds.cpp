@@ -33,6 +33,15 @@ int main(int argc, char** argv) {
   entries[5].encryptedFlagOnly = true;
   int n = 0;
   int failures = 0;
+  auto emit = [&](const std::vector<Entry>& list, const Options& o) {
+    std::string path = dir + "/seed" + std::to_string(n++) + (o.volumeSize ? ".part1.rar" : ".rar");
+    try {
+      rarwriter::write(path, list, o);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
+      ++failures;
+    }
+  };
   for (auto format : {rarwriter::Format::Rar4, rarwriter::Format::Rar5}) {
     std::vector<Options> variants(9);
     for (auto& v : variants) v.format = format;
@@ -54,14 +63,7 @@ int main(int argc, char** argv) {
         hard.hardlinkTarget = "a.txt";
         list.push_back(hard);
       }
-      std::string path =
-          dir + "/seed" + std::to_string(n++) + (o.volumeSize ? ".part1.rar" : ".rar");
-      try {
-        rarwriter::write(path, list, o);
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
-        ++failures;
-      }
+      emit(list, o);
     }
   }
   // Encrypted seeds, with the password the fuzz target answers, so the
@@ -78,15 +80,22 @@ int main(int argc, char** argv) {
     variants[2].headerPassword = "password";
     variants[2].volumeSize = 1500;
     for (const Options& o : variants) {
-      std::string path =
-          dir + "/seed" + std::to_string(n++) + (o.volumeSize ? ".part1.rar" : ".rar");
-      try {
-        rarwriter::write(path, list, o);
-      } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s: %s\n", path.c_str(), e.what());
-        ++failures;
-      }
+      emit(list, o);
     }
+  }
+  // RAR 4 compressed seeds, so the decoder and the handing over of a solid
+  // stream from entry to entry are fuzzed: separate streams, one solid stream,
+  // and a solid stream encrypted file by file.
+  for (int variant = 0; variant < 3; ++variant) {
+    std::vector<Entry> list(entries.begin(), entries.begin() + 5);
+    for (Entry& e : list) {
+      e.compressed = true;
+      if (variant == 2) e.password = "password";
+    }
+    Options o;
+    o.format = rarwriter::Format::Rar4;
+    o.solidFlag = variant > 0;
+    emit(list, o);
   }
   return failures ? 1 : 0;
 }

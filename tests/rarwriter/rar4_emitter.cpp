@@ -200,7 +200,7 @@ class Rar4Emitter final : public Emitter {
     putLe(h, sums.crc, 4);
     putLe(h, dosTime(e.mtime), 4);
     putLe(h, pe.directory ? 20 : 29, 1);
-    putLe(h, 0x30, 1);
+    putLe(h, pe.compressed ? 0x33 : 0x30, 1);
     putLe(h, name.size(), 2);
     putLe(h, pe.attributes, 4);
     if (large) {

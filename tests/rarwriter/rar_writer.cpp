@@ -317,6 +317,19 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
     pe.unpackedSize = plainSize;
   }
 
+  if (e.compressed && plain && plainSize > 0) {
+    if (format != Format::Rar4) throw std::invalid_argument("only RAR 4 entries compress");
+    std::string bytes(static_cast<std::size_t>(plainSize), '\0');
+    plain(0, bytes.data(), bytes.size());
+    const bool tablesSent =
+        options.solidFlag && std::any_of(earlier.begin(), earlier.end(),
+                                         [](const PreparedEntry& p) { return p.compressed; });
+    pe.compressed = true;
+    pe.unpackedCrc = crc32Of(bytes.data(), bytes.size());
+    std::tie(plain, plainSize) =
+        inlineSource(rar29LiteralStream(bytes, !tablesSent, !options.solidFlag));
+  }
+
   // With encrypted headers RAR encrypts every file too, with the same password.
   std::string password = e.password;
   if (password.empty() && !options.headerPassword.empty() && !pe.directory && !pe.hardlink)
@@ -487,7 +500,7 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
             sums.blake2 = unrar::crypto::rar5Blake2ToMac(*pe.rar5Keys, sums.blake2.data());
         }
       } else {
-        sums.crc = emitter->storedCrc(pe, pe.packed->plainCrc());
+        sums.crc = emitter->storedCrc(pe, pe.compressed ? pe.unpackedCrc : pe.packed->plainCrc());
         if (pe.blake2) {
           sums.blake2 = pe.packed->plainBlake2();
           if (pe.rar5Keys)

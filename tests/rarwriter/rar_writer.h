@@ -42,6 +42,11 @@ struct Entry {
   // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256,
   // with the password check value and checksums turned into MACs).
   std::string password;
+  // RAR 4: stores the data compressed (method "normal") as a RAR 2.9 stream of
+  // literal codes, real compressed data without a compressor. In a solid archive
+  // the stream runs on from the previous compressed entry, and only the first
+  // compressed entry carries the code tables.
+  bool compressed = false;
   // When set, the entry's data comes from here (sourceSize bytes) instead of `data`.
   DataSource source;
   std::uint64_t sourceSize = 0;

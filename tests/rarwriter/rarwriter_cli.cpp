@@ -30,6 +30,7 @@ const char kUsage[] =
     "  --password PW              encrypt every file's data\n"
     "  --header-password PW       encrypt the headers too\n"
     "  --encrypted-flag           set the files' encrypted flag without encrypting\n"
+    "  --compress                 RAR 4: store files as RAR 2.9 literal-code streams\n"
     "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume\n"
     "  --sfx SIZE                 put an executable stub of SIZE bytes in front\n"
     "  --host NAME                msdos, os2, windows (default), unix, macos, beos\n"
@@ -40,7 +41,7 @@ const char kUsage[] =
     "  --from DIR                 add DIR's contents, recursively, names relative to DIR\n"
     "  --files N:SIZE[:FOLDER]    add N generated files of SIZE bytes in FOLDER (files)\n"
     "  --large NAME:SIZE          add one generated file of SIZE bytes\n"
-    "--host, --mtime, --password and --encrypted-flag apply to the entries that\n"
+    "--host, --mtime, --password, --encrypted-flag and --compress apply to the entries that\n"
     "--from, --files and --large add after them.\n"
     "SIZE takes a K, M or G suffix (powers of 1024). Generated files hold\n"
     "rarwriter::fillPattern data; each takes the next seed, in argument order.\n";
@@ -100,6 +101,7 @@ struct Settings {
   std::int64_t mtime = 1700000000;
   std::string password;
   bool encryptedFlag = false;
+  bool compressed = false;
 };
 
 rarwriter::Entry baseEntry(const Settings& s, const std::string& name) {
@@ -154,6 +156,7 @@ void addFolder(const Settings& s, const std::string& root, const std::string& re
     e.sourceSize = static_cast<std::uint64_t>(st.st_size);
     e.password = s.password;
     e.encryptedFlagOnly = s.encryptedFlag;
+    e.compressed = s.compressed;
     entries.push_back(e);
   }
 }
@@ -172,6 +175,7 @@ int run(int argc, char** argv) {
   auto entryFlags = [&](rarwriter::Entry& e) {
     e.password = settings.password;
     e.encryptedFlagOnly = settings.encryptedFlag;
+    e.compressed = settings.compressed;
   };
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
@@ -208,6 +212,8 @@ int run(int argc, char** argv) {
       options.headerPassword = value();
     } else if (arg == "--encrypted-flag") {
       settings.encryptedFlag = true;
+    } else if (arg == "--compress") {
+      settings.compressed = true;
     } else if (arg == "--damage") {
       options.damage = parseDamage(value());
     } else if (arg == "--sfx") {

@@ -47,6 +47,14 @@ void randomFill(std::uint8_t* out, std::size_t n);
 Bytes encryptBlock(const Bytes& plain, const std::uint8_t* key, std::size_t keySize,
                    const std::uint8_t* iv);
 
+// `data` as a RAR 2.9 compressed stream of literal codes; `withTables` sends the
+// code tables first, as the first compressed file of a solid stream (or any file
+// of a non-solid archive) must. `trailingByte` adds a zero byte after the end
+// code: unar 1.10.1 reads up to 6 bits past that code's start and fails a
+// stream that ends sooner. A solid stream's files must not have it, as
+// libunarr would take it for the start of the next file.
+Bytes rar29LiteralStream(const Bytes& data, bool withTables, bool trailingByte);
+
 // Reads an entry's stored bytes front to back: the plain bytes, zero padding to
 // whole blocks when encrypted, and the cipher applied. It keeps the checksums of
 // the plain bytes as they pass, so data is read only once.
@@ -83,6 +91,8 @@ struct PreparedEntry {
   bool hardlink = false;
   std::uint64_t unpackedSize = 0;  // the file's true size
   std::uint64_t packedSize = 0;    // bytes stored in the archive (padded when encrypted)
+  bool compressed = false;         // RAR 4: data is a RAR 2.9 literal stream
+  std::uint32_t unpackedCrc = 0;   // when compressed: the CRC32 of the file's bytes
   std::shared_ptr<PackedStream> packed;
   std::uint32_t attributes = 0;
   bool solid = false;   // continues the previous entry's stream (solid flag)
