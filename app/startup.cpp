@@ -10,6 +10,7 @@
 #include "application.h"
 #include "command_line.h"
 #include "executable.h"
+#include "local_time.h"
 #include "message_box.h"
 #include "name_tail.h"
 #include "shutdown.h"
@@ -91,6 +92,7 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   QStringList arguments;
   for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
 
+  platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
   answerBoxesForTests();

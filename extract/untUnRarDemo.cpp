@@ -294,7 +294,7 @@ void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, 
     // the first three entries and skips the rest.
     if (m_vxUnRar->FileList().size() < 3)
       m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
-    ui->lstvwMain->addTopLevelItem(new QTreeWidgetItem(listRowTexts(hdrData)));
+    ui->lstvwMain->addTopLevelItem(newListRow(listRowTexts(hdrData)));
   }
   QCoreApplication::processEvents();
 }
@@ -419,6 +419,15 @@ void TfrmMain::lstvwMainColumnClick(int Column) {
 
 int TfrmMain::lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) {
   return mainlogic::compareListText(Item1->text(SortColumn), Item2->text(SortColumn));
+}
+
+QTreeWidgetItem* TfrmMain::newListRow(const QStringList& texts) {
+  // Filled from the last column: the item sizes its column store to the
+  // highest column set so far, so this sizes it once instead of per column.
+  auto* row = new QTreeWidgetItem;
+  for (qsizetype column = texts.size() - 1; column >= 0; --column)
+    row->setText(static_cast<int>(column), texts[column]);
+  return row;
 }
 
 QStringList TfrmMain::listRowTexts(const TVxRARHeaderData& h) {

@@ -59,6 +59,7 @@ class TfrmMain : public QMainWindow {
   static int lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2);
   // One list row's 16 texts (caption and 15 sub-items) for an entry.
   static QStringList listRowTexts(const TVxRARHeaderData& hdrData);
+  static QTreeWidgetItem* newListRow(const QStringList& texts);
 
  public slots:
   void Timer1Timer();

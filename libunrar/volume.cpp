@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstring>
 
 #include "unrar.h"
 
@@ -26,8 +28,29 @@ VolumeFile::~VolumeFile() {
   ::close(fd_);
 }
 
+namespace {
+constexpr std::size_t kWindow = 64 * 1024;
+constexpr std::size_t kSmallRead = 16 * 1024;
+}  // namespace
+
 std::size_t VolumeFile::readAt(std::uint64_t offset, void* buf, std::size_t n) {
   if (offset >= size_) return 0;
+  if (n > kSmallRead) return readDirect(offset, buf, n);
+  if (!window_) window_ = std::make_unique<char[]>(kWindow);
+  if (offset < windowStart_ || offset + n > windowStart_ + windowSize_) {
+    windowStart_ = offset;
+    windowSize_ = readDirect(offset, window_.get(), kWindow);
+  }
+  const std::uint64_t windowEnd = windowStart_ + windowSize_;
+  const std::size_t take =
+      offset >= windowEnd
+          ? 0
+          : static_cast<std::size_t>(std::min<std::uint64_t>(n, windowEnd - offset));
+  if (take) std::memcpy(buf, window_.get() + (offset - windowStart_), take);
+  return take;
+}
+
+std::size_t VolumeFile::readDirect(std::uint64_t offset, void* buf, std::size_t n) {
   std::size_t done = 0;
   auto* p = static_cast<char*>(buf);
   while (done < n) {

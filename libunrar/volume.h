@@ -31,9 +31,17 @@ class VolumeFile : public ByteSource {
  private:
   VolumeFile(int fd, std::uint64_t size, std::string path)
       : fd_(fd), size_(size), path_(std::move(path)) {}
+  std::size_t readDirect(std::uint64_t offset, void* buf, std::size_t n);
+
   int fd_;
   std::uint64_t size_;
   std::string path_;
+  // Small reads (block headers, small entries' data) come from a window read
+  // ahead of them: an archive of many small files then costs one read per
+  // window instead of several per entry. Large reads bypass it.
+  std::unique_ptr<char[]> window_;
+  std::uint64_t windowStart_ = 0;
+  std::size_t windowSize_ = 0;
 };
 
 // Opens `path` and reads its signature and main header. Returns 0 or

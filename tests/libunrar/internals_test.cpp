@@ -1,6 +1,12 @@
 // libunrar's decisions that the interface shows only indirectly: volume
 // naming, name sanitizing, link containment and RAR 4 encoded names.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
 
 #include "output.h"
 #include "rar_format.h"
@@ -66,3 +72,48 @@ TEST(Times, DosTimeRoundTripsThroughFileTime) {
   EXPECT_EQ(fileTimeToDosTime(dosTimeToFileTime(dos)), dos);
   EXPECT_EQ(unixToFileTime(0, 0), 116444736000000000ULL);
 }
+
+namespace {
+
+// Every read through the volume's read-ahead window gives the bytes of the
+// file at that place, whatever the order, the size, or the end of the file.
+TEST(VolumeReads, SmallAndLargeReadsInAnyOrderGiveTheFileBytes) {
+  char dir[] = "/tmp/quillmoss-volume-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string path = std::string(dir) + "/v.bin";
+  std::string bytes(300000, '\0');
+  std::uint32_t x = 12345;
+  for (char& c : bytes) {
+    x = x * 1103515245u + 12345u;
+    c = static_cast<char>(x >> 24);
+  }
+  {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    ASSERT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), f), bytes.size());
+    std::fclose(f);
+  }
+  auto v = unrar::VolumeFile::open(path);
+  ASSERT_NE(v, nullptr);
+  struct Read {
+    std::uint64_t offset;
+    std::size_t size;
+  };
+  const std::vector<Read> reads = {
+      {0, 7},          {7, 43},       {50, 2048},      {65530, 10},  // across the window end
+      {40, 7},         {0, 16384},    {16384, 16385},  {100000, 1},  // backwards, both sizes
+      {299990, 7},     {299995, 100}, {300000, 5},     {299999, 1},  // at and past the end
+      {131072, 70000}, {131000, 100}, {262144, 37856}, {65536, 0}};
+  for (const Read& r : reads) {
+    std::string got(r.size, '\0');
+    const std::size_t n = v->readAt(r.offset, got.data(), r.size);
+    const std::size_t expected =
+        r.offset >= bytes.size() ? 0 : std::min<std::size_t>(r.size, bytes.size() - r.offset);
+    ASSERT_EQ(n, expected) << r.offset << "+" << r.size;
+    EXPECT_EQ(got.substr(0, n), bytes.substr(r.offset, n)) << r.offset << "+" << r.size;
+  }
+  std::remove(path.c_str());
+  rmdir(dir);
+}
+
+}  // namespace
