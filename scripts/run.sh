@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds if needed and runs Quillmoss. Without an argument it extracts a fresh
 # copy of the bundled sample archive in build/sample/. Without a display it
-# runs headless on Qt's offscreen platform.
+# runs headless on Qt's offscreen platform, unattended.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 "$root/scripts/build.sh" >/dev/null
@@ -14,7 +14,9 @@ if [[ $# -eq 0 ]]; then
   echo "Extracting the sample archive into $sample"
 fi
 if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}" ]]; then
-  export QT_QPA_PLATFORM=offscreen
+  # Headless, nobody can answer a question: the program gives each its safe
+  # answer (keep the existing file, no password, no next volume) and says so.
+  export QT_QPA_PLATFORM=offscreen QUILLMOSS_UNATTENDED=1
 fi
 if [[ -z "$sample" ]]; then
   exec "$root/build/bin/quillmoss" "$@"

@@ -115,6 +115,11 @@ class Program : public ::testing::Test {
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"), boxLog());
     environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
+    environment.remove(QStringLiteral("QUILLMOSS_UNATTENDED"));
+    if (unattendedRun) {
+      environment.remove(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"));
+      environment.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
+    }
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(workingFolder.isEmpty() ? root.path() : workingFolder);
@@ -169,6 +174,8 @@ class Program : public ::testing::Test {
   QTemporaryDir root;
   QString program;
   QString data;
+  // Runs as scripts/run.sh does without a display: nobody answers questions.
+  bool unattendedRun = false;
 };
 
 const QStringList kSampleTree = {QStringLiteral("docs"),
@@ -310,6 +317,47 @@ TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
   ASSERT_EQ(process.exitCode(), 0) << "90: no prompt, 91: the program kept waiting\n"
                                    << qPrintable(output);
   expectSampleFilesIn(data);
+}
+
+// Headless and unattended, a question must not wait for a person: an
+// existing file is kept and reported, and the run ends by itself.
+TEST_F(Program, UnattendedRunKeepsExistingFilesAndEnds) {
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar4);
+  writeFile(QDir(data).filePath(QStringLiteral("top.bin")), "mine");
+  unattendedRun = true;
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished) << "an unattended run waited for an answer";
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_EQ(readAll(QDir(data).filePath(QStringLiteral("top.bin"))), QByteArray("mine"));
+  EXPECT_TRUE(result.output.contains(QStringLiteral("kept the existing file")))
+      << qPrintable(result.output);
+  EXPECT_EQ(readAll(QDir(data).filePath(QStringLiteral("docs/readme.txt"))),
+            QByteArray("Read me first.\n"));
+}
+
+TEST_F(Program, UnattendedRunOfAnEncryptedArchiveWritesNothingAndEnds) {
+  const QString archive = QDir(data).filePath(QStringLiteral("locked.rar"));
+  std::vector<rarwriter::Entry> entries = sampleEntries();
+  for (rarwriter::Entry& e : entries) e.password = "secret";
+  rarwriter::write(archive.toStdString(), entries, {});
+  unattendedRun = true;
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished) << "an unattended run waited for a password";
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.output.contains(QStringLiteral("password"))) << qPrintable(result.output);
+  for (const QString& path : tree(data))
+    EXPECT_FALSE(QFileInfo(QDir(data).filePath(path)).isFile() &&
+                 path != QLatin1String("locked.rar"))
+        << qPrintable(path);
+}
+
+TEST_F(Program, UnattendedMissingArchiveIsReportedAndEnds) {
+  unattendedRun = true;
+  const RunResult result = run({QDir(data).filePath(QStringLiteral("nowhere.rar"))});
+  ASSERT_TRUE(result.finished) << "an unattended run waited on a message box";
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.output.contains(QStringLiteral("Error: File not found!")))
+      << qPrintable(result.output);
 }
 
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {

@@ -1,0 +1,46 @@
+#include "unattended.h"
+
+#include <QFileDialog>
+#include <QLabel>
+#include <cstdio>
+
+#include "VxUnRar.h"
+#include "message_box.h"
+#include "untOverWritePrompt.h"
+#include "untStatus.h"
+#include "untUnRarDemo.h"
+
+namespace unattended {
+
+bool requested() {
+  return qEnvironmentVariable("QUILLMOSS_UNATTENDED") == QLatin1String("1");
+}
+
+void install(std::function<void(const QString&)> report) {
+  if (!report)
+    report = [](const QString& line) {
+      std::fprintf(stderr, "quillmoss: %s\n", line.toLocal8Bit().constData());
+      std::fflush(stderr);
+    };
+  platform::setBoxAnswerer([report](const platform::BoxRequest& box) {
+    report(box.caption.isEmpty() ? box.text : box.caption + QStringLiteral(": ") + box.text);
+    return 1;
+  });
+  SetOverWritePromptAnswerer([report](TfrmOverWrite& prompt) {
+    report(QStringLiteral("kept the existing file ") + prompt.lblFileName()->text() +
+           QStringLiteral(" (no one to ask)"));
+    prompt.done(7);
+  });
+  SetPasswordPromptAnswerer([report](QDialog& prompt) {
+    report(QStringLiteral("a password is needed; none can be typed without a display"));
+    prompt.accept();
+  });
+  SetVolumePromptAnswerer([report](QDialog& prompt) {
+    report(QStringLiteral("the next volume is missing; none can be chosen without a display"));
+    prompt.reject();
+  });
+  SetStatusDialogAnswerer([](TfrmStatus& dialog) { dialog.accept(); });
+  SetOpenDialogAnswerer([](QFileDialog&) { return QString(); });
+}
+
+}  // namespace unattended
