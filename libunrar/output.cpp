@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -226,11 +227,30 @@ int TempOutput::write(const std::uint8_t* p, std::size_t n) {
   return ERAR_SUCCESS;
 }
 
+namespace {
+
+// Links the unnamed file `fd` in as `path`; -1 with errno set on failure.
+// Linux 6.10 and later let the file's opener link it by its descriptor;
+// older kernels want a capability for that and answer ENOENT or EPERM, so
+// from the first such answer on the link goes through /proc/self/fd.
+int linkUnnamed(int fd, const std::string& path) {
+  static std::atomic<bool> byDescriptor{true};
+  if (byDescriptor.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return -1;
+  byDescriptor.store(false, std::memory_order_relaxed);
+  return 0;
+}
+
+}  // namespace
+
 int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::uint64_t atime) {
   setTimes(fd_, nullptr, mtime, atime);
   if (unnamed_) {
-    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
-    if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, finalPath.c_str(), AT_SYMLINK_FOLLOW) != 0) {
+    if (linkUnnamed(fd_, finalPath) != 0) {
       if (errno != EEXIST) {
         int err = errno;
         discard();
@@ -240,7 +260,7 @@ int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::u
       // and rename that over it, so the old file stays until the new one is whole.
       for (int attempt = 0; attempt < 16 && temp_.empty(); ++attempt) {
         std::string name = tempNameIn(folder_, "entry");
-        if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
+        if (linkUnnamed(fd_, name) == 0)
           temp_ = name;
         else if (errno != EEXIST)
           break;
