@@ -29,8 +29,8 @@ VolumeFile::~VolumeFile() {
 }
 
 namespace {
-constexpr std::size_t kWindow = 64 * 1024;
-constexpr std::size_t kSmallRead = 16 * 1024;
+constexpr std::size_t kWindow = 1024;
+constexpr std::size_t kSmallRead = 512;
 }  // namespace
 
 std::size_t VolumeFile::readAt(std::uint64_t offset, void* buf, std::size_t n) {

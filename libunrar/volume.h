@@ -36,9 +36,10 @@ class VolumeFile : public ByteSource {
   int fd_;
   std::uint64_t size_;
   std::string path_;
-  // Small reads (block headers, small entries' data) come from a window read
-  // ahead of them: an archive of many small files then costs one read per
-  // window instead of several per entry. Large reads bypass it.
+  // A block header is read in two small pieces, its fixed start and then the
+  // rest; both come from one short window read ahead of the first, so a header
+  // costs one read. Larger reads bypass the window, and it stays small so that
+  // listing never copies the data it skips.
   std::unique_ptr<char[]> window_;
   std::uint64_t windowStart_ = 0;
   std::size_t windowSize_ = 0;
