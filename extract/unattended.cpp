@@ -2,6 +2,7 @@
 
 #include <QFileDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <cstdio>
 
 #include "VxUnRar.h"
@@ -32,7 +33,10 @@ void install(std::function<void(const QString&)> report) {
     prompt.done(7);
   });
   SetPasswordPromptAnswerer([report](QDialog& prompt) {
-    report(QStringLiteral("a password is needed; none can be typed without a display"));
+    const QLineEdit* field = prompt.findChild<QLineEdit*>();
+    report(field && !field->text().isEmpty()
+               ? QStringLiteral("a password is needed; the one from password.txt is used")
+               : QStringLiteral("a password is needed; none can be typed without a display"));
     prompt.accept();
   });
   SetVolumePromptAnswerer([report](QDialog& prompt) {

@@ -360,6 +360,26 @@ TEST_F(Program, UnattendedMissingArchiveIsReportedAndEnds) {
       << qPrintable(result.output);
 }
 
+// A solid RAR 4 archive whose every entry is encrypted (made by RAR, from
+// the shared corpus), extracted by the program with the password from
+// "password.txt": every entry, not just the first of the solid stream.
+TEST_F(Program, EncryptedSolidArchiveFromRarExtractsEveryEntry) {
+  const QString source =
+      QStringLiteral(QUILLMOSS_CORPUS_DIR "/libarchive/test_read_format_rar4_solid_encrypted.rar");
+  if (!QFileInfo::exists(source)) GTEST_SKIP() << "no corpus at " << QUILLMOSS_CORPUS_DIR;
+  const QString archive = QDir(data).filePath(QStringLiteral("solid.rar"));
+  ASSERT_TRUE(QFile::copy(source, archive));
+  writeFile(QDir(program).filePath(QStringLiteral("password.txt")), "password\n");
+  unattendedRun = true;
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0);
+  for (const char* name : {"a", "b", "c", "d"})
+    EXPECT_EQ(readAll(QDir(data).filePath(QLatin1String(name) + QStringLiteral(".txt"))),
+              QByteArray("This is from ") + name + ".txt")
+        << name;
+}
+
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
   const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
   rarwriter::Options options;
