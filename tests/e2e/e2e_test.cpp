@@ -351,6 +351,19 @@ TEST_F(Program, UnattendedRunOfAnEncryptedArchiveWritesNothingAndEnds) {
         << qPrintable(path);
 }
 
+TEST_F(Program, UnattendedRunWithAMissingVolumeEnds) {
+  const QString first = QDir(data).filePath(QStringLiteral("set.part1.rar"));
+  rarwriter::Options options;
+  options.volumeSize = 20000;
+  options.damage = rarwriter::Damage::MissingVolume;
+  rarwriter::write(first.toStdString(), sampleEntries(), options);
+  unattendedRun = true;
+  const RunResult result = run({first});
+  ASSERT_TRUE(result.finished) << "an unattended run waited for a volume";
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.output.contains(QStringLiteral("next volume"))) << qPrintable(result.output);
+}
+
 TEST_F(Program, UnattendedMissingArchiveIsReportedAndEnds) {
   unattendedRun = true;
   const RunResult result = run({QDir(data).filePath(QStringLiteral("nowhere.rar"))});
