@@ -45,6 +45,12 @@ void install(std::function<void(const QString&)> report) {
   });
   SetStatusDialogAnswerer([](TfrmStatus& dialog) { dialog.accept(); });
   SetOpenDialogAnswerer([](QFileDialog&) { return QString(); });
+  // The window never shows its status lines in an automatic run; here the
+  // failures among them are the only account of what went wrong.
+  SetErrorObserver([report](const QString& message, const QString& entry) {
+    report(QStringLiteral("error: ") + message +
+           (entry.isEmpty() ? QString() : QStringLiteral(" (") + entry + QLatin1Char(')')));
+  });
 }
 
 }  // namespace unattended

@@ -14,7 +14,8 @@ bool requested();
 // reports each on `report` (standard error when empty): a message box is
 // acknowledged; an existing file is kept; a password prompt is confirmed as
 // it stands (empty unless password.txt filled it in); a request for the next
-// volume is cancelled; a folder chooser picks nothing.
+// volume is cancelled; a folder chooser picks nothing. Failures of the run are
+// reported the same way.
 void install(std::function<void(const QString&)> report = {});
 
 }  // namespace unattended

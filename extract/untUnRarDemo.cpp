@@ -56,6 +56,11 @@ OpenDialogAnswerer& openAnswerer() {
   return instance;
 }
 
+ErrorObserver& errorObserver() {
+  static ErrorObserver instance;
+  return instance;
+}
+
 QStringList programArguments() {
   if (argumentsOverride()) return *argumentsOverride();
   return QCoreApplication::arguments().mid(1);
@@ -95,6 +100,10 @@ void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments) {
 
 void SetOpenDialogAnswerer(OpenDialogAnswerer answerer) {
   openAnswerer() = std::move(answerer);
+}
+
+void SetErrorObserver(ErrorObserver observer) {
+  errorObserver() = std::move(observer);
 }
 
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
@@ -286,6 +295,7 @@ void TfrmMain::extractInto(const QString& folder) {
 }
 
 void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, int) {
+  m_LastEntry = hdrData.FileName;
   if (!m_Extracting) {
     m_EntryCount = wrappingAdd(m_EntryCount, 1);
     m_UnpackedTotal = wrappingAdd(m_UnpackedTotal, hdrData.UnpSize);
@@ -307,6 +317,7 @@ void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint3
 
 void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
   m_StatusLines.append(mainlogic::errorLine(Message));
+  if (errorObserver()) errorObserver()(Message, m_LastEntry);
 }
 
 void TfrmMain::vxUnRarRarStatus(QObject*, const QString& Message, TRarStatus status) {

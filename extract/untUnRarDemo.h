@@ -121,6 +121,7 @@ class TfrmMain : public QMainWindow {
   std::int32_t m_UnpackedTotal = 0;
   bool m_ArchiveOpen = false;
   QStringList m_StatusLines;
+  QString m_LastEntry;
 };
 
 // Test seams. The automatic run rebuilds the archive path from these arguments
@@ -130,3 +131,8 @@ void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments);
 // answerer instead of showing it; the answer is the chosen path (empty: cancel).
 using OpenDialogAnswerer = std::function<QString(QFileDialog& dialog)>;
 void SetOpenDialogAnswerer(OpenDialogAnswerer answerer);
+// While set, every failure the component reports to the window is handed to
+// the observer too, with the name of the entry last reported (empty before the
+// first), for runs where nobody sees the window or its status lines.
+using ErrorObserver = std::function<void(const QString& message, const QString& entry)>;
+void SetErrorObserver(ErrorObserver observer);

@@ -364,6 +364,20 @@ TEST_F(Program, UnattendedRunWithAMissingVolumeEnds) {
   EXPECT_TRUE(result.output.contains(QStringLiteral("next volume"))) << qPrintable(result.output);
 }
 
+TEST_F(Program, UnattendedRunReportsADamagedEntry) {
+  const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
+  rarwriter::Options options;
+  options.damage = rarwriter::Damage::BadDataCrc;
+  rarwriter::write(archive.toStdString(), sampleEntries(), options);
+  unattendedRun = true;
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(result.output.contains(QStringLiteral("error: Corrupted data! (docs/readme.txt)")))
+      << qPrintable(result.output);
+  EXPECT_FALSE(QFileInfo::exists(QDir(data).filePath(QStringLiteral("docs/readme.txt"))));
+}
+
 TEST_F(Program, UnattendedMissingArchiveIsReportedAndEnds) {
   unattendedRun = true;
   const RunResult result = run({QDir(data).filePath(QStringLiteral("nowhere.rar"))});
