@@ -84,9 +84,11 @@ bool tailMatches(const UnarrRarTail& t, const ParsedEntryState& s) {
 bool dropReadAhead(ar_archive* ar, const ParsedEntryState& state) {
   const std::size_t size = malloc_usable_size(ar);
   constexpr std::size_t kTail = sizeof(UnarrRarTail);
-  // The allocator may round the record's size up; a struct of this alignment
-  // is at most a few words short of the usable size.
-  for (std::size_t end = size; end >= kTail && size - end <= 64; end -= alignof(UnarrRarTail)) {
+  // The allocator may round the record's size up: glibc by a word, allocators
+  // with size classes by more. All of the usable size may be read.
+  constexpr std::size_t kMostRounding = 4096;
+  for (std::size_t end = size; end >= kTail && size - end <= kMostRounding;
+       end -= alignof(UnarrRarTail)) {
     auto* at = reinterpret_cast<unsigned char*>(ar) + end - kTail;
     UnarrRarTail tail;
     std::memcpy(&tail, at, kTail);
