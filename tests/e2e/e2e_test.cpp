@@ -105,6 +105,15 @@ class Program : public ::testing::Test {
     return path;
   }
 
+  // The sample entries with the first file's stored CRC wrong.
+  QString makeDamagedArchive() {
+    const QString path = QDir(data).filePath(QStringLiteral("broken.rar"));
+    rarwriter::Options options;
+    options.damage = rarwriter::Damage::BadDataCrc;
+    rarwriter::write(path.toStdString(), sampleEntries(), options);
+    return path;
+  }
+
   // Starts the copied program with the arguments; the run must end by itself.
   // Message boxes are answered with OK and logged to boxLog. With a prefix
   // (such as setpriv and its options) the program is started through it.
@@ -365,10 +374,7 @@ TEST_F(Program, UnattendedRunWithAMissingVolumeEnds) {
 }
 
 TEST_F(Program, UnattendedRunReportsADamagedEntry) {
-  const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
-  rarwriter::Options options;
-  options.damage = rarwriter::Damage::BadDataCrc;
-  rarwriter::write(archive.toStdString(), sampleEntries(), options);
+  const QString archive = makeDamagedArchive();
   unattendedRun = true;
   const RunResult result = run({archive});
   ASSERT_TRUE(result.finished);
@@ -408,10 +414,7 @@ TEST_F(Program, EncryptedSolidArchiveFromRarExtractsEveryEntry) {
 }
 
 TEST_F(Program, DamagedArchiveEndsTheProgramNormally) {
-  const QString archive = QDir(data).filePath(QStringLiteral("broken.rar"));
-  rarwriter::Options options;
-  options.damage = rarwriter::Damage::BadDataCrc;
-  rarwriter::write(archive.toStdString(), sampleEntries(), options);
+  const QString archive = makeDamagedArchive();
   const RunResult result = run({archive});
   ASSERT_TRUE(result.finished) << "a damaged archive must not stop the program from ending";
   EXPECT_EQ(result.exitCode, 0);

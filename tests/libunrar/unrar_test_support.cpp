@@ -148,12 +148,16 @@ int Archive::process(int op, const std::string& dest, const std::string& destNam
 }
 
 RunResult runAll(const std::string& path, unsigned mode, int op, const std::string& dest,
-                 CallbackScript* script) {
+                 CallbackScript* script, const std::string& password) {
   RunResult r;
   Archive a(path, mode, script);
   if (!a.handle()) {
     r.endStatus = -static_cast<int>(a.openResult());
     return r;
+  }
+  if (!password.empty()) {
+    std::string pw = password;
+    RARSetPassword(a.handle(), pw.data());
   }
   auto hd = std::make_unique<RARHeaderDataEx>();
   for (int guard = 0; guard < 100000; ++guard) {

@@ -77,12 +77,13 @@ class Archive {
 };
 
 // Every entry's name, processed with `op` into `dest`; the statuses in order.
+// A non-empty `password` is set with RARSetPassword right after the open.
 struct RunResult {
   std::vector<std::string> names;
   std::vector<int> status;
   int endStatus = 0;
 };
 RunResult runAll(const std::string& path, unsigned mode, int op, const std::string& dest,
-                 CallbackScript* script = nullptr);
+                 CallbackScript* script = nullptr, const std::string& password = {});
 
 }  // namespace unrartest

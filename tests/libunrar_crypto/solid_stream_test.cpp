@@ -43,30 +43,9 @@ std::string writeSolid(const TempDir& dir, const std::vector<rarwriter::Entry>& 
   return path;
 }
 
-// Processes every entry with `op` ("" for RAR_TEST) after setting `password`.
-RunResult processAll(const std::string& path, int op, const std::string& dest,
+RunResult extractAll(const std::string& path, const std::string& dest,
                      const std::string& password) {
-  RunResult r;
-  Archive a(path, RAR_OM_EXTRACT);
-  if (!a.handle()) {
-    r.endStatus = -static_cast<int>(a.openResult());
-    return r;
-  }
-  if (!password.empty()) {
-    std::string pw = password;
-    RARSetPassword(a.handle(), pw.data());
-  }
-  RARHeaderDataEx hd;
-  for (int guard = 0; guard < 1000; ++guard) {
-    int rc = a.next(hd);
-    if (rc != ERAR_SUCCESS) {
-      r.endStatus = rc;
-      break;
-    }
-    r.names.push_back(hd.FileName);
-    r.status.push_back(a.process(op, dest));
-  }
-  return r;
+  return runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, dest, nullptr, password);
 }
 
 void expectAllExtracted(const std::vector<rarwriter::Entry>& entries, const TempDir& dir,
@@ -83,21 +62,21 @@ TEST(SolidRar4, PlainCompressedStreamExtractsEveryEntry) {
   TempDir dir;
   auto entries = solidFiles(20, "");
   std::string path = writeSolid(dir, entries);
-  expectAllExtracted(entries, dir, processAll(path, RAR_EXTRACT, dir.file("out"), ""));
+  expectAllExtracted(entries, dir, extractAll(path, dir.file("out"), ""));
 }
 
 TEST(SolidRar4, EncryptedCompressedStreamExtractsEveryEntryWhateverItsPadding) {
   TempDir dir;
   auto entries = solidFiles(40, "solid secret");
   std::string path = writeSolid(dir, entries);
-  expectAllExtracted(entries, dir, processAll(path, RAR_EXTRACT, dir.file("out"), "solid secret"));
+  expectAllExtracted(entries, dir, extractAll(path, dir.file("out"), "solid secret"));
 }
 
 TEST(SolidRar4, EncryptedHeadersAndCompressedStream) {
   TempDir dir;
   auto entries = solidFiles(17, "");
   std::string path = writeSolid(dir, entries, "headers too");
-  expectAllExtracted(entries, dir, processAll(path, RAR_EXTRACT, dir.file("out"), "headers too"));
+  expectAllExtracted(entries, dir, extractAll(path, dir.file("out"), "headers too"));
 }
 
 // Skipped entries of a solid stream are decoded all the same, padding included.
@@ -126,7 +105,7 @@ TEST(SolidRar4, WrongPasswordFailsEveryEntryAndWritesNothing) {
   TempDir dir;
   auto entries = solidFiles(6, "right");
   std::string path = writeSolid(dir, entries);
-  RunResult r = processAll(path, RAR_EXTRACT, dir.file("out"), "wrong");
+  RunResult r = extractAll(path, dir.file("out"), "wrong");
   ASSERT_EQ(r.status.size(), entries.size());
   EXPECT_EQ(r.endStatus, ERAR_END_ARCHIVE);
   for (int status : r.status) EXPECT_EQ(status, ERAR_BAD_DATA);
