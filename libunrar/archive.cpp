@@ -88,14 +88,6 @@ int copyStored(InStream& in, Sink& sink) {
   return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
-// What the codecs can decode: the RAR 5.0 algorithm through libarchive, and
-// the RAR 2.0 and 2.9 algorithms through libunarr (it has no RAR 1.5 decoder).
-bool supportedVersion(const Entry& e, Format f) {
-  if (e.method > 5) return false;
-  if (f == Format::Rar5) return e.unpVer == 50;
-  return e.method == 0 || e.unpVer == 20 || e.unpVer == 26 || e.unpVer == 29;
-}
-
 }  // namespace
 
 Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
@@ -191,7 +183,8 @@ int Archive::readComment(std::string& text) {
   if (comment_.method == 0) {
     rc = copyStored(*in, sink);
   } else {
-    auto dec = format_ == Format::Rar4 ? makeRar4Decoder(false) : makeRar5Decoder(false);
+    auto dec = makeDecoder(format_, ce, false);
+    if (!dec) return ERAR_UNKNOWN_FORMAT;
     rc = dec->decode(ce, std::move(in), comment_.crc, sink);
   }
   if (rc) return rc;
@@ -375,13 +368,16 @@ int Archive::reportData(const std::uint8_t* p, std::size_t n) {
 
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
   // RAR 5: one libarchive session serves every entry in turn (entries without
-  // the solid bit restart its decoder). RAR 4: a libunarr session per solid
-  // stream, since its temporary file keeps all the stream's packed data.
+  // the solid bit restart its decoder). RAR 1.5-4: a session per solid stream.
+  const std::uint32_t algorithm = algorithmOf(format_, entry_);
   const bool continuation = solidSession_ && solidSession_->usable() &&
+                            sessionAlgorithm_ == algorithm &&
                             (format_ == Format::Rar5 || (solidArchive_ && entry_.solid));
-  if (!continuation)
-    solidSession_ =
-        format_ == Format::Rar4 ? makeRar4Decoder(solidArchive_) : makeRar5Decoder(solidArchive_);
+  if (!continuation) {
+    solidSession_ = makeDecoder(format_, entry_, solidArchive_);
+    sessionAlgorithm_ = algorithm;
+    if (!solidSession_) return ERAR_UNKNOWN_FORMAT;
+  }
   std::uint32_t crc = last.hasCrc ? last.crc : 0;
   int rc = solidSession_->decode(entry_, std::move(in), crc, sink);
   if (format_ == Format::Rar4 && !solidArchive_) solidSession_.reset();
@@ -399,7 +395,7 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
   }
   // A solid stream has to be decoded through every entry, skipped or not.
   const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory &&
-                           entry_.redir == RedirKind::None && supportedVersion(entry_, format_);
+                           entry_.redir == RedirKind::None && canDecode(format_, entry_);
   if (operation == RAR_SKIP && !solidDecode) {
     std::vector<Part> parts;
     Entry last;
@@ -460,7 +456,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     if (!rc) extracted_[sanitizeName(e.name)] = joinPath(d.root, d.rel);
     return rc;
   }
-  if (!supportedVersion(e, format_)) return ERAR_UNKNOWN_FORMAT;
+  if (!canDecode(format_, e)) return ERAR_UNKNOWN_FORMAT;
 
   const bool symlink = e.redir != RedirKind::None;
   std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);

@@ -83,6 +83,7 @@ class Archive {
 
   Entry entry_;  // the header read last
   std::unique_ptr<Decoder> solidSession_;
+  std::uint32_t sessionAlgorithm_ = 0;
   // Sanitized names of the files written so far, for hard links and copies.
   std::map<std::string, std::string> extracted_;
   FolderCache folders_;

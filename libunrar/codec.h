@@ -1,7 +1,6 @@
-// Decompression through libraries: each codec is handed a clean one-volume
-// archive rebuilt from what libunrar parsed (one plain header per entry and
-// the entry's packed data, joined across volumes), so volumes, damage in
-// other headers and (later) encryption never reach it.
+// Decompression: one decoder per algorithm, chosen by makeDecoder from the
+// format and the entry's method and version. Volumes and encryption are
+// handled before any decoder: each reads the entry's packed data as a stream.
 #pragma once
 
 #include <cstdint>
@@ -31,9 +30,20 @@ class Decoder {
   virtual bool usable() const = 0;
 };
 
-// RAR 1.5-4 through libunarr; `solidArchive` marks the rebuilt archive solid.
-std::unique_ptr<Decoder> makeRar4Decoder(bool solidArchive);
-// RAR 5 through libarchive's rar5 reader.
+// Whether an entry's data can be decoded here: stored data always, and the
+// compression algorithms that have a decoder.
+bool canDecode(Format format, const Entry& e);
+
+// A new decoding session for the entry's algorithm, or null where there is
+// none. `solidArchive`: the archive's entries may continue one stream.
+std::unique_ptr<Decoder> makeDecoder(Format format, const Entry& e, bool solidArchive);
+
+// The algorithm a decoding session serves: an entry can continue a solid
+// stream only in a session of its own algorithm.
+std::uint32_t algorithmOf(Format format, const Entry& e);
+
+// The decoders, one per algorithm.
+std::unique_ptr<Decoder> makeRar4Decoder(bool solidArchive);  // libunarr, RAR 2.0 and 2.9
 std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive);
 
 }  // namespace unrar
