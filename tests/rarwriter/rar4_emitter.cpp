@@ -186,6 +186,7 @@ class Rar4Emitter final : public Emitter {
     if (pe.encrypted) flags |= 0x0004 | 0x0400;
     if (pe.solid) flags |= 0x0010;
     if (pe.directory) flags |= 0x00E0;
+    if (e.prepacked && !pe.directory) flags |= (e.prepacked->dictionary & 7) << 5;
     bool large = pe.packedSize > 0xFFFFFFFFu || pe.unpackedSize > 0xFFFFFFFFu;
     if (large) flags |= 0x0100;
     auto [name, unicode] = storedName(pe.name, options_.rar4Utf8Names);
@@ -199,8 +200,9 @@ class Rar4Emitter final : public Emitter {
     putLe(h, static_cast<std::uint8_t>(e.host), 1);
     putLe(h, sums.crc, 4);
     putLe(h, dosTime(e.mtime), 4);
-    putLe(h, pe.directory ? 20 : 29, 1);
-    putLe(h, pe.compressed ? 0x33 : 0x30, 1);
+    const bool prepacked = e.prepacked && !pe.directory;
+    putLe(h, pe.directory ? 20 : prepacked ? e.prepacked->unpVer : 29, 1);
+    putLe(h, prepacked ? e.prepacked->method : pe.compressed ? 0x33 : 0x30, 1);
     putLe(h, name.size(), 2);
     putLe(h, pe.attributes, 4);
     if (large) {

@@ -330,6 +330,15 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
         inlineSource(rar29LiteralStream(bytes, !tablesSent, !options.solidFlag));
   }
 
+  if (e.prepacked && !pe.directory) {
+    if (format != Format::Rar4) throw std::invalid_argument("only RAR 4 entries are prepacked");
+    std::string bytes(static_cast<std::size_t>(plainSize), '\0');
+    if (plain) plain(0, bytes.data(), bytes.size());
+    pe.compressed = true;
+    pe.unpackedCrc = crc32Of(bytes.data(), bytes.size());
+    std::tie(plain, plainSize) = inlineSource(e.prepacked->bytes);
+  }
+
   // With encrypted headers RAR encrypts every file too, with the same password.
   std::string password = e.password;
   if (password.empty() && !options.headerPassword.empty() && !pe.directory && !pe.hardlink)

@@ -47,6 +47,15 @@ struct Entry {
   // the stream runs on from the previous compressed entry, and only the first
   // compressed entry carries the code tables.
   bool compressed = false;
+  // RAR 4: the data already packed by a test's own encoder, stored as it is; `data`
+  // still holds the file's bytes (for the unpacked size and the CRC).
+  struct Prepacked {
+    std::string bytes;
+    std::uint8_t unpVer = 29;     // the version needed to unpack: 15, 20, 26, 29, 36
+    std::uint8_t method = 0x33;   // 0x31 fastest ... 0x35 best
+    std::uint8_t dictionary = 0;  // file flags bits 5-7: 64 KiB << n (0..6)
+  };
+  std::optional<Prepacked> prepacked;
   // When set, the entry's data comes from here (sourceSize bytes) instead of `data`.
   DataSource source;
   std::uint64_t sourceSize = 0;
