@@ -79,7 +79,14 @@ Measure best(int runs, const std::string& out, const std::function<int()>& body)
   return b;
 }
 
-void row(const std::string& label, const std::string& archive, const std::string& out, int runs) {
+// Whether the folder holds nothing: libunrar writes only the extracted files.
+bool emptyFolder(const std::string& path) {
+  std::string cmd = "test -z \"$(ls -A '" + path + "')\"";
+  return std::system(cmd.c_str()) == 0;
+}
+
+void row(const std::string& label, const std::string& archive, const std::string& out, int runs,
+         const std::string& tmp) {
   for (bool extract : {false, true}) {
     // A fresh process of this program, so that its peak memory is its own.
     Measure ours = best(runs, out, [&] {
@@ -93,10 +100,13 @@ void row(const std::string& label, const std::string& archive, const std::string
       return 127;
     });
     Measure theirs = best(runs, out, [&] { return runBsdtar(archive, out, extract); });
-    std::printf("%-44s %-7s %9.3f %9.3f %7.2fx %9.1f %9.1f %s\n", label.c_str(),
+    const bool tmpClean = emptyFolder(tmp);
+    std::printf("%-44s %-7s %9.3f %9.3f %7.2fx %9.1f %9.1f %s%s%s\n", label.c_str(),
                 extract ? "extract" : "list", ours.seconds, theirs.seconds,
                 theirs.seconds > 0 ? ours.seconds / theirs.seconds : 0.0, ours.peakKb / 1024.0,
-                theirs.peakKb / 1024.0, ours.status ? "(libunrar reported entry errors)" : "");
+                theirs.peakKb / 1024.0, ours.status ? "(libunrar reported entry errors)" : "",
+                theirs.status ? "(bsdtar failed)" : "",
+                tmpClean ? "" : " (libunrar left files in TMPDIR)");
     std::fflush(stdout);
   }
 }
@@ -126,6 +136,12 @@ int main(int argc, char** argv) {
 
   std::string big = work + "/stored-big.rar";
   std::string many = work + "/many-files.rar";
+  std::string solid = work + "/solid-rar29.rar";
+  // Everything the measured programs put in the temporary folder shows here.
+  const std::string tmp = work + "/tmp";
+  removeTree(tmp);
+  ::mkdir(tmp.c_str(), 0755);
+  ::setenv("TMPDIR", tmp.c_str(), 1);
   // The archives are made in a child, so that this process, whose peak memory
   // every measured child inherits, stays small.
   Measure made = bench::measureChild([&] {
@@ -151,6 +167,23 @@ int main(int argc, char** argv) {
       o.format = rarwriter::Format::Rar4;
       rarwriter::write(many, entries, o);
     }
+    {
+      // One solid RAR 2.9 stream of bigSize bytes in eight entries: its window
+      // and tables run on from entry to entry.
+      std::vector<rarwriter::Entry> entries;
+      for (int i = 0; i < 8; ++i) {
+        rarwriter::Entry e;
+        e.name = "part" + std::to_string(i) + ".bin";
+        e.data.resize(static_cast<std::size_t>(bigSize / 8));
+        rarwriter::fillPattern(static_cast<std::uint64_t>(i + 2), 0, e.data.data(), e.data.size());
+        e.compressed = true;
+        entries.push_back(std::move(e));
+      }
+      rarwriter::Options o;
+      o.format = rarwriter::Format::Rar4;
+      o.solidFlag = true;
+      rarwriter::write(solid, entries, o);
+    }
     return 0;
   });
   if (made.status != 0) {
@@ -160,21 +193,27 @@ int main(int argc, char** argv) {
   std::printf("%-44s %-7s %9s %9s %8s %9s %9s\n", "archive", "op", "libunrar", "bsdtar", "ratio",
               "ours MiB", "tar MiB");
   const std::string out = work + "/out";
-  row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs);
-  row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs);
+  row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs, tmp);
+  row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
+  row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
+      tmp);
   const std::string corpus = std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/";
   for (const char* name :
        {"test_read_format_rar_ppmd_lzss_conversion.rar", "test_read_format_rar_binary_data.rar",
-        "test_read_format_rar_multi_lzss_blocks.rar", "test_read_format_rar5_arm.rar",
+        "test_read_format_rar_multi_lzss_blocks.rar", "test_read_format_rar_compress_best.rar",
+        "test_read_format_rar_compress_normal.rar", "test_read_format_rar_filter.rar",
+        "test_read_format_rar3_lowdist_reset.rar", "test_read_format_rar5_arm.rar",
         "test_read_format_rar5_different_window_size.rar"}) {
     struct stat st {};
     if (::stat((corpus + name).c_str(), &st) != 0) {
       std::printf("%s: corpus not found, skipped\n", name);
       continue;
     }
-    row(name, corpus + name, out, runs);
+    row(name, corpus + name, out, runs, tmp);
   }
   removeTree(big);
   removeTree(many);
+  removeTree(solid);
+  removeTree(tmp);
   return 0;
 }
