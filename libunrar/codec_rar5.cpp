@@ -6,10 +6,12 @@
 
 #include <cstring>
 #include <deque>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "codec.h"
+#include "format_values.h"
 #include "unrar.h"
 
 namespace unrar {
@@ -102,18 +104,18 @@ class LibarchiveDecoder final : public Decoder {
 
   std::vector<std::uint8_t> fileHeader(const Entry& e, std::uint64_t pack, bool continuation) {
     std::vector<std::uint8_t> b;
-    putVint(b, 2);     // file header
-    putVint(b, 0x02);  // data area present
+    putVint(b, rar5::kFileHead);
+    putVint(b, rar5::kHeadData);
     putVint(b, pack);
     // No mtime and no CRC: libunrar checks the data itself.
-    putVint(b, e.unpSizeUnknown ? 0x08 : 0);
+    putVint(b, e.unpSizeUnknown ? rar5::kFileUnknownSize : 0);
     putVint(b, e.unpSizeUnknown ? 0 : e.unpSize);
-    putVint(b, 0x20);
-    std::uint32_t ci = e.rar5CompInfo & ~0x40u;
-    if (continuation) ci |= 0x40;
+    putVint(b, 0x20);  // a plain file's attributes
+    std::uint64_t ci = e.rar5CompInfo & ~rar5::kCompSolid;
+    if (continuation) ci |= rar5::kCompSolid;
     putVint(b, ci);
-    putVint(b, 0);
-    putVint(b, 1);
+    putVint(b, rar5::kHostWindows);
+    putVint(b, 1);  // the name's length
     b.push_back('x');
     return block(b);
   }
@@ -124,15 +126,15 @@ class LibarchiveDecoder final : public Decoder {
   static std::vector<std::uint8_t> trailer() {
     constexpr std::size_t kPad = 256;
     std::vector<std::uint8_t> b;
-    putVint(b, 3);     // service header
-    putVint(b, 0x02);  // data area present
+    putVint(b, rar5::kServiceHead);
+    putVint(b, rar5::kHeadData);
     putVint(b, kPad);
-    putVint(b, 0);
-    putVint(b, 0);
-    putVint(b, 0);
-    putVint(b, 0);
-    putVint(b, 0);
-    putVint(b, 2);
+    putVint(b, 0);  // file flags
+    putVint(b, 0);  // unpacked size
+    putVint(b, 0);  // attributes
+    putVint(b, 0);  // compression information: stored
+    putVint(b, rar5::kHostWindows);
+    putVint(b, 2);  // the name's length
     b.push_back('Q');
     b.push_back('O');
     std::vector<std::uint8_t> out = block(b);
@@ -144,13 +146,12 @@ class LibarchiveDecoder final : public Decoder {
     const bool first = a_ == nullptr;
     const std::uint64_t pack = in->remaining();
     if (first) {
-      static const std::uint8_t sig[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
       Segment s;
-      s.bytes.assign(sig, sig + 8);
+      s.bytes.assign(std::begin(kSignatureRar5), std::end(kSignatureRar5));
       std::vector<std::uint8_t> m;
-      putVint(m, 1);
-      putVint(m, 0);
-      putVint(m, solid_ ? 0x04 : 0);
+      putVint(m, rar5::kMainHead);
+      putVint(m, 0);  // header flags
+      putVint(m, solid_ ? rar5::kArcSolid : 0);
       auto mb = block(m);
       s.bytes.insert(s.bytes.end(), mb.begin(), mb.end());
       queue_.push_back(std::move(s));
