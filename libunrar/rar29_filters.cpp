@@ -1,0 +1,255 @@
+#include "rar29_filters.h"
+
+#include <zlib.h>
+
+#include <bit>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace unrar::rar29 {
+
+namespace {
+
+std::uint32_t load32(const std::uint8_t* p) {
+  std::uint32_t v;
+  std::memcpy(&v, p, 4);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  return v;
+}
+
+void store32(std::uint8_t* p, std::uint32_t v) {
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
+  std::memcpy(p, &v, 4);
+}
+
+// Filters that write their output after their input need the block to fit
+// twice into the memory.
+constexpr std::uint32_t kMaxTwoPassLength = kVmMemorySize / 2;
+
+// x86 CALL (E8) and JMP (E9) operands were turned from relative into absolute
+// addresses by the encoder; turn them back. Only addresses inside the first
+// 16 MiB of the image were converted, which is what makes the transform
+// reversible: the encoder maps [-offset, 0) to [16 MiB - offset, 16 MiB) and
+// [0, 16 MiB) by adding the offset, and leaves everything else alone.
+bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bool alsoE9) {
+  if (length > kVmMemorySize) return false;
+  if (length < 5) return true;  // no room for an opcode and its operand
+  constexpr std::uint32_t kImageSize = 0x1000000;
+  // The program computes positions in 32 bits, so past 4 GiB they wrap.
+  const auto base = static_cast<std::uint32_t>(fileOffset);
+  const std::uint32_t last = length - 5;
+  for (std::uint32_t i = 0; i <= last; ++i) {
+    const std::uint8_t op = mem[i];
+    if (op != 0xE8 && !(alsoE9 && op == 0xE9)) continue;
+    const std::uint32_t pos = base + i + 1;
+    const std::uint32_t addr = load32(mem + i + 1);
+    if (addr & 0x80000000u) {
+      if (((addr + pos) & 0x80000000u) == 0) store32(mem + i + 1, addr + kImageSize);
+    } else if (addr < kImageSize) {
+      store32(mem + i + 1, addr - pos);
+    }
+    i += 4;
+  }
+  return true;
+}
+
+std::uint32_t getBits(const std::uint8_t* p, unsigned bitPos, unsigned count) {
+  const std::uint32_t field = load32(p + bitPos / 8) >> (bitPos % 8);
+  return field & (0xFFFFFFFFu >> (32 - count));
+}
+
+void setBits(std::uint8_t* p, unsigned bitPos, unsigned count, std::uint32_t value) {
+  const unsigned shift = bitPos % 8;
+  const std::uint64_t mask = ((std::uint64_t{1} << count) - 1) << shift;
+  std::uint64_t field = load32(p + bitPos / 8) | (std::uint64_t{p[bitPos / 8 + 4]} << 32);
+  field = (field & ~mask) | ((std::uint64_t{value} << shift) & mask);
+  store32(p + bitPos / 8, static_cast<std::uint32_t>(field));
+  p[bitPos / 8 + 4] = static_cast<std::uint8_t>(field >> 32);
+}
+
+// IA-64 bundles: 16 bytes, a 5-bit template and three 41-bit slots. The
+// encoder made the 20-bit immediate of IP-relative branches in branch slots
+// absolute (counted in bundles); undo that.
+bool runItanium(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset) {
+  if (length > kVmMemorySize) return false;
+  // Which slots of a template hold branch instructions, for templates 0x10-0x1F.
+  static constexpr std::uint8_t kBranchSlots[16] = {4, 4, 6, 6, 0, 0, 7, 7, 4, 4, 0, 0, 4, 4, 0, 0};
+  auto bundle = static_cast<std::uint32_t>(fileOffset >> 4);
+  // The last slot's opcode field reaches into the next bundle's first bytes.
+  for (std::uint32_t pos = 0; pos + 21 < length; pos += 16, ++bundle) {
+    std::uint8_t* b = mem + pos;
+    const int tmpl = (b[0] & 0x1F) - 0x10;
+    if (tmpl < 0) continue;
+    const std::uint8_t slots = kBranchSlots[tmpl];
+    for (unsigned s = 0; s < 3; ++s) {
+      if (!(slots & (1u << s))) continue;
+      const unsigned start = s * 41 + 5;
+      if (getBits(b, start + 37, 4) != 5) continue;
+      const std::uint32_t target = getBits(b, start + 13, 20);
+      setBits(b, start + 13, 20, (target - bundle) & 0xFFFFF);
+    }
+  }
+  return true;
+}
+
+// Bytes interleaved in `channels` streams, each stored as negated differences.
+bool runDelta(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
+  if (length > kMaxTwoPassLength) return false;
+  const std::uint8_t* src = mem;
+  std::uint8_t* dst = mem + length;
+  const std::uint32_t used = channels < length ? channels : length;
+  for (std::uint32_t c = 0; c < used; ++c) {
+    std::uint8_t last = 0;
+    for (std::uint32_t i = c; i < length; i += channels) {
+      last = static_cast<std::uint8_t>(last - *src++);
+      dst[i] = last;
+    }
+  }
+  return true;
+}
+
+// 24-bit pixels, rows `stride` bytes apart, each colour plane predicted from
+// the left, upper and upper-left neighbours; green was subtracted from red and
+// blue. The predictor picks the neighbour closest to left + upper - upperLeft.
+bool runRgb(std::uint8_t* mem, std::uint32_t length, std::uint32_t stride, std::uint32_t posR) {
+  if (length > kMaxTwoPassLength || length < 3 || stride < 3 || stride > length || posR > 2)
+    return false;
+  const std::uint8_t* src = mem;
+  std::uint8_t* dst = mem + length;
+  for (std::uint32_t c = 0; c < 3; ++c) {
+    int pred = 0;
+    for (std::uint32_t i = c; i < length; i += 3) {
+      if (i >= stride) {
+        const int upperLeft = dst[i - stride];
+        const int upper = dst[i - stride + 3];
+        const int da = std::abs(upper - upperLeft);
+        const int db = std::abs(pred - upperLeft);
+        const int dc = std::abs(upper - upperLeft + pred - upperLeft);
+        if (da > db || da > dc) pred = db <= dc ? upper : upperLeft;
+      }
+      pred = static_cast<std::uint8_t>(pred - *src++);
+      dst[i] = static_cast<std::uint8_t>(pred);
+    }
+  }
+  for (std::uint32_t i = posR; i + 2 < length; i += 3) {
+    dst[i] = static_cast<std::uint8_t>(dst[i] + dst[i + 1]);
+    dst[i + 2] = static_cast<std::uint8_t>(dst[i + 2] + dst[i + 1]);
+  }
+  return true;
+}
+
+// Interleaved 8-bit audio channels, each predicted from its last sample and
+// last three deltas with weights that adapt every 32 samples towards the
+// candidate whose error sum was smallest.
+bool runAudio(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
+  if (length > kMaxTwoPassLength) return false;
+  const std::uint8_t* src = mem;
+  std::uint8_t* dst = mem + length;
+  const std::uint32_t used = channels < length ? channels : length;
+  for (std::uint32_t c = 0; c < used; ++c) {
+    int weight[3] = {0, 0, 0};
+    int delta[3] = {0, 0, 0};
+    std::uint32_t error[7] = {0, 0, 0, 0, 0, 0, 0};
+    int lastDelta = 0;
+    unsigned last = 0;
+    std::uint32_t count = 0;
+    for (std::uint32_t i = c; i < length; i += channels) {
+      delta[2] = delta[1];
+      delta[1] = lastDelta - delta[0];
+      delta[0] = lastDelta;
+      const int predicted = (8 * static_cast<int>(last) + weight[0] * delta[0] +
+                             weight[1] * delta[1] + weight[2] * delta[2]) >>
+                            3;
+      const int d = static_cast<std::int8_t>(*src++);
+      const unsigned value = static_cast<unsigned>(predicted - d) & 0xFF;
+      const int e = d * 8;
+      error[0] += static_cast<std::uint32_t>(std::abs(e));
+      error[1] += static_cast<std::uint32_t>(std::abs(e - delta[0]));
+      error[2] += static_cast<std::uint32_t>(std::abs(e + delta[0]));
+      error[3] += static_cast<std::uint32_t>(std::abs(e - delta[1]));
+      error[4] += static_cast<std::uint32_t>(std::abs(e + delta[1]));
+      error[5] += static_cast<std::uint32_t>(std::abs(e - delta[2]));
+      error[6] += static_cast<std::uint32_t>(std::abs(e + delta[2]));
+      lastDelta = static_cast<std::int8_t>(value - last);
+      last = value;
+      dst[i] = static_cast<std::uint8_t>(value);
+      if ((count++ & 0x1F) == 0) {
+        unsigned best = 0;
+        for (unsigned k = 1; k < 7; ++k)
+          if (error[k] < error[best]) best = k;
+        std::memset(error, 0, sizeof error);
+        if (best > 0) {
+          int& w = weight[(best - 1) / 2];
+          if (best % 2 == 1) {
+            if (w >= -16) --w;
+          } else if (w < 16) {
+            ++w;
+          }
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+FilterKind identifyFilter(const std::uint8_t* code, std::size_t size) {
+  if (code == nullptr || size == 0) return FilterKind::None;
+  std::uint8_t check = 0;
+  for (std::size_t i = 1; i < size; ++i) check ^= code[i];
+  if (check != code[0]) return FilterKind::None;
+  struct Known {
+    std::size_t size;
+    std::uint32_t crc;
+    FilterKind kind;
+  };
+  static constexpr Known kKnown[] = {
+      {53, 0xAD576887u, FilterKind::E8},       {57, 0x3CD7E57Eu, FilterKind::E8E9},
+      {120, 0x3769893Fu, FilterKind::Itanium}, {29, 0x0E06077Du, FilterKind::Delta},
+      {149, 0x1C2C5DC8u, FilterKind::Rgb},     {216, 0xBC85E701u, FilterKind::Audio},
+  };
+  for (const Known& k : kKnown) {
+    if (k.size != size) continue;
+    const auto crc = static_cast<std::uint32_t>(crc32(0, code, static_cast<uInt>(size)));
+    return crc == k.crc ? k.kind : FilterKind::None;
+  }
+  return FilterKind::None;
+}
+
+bool runFilter(FilterKind kind, const std::array<std::uint32_t, 7>& r, std::uint8_t* memory,
+               std::uint32_t blockLength, std::uint64_t fileOffset, FilterRun& out) {
+  (void)blockLength;
+  const std::uint32_t length = r[4];
+  bool ok = false;
+  bool inPlace = false;
+  switch (kind) {
+    case FilterKind::E8:
+    case FilterKind::E8E9:
+      ok = runE8(memory, length, fileOffset, kind == FilterKind::E8E9);
+      inPlace = true;
+      break;
+    case FilterKind::Itanium:
+      ok = runItanium(memory, length, fileOffset);
+      inPlace = true;
+      break;
+    case FilterKind::Delta:
+      ok = runDelta(memory, length, r[0]);
+      break;
+    case FilterKind::Rgb:
+      ok = runRgb(memory, length, r[0], r[1]);
+      break;
+    case FilterKind::Audio:
+      ok = runAudio(memory, length, r[0]);
+      break;
+    case FilterKind::None:
+      break;
+  }
+  if (!ok) return false;
+  out.start = inPlace ? 0 : length;
+  out.length = length;
+  return true;
+}
+
+}  // namespace unrar::rar29
