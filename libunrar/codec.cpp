@@ -8,6 +8,7 @@ using Factory = std::unique_ptr<Decoder> (*)(bool solidArchive);
 Factory factoryFor(Format format, const Entry& e) {
   switch (algorithmOf(format, e)) {
     case 20:
+      return makeRar20Decoder;
     case 29:
       return makeRar4Decoder;
     case 50:
