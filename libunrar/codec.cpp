@@ -10,7 +10,7 @@ Factory factoryFor(Format format, const Entry& e) {
     case 20:
       return makeRar20Decoder;
     case 29:
-      return makeRar4Decoder;
+      return makeRar29Decoder;
     case 50:
       return makeRar5Decoder;
     default:

@@ -25,9 +25,6 @@ const std::string kCorpus = QUILLMOSS_CORPUS_DIR;
 
 // Sets that cannot pass yet, and why. Any other failing set fails the test.
 const std::map<std::string, std::string> kKnownFailures = {
-    {"test_read_format_rar3_lowdist_reset.rar", "libunarr 1.0.1 decodes it wrongly: CRC error"},
-    {"test_read_format_rar_unbound_staticdata.rar",
-     "libunarr decodes it with a matching CRC where RAR's own decoder refuses the stream"},
 };
 
 struct HandleCloser {
