@@ -75,9 +75,13 @@ bool runItanium(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffse
   if (length > kVmMemorySize) return false;
   // Which slots of a template hold branch instructions, for templates 0x10-0x1F.
   static constexpr std::uint8_t kBranchSlots[16] = {4, 4, 6, 6, 0, 0, 7, 7, 4, 4, 0, 0, 4, 4, 0, 0};
-  auto bundle = static_cast<std::uint32_t>(fileOffset >> 4);
-  // The last slot's opcode field reaches into the next bundle's first bytes.
-  for (std::uint32_t pos = 0; pos + 21 < length; pos += 16, ++bundle) {
+  // Bundles are counted in 32 bits from the low half of the offset.
+  auto bundle = static_cast<std::uint32_t>(fileOffset) >> 4;
+  // The last slot's opcode field reaches 3 bytes into the next bundle. The
+  // program checks the first bundle against the length before it starts and
+  // every later one after it, hence the bound of one more byte for those.
+  if (length <= 21) return true;
+  for (std::uint32_t pos = 0; pos == 0 || pos + 21 <= length; pos += 16, ++bundle) {
     std::uint8_t* b = mem + pos;
     const int tmpl = (b[0] & 0x1F) - 0x10;
     if (tmpl < 0) continue;
@@ -95,7 +99,8 @@ bool runItanium(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffse
 
 // Bytes interleaved in `channels` streams, each stored as negated differences.
 bool runDelta(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
-  if (length > kMaxTwoPassLength) return false;
+  // Without channels the program would never leave its loop.
+  if (length > kMaxTwoPassLength || channels == 0) return false;
   const std::uint8_t* src = mem;
   std::uint8_t* dst = mem + length;
   const std::uint32_t used = channels < length ? channels : length;
@@ -132,10 +137,15 @@ bool runRgb(std::uint8_t* mem, std::uint32_t length, std::uint32_t stride, std::
       dst[i] = static_cast<std::uint8_t>(pred);
     }
   }
-  for (std::uint32_t i = posR; i + 2 < length; i += 3) {
+  // The program adds green back at least once, even where the block is too
+  // short for a whole pixel after posR; the bytes it then touches past the
+  // block are inside the memory (length is at most half of it).
+  std::uint32_t i = posR;
+  do {
     dst[i] = static_cast<std::uint8_t>(dst[i] + dst[i + 1]);
     dst[i + 2] = static_cast<std::uint8_t>(dst[i + 2] + dst[i + 1]);
-  }
+    i += 3;
+  } while (i + 2 < length);
   return true;
 }
 
@@ -143,7 +153,7 @@ bool runRgb(std::uint8_t* mem, std::uint32_t length, std::uint32_t stride, std::
 // last three deltas with weights that adapt every 32 samples towards the
 // candidate whose error sum was smallest.
 bool runAudio(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
-  if (length > kMaxTwoPassLength) return false;
+  if (length > kMaxTwoPassLength || channels == 0) return false;
   const std::uint8_t* src = mem;
   std::uint8_t* dst = mem + length;
   const std::uint32_t used = channels < length ? channels : length;
@@ -220,35 +230,38 @@ FilterKind identifyFilter(const std::uint8_t* code, std::size_t size) {
 
 bool runFilter(FilterKind kind, const std::array<std::uint32_t, 7>& r, std::uint8_t* memory,
                std::uint32_t blockLength, std::uint64_t fileOffset, FilterRun& out) {
-  (void)blockLength;
+  // The programs loop over r[4] bytes, while the output length is the block
+  // length the decoder stored in the program's globals; they are the same
+  // unless the record overrode r[4].
   const std::uint32_t length = r[4];
   bool ok = false;
-  bool inPlace = false;
+  std::uint32_t start = 0;
   switch (kind) {
     case FilterKind::E8:
     case FilterKind::E8E9:
       ok = runE8(memory, length, fileOffset, kind == FilterKind::E8E9);
-      inPlace = true;
       break;
     case FilterKind::Itanium:
       ok = runItanium(memory, length, fileOffset);
-      inPlace = true;
       break;
     case FilterKind::Delta:
       ok = runDelta(memory, length, r[0]);
+      start = length;
       break;
     case FilterKind::Rgb:
       ok = runRgb(memory, length, r[0], r[1]);
+      start = length;
       break;
     case FilterKind::Audio:
       ok = runAudio(memory, length, r[0]);
+      start = length;
       break;
     case FilterKind::None:
       break;
   }
-  if (!ok) return false;
-  out.start = inPlace ? 0 : length;
-  out.length = length;
+  if (!ok || blockLength > kVmMemorySize - start) return false;
+  out.start = start;
+  out.length = blockLength;
   return true;
 }
 
