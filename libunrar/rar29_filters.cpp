@@ -18,6 +18,13 @@ std::uint32_t load32(const std::uint8_t* p) {
   return v;
 }
 
+std::uint64_t load64(const std::uint8_t* p) {
+  std::uint64_t v;
+  std::memcpy(&v, p, 8);
+  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
+  return v;
+}
+
 void store32(std::uint8_t* p, std::uint32_t v) {
   if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
   std::memcpy(p, &v, 4);
@@ -38,10 +45,34 @@ bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bo
   constexpr std::uint32_t kImageSize = 0x1000000;
   // The program computes positions in 32 bits, so past 4 GiB they wrap.
   const auto base = static_cast<std::uint32_t>(fileOffset);
-  const std::uint32_t last = length - 5;
-  for (std::uint32_t i = 0; i <= last; ++i) {
-    const std::uint8_t op = mem[i];
-    if (op != 0xE8 && !(alsoE9 && op == 0xE9)) continue;
+  const std::uint32_t last = length - 5;  // the last byte with a whole operand after it
+  std::uint32_t i = 0;
+  while (i <= last) {
+    // Opcodes are a few percent of the bytes: find the next candidate a word
+    // (or, for E8 alone, memchr's vector) at a time.
+    if (alsoE9) {
+      bool found = false;
+      while (i + 8 <= last + 1) {
+        // A zero byte where the byte with its low bit cleared is E8.
+        const std::uint64_t x = (load64(mem + i) & 0xFEFEFEFEFEFEFEFEull) ^ 0xE8E8E8E8E8E8E8E8ull;
+        const std::uint64_t zero = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
+        if (zero) {
+          // The lowest flag is exact; only flags above a zero byte can be false.
+          i += static_cast<std::uint32_t>(std::countr_zero(zero)) / 8;
+          found = true;
+          break;
+        }
+        i += 8;
+      }
+      if (!found) {
+        while (i <= last && (mem[i] & 0xFE) != 0xE8) ++i;
+        if (i > last) break;
+      }
+    } else {
+      const void* hit = std::memchr(mem + i, 0xE8, last + 1 - i);
+      if (hit == nullptr) break;
+      i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - mem);
+    }
     const std::uint32_t pos = base + i + 1;
     const std::uint32_t addr = load32(mem + i + 1);
     if (addr & 0x80000000u) {
@@ -49,7 +80,7 @@ bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bo
     } else if (addr < kImageSize) {
       store32(mem + i + 1, addr - pos);
     }
-    i += 4;
+    i += 5;
   }
   return true;
 }
