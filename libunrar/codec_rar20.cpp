@@ -378,14 +378,18 @@ class Rar20Decoder final : public Decoder {
   int decodeAudio(BitInput& in, std::uint64_t stop) {
     std::uint8_t* const w = window_.data();
     const std::size_t mask = window_.size() - 1;
+    // Locals: stores into the window may alias any member.
     std::uint64_t pos = pos_;
+    unsigned channel = channel_;
+    int channelDelta = channelDelta_;
+    const unsigned channels = channels_;
     int rc = ERAR_SUCCESS;
     while (pos < stop) {
       if (in.exhausted()) [[unlikely]] {
         rc = failure(in);
         break;
       }
-      const int sym = audioCode_[channel_].decode(in);
+      const int sym = audioCode_[channel].decode(in);
       if (sym < 0) [[unlikely]] {
         rc = ERAR_BAD_DATA;
         break;
@@ -394,12 +398,13 @@ class Rar20Decoder final : public Decoder {
         tablesRead_ = false;
         break;
       }
-      w[pos & mask] =
-          predictAudio(audioState_[channel_], channelDelta_, static_cast<unsigned>(sym));
+      w[pos & mask] = predictAudio(audioState_[channel], channelDelta, static_cast<unsigned>(sym));
       ++pos;
-      if (++channel_ == channels_) channel_ = 0;
+      if (++channel == channels) channel = 0;
     }
     pos_ = pos;
+    channel_ = channel;
+    channelDelta_ = channelDelta;
     return rc;
   }
 
