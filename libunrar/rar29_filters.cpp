@@ -33,12 +33,12 @@ void store32(std::uint8_t* p, std::uint32_t v) {
 // Filters that write their output after their input need the block to fit
 // twice into the memory.
 constexpr std::uint32_t kMaxTwoPassLength = kVmMemorySize / 2;
+constexpr std::uint32_t kMaxAudioChannels = 254;
 
-// x86 CALL (E8) and JMP (E9) operands were turned from relative into absolute
-// addresses by the encoder; turn them back. Only addresses inside the first
-// 16 MiB of the image were converted, which is what makes the transform
-// reversible: the encoder maps [-offset, 0) to [16 MiB - offset, 16 MiB) and
-// [0, 16 MiB) by adding the offset, and leaves everything else alone.
+// x86 CALL (E8) and, for E8E9, JMP (E9) operands: where the absolute target
+// (position + operand) lay in the first 16 MiB, the encoder stored the target;
+// operands that would then read as such a target were moved down by 16 MiB,
+// so every stored value decodes one way.
 bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bool alsoE9) {
   if (length > kVmMemorySize) return false;
   if (length < 5) return true;  // no room for an opcode and its operand
@@ -90,13 +90,13 @@ std::uint32_t getBits(const std::uint8_t* p, unsigned bitPos, unsigned count) {
   return field & (0xFFFFFFFFu >> (32 - count));
 }
 
+// Fields here span at most 27 bits from their first byte: 20 bits after a
+// shift of at most 7.
 void setBits(std::uint8_t* p, unsigned bitPos, unsigned count, std::uint32_t value) {
   const unsigned shift = bitPos % 8;
-  const std::uint64_t mask = ((std::uint64_t{1} << count) - 1) << shift;
-  std::uint64_t field = load32(p + bitPos / 8) | (std::uint64_t{p[bitPos / 8 + 4]} << 32);
-  field = (field & ~mask) | ((std::uint64_t{value} << shift) & mask);
-  store32(p + bitPos / 8, static_cast<std::uint32_t>(field));
-  p[bitPos / 8 + 4] = static_cast<std::uint8_t>(field >> 32);
+  const std::uint32_t mask = ((1u << count) - 1) << shift;
+  const std::uint32_t field = load32(p + bitPos / 8);
+  store32(p + bitPos / 8, (field & ~mask) | ((value << shift) & mask));
 }
 
 // IA-64 bundles: 16 bytes, a 5-bit template and three 41-bit slots. The
@@ -155,15 +155,22 @@ bool runRgb(std::uint8_t* mem, std::uint32_t length, std::uint32_t stride, std::
   std::uint8_t* dst = mem + length;
   for (std::uint32_t c = 0; c < 3; ++c) {
     int pred = 0;
-    for (std::uint32_t i = c; i < length; i += 3) {
-      if (i >= stride) {
-        const int upperLeft = dst[i - stride];
-        const int upper = dst[i - stride + 3];
-        const int da = std::abs(upper - upperLeft);
-        const int db = std::abs(pred - upperLeft);
-        const int dc = std::abs(upper - upperLeft + pred - upperLeft);
-        if (da > db || da > dc) pred = db <= dc ? upper : upperLeft;
-      }
+    std::uint32_t i = c;
+    // The first row has nothing above it: left neighbours only.
+    for (; i < length && i < stride; i += 3) {
+      pred = static_cast<std::uint8_t>(pred - *src++);
+      dst[i] = static_cast<std::uint8_t>(pred);
+    }
+    for (; i < length; i += 3) {
+      const int upperLeft = dst[i - stride];
+      const int upper = dst[i - stride + 3];
+      const int da = std::abs(upper - upperLeft);
+      const int db = std::abs(pred - upperLeft);
+      const int dc = std::abs(upper - upperLeft + pred - upperLeft);
+      // Written as selects: which neighbour wins is data, not a pattern a
+      // branch predictor learns.
+      const int other = db <= dc ? upper : upperLeft;
+      pred = (da > db || da > dc) ? other : pred;
       pred = static_cast<std::uint8_t>(pred - *src++);
       dst[i] = static_cast<std::uint8_t>(pred);
     }
@@ -184,50 +191,50 @@ bool runRgb(std::uint8_t* mem, std::uint32_t length, std::uint32_t stride, std::
 // last three deltas with weights that adapt every 32 samples towards the
 // candidate whose error sum was smallest.
 bool runAudio(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
-  if (length > kMaxTwoPassLength || channels == 0) return false;
+  // The program keeps 64 bytes of state per channel after its globals; from
+  // the 255th channel on that state wraps around the memory onto the samples.
+  if (length > kMaxTwoPassLength || channels == 0 || channels > kMaxAudioChannels) return false;
   const std::uint8_t* src = mem;
   std::uint8_t* dst = mem + length;
   const std::uint32_t used = channels < length ? channels : length;
   for (std::uint32_t c = 0; c < used; ++c) {
-    int weight[3] = {0, 0, 0};
-    int delta[3] = {0, 0, 0};
-    std::uint32_t error[7] = {0, 0, 0, 0, 0, 0, 0};
+    int w0 = 0, w1 = 0, w2 = 0;
+    int d0 = 0, d1 = 0, d2 = 0;
     int lastDelta = 0;
-    unsigned last = 0;
+    int last = 0;
     std::uint32_t count = 0;
+    std::uint32_t err[7] = {0, 0, 0, 0, 0, 0, 0};
     for (std::uint32_t i = c; i < length; i += channels) {
-      delta[2] = delta[1];
-      delta[1] = lastDelta - delta[0];
-      delta[0] = lastDelta;
-      const int predicted = (8 * static_cast<int>(last) + weight[0] * delta[0] +
-                             weight[1] * delta[1] + weight[2] * delta[2]) >>
-                            3;
+      d2 = d1;
+      d1 = lastDelta - d0;
+      d0 = lastDelta;
+      const int predicted = (8 * last + w0 * d0 + w1 * d1 + w2 * d2) >> 3;
       const int d = static_cast<std::int8_t>(*src++);
-      const unsigned value = static_cast<unsigned>(predicted - d) & 0xFF;
+      const int value = (predicted - d) & 0xFF;
       const int e = d * 8;
-      error[0] += static_cast<std::uint32_t>(std::abs(e));
-      error[1] += static_cast<std::uint32_t>(std::abs(e - delta[0]));
-      error[2] += static_cast<std::uint32_t>(std::abs(e + delta[0]));
-      error[3] += static_cast<std::uint32_t>(std::abs(e - delta[1]));
-      error[4] += static_cast<std::uint32_t>(std::abs(e + delta[1]));
-      error[5] += static_cast<std::uint32_t>(std::abs(e - delta[2]));
-      error[6] += static_cast<std::uint32_t>(std::abs(e + delta[2]));
+      err[0] += static_cast<std::uint32_t>(std::abs(e));
+      err[1] += static_cast<std::uint32_t>(std::abs(e - d0));
+      err[2] += static_cast<std::uint32_t>(std::abs(e + d0));
+      err[3] += static_cast<std::uint32_t>(std::abs(e - d1));
+      err[4] += static_cast<std::uint32_t>(std::abs(e + d1));
+      err[5] += static_cast<std::uint32_t>(std::abs(e - d2));
+      err[6] += static_cast<std::uint32_t>(std::abs(e + d2));
       lastDelta = static_cast<std::int8_t>(value - last);
       last = value;
       dst[i] = static_cast<std::uint8_t>(value);
-      if ((count++ & 0x1F) == 0) {
-        unsigned best = 0;
-        for (unsigned k = 1; k < 7; ++k)
-          if (error[k] < error[best]) best = k;
-        std::memset(error, 0, sizeof error);
-        if (best > 0) {
-          int& w = weight[(best - 1) / 2];
-          if (best % 2 == 1) {
-            if (w >= -16) --w;
-          } else if (w < 16) {
-            ++w;
-          }
-        }
+      if ((count++ & 0x1F) != 0) continue;
+      // Every 32 samples, starting with the first: move the weight whose
+      // candidate had the smallest error; ties go to the earlier candidate.
+      unsigned best = 0;
+      for (unsigned k = 1; k < 7; ++k)
+        if (err[k] < err[best]) best = k;
+      for (std::uint32_t& x : err) x = 0;
+      int* w = best <= 2 ? &w0 : best <= 4 ? &w1 : &w2;
+      if (best == 0) continue;
+      if (best % 2 == 1) {
+        if (*w >= -16) --*w;
+      } else if (*w < 16) {
+        ++*w;
       }
     }
   }

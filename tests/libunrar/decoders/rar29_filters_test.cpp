@@ -278,7 +278,7 @@ Bytes encodeAudio(const Bytes& samples, std::uint32_t channels) {
 
 TEST(Rar29Filters, AudioRestoresOneToManyChannels) {
   std::mt19937 rng(44);
-  for (std::uint32_t channels : {1u, 2u, 3u, 4u, 7u}) {
+  for (std::uint32_t channels : {1u, 2u, 3u, 4u, 7u, 254u}) {
     for (std::size_t n : {std::size_t{1}, std::size_t{33}, std::size_t{5000}, kVmMemorySize / 2}) {
       SCOPED_TRACE(testing::Message() << "channels " << channels << " size " << n);
       // Sine-like waves with noise, so the weights move both ways.
@@ -306,6 +306,7 @@ TEST(Rar29Filters, RefusesParametersNoEncoderWrites) {
       {"delta without channels", FilterKind::Delta, 100, 0, 0},
       {"delta output past the memory", FilterKind::Delta, kVmMemorySize / 2 + 1, 2, 0},
       {"audio without channels", FilterKind::Audio, 100, 0, 0},
+      {"audio channels whose state overruns the memory", FilterKind::Audio, 1000, 255, 0},
       {"audio output past the memory", FilterKind::Audio, kVmMemorySize / 2 + 1, 1, 0},
       {"rgb row narrower than a pixel", FilterKind::Rgb, 300, 2, 0},
       {"rgb row longer than the block", FilterKind::Rgb, 300, 301, 0},
