@@ -163,12 +163,23 @@ class Rar29Decoder final : public Decoder {
     std::size_t d = pos & mask_;
     std::size_t s = (pos - dist) & mask_;
     pos += len;
-    if (d + len <= mask_ && s + len <= mask_) {
-      if (s + len <= d || d + len <= s) {
-        std::memcpy(w + d, w + s, len);
-      } else {
-        for (std::uint32_t i = 0; i < len; ++i) w[d + i] = w[s + i];
+    if (d + len <= windowSize_ && s + len <= windowSize_) {
+      std::uint8_t* dst = w + d;
+      const std::uint8_t* src = w + s;
+      std::uint32_t i = 0;
+      if (d >= s + 8 || s >= d) {
+        // Eight bytes at a time read only bytes that are final already, so
+        // the result is that of the byte-by-byte copy matches are defined as.
+        for (; i + 8 <= len; i += 8) {
+          std::uint64_t v;
+          std::memcpy(&v, src + i, 8);
+          std::memcpy(dst + i, &v, 8);
+        }
+      } else if (dist == 1) {
+        std::memset(dst, *src, len);
+        return;
       }
+      for (; i < len; ++i) dst[i] = src[i];
       return;
     }
     for (std::uint32_t i = 0; i < len; ++i) {
