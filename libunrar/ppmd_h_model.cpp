@@ -98,12 +98,14 @@ void Model::start(unsigned maxOrder) {
   std::memset(charMask_, 0, sizeof charMask_);
   escCount_ = 0;
   restartModel();
+  restarts_ = 0;
   dummySee_.shift = kPeriodBits;
   dummySee_.summ = 0;
   dummySee_.count = 64;
 }
 
 void Model::restartModel() {
+  ++restarts_;
   std::memset(freeList_, 0, sizeof freeList_);
   text_ = base_ + alignOffset_;
   hiUnit_ = text_ + size_;

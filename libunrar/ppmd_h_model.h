@@ -86,6 +86,9 @@ class Model {
   bool allocated() const { return arena_ != nullptr; }
   // Starts the model afresh with contexts up to maxOrder (2..kMaxOrder).
   void start(unsigned maxOrder);
+  // How often the model has started over since start() because its memory
+  // ran out.
+  std::uint64_t restarts() const { return restarts_; }
 
   // --- The coding steps. A coder looks at minContext and then takes one of
   // these paths, in this order, for every symbol. ---
@@ -260,6 +263,7 @@ class Model {
 
  private:
   unsigned maxOrder_ = 0;
+  std::uint64_t restarts_ = 0;
   std::unique_ptr<std::uint8_t[]> arena_;
   std::size_t size_ = 0;
   std::uint8_t* base_ = nullptr;
