@@ -2,10 +2,10 @@
 // it, then runFilter must give back the original bytes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 #include <random>
 #include <vector>
 
@@ -36,7 +36,7 @@ struct Result {
 Result run(FilterKind kind, const Bytes& block, std::uint64_t fileOffset, std::uint32_t r0 = 0,
            std::uint32_t r1 = 0) {
   std::vector<std::uint8_t> memory(kVmMemorySize + 4, 0xA5);
-  std::memcpy(memory.data(), block.data(), block.size());
+  std::copy(block.begin(), block.end(), memory.begin());
   const auto length = static_cast<std::uint32_t>(block.size());
   const std::array<std::uint32_t, 7> r = {r0, r1, 0, 0x3C000, length, 0, 0};
   FilterRun where;
