@@ -132,6 +132,10 @@ class Rar29Decoder final : public Decoder {
 
   int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
     if (broken_) return ERAR_BAD_DATA;
+    // An empty entry leaves the stream as it is, unless it is part of a solid
+    // stream and has data: its end-of-file code says what the next entry
+    // starts with.
+    if (e.unpSize == 0 && (!solidArchive_ || in->remaining() == 0)) return 0;
     int rc = prepareWindow(e.dictBytes);
     if (rc == 0) {
       BitInput bits(*in);
@@ -247,7 +251,6 @@ int Rar29Decoder::decodeEntry(BitInput& in, std::uint64_t size, Sink& sink) {
   entryStart_ = flushed_ = pos_;
   entryEnd_ = entryStart_ + size;
   endOfFile_ = false;
-  if (size == 0) return 0;
   if (tablesNeeded_) {
     if (int rc = readTables(in)) return rc;
   }
@@ -644,6 +647,13 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
   }
   if (r.overrun()) return ERAR_BAD_DATA;
   if (pending_.size() >= kMaxPendingFilters) return ERAR_BAD_DATA;
+  if (!pending_.empty()) {
+    // Blocks come in stream order; only a filter on the same block (which
+    // runs on the previous one's output) may start where the last one does.
+    const PendingFilter& last = pending_.back();
+    if (f.start < last.start || (f.start != last.start && f.start < last.start + last.length))
+      return ERAR_BAD_DATA;
+  }
   f.kind = prog.kind;
   if (isNew) programs_.push_back(fresh);
   pending_.push_back(f);
