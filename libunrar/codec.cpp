@@ -7,6 +7,8 @@ using Factory = std::unique_ptr<Decoder> (*)(bool solidArchive);
 
 Factory factoryFor(Format format, const Entry& e) {
   switch (algorithmOf(format, e)) {
+    case 15:
+      return makeRar15Decoder;
     case 20:
       return makeRar20Decoder;
     case 29:
