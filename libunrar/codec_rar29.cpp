@@ -62,6 +62,7 @@ constexpr DistCodes kDist;
 
 constexpr std::size_t kMinWindow = 1u << 20;  // holds any filter block with room to spare
 constexpr std::size_t kMaxWindow = 4u << 20;
+constexpr std::size_t kSmallestWindow = 64u << 10;
 constexpr std::uint64_t kChunk = 256 * 1024;  // output per sink call, at most
 constexpr std::size_t kMaxPendingFilters = 8192;
 constexpr std::size_t kMaxPrograms = 1024;
@@ -136,7 +137,7 @@ class Rar29Decoder final : public Decoder {
     // stream and has data: its end-of-file code says what the next entry
     // starts with.
     if (e.unpSize == 0 && (!solidArchive_ || in->remaining() == 0)) return 0;
-    int rc = prepareWindow(e.dictBytes);
+    int rc = prepareWindow(e.dictBytes, e.unpSize);
     if (rc == 0) {
       BitInput bits(*in);
       rc = decodeEntry(bits, e.unpSize, sink);
@@ -147,7 +148,7 @@ class Rar29Decoder final : public Decoder {
   bool usable() const override { return !broken_; }
 
  private:
-  int prepareWindow(std::uint64_t dictBytes);
+  int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
   int decodeEntry(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
 
@@ -226,9 +227,15 @@ class Rar29Decoder final : public Decoder {
   std::unique_ptr<std::uint8_t[]> vm_;
 };
 
-int Rar29Decoder::prepareWindow(std::uint64_t dictBytes) {
+int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize) {
   std::size_t want = kMinWindow;
   while (want < dictBytes && want < kMaxWindow) want <<= 1;
+  // A stream that fills less than half of a window never wraps in it, so
+  // every match and filter block fits: small entries get small windows.
+  const std::uint64_t total = pos_ + std::min<std::uint64_t>(entrySize, kMaxWindow) + 1024;
+  std::size_t fits = kSmallestWindow;
+  while (fits < 2 * total && fits < want) fits <<= 1;
+  want = fits;
   if (window_ && want <= windowSize_) return 0;
   // Zeroed memory: a damaged stream that refers to bytes never written reads
   // zeros, as RAR's own window starts out. calloc gets them from fresh pages.
