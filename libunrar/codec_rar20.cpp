@@ -302,7 +302,9 @@ class Rar20Decoder final : public Decoder {
   }
 
   int decodeLz(BitInput& in, std::uint64_t stop) {
-    std::uint8_t* const w = window_.data();
+    // Only this pointer touches the window here: without saying so, every
+    // byte stored would make the compiler reload the bit reader's state.
+    std::uint8_t* __restrict const w = window_.data();
     const std::size_t mask = window_.size() - 1;
     std::uint64_t pos = pos_;
     int rc = ERAR_SUCCESS;
@@ -376,9 +378,9 @@ class Rar20Decoder final : public Decoder {
   }
 
   int decodeAudio(BitInput& in, std::uint64_t stop) {
-    std::uint8_t* const w = window_.data();
+    std::uint8_t* __restrict const w = window_.data();
     const std::size_t mask = window_.size() - 1;
-    // Locals: stores into the window may alias any member.
+    // Locals, and the window's pointer restricted, as in decodeLz.
     std::uint64_t pos = pos_;
     unsigned channel = channel_;
     int channelDelta = channelDelta_;
