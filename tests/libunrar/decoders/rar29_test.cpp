@@ -144,6 +144,67 @@ TEST(Rar29Lz, SolidStreamContinuesWindowAndTables) {
   checkBothDecoders(entries, true);
 }
 
+// The packed data of a RAR 4 archive's first file, with its unpacked size.
+bool firstPackedFile(const std::string& archive, std::string& packed, std::uint64_t& size) {
+  auto le = [&](std::size_t at, int n) {
+    std::uint64_t v = 0;
+    for (int i = n; i-- > 0;) v = v << 8 | static_cast<unsigned char>(archive[at + i]);
+    return v;
+  };
+  for (std::size_t p = 7; p + 7 <= archive.size();) {
+    const auto type = static_cast<unsigned char>(archive[p + 2]);
+    const std::uint64_t flags = le(p + 3, 2), headSize = le(p + 5, 2);
+    if (headSize < 7) return false;
+    std::uint64_t dataSize = (flags & 0x8000) ? le(p + 7, 4) : 0;
+    if (type == 0x74) {
+      dataSize = le(p + 7, 4);
+      size = le(p + 11, 4);
+      packed = archive.substr(p + headSize, dataSize);
+      return packed.size() == dataSize;
+    }
+    p += headSize + dataSize;
+  }
+  return false;
+}
+
+// RAR's own stream with E8 filter blocks, continuing a solid stream whose
+// first entry leaves it just short of the window's end: the filter blocks
+// straddle the wrap and must still come out right.
+TEST(Rar29Lz, FilterBlocksAcrossTheWindowWrap) {
+  const std::string corpus =
+      std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/test_read_format_rar_filter.rar";
+  if (!unrartest::exists(corpus)) GTEST_SKIP() << "corpus not found";
+  std::string filtered;
+  std::uint64_t filteredSize = 0;
+  ASSERT_TRUE(firstPackedFile(unrartest::readFile(corpus), filtered, filteredSize));
+
+  // The file as RAR packed it, checked against the hash RAR's own library gives.
+  unrartest::TempDir tmp;
+  ASSERT_EQ(unrartest::runAll(corpus, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ref")).status,
+            std::vector<int>{ERAR_SUCCESS});
+  const std::string reference = unrartest::readFile(tmp.file("ref/bsdcat.exe"));
+  ASSERT_EQ(reference.size(), filteredSize);
+  ASSERT_EQ(unrartest::sha256Hex(reference),
+            "a961532b3a196e0b2c0126ad6f35d511c9fdfeadacbe78a1b15dc221251ad9a2");
+
+  std::string first = words(1000, 11);
+  while (first.size() < (std::size_t{4} << 20) - 30000) first += first.substr(0, 1000);
+  first.resize((std::size_t{4} << 20) - 30000);
+  rar29enc::Encoder enc(std::size_t{4} << 20);
+  rarwriter::Entry a = prepacked("first.txt", first, enc.pack(first, {}, false));
+  rarwriter::Entry b = prepacked("bsdcat.exe", reference, filtered);
+  a.prepacked->dictionary = b.prepacked->dictionary = 6;  // 4 MiB
+  rarwriter::Options opt;
+  opt.format = rarwriter::Format::Rar4;
+  opt.solidFlag = true;
+  const std::string archive = tmp.file("wrap.rar");
+  rarwriter::write(archive, {a, b}, opt);
+  Extracted x = extractWithLibrary(archive, {a, b}, tmp.file("out"));
+  EXPECT_EQ(x.status, (std::vector<int>{ERAR_SUCCESS, ERAR_SUCCESS}));
+  EXPECT_TRUE(x.data[0] == first);
+  EXPECT_TRUE(x.data[1] == reference);
+}
+
 // Damaged streams end with an error status or the right data, never a crash
 // or a hang.
 TEST(Rar29Lz, DamagedStreamsFailCleanly) {
