@@ -92,10 +92,12 @@ int PpmdH::decodeChar(BitInput& in) {
     unsigned n = 0;
     std::uint32_t hi = 0;
     ppmd::State* s = m.stats(mc);
+    // Branch-free: whether a state is masked is as good as random.
     for (ppmd::State* end = s + mc->numStats; s != end && n != wanted; ++s) {
-      if (m.masked(s->symbol)) continue;
-      hi += s->freq;
-      candidates[n++] = s;
+      const unsigned keep = !m.masked(s->symbol);
+      hi += s->freq & (0u - keep);
+      candidates[n] = s;
+      n += keep;
     }
     unsigned escFreq;
     ppmd::See* see = m.escapeFreq(numMasked, escFreq);
