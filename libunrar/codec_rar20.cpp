@@ -291,11 +291,15 @@ class Rar20Decoder final : public Decoder {
       const std::uint8_t* sp = w + s;
       // Eight bytes at a time give what a byte-by-byte copy gives as long as
       // no eight-byte step reads bytes that the same step writes.
+      // The last step may go back over bytes already written: it writes
+      // them again with the same values.
       const std::size_t gap = s < d ? d - s : s - d;
-      std::uint32_t i = 0;
-      if (gap >= 8)
-        for (; i + 8 <= len; i += 8) std::memcpy(dp + i, sp + i, 8);
-      for (; i < len; ++i) dp[i] = sp[i];
+      if (gap >= 8 && len >= 8) {
+        for (std::uint32_t i = 0; i + 8 <= len; i += 8) std::memcpy(dp + i, sp + i, 8);
+        std::memcpy(dp + len - 8, sp + len - 8, 8);
+        return;
+      }
+      for (std::uint32_t i = 0; i < len; ++i) dp[i] = sp[i];
       return;
     }
     for (std::uint32_t i = 0; i < len; ++i) w[(pos + i) & mask] = w[(pos - dist + i) & mask];
