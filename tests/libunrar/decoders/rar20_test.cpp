@@ -88,6 +88,19 @@ std::vector<Case> cases() {
                {lz(40000), lz(40000, true), lz(50000), lz(0, true)},
                2});
   v.push_back({"far_distances", farCopies(), {lz(0)}, 4});
+  // Overlapping copies (runs) in a 64 KiB window that wraps many times.
+  std::string runs;
+  for (unsigned i = 0; runs.size() < 200000; ++i)
+    runs += text(30 + i, 3000) + std::string(300 + i % 50, 'x') + std::string(20, 'a' + i % 26) +
+            std::string(i % 7 + 1, 'q') + "abcabcabcabcabcabcabcabcabcabc";
+  // Repeats 256 bytes apart with a changed byte: old distances of 256, the
+  // largest without a length bonus.
+  std::string period = noise(40, 256);
+  for (unsigned i = 0; i < 40; ++i) {
+    runs += period;
+    period[(i * 37) % 256] ^= 0x55;
+  }
+  v.push_back({"runs", runs, {lz(0)}, 0});
   for (unsigned ch = 1; ch <= 4; ++ch)
     v.push_back({"audio", audio(ch, 30000, ch), {pcm(ch, 0)}, 0});
   v.push_back({"modes_switching",
