@@ -8,6 +8,7 @@
 // starts with the tables in force; the stream asks for new ones by itself.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -154,6 +155,7 @@ class Rar20Decoder final : public Decoder {
     if (!solidArchive_) need = std::min<std::uint64_t>(need, e.unpSize);
     prepareWindow(roundWindow(need));
 
+    if (e.unpSize > UINT64_MAX - pos_) return ERAR_BAD_DATA;
     BitInput bits(in);
     const std::uint64_t end = pos_ + e.unpSize;
     while (flushed_ < end) {
