@@ -205,6 +205,25 @@ TEST_F(Rar15Test, OldCiphersDecryptWithThePasswordOnly) {
   }
 }
 
+// The real RAR 1.5 and 2.0 archives of the corpus carry comments packed with
+// their own methods: our text must be the one lsar reads.
+TEST(Rar15Corpus, CommentsPackedWithTheOldMethods) {
+  if (!peers::haveTool("lsar")) GTEST_SKIP() << "lsar missing: run scripts/setup-deps.sh";
+  for (const char* name : {"rar15-comment.rar", "rar202-comment-psw.rar"}) {
+    const std::string path = std::string(QUILLMOSS_CORPUS_DIR) + "/rarfile/" + name;
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << "corpus not found: skipped";
+    unrartest::Archive a(path, RAR_OM_LIST, nullptr, 64 * 1024);
+    ASSERT_EQ(a.openResult(), 0u) << name;
+    EXPECT_EQ(a.cmtState(), 1u) << name;
+    const peers::CommandResult r = peers::run("lsar -j " + peers::quote(path));
+    const std::string key = "\"XADComment\": \"";
+    std::size_t at = r.output.find(key);
+    ASSERT_NE(at, std::string::npos) << name << ": " << r.output;
+    at += key.size();
+    EXPECT_EQ(a.comment(), r.output.substr(at, r.output.find('"', at) - at)) << name;
+  }
+}
+
 // Reads from memory, as an entry's packed data.
 class MemoryStream final : public unrar::InStream {
  public:
