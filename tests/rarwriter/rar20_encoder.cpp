@@ -393,6 +393,8 @@ void Encoder::writeTables(BitWriter& out, const Block& b,
 std::string Encoder::pack(const std::string& data, const std::vector<Block>& blocks,
                           bool continueTables) {
   if (blocks.empty()) throw std::invalid_argument("rar20 encoder: no blocks");
+  // An empty file has no packed data; the stream goes on in the next one.
+  if (data.empty()) return {};
   const std::size_t start = history_.size();
   history_ += data;
   chain_.resize(history_.size(), -1);

@@ -187,19 +187,23 @@ TEST_F(Rar20Test, EveryKindOfBlockAndCode) {
 }
 
 // A solid stream: the second entry goes on with the first entry's audio
-// tables, then matches far back into the first entry.
+// tables, in the middle of a frame, then matches far back into the first
+// entry; the third starts with new tables that add to the old lengths.
 TEST_F(Rar20Test, SolidEntriesShareWindowTablesAndAudioState) {
-  const std::string first = text(11, 60000) + audio(2, 10000, 12);
+  const std::string first = text(11, 60000) + audio(2, 10000, 12).substr(1);
   const std::string second = audio(2, 5000, 13) + text(11, 60000);
+  const std::string third = text(14, 20000) + second.substr(0, 30000);
   rar20enc::Encoder enc(std::size_t{256} << 10);
   Block tail = pcm(2, 0);
   tail.completeTables = true;
   const std::string p1 = enc.pack(first, {lz(60000), tail});
   const std::string p2 = enc.pack(second, {pcm(2, 10000), lz(0)}, true);
+  const std::string p3 = enc.pack(third, {lz(0, true)});
   // The text in the second entry costs little: it is found in the first.
   EXPECT_LT(p2.size(), 12000u);
-  expectRoundTrip({packedEntry("a.bin", first, p1, 2), packedEntry("b.bin", second, p2, 2)}, true,
-                  "solid");
+  expectRoundTrip({packedEntry("a.bin", first, p1, 2), packedEntry("b.bin", second, p2, 2),
+                   packedEntry("c.bin", third, p3, 2)},
+                  true, "solid");
 }
 
 // Reads from memory, as an entry's packed data.
