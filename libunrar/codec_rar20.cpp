@@ -156,7 +156,10 @@ class Rar20Decoder final : public Decoder {
     prepareWindow(roundWindow(need));
 
     if (e.unpSize > UINT64_MAX - pos_) return ERAR_BAD_DATA;
-    BitInput bits(in);
+    // Small files get a small read buffer: many of them in a row should not
+    // each clear 64 KiB.
+    BitInput bits(in,
+                  static_cast<std::size_t>(std::clamp<std::uint64_t>(in.remaining(), 4096, 65536)));
     const std::uint64_t end = pos_ + e.unpSize;
     while (flushed_ < end) {
       const std::uint64_t stop = std::min(end, flushed_ + window_.size() - kMaxMatch);
