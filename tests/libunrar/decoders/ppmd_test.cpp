@@ -4,6 +4,7 @@
 // restarts, blocks and solid entries; garbage must end in an error.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -29,7 +30,12 @@ std::string prose(std::size_t n, unsigned seed) {
     const unsigned len = 2 + rng() % 9;
     for (unsigned i = 0; i < len; ++i)
       s.push_back(static_cast<char>('a' + (rng() % 26) % (4 + i * 3)));
-    s += rng() % 7 == 0 ? std::to_string(rng() % 100000) + ".\n" : " ";
+    if (rng() % 7 == 0) {
+      s += std::to_string(rng() % 100000);
+      s += ".\n";
+    } else {
+      s += ' ';
+    }
   }
   s.resize(n);
   return s;
@@ -221,7 +227,8 @@ TEST(PpmdH, DamagedStreamsFailCleanly) {
       for (int k = 0; k < 1 + round % 3; ++k)
         bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
     }
-    const std::string name = "d" + std::to_string(round);
+    std::string name = std::to_string(round);
+    name.insert(0, 1, 'd');
     const std::string archive =
         writeArchive(tmp, {prepacked("f", data, bad)}, false, name + ".rar");
     const auto x = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(name));
