@@ -44,8 +44,8 @@ struct DistCodes {
   std::array<std::uint32_t, kDistSymbols> base{};
   std::array<std::uint8_t, kDistSymbols> bits{};
   constexpr DistCodes() {
-    // Two codes per bit count up to 16 bits of extra data, then 16 bits a
-    // code until 1 MiB (256 KiB apart), then 18 bits a code.
+    // Two codes per count of extra bits up to 16, twelve more of 16 bits
+    // (to 1 MiB), then 18 bits a code.
     std::uint32_t b = 0;
     for (std::size_t i = 0; i < kDistSymbols; ++i) {
       std::uint8_t n = i < 4    ? 0
