@@ -73,7 +73,7 @@ class PrefixCode {
 
   // The next symbol; kInvalid where the code has a gap (none of the fixed
   // codes has one, so this is only a guard).
-  unsigned decode(BitInput& in) const {
+  [[gnu::always_inline]] unsigned decode(BitInput& in) const {
     const std::uint16_t e = table_[in.peek(kBits)];
     in.skip(e & 15u);
     return e >> 4;
@@ -160,7 +160,7 @@ struct AdaptiveMap {
     for (unsigned c = 0; c < 7; ++c) first[c] = static_cast<std::uint16_t>((7 - c) * 32);
   }
 
-  std::uint8_t lookup(unsigned index, unsigned limit) {
+  [[gnu::always_inline]] std::uint8_t lookup(unsigned index, unsigned limit) {
     std::uint16_t v = slot[index];
     if ((v & 0xFFu) >= limit) {
       rerank();
@@ -253,11 +253,11 @@ class Rar15Decoder final : public Decoder {
 
   static int failure(const BitInput& in) { return in.error() ? in.error() : ERAR_BAD_DATA; }
 
-  void copyMatch(std::uint32_t dist, std::uint32_t len) {
-    std::uint8_t* const w = window_.data();
+  [[gnu::always_inline]] static void copyMatch(std::uint8_t* w, std::uint64_t& pos,
+                                               std::uint32_t dist, std::uint32_t len) {
     constexpr std::size_t mask = kWindow - 1;
-    const std::size_t d = static_cast<std::size_t>(pos_ & mask);
-    const std::size_t s = static_cast<std::size_t>((pos_ - dist) & mask);
+    const std::size_t d = static_cast<std::size_t>(pos & mask);
+    const std::size_t s = static_cast<std::size_t>((pos - dist) & mask);
     if (d + len <= kWindow && s + len <= kWindow) {
       std::uint8_t* dp = w + d;
       const std::uint8_t* sp = w + s;
@@ -269,44 +269,49 @@ class Rar15Decoder final : public Decoder {
         for (; i + 8 <= len; i += 8) std::memcpy(dp + i, sp + i, 8);
       for (; i < len; ++i) dp[i] = sp[i];
     } else {
-      for (std::uint32_t i = 0; i < len; ++i) w[(pos_ + i) & mask] = w[(pos_ - dist + i) & mask];
+      for (std::uint32_t i = 0; i < len; ++i) w[(pos + i) & mask] = w[(pos - dist + i) & mask];
     }
-    pos_ += len;
+    pos += len;
   }
 
-  void putLiteral(std::uint8_t b) { window_[static_cast<std::size_t>(pos_++ & (kWindow - 1))] = b; }
-
   // Decodes until at least `stop` bytes of the session exist.
+  // The decoding steps are inlined into this loop, where the window and the
+  // position stay in locals: stores into the window could alias members and
+  // would make the compiler reload them.
   int fill(BitInput& in, std::uint64_t stop) {
-    while (pos_ < stop) {
-      if (in.exhausted()) [[unlikely]]
-        return failure(in);
-      int rc = ERAR_SUCCESS;
-      if (literalsOnly_) {
-        rc = literal(in);
-      } else {
-        const bool expectMatch = matchWeight_ > literalWeight_;
-        int flag = flagBit(in);
-        if (flag < 0) return ERAR_BAD_DATA;
-        if (flag) {
-          rc = expectMatch ? longMatch(in) : literal(in);
-        } else {
-          flag = flagBit(in);
-          if (flag < 0) return ERAR_BAD_DATA;
-          if (flag)
-            rc = expectMatch ? literal(in) : longMatch(in);
-          else
-            shortMatch(in);
-        }
+    std::uint8_t* const w = window_.data();
+    std::uint64_t pos = pos_;
+    int rc = ERAR_SUCCESS;
+    while (pos < stop && rc == ERAR_SUCCESS) {
+      if (in.exhausted()) [[unlikely]] {
+        rc = failure(in);
+        break;
       }
-      if (rc) return rc;
+      if (literalsOnly_) {
+        rc = literal(in, w, pos);
+        continue;
+      }
+      const bool expectMatch = matchWeight_ > literalWeight_;
+      int flag = flagBit(in);
+      if (flag < 0) {
+        rc = ERAR_BAD_DATA;
+      } else if (flag) {
+        rc = expectMatch ? longMatch(in, w, pos) : literal(in, w, pos);
+      } else if ((flag = flagBit(in)) < 0) {
+        rc = ERAR_BAD_DATA;
+      } else if (flag) {
+        rc = expectMatch ? literal(in, w, pos) : longMatch(in, w, pos);
+      } else {
+        shortMatch(in, w, pos);
+      }
     }
-    return ERAR_SUCCESS;
+    pos_ = pos;
+    return rc;
   }
 
   // The next bit of the flag byte, a new byte when the last is used up; -1
   // for the escape symbol, which has no place there.
-  int flagBit(BitInput& in) {
+  [[gnu::always_inline]] int flagBit(BitInput& in) {
     if (flagBits_ == 0) {
       const unsigned index = c_.index[2].decode(in);
       if (index > 255) return -1;
@@ -317,13 +322,13 @@ class Rar15Decoder final : public Decoder {
     return (flags_ >> flagBits_) & 1;
   }
 
-  unsigned literalIndex(BitInput& in) const {
+  [[gnu::always_inline]] unsigned literalIndex(BitInput& in) const {
     const unsigned a = avgLiteral_;
     const unsigned which = a < 0xE00 ? 0 : a < 0x3600 ? 1 : a < 0x5E00 ? 2 : a < 0x7600 ? 3 : 4;
     return c_.index[which].decode(in);
   }
 
-  int literal(BitInput& in) {
+  [[gnu::always_inline]] int literal(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
     unsigned index = literalIndex(in);
     if (index > 256) return ERAR_BAD_DATA;
     if (literalsOnly_) {
@@ -337,7 +342,7 @@ class Rar15Decoder final : public Decoder {
         const std::uint32_t len = 3 + in.bits(1);
         const unsigned high = c_.index[2].decode(in);
         if (high > 256) return ERAR_BAD_DATA;
-        copyMatch(high << 5 | in.bits(5), len);
+        copyMatch(w, pos, high << 5 | in.bits(5), len);
         return ERAR_SUCCESS;
       }
       --index;
@@ -352,11 +357,11 @@ class Rar15Decoder final : public Decoder {
       literalWeight_ = 0x90;
       matchWeight_ >>= 1;
     }
-    putLiteral(literalMap_.lookup(index, 0xA1));
+    w[static_cast<std::size_t>(pos++ & (kWindow - 1))] = literalMap_.lookup(index, 0xA1);
     return ERAR_SUCCESS;
   }
 
-  int longMatch(BitInput& in) {
+  [[gnu::always_inline]] int longMatch(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
     literalRun_ = 0;
     matchWeight_ += 16;
     if (matchWeight_ > 0xFF) {
@@ -395,20 +400,20 @@ class Rar15Decoder final : public Decoder {
       --avgNear_;
     }
     remember(offset, len);
-    copyMatch(offset, len);
+    copyMatch(w, pos, offset, len);
     return ERAR_SUCCESS;
   }
 
-  void remember(std::uint32_t offset, std::uint32_t len) {
+  [[gnu::always_inline]] void remember(std::uint32_t offset, std::uint32_t len) {
     lastOffset_ = oldOffsets_[oldIndex_++ & 3] = offset;
     lastLength_ = len;
   }
 
-  void shortMatch(BitInput& in) {
+  [[gnu::always_inline]] void shortMatch(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
     literalRun_ = 0;
     if (repeats_ == 2) {
       if (in.bits(1)) {
-        copyMatch(lastOffset_, lastLength_);
+        copyMatch(w, pos, lastOffset_, lastLength_);
         return;
       }
       repeats_ = 0;
@@ -428,10 +433,10 @@ class Rar15Decoder final : public Decoder {
       const std::uint32_t offset = near + 1u;
       const std::uint32_t len = selector + 2;
       remember(offset, len);
-      copyMatch(offset, len);
+      copyMatch(w, pos, offset, len);
     } else if (selector == 9) {
       ++repeats_;
-      copyMatch(lastOffset_, lastLength_);
+      copyMatch(w, pos, lastOffset_, lastLength_);
     } else if (selector < 14) {
       repeats_ = 0;
       const std::uint32_t offset = oldOffsets_[(oldIndex_ - (selector - 9)) & 3];
@@ -444,7 +449,7 @@ class Rar15Decoder final : public Decoder {
       if (offset > 256) ++len;
       if (offset >= farOffset_) ++len;
       remember(offset, len);
-      copyMatch(offset, len);
+      copyMatch(w, pos, offset, len);
     } else if (selector == 14) {
       repeats_ = 0;
       const std::uint32_t len = c_.length2.decode(in) + 5;
@@ -452,7 +457,7 @@ class Rar15Decoder final : public Decoder {
       // A far match is the last match, but no old distance.
       lastOffset_ = offset;
       lastLength_ = len;
-      copyMatch(offset, len);
+      copyMatch(w, pos, offset, len);
     }
   }
 
