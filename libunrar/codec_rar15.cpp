@@ -15,6 +15,7 @@
 // afresh with each file, since each file's packed data starts on its own.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -203,6 +204,8 @@ class Rar15Decoder final : public Decoder {
     literalsOnly_ = false;
     repeats_ = 0;
 
+    // Positions count bytes of the session; no real stream comes near the limit.
+    if (e.unpSize > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
     BitInput bits(in);
     const std::uint64_t end = pos_ + e.unpSize;
     while (flushed_ < end) {
