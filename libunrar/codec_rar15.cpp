@@ -197,7 +197,10 @@ class Rar15Decoder final : public Decoder {
   int decodeEntry(const Entry& e, InStream& in, Sink& sink) {
     if (e.unpSizeUnknown) return ERAR_BAD_DATA;
     if (window_.empty()) window_.resize(kWindow);
-    const bool continues = started_ && solidArchive_ && e.solid;
+    // RAR 1.5 marks solidity on the archive alone: in a solid archive every
+    // entry after the first continues the stream, with or without the
+    // entry's own solid flag, which later versions set.
+    const bool continues = started_ && solidArchive_;
     if (!continues) reset();
     started_ = true;
     flagBits_ = 0;
