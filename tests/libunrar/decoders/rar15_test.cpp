@@ -205,6 +205,27 @@ TEST_F(Rar15Test, OldCiphersDecryptWithThePasswordOnly) {
   }
 }
 
+// The old ciphers take a password as 8-bit bytes: text that Latin-1 holds is
+// turned into it, as unar does when told the password's encoding.
+TEST_F(Rar15Test, OldCiphersTakeLatin1Passwords) {
+  rarwriter::Entry e = entry("s.txt", text(23, 3000));
+  e.password = "p\xC3\xA4ss";
+  e.legacyCipher = 20;
+  const std::string path = write({e}, false, "latin1");
+  const std::string byUnar = tmp_ / "latin1-unar";
+  const peers::CommandResult r =
+      peers::run("unar -q -o " + peers::quote(byUnar) + " -p " + peers::quote(e.password) +
+                 " -E iso-8859-1 " + peers::quote(path));
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(peers::compareTrees(peers::expectedTree({e}), peers::readTree(byUnar)), "");
+
+  const std::string byUs = tmp_ / "latin1-ours";
+  std::filesystem::create_directories(byUs);
+  EXPECT_EQ(unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, byUs, nullptr, e.password).status,
+            std::vector<int>{ERAR_SUCCESS});
+  EXPECT_EQ(peers::compareTrees(peers::expectedTree({e}), peers::readTree(byUs)), "");
+}
+
 // The real RAR 1.5 and 2.0 archives of the corpus carry comments packed with
 // their own methods: our text must be the one lsar reads.
 TEST(Rar15Corpus, CommentsPackedWithTheOldMethods) {
