@@ -264,7 +264,10 @@ class Model {
  private:
   unsigned maxOrder_ = 0;
   std::uint64_t restarts_ = 0;
-  std::unique_ptr<std::uint8_t[]> arena_;
+  struct FreeArena {
+    void operator()(std::uint8_t* p) const;
+  };
+  std::unique_ptr<std::uint8_t, FreeArena> arena_;
   std::size_t size_ = 0;
   std::uint8_t* base_ = nullptr;
   unsigned alignOffset_ = 0;
