@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decrypt_stream.h"
+#include "legacy_cipher.h"
 #include "utf8.h"
 
 namespace unrar {
@@ -128,11 +129,18 @@ std::uint64_t rar5CompressedLength(const std::vector<Part>& parts, std::uint64_t
 void ArchiveCrypto::setPassword(const char* utf8) {
   fromCallback_ = false;
   proven_ = false;
+  forgetLegacyPassword();
   if (!utf8 || !*utf8) {
     keys_.clear();
     return;
   }
   setUtf8Password(keys_, utf8);
+  legacyPassword_ = legacyPasswordBytes(utf8);
+}
+
+void ArchiveCrypto::forgetLegacyPassword() {
+  crypto::wipe(legacyPassword_.data(), legacyPassword_.size());
+  legacyPassword_.clear();
 }
 
 int ArchiveCrypto::obtainPassword(UNRARCALLBACK cb, LPARAM user) {
@@ -144,6 +152,8 @@ int ArchiveCrypto::obtainPassword(UNRARCALLBACK cb, LPARAM user) {
   int rc = ERAR_MISSING_PASSWORD;
   if (answer != -1 && buf[0] != 0) {
     setUtf8Password(keys_, buf);
+    forgetLegacyPassword();
+    legacyPassword_ = legacyPasswordBytes(buf);
     fromCallback_ = true;
     proven_ = false;
     rc = ERAR_SUCCESS;
@@ -156,6 +166,7 @@ void ArchiveCrypto::rejectPassword() {
   // The headers of this archive were decrypted with it: it stays.
   if (!fromCallback_ || headersUnlocked_) return;
   keys_.clear();
+  forgetLegacyPassword();
   fromCallback_ = false;
 }
 
@@ -305,9 +316,9 @@ int ArchiveCrypto::openData(Format format, const Entry& e, const std::vector<Par
                             std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
   const EncryptionInfo& c = e.crypt;
   if (format == Format::Rar4) {
-    // RAR 1.3, 1.5 and 2.0 had ciphers of their own, which this library lacks.
-    if (crypto::rar3CipherFor(static_cast<std::uint8_t>(e.unpVer)) != crypto::Rar3Cipher::Aes128)
-      return ERAR_UNKNOWN_FORMAT;
+    // RAR 1.3, 1.5 and 2.0 had ciphers of their own.
+    const crypto::Rar3Cipher old = crypto::rar3CipherFor(static_cast<std::uint8_t>(e.unpVer));
+    if (old != crypto::Rar3Cipher::Aes128) return openLegacyData(old, e, in, cb, user);
   } else {
     if (!c.rar5Record) return ERAR_BAD_DATA;
     if (c.version != 0 || c.kdfCount > kMaxKdfCount) return ERAR_UNKNOWN_FORMAT;
@@ -337,6 +348,18 @@ int ArchiveCrypto::openData(Format format, const Entry& e, const std::vector<Par
   }
   if (!stream->ready()) return ERAR_BAD_DATA;
   in = std::move(stream);
+  return ERAR_SUCCESS;
+}
+
+int ArchiveCrypto::openLegacyData(crypto::Rar3Cipher cipher, const Entry& e,
+                                  std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
+  const std::uint64_t total = in->remaining();
+  if (cipher == crypto::Rar3Cipher::Rar20 && total % kBlock != 0) return ERAR_BAD_DATA;
+  int rc = obtainPassword(cb, user);
+  if (rc) return rc;
+  // Only RAR 2.0 pads; its compressed data needs no end, the decoder stops by size.
+  const std::uint64_t limit = e.method == 0 && !e.unpSizeUnknown ? e.unpSize : total;
+  in = std::make_unique<LegacyDecryptStream>(std::move(in), cipher, legacyPassword_, limit);
   return ERAR_SUCCESS;
 }
 

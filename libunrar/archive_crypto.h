@@ -18,6 +18,7 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "packed_stream.h"
 #include "rar_crypto.h"
@@ -30,6 +31,11 @@ namespace unrar {
 
 class ArchiveCrypto {
  public:
+  ArchiveCrypto() = default;
+  ~ArchiveCrypto() { forgetLegacyPassword(); }
+  ArchiveCrypto(const ArchiveCrypto&) = delete;
+  ArchiveCrypto& operator=(const ArchiveCrypto&) = delete;
+
   // RARSetPassword: nullptr or "" forgets any password.
   void setPassword(const char* utf8);
 
@@ -85,8 +91,14 @@ class ArchiveCrypto {
   int decryptHeader(VolumeFile& vol, std::uint64_t pos, std::vector<std::uint8_t>& plain,
                     std::uint64_t& dataStart);
   const crypto::Rar5Keys* rar5Keys(const EncryptionInfo& info);
+  // The stage of the RAR 1.3, 1.5 and 2.0 ciphers, which take the password's
+  // bytes as they are.
+  int openLegacyData(crypto::Rar3Cipher cipher, const Entry& e, std::unique_ptr<InStream>& in,
+                     UNRARCALLBACK cb, LPARAM user);
+  void forgetLegacyPassword();
 
   crypto::KeyCache keys_;
+  std::string legacyPassword_;  // the old ciphers' form of the password
   bool fromCallback_ = false;
   bool proven_ = false;  // an entry decrypted with the current password checked out
   bool headersUnlocked_ = false;

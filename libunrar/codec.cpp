@@ -7,9 +7,12 @@ using Factory = std::unique_ptr<Decoder> (*)(bool solidArchive);
 
 Factory factoryFor(Format format, const Entry& e) {
   switch (algorithmOf(format, e)) {
+    case 15:
+      return makeRar15Decoder;
     case 20:
+      return makeRar20Decoder;
     case 29:
-      return makeRar4Decoder;
+      return makeRar29Decoder;
     case 50:
       return makeRar5Decoder;
     default:

@@ -24,11 +24,7 @@ namespace {
 const std::string kCorpus = QUILLMOSS_CORPUS_DIR;
 
 // Sets that cannot pass yet, and why. Any other failing set fails the test.
-const std::map<std::string, std::string> kKnownFailures = {
-    {"test_read_format_rar3_lowdist_reset.rar", "libunarr 1.0.1 decodes it wrongly: CRC error"},
-    {"test_read_format_rar_unbound_staticdata.rar",
-     "libunarr decodes it with a matching CRC where RAR's own decoder refuses the stream"},
-};
+const std::map<std::string, std::string> kKnownFailures = {};
 
 struct HandleCloser {
   void operator()(void* h) const {
@@ -70,15 +66,16 @@ int extractWithPassword(const std::string& first, int index, const std::string& 
   }
 }
 
-// Checks one set; returns an empty string when it matches.
-std::string checkSet(const QJsonObject& set) {
+// Checks one set, whose volumes are in `dir` of the corpus; returns an empty
+// string when it matches.
+std::string checkSet(const QJsonObject& set, const std::string& dir) {
   TempDir tmp;
   QJsonArray vols = set["volumes"].toArray();
-  std::string first = kCorpus + "/libarchive/" + vols[0].toString().toStdString();
+  std::string first = kCorpus + "/" + dir + "/" + vols[0].toString().toStdString();
   if (set["joined_pieces"].toBool()) {
     std::string joined;
     for (const auto& v : vols)
-      joined += readFile(kCorpus + "/libarchive/" + v.toString().toStdString());
+      joined += readFile(kCorpus + "/" + dir + "/" + v.toString().toStdString());
     first = tmp.file("joined.rar");
     writeFile(first, joined);
   }
@@ -177,16 +174,32 @@ std::string checkSet(const QJsonObject& set) {
   return err.str();
 }
 
+// Each list of sets and the folder of its archives: the main collection, and
+// the real archives of the oldest methods beside it.
+const std::pair<const char*, const char*> kSetLists[] = {
+    {"/expected.json", "libarchive"},
+    {"/rarfile/expected.json", "rarfile"},
+};
+
 TEST(CorpusConformance, EverySetGivesWhatExpectedJsonSays) {
-  QFile f(QString::fromStdString(kCorpus + "/expected.json"));
-  if (!f.open(QIODevice::ReadOnly))
-    GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
-  QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
+  struct Set {
+    std::string dir, key;
+    QJsonObject json;
+  };
+  std::vector<Set> sets;
+  for (const auto& [list, dir] : kSetLists) {
+    QFile f(QString::fromStdString(kCorpus + list));
+    if (!f.open(QIODevice::ReadOnly))
+      GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
+    QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
+    for (auto it = all.begin(); it != all.end(); ++it)
+      sets.push_back({dir, it.key().toStdString(), it.value().toObject()});
+  }
   int passed = 0, failed = 0, knownFailed = 0;
   std::vector<std::string> unexpected;
-  for (auto it = all.begin(); it != all.end(); ++it) {
-    std::string key = it.key().toStdString();
-    std::string problem = checkSet(it.value().toObject());
+  for (const Set& set : sets) {
+    const std::string& key = set.key;
+    std::string problem = checkSet(set.json, set.dir);
     bool known = kKnownFailures.count(key) != 0;
     if (problem.empty()) {
       ++passed;

@@ -183,7 +183,7 @@ class Rar4Emitter final : public Emitter {
     std::uint16_t flags = kLongBlock;
     if (part.splitBefore) flags |= 0x0001;
     if (part.splitAfter) flags |= 0x0002;
-    if (pe.encrypted) flags |= 0x0004 | 0x0400;
+    if (pe.encrypted) flags |= pe.legacyCipher ? 0x0004 : 0x0004 | 0x0400;
     if (pe.solid) flags |= 0x0010;
     if (pe.directory) flags |= 0x00E0;
     if (e.prepacked && !pe.directory) flags |= (e.prepacked->dictionary & 7) << 5;
@@ -201,7 +201,12 @@ class Rar4Emitter final : public Emitter {
     putLe(h, sums.crc, 4);
     putLe(h, dosTime(e.mtime), 4);
     const bool prepacked = e.prepacked && !pe.directory;
-    putLe(h, pe.directory ? 20 : prepacked ? e.prepacked->unpVer : 29, 1);
+    putLe(h,
+          pe.directory           ? 20
+          : prepacked            ? e.prepacked->unpVer
+          : pe.legacyCipher != 0 ? pe.legacyCipher
+                                 : 29,
+          1);
     putLe(h, prepacked ? e.prepacked->method : pe.compressed ? 0x33 : 0x30, 1);
     putLe(h, name.size(), 2);
     putLe(h, pe.attributes, 4);
@@ -210,7 +215,8 @@ class Rar4Emitter final : public Emitter {
       putLe(h, pe.unpackedSize >> 32, 4);
     }
     h += name;
-    if (pe.encrypted) h.append(reinterpret_cast<const char*>(pe.salt.data()), 8);
+    if (pe.encrypted && !pe.legacyCipher)
+      h.append(reinterpret_cast<const char*>(pe.salt.data()), 8);
     if (oddSecond) putLe(h, 0x8000 | 0x4000, 2);  // mtime present, plus one second
     seal(h);
     if (badCrc) h[0] = static_cast<char>(h[0] ^ 0x5A);

@@ -165,6 +165,10 @@ void PackedStream::encryptWith(const std::uint8_t* key, std::size_t keySize,
   encrypt_ = true;
 }
 
+void PackedStream::encryptLegacy(unrar::crypto::Rar3Cipher cipher, const std::string& password) {
+  legacy_ = std::make_shared<unrar::LegacyCipher>(cipher, unrar::legacyPasswordBytes(password));
+}
+
 void PackedStream::read(std::uint64_t offset, char* out, std::size_t n) {
   if (offset != delivered_) throw std::logic_error("packed data read out of order");
   while (ready_.size() < n) {
@@ -186,6 +190,7 @@ void PackedStream::read(std::uint64_t offset, char* out, std::size_t n) {
         blake2sp_update(static_cast<blake2sp_state*>(blakeState_.get()),
                         reinterpret_cast<const std::uint8_t*>(piece.data()), have);
     }
+    if (legacy_) legacy_->encrypt(reinterpret_cast<std::uint8_t*>(piece.data()), chunk);
     if (encrypt_) {
       auto* p = reinterpret_cast<std::uint8_t*>(piece.data());
       if (cipher_.update(p, chunk, p) != static_cast<std::ptrdiff_t>(chunk))
@@ -346,12 +351,18 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
   const bool realCipher = !password.empty() && !pe.directory;
   pe.encrypted = realCipher || e.encryptedFlagOnly;
   pe.blake2 = options.blake2 && format == Format::Rar5 && !pe.directory && !pe.hardlink;
-  pe.packed = std::make_shared<PackedStream>(plain, plainSize, pe.encrypted, pe.blake2);
+  // Of the old ciphers only RAR 2.0's works on blocks.
+  const bool legacy = realCipher && format == Format::Rar4 && e.legacyCipher != 0;
+  const bool pad = pe.encrypted && (!legacy || e.legacyCipher == 20);
+  pe.packed = std::make_shared<PackedStream>(plain, plainSize, pad, pe.blake2);
   pe.packedSize = pe.packed->size();
 
   if (realCipher) {
     randomFill(pe.iv.data(), pe.iv.size());
-    if (format == Format::Rar4) {
+    if (legacy) {
+      pe.legacyCipher = e.legacyCipher;
+      pe.packed->encryptLegacy(unrar::crypto::rar3CipherFor(e.legacyCipher), password);
+    } else if (format == Format::Rar4) {
       const KeyRing::Rar3& k = keys.rar3(password);
       std::copy(k.salt.begin(), k.salt.end(), pe.salt.begin());
       pe.packed->encryptWith(k.key.key.data(), 16, k.key.iv.data());

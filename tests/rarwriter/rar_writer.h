@@ -42,6 +42,9 @@ struct Entry {
   // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256,
   // with the password check value and checksums turned into MACs).
   std::string password;
+  // RAR 4: encrypts with the cipher of RAR 1.3, 1.5 or 2.0 (13, 15, 20) instead of
+  // AES, and writes that unpack version for stored data; 0: AES.
+  std::uint8_t legacyCipher = 0;
   // RAR 4: stores the data compressed (method "normal") as a RAR 2.9 stream of
   // literal codes, real compressed data without a compressor. In a solid archive
   // the stream runs on from the previous compressed entry, and only the first

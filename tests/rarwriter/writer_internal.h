@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "legacy_cipher.h"
 #include "rar_crypto.h"
 #include "rar_writer.h"
 
@@ -62,6 +63,7 @@ class PackedStream {
  public:
   PackedStream(DataSource plain, std::uint64_t plainSize, bool pad, bool blake2);
   void encryptWith(const std::uint8_t* key, std::size_t keySize, const std::uint8_t* iv);
+  void encryptLegacy(unrar::crypto::Rar3Cipher cipher, const std::string& password);
   std::uint64_t size() const { return packedSize_; }
   // Ranges must follow one another from offset 0.
   void read(std::uint64_t offset, char* out, std::size_t n);
@@ -77,6 +79,7 @@ class PackedStream {
   std::string ready_;  // made, not yet delivered
   unrar::crypto::AesCbc cipher_;
   bool encrypt_ = false;
+  std::shared_ptr<unrar::LegacyCipher> legacy_;
   bool blake2_;
   std::uint32_t crc_ = 0;
   std::shared_ptr<void> blakeState_;
@@ -100,6 +103,7 @@ struct PreparedEntry {
 
   // Encryption, real or flag only. RAR 4 uses salt[0..7]; RAR 5 the whole salt and iv.
   bool encrypted = false;
+  std::uint8_t legacyCipher = 0;  // RAR 4: 13, 15 or 20 for the old ciphers (no salt)
   std::array<std::uint8_t, 16> salt{};
   std::array<std::uint8_t, 16> iv{};
   std::uint8_t kdfCount = 15;

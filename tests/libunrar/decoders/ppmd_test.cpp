@@ -1,0 +1,244 @@
+// The PPMd model and its range decoder: RAR 2.9 PPMd streams of our own
+// encoder (which drives the same model from the other side) must come out
+// as they went in through our library and through unar alike, across model
+// restarts, blocks and solid entries; garbage must end in an error.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bit_input.h"
+#include "peer_tools.h"
+#include "ppmd_h.h"
+#include "ppmd_h_encoder.h"
+#include "rar_writer.h"
+#include "unrar_test_support.h"
+
+namespace {
+
+using ppmdenc::Block;
+using ppmdenc::Params;
+
+// Text with a large vocabulary and numbers in it, so high orders keep
+// finding new contexts and a small model fills up.
+std::string prose(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) {
+    const unsigned len = 2 + rng() % 9;
+    for (unsigned i = 0; i < len; ++i)
+      s.push_back(static_cast<char>('a' + (rng() % 26) % (4 + i * 3)));
+    if (rng() % 7 == 0) {
+      s += std::to_string(rng() % 100000);
+      s += ".\n";
+    } else {
+      s += ' ';
+    }
+  }
+  s.resize(n);
+  return s;
+}
+
+// Bytes of every value, the default escape byte among them, with runs and
+// repeated stretches.
+std::string binary(std::size_t n, unsigned seed) {
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < n) {
+    switch (rng() % 4) {
+      case 0:
+        s.append(4 + rng() % 300, static_cast<char>(rng()));
+        break;
+      case 1:
+        if (s.size() > 64) {
+          const std::size_t from = rng() % (s.size() - 32);
+          s += s.substr(from, 32);
+          break;
+        }
+        [[fallthrough]];
+      default:
+        for (int i = 0; i < 50; ++i) s.push_back(static_cast<char>(rng() % (i % 2 ? 256 : 8)));
+    }
+  }
+  s.resize(n);
+  return s;
+}
+
+rarwriter::Entry prepacked(const std::string& name, const std::string& data,
+                           const std::string& packed) {
+  rarwriter::Entry e;
+  e.name = name;
+  e.data = data;
+  e.prepacked = rarwriter::Entry::Prepacked{packed, 29, 0x35, 4};  // 1 MiB window
+  return e;
+}
+
+std::string writeArchive(unrartest::TempDir& tmp, const std::vector<rarwriter::Entry>& entries,
+                         bool solid, const std::string& name = "a.rar") {
+  rarwriter::Options opt;
+  opt.format = rarwriter::Format::Rar4;
+  opt.solidFlag = solid;
+  const std::string archive = tmp.file(name);
+  rarwriter::write(archive, entries, opt);
+  return archive;
+}
+
+// Our library and unar must both give back every entry's data.
+void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid) {
+  unrartest::TempDir tmp;
+  const std::string archive = writeArchive(tmp, entries, solid);
+  const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"));
+  ASSERT_EQ(ours.status.size(), entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string path = tmp.file("ours/" + entries[i].name);
+    EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
+    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == entries[i].data)
+        << entries[i].name << " differs in our output";
+  }
+  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar is not installed";
+  const peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"));
+  EXPECT_EQ(r.status, 0) << r.output;
+  for (const auto& e : entries) {
+    const std::string path = tmp.file("unar/" + e.name);
+    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == e.data)
+        << e.name << " differs in unar's output";
+  }
+}
+
+struct Case {
+  const char* name;
+  std::string data;
+  std::vector<Block> blocks;
+};
+
+TEST(PpmdH, WriterStreamsDecodeAsUnarDecodesThem) {
+  const std::vector<Case> cases = {
+      {"prose_order6", prose(300000, 1), {{0, Params{1, 6, -1}}}},
+      {"binary_order2", binary(200000, 2), {{0, Params{2, 2, -1}}}},
+      {"binary_order64", binary(200000, 3), {{0, Params{8, 64, -1}}}},
+      {"own_escape_byte", binary(100000, 4), {{0, Params{1, 16, 0x00}}}},
+      {"one_byte", "\x02", {{0, Params{1, 4, -1}}}},
+      {"long_run", std::string(200000, 'q'), {{0, Params{1, 8, -1}}}},
+      // The model carries on into the second block; the third starts a new
+      // one of another size and order.
+      {"blocks",
+       prose(150000, 5) + binary(60000, 6),
+       {{50000, Params{1, 10, -1}}, {50000, std::nullopt}, {0, Params{3, 25, 0x65}}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ppmdenc::Encoder enc;
+    checkBothDecoders({prepacked(c.name, c.data, enc.pack(c.data, c.blocks))}, false);
+  }
+}
+
+// A 1 MiB model at order 64 runs out of memory many times over 1 MB of
+// text; each time both sides must start over at the same symbol.
+TEST(PpmdH, ModelRestartsWhenItsMemoryRunsOut) {
+  const std::string data = prose(1000000, 7);
+  ppmdenc::Encoder enc;
+  const std::string packed = enc.pack(data, {{0, Params{1, 64, -1}}});
+  EXPECT_GE(enc.modelRestarts(), 5u);
+  checkBothDecoders({prepacked("big.txt", data, packed)}, false);
+}
+
+// Entries of a solid archive go on with the model of the entries before.
+TEST(PpmdH, SolidEntriesContinueTheModel) {
+  ppmdenc::Encoder enc;
+  const std::string a = prose(100000, 8), b = a.substr(5000, 40000) + binary(30000, 9),
+                    c = prose(50000, 10);
+  std::vector<rarwriter::Entry> entries = {
+      prepacked("a.txt", a, enc.pack(a, {{0, Params{2, 8, -1}}})),
+      prepacked("b.bin", b, enc.pack(b, {{0, std::nullopt}})),
+      prepacked("c.txt", c, enc.pack(c, {{0, std::nullopt}})),
+  };
+  checkBothDecoders(entries, true);
+}
+
+TEST(PpmdH, RestartRefusesWhatNoBlockHeaderDeclares) {
+  struct Refusal {
+    std::size_t memBytes;
+    unsigned order;
+  };
+  for (const Refusal& r : {Refusal{0, 6}, Refusal{unrar::PpmdH::kMaxMemory + 1, 6},
+                           Refusal{1u << 20, 1}, Refusal{1u << 20, 65}}) {
+    unrar::PpmdH ppmd;
+    EXPECT_FALSE(ppmd.restart(r.memBytes, r.order)) << r.memBytes << " bytes, order " << r.order;
+    EXPECT_FALSE(ppmd.hasModel());
+  }
+  unrar::PpmdH ppmd;
+  EXPECT_TRUE(ppmd.restart(unrar::PpmdH::kMaxMemory, 64));
+  EXPECT_TRUE(ppmd.hasModel());
+}
+
+class StringStream : public unrar::InStream {
+ public:
+  explicit StringStream(std::string data) : data_(std::move(data)) {}
+  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override {
+    got = std::min(n, data_.size() - pos_);
+    std::copy_n(data_.data() + pos_, got, buf);
+    pos_ += got;
+    return 0;
+  }
+  std::uint64_t remaining() const override { return data_.size() - pos_; }
+
+ private:
+  std::string data_;
+  std::size_t pos_ = 0;
+};
+
+// Random bytes as range-coded data: decoding must stop with -1 once the
+// input is used up, or earlier, and never run on by itself.
+TEST(PpmdH, GarbageEndsInAnError) {
+  std::mt19937 rng(11);
+  for (unsigned order : {2u, 6u, 64u}) {
+    for (int round = 0; round < 10; ++round) {
+      std::string junk(1 + rng() % 4000, '\0');
+      for (char& ch : junk) ch = static_cast<char>(rng());
+      StringStream stream(junk);
+      unrar::BitInput in(stream);
+      unrar::PpmdH ppmd;
+      ASSERT_TRUE(ppmd.restart(1u << 20, order));
+      ppmd.startDecoder(in);
+      std::uint64_t symbols = 0;
+      while (ppmd.decodeChar(in) >= 0) ASSERT_LT(++symbols, 20000000u) << "order " << order;
+      EXPECT_FALSE(ppmd.hasModel());
+      EXPECT_EQ(ppmd.decodeChar(in), -1);
+    }
+  }
+}
+
+// Damaged streams end with an error status or the right data, never a crash
+// or a hang.
+TEST(PpmdH, DamagedStreamsFailCleanly) {
+  const std::string data = prose(60000, 12) + binary(40000, 13);
+  ppmdenc::Encoder enc;
+  const std::string packed = enc.pack(data, {{50000, Params{1, 12, -1}}, {0, std::nullopt}});
+  std::mt19937 rng(14);
+  unrartest::TempDir tmp;
+  int failures = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string bad = packed;
+    if (round % 4 == 0) {
+      bad.resize(rng() % bad.size());
+    } else {
+      for (int k = 0; k < 1 + round % 3; ++k)
+        bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
+    }
+    std::string name = std::to_string(round);
+    name.insert(0, 1, 'd');
+    const std::string archive =
+        writeArchive(tmp, {prepacked("f", data, bad)}, false, name + ".rar");
+    const auto x = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(name));
+    ASSERT_EQ(x.status.size(), 1u);
+    if (x.status[0] == ERAR_SUCCESS)
+      EXPECT_TRUE(unrartest::readFile(tmp.file(name + "/f")) == data) << "round " << round;
+    else
+      ++failures;
+  }
+  EXPECT_GT(failures, 30);
+}
+
+}  // namespace
