@@ -1,7 +1,9 @@
 #include "output.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -303,19 +305,34 @@ bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) co
 
 int OutputTree::openRecorded(const std::string& physical, dev_t dev, ino_t ino,
                              UniqueFd& out) const {
-  std::vector<std::string> parts = splitParts(physical);
-  UniqueFd at(dupFd(rootFd_.get()));
-  if (!at.valid()) return ERAR_EREFERENCE;
-  for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
-    UniqueFd next(::openat(at.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
-    struct stat st {};
-    if (!next.valid() || ::fstat(next.get(), &st) != 0 || !S_ISDIR(st.st_mode))
-      return ERAR_EREFERENCE;
-    at = std::move(next);
-  }
   // O_NONBLOCK: whatever may have taken the file's place, opening it must not wait.
-  UniqueFd f(
-      ::openat(at.get(), parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  UniqueFd f;
+  // Linux 5.6 and later resolve the whole path in one step with no link
+  // followed and nothing above the root reached; older kernels get the same
+  // walk part by part.
+  static std::atomic<bool> haveOpenat2{true};
+  if (haveOpenat2.load(std::memory_order_relaxed)) {
+    open_how how{};
+    how.flags = kFlags;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+    f.reset(static_cast<int>(
+        ::syscall(SYS_openat2, rootFd_.get(), physical.c_str(), &how, sizeof how)));
+    if (!f.valid() && errno == ENOSYS) haveOpenat2.store(false, std::memory_order_relaxed);
+  }
+  if (!f.valid() && !haveOpenat2.load(std::memory_order_relaxed)) {
+    std::vector<std::string> parts = splitParts(physical);
+    UniqueFd at(dupFd(rootFd_.get()));
+    if (!at.valid()) return ERAR_EREFERENCE;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+      UniqueFd next(::openat(at.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      struct stat st {};
+      if (!next.valid() || ::fstat(next.get(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ERAR_EREFERENCE;
+      at = std::move(next);
+    }
+    f.reset(::openat(at.get(), parts.back().c_str(), kFlags));
+  }
   struct stat st {};
   if (!f.valid() || ::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != dev ||
       st.st_ino != ino)
