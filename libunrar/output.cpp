@@ -92,6 +92,30 @@ std::string readLink(int fd) {
   return buf;
 }
 
+// Opens `path` below `dir` with no link followed and nothing above `dir`
+// reached, in one step (openat2, Linux 5.6 and later). -1 with errno ENOSYS
+// where the kernel has no openat2.
+int openBeneathNoLinks(int dir, const std::string& path, int flags) {
+  static std::atomic<bool> available{true};
+  if (!available.load(std::memory_order_relaxed)) {
+    errno = ENOSYS;
+    return -1;
+  }
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const int fd = static_cast<int>(::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof how));
+  if (fd < 0 && errno == ENOSYS) available.store(false, std::memory_order_relaxed);
+  return fd;
+}
+
+bool sameFile(int a, int b) {
+  struct stat sa {
+  }, sb{};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
 // Links the open file `fd` in as `name` in `dir`; -1 with errno set on failure.
 // Linux 6.10 and later let the file's opener link it by its descriptor;
 // older kernels want a capability for that and answer ENOENT or EPERM, so
@@ -207,6 +231,13 @@ int OutputTree::walk(Folder& at, std::vector<std::string> stack, bool create,
     if (target.empty() || target[0] == '/') return ERAR_ECREATE;
     pushParts(stack, target);
   }
+  if (expansions > 0) {
+    // Links were followed: where the kernel can, it confirms that the folder
+    // reached is physically below the destination, through real folders.
+    UniqueFd check(openBeneathNoLinks(rootFd_.get(), at.physical.empty() ? "." : at.physical,
+                                      O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (check.valid() ? !sameFile(check.get(), at.fd.get()) : errno != ENOSYS) return ERAR_ECREATE;
+  }
   return ERAR_SUCCESS;
 }
 
@@ -248,7 +279,8 @@ void OutputTree::replaced(const std::string& rel) {
 }
 
 bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) const {
-  if (target.empty() || target[0] == '/') return false;
+  // A zero would cut the text the link is made with short of the text checked.
+  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
   UniqueFd at(dupFd(in.fd.get()));
   if (!at.valid()) return false;
   std::size_t depth = in.depth;
@@ -307,20 +339,10 @@ int OutputTree::openRecorded(const std::string& physical, dev_t dev, ino_t ino,
                              UniqueFd& out) const {
   // O_NONBLOCK: whatever may have taken the file's place, opening it must not wait.
   constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
-  UniqueFd f;
-  // Linux 5.6 and later resolve the whole path in one step with no link
-  // followed and nothing above the root reached; older kernels get the same
-  // walk part by part.
-  static std::atomic<bool> haveOpenat2{true};
-  if (haveOpenat2.load(std::memory_order_relaxed)) {
-    open_how how{};
-    how.flags = kFlags;
-    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
-    f.reset(static_cast<int>(
-        ::syscall(SYS_openat2, rootFd_.get(), physical.c_str(), &how, sizeof how)));
-    if (!f.valid() && errno == ENOSYS) haveOpenat2.store(false, std::memory_order_relaxed);
-  }
-  if (!f.valid() && !haveOpenat2.load(std::memory_order_relaxed)) {
+  // Where the kernel has openat2 it resolves the whole path; otherwise the
+  // same walk goes part by part.
+  UniqueFd f(openBeneathNoLinks(rootFd_.get(), physical, kFlags));
+  if (!f.valid() && errno == ENOSYS) {
     std::vector<std::string> parts = splitParts(physical);
     UniqueFd at(dupFd(rootFd_.get()));
     if (!at.valid()) return ERAR_EREFERENCE;
