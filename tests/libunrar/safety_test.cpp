@@ -350,33 +350,42 @@ TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEnd) {
     int end;
   };
   for (rarwriter::Format format : {rarwriter::Format::Rar4, rarwriter::Format::Rar5}) {
-    TempDir dir;
-    rarwriter::Options o;
-    o.format = format;
-    std::string full = dir.file("full.rar");
-    rarwriter::write(full,
-                     {file("a.txt", "a"), file("b.txt", "b"), file("c.txt", "c"),
-                      file("d.txt", std::string(100, 'd'))},
-                     o);
-    const std::string bytes = readFile(full);
-    const std::size_t endBlock = format == rarwriter::Format::Rar4 ? 7 : 8;
-    const std::size_t lastName = bytes.find("d.txt");
-    ASSERT_NE(lastName, std::string::npos);
-    const std::vector<std::pair<std::size_t, Cut>> cuts = {
-        {lastName + 2, {"in the last file header", {0, 0, 0}, ERAR_BAD_DATA}},
-        {bytes.size() - endBlock - 10, {"in the last file's data", {0, 0, 0, 12}, ERAR_BAD_DATA}},
-        {bytes.size() - 3, {"in the end block", {0, 0, 0, 0}, ERAR_BAD_DATA}},
-        {bytes.size() - endBlock, {"before the end block", {0, 0, 0, 0}, ERAR_END_ARCHIVE}},
-    };
-    for (const auto& [size, cut] : cuts) {
-      const std::string path = dir.file("cut.rar");
-      writeFile(path, bytes.substr(0, size));
-      RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_TEST, "");
-      const char* f = format == rarwriter::Format::Rar4 ? "RAR 4, cut " : "RAR 5, cut ";
-      EXPECT_EQ(r.status, cut.status) << f << cut.where;
-      EXPECT_EQ(r.endStatus, cut.end) << f << cut.where;
-      RunResult listed = runAll(path, RAR_OM_LIST, RAR_SKIP, "");
-      EXPECT_EQ(listed.endStatus, cut.end) << f << cut.where << ", listed";
+    for (const std::string password : {"", "pw"}) {
+      TempDir dir;
+      rarwriter::Options o;
+      o.format = format;
+      o.headerPassword = password;
+      std::string full = dir.file("full.rar");
+      rarwriter::write(full,
+                       {file("a.txt", "a"), file("b.txt", "b"), file("c.txt", "c"),
+                        file("d.txt", std::string(100, 'd'))},
+                       o);
+      const std::string bytes = readFile(full);
+      // Encrypted: a salt or an IV, then the block padded to whole cipher blocks.
+      const std::size_t endBlock = format == rarwriter::Format::Rar4 ? (password.empty() ? 7 : 24)
+                                                                     : (password.empty() ? 8 : 32);
+      std::vector<std::pair<std::size_t, Cut>> cuts = {
+          {bytes.size() - 3, {"in the end block", {0, 0, 0, 0}, ERAR_BAD_DATA}},
+          {bytes.size() - endBlock, {"before the end block", {0, 0, 0, 0}, ERAR_END_ARCHIVE}},
+      };
+      if (password.empty()) {
+        const std::size_t lastName = bytes.find("d.txt");
+        ASSERT_NE(lastName, std::string::npos);
+        cuts.push_back({lastName + 2, {"in the last file header", {0, 0, 0}, ERAR_BAD_DATA}});
+        cuts.push_back({bytes.size() - endBlock - 10,
+                        {"in the last file's data", {0, 0, 0, ERAR_BAD_DATA}, ERAR_BAD_DATA}});
+      }
+      const std::string what = std::string(format == rarwriter::Format::Rar4 ? "RAR 4" : "RAR 5") +
+                               (password.empty() ? "" : ", encrypted headers") + ", cut ";
+      for (const auto& [size, cut] : cuts) {
+        const std::string path = dir.file("cut.rar");
+        writeFile(path, bytes.substr(0, size));
+        RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_TEST, "", nullptr, password);
+        EXPECT_EQ(r.status, cut.status) << what << cut.where;
+        EXPECT_EQ(r.endStatus, cut.end) << what << cut.where;
+        RunResult listed = runAll(path, RAR_OM_LIST, RAR_SKIP, "", nullptr, password);
+        EXPECT_EQ(listed.endStatus, cut.end) << what << cut.where << ", listed";
+      }
     }
   }
 }
