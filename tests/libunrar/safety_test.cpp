@@ -332,7 +332,9 @@ TEST(DeepFolders, MadeOrRefusedInSeconds) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_EQ(r.status, std::vector<int>{c.status}) << c.levels << " levels";
-    EXPECT_LT(seconds, 10.0) << c.levels << " levels";
+    // Every level resolved again took 100 s for 1,500 levels; mkdir alone can take
+    // seconds on a busy file system.
+    EXPECT_LT(seconds, 30.0) << c.levels << " levels";
     if (c.status == ERAR_SUCCESS) {
       EXPECT_EQ(readFile(dir.file("out/") + name + "f"), "deep");
     } else {
