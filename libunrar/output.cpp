@@ -146,6 +146,9 @@ int putInPlace(int dir, const std::string& base, Make make) {
       ::unlinkat(dir, tmp.c_str(), 0);
       return createError(err);
     }
+    // A rename onto another name of the same file does nothing and leaves
+    // the temporary name (a hard link made twice).
+    ::unlinkat(dir, tmp.c_str(), 0);
     return ERAR_SUCCESS;
   }
   return ERAR_ECREATE;

@@ -280,6 +280,11 @@ const LinkCase kLinkCases[] = {
      {kOk, kOk, kOk, kOk},
      {},
      {{"copy", "data"}, {"hard", "data"}, {"copy2", "data"}}},
+    {"the same hard link twice",
+     {file("orig", "data"), reference("hard", "orig", false), reference("hard", "orig", false)},
+     {kOk, kOk, kOk},
+     {},
+     {{"hard", "data"}}},
 };
 
 class HostileLinks : public ::testing::TestWithParam<LinkCase> {};
@@ -302,6 +307,7 @@ TEST_P(HostileLinks, NothingOutsideIsReachedAndTheRestIsExtracted) {
   }
   for (const auto& [p, data] : c.files) EXPECT_EQ(readFile(out + "/" + p), data) << p;
   for (const std::string& p : listTree(out)) {
+    EXPECT_EQ(p.find(".qmtmp-"), std::string::npos) << p << " left behind";
     struct stat st {};
     if (::lstat((out + "/" + p).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
       EXPECT_NE(readFile(out + "/" + p), "secret") << p;
