@@ -223,7 +223,8 @@ int OutputTree::walk(Folder& at, std::vector<std::string> stack, bool create,
     if (::fstat(fd, &st) != 0) return createError(errno);
     if (S_ISDIR(st.st_mode)) {
       at.fd = std::move(next);
-      at.physical = joinRel(at.physical, part);
+      if (!at.physical.empty()) at.physical += '/';
+      at.physical += part;
       ++at.depth;
       continue;
     }
