@@ -283,8 +283,11 @@ void OutputTree::replaced(const std::string& rel) {
 }
 
 bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) const {
-  // A zero would cut the text the link is made with short of the text checked.
-  if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
+  // A zero would cut the text the link is made with short of the text checked;
+  // no system takes a link text of PATH_MAX or more.
+  if (target.empty() || target[0] == '/' || target.size() >= PATH_MAX ||
+      target.find('\0') != std::string::npos)
+    return false;
   UniqueFd at(dupFd(in.fd.get()));
   if (!at.valid()) return false;
   std::size_t depth = in.depth;
