@@ -3,7 +3,11 @@
 #include <blake2.h>
 #include <zlib.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "output.h"
@@ -74,6 +78,16 @@ class EntrySink final : public Sink {
   blake2sp_state blake_;
 };
 
+bool hasDotDotPart(const std::string& name) {
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = std::min(name.find('/', start), name.size());
+    if (end - start == 2 && name.compare(start, 2, "..") == 0) return true;
+    if (end == name.size()) return false;
+    start = end + 1;
+  }
+}
+
 int copyStored(InStream& in, Sink& sink) {
   std::vector<std::uint8_t> buf(
       static_cast<std::size_t>(std::clamp<std::uint64_t>(in.remaining(), 1, kCopyBuffer)));
@@ -98,8 +112,12 @@ Archive::~Archive() {
 }
 
 Block Archive::readBlockAt(std::uint64_t pos) {
-  if (vol_->main.encryptedHeaders) return crypto_.readBlock(*vol_, pos);
-  return readBlock(format_, *vol_, pos);
+  if (!vol_->main.encryptedHeaders) return readBlock(format_, *vol_, pos);
+  Block b = crypto_.readBlock(*vol_, pos);
+  // Only the end of the file between blocks ends an archive; a header cut
+  // short is damage.
+  if (b.kind == BlockKind::EndOfData && pos != vol_->size()) b.kind = BlockKind::Broken;
+  return b;
 }
 
 int Archive::unlockHeaders() {
@@ -242,6 +260,12 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         // reports it so that it fails visibly.
         if (b.entry.splitBefore && mode_ == RAR_OM_LIST) continue;
         entry_ = b.entry;
+        {
+          // Reported as it is written, so that a caller's question about the
+          // target path is about the file that is actually made.
+          std::string written = sanitizeName(entry_.name);
+          if (!written.empty()) entry_.name = std::move(written);
+        }
         out = entry_;
         volumeName = vol_->path();
         state_ = State::HeaderRead;
@@ -425,37 +449,13 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   if (e.directory && e.redir == RedirKind::None) {
     if (test) return ERAR_SUCCESS;
     Destination d;
-    rc = makeDestination(destPath, destName, e, d);
-    return rc ? rc : makeDirectories(d, directoryMode(e), e.mtime, &folders_);
-  }
-  if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy) {
-    if (test) return ERAR_SUCCESS;
-    auto it = extracted_.find(sanitizeName(e.redirTarget));
-    if (it == extracted_.end()) return ERAR_EREFERENCE;
-    Destination d;
-    rc = makeDestination(destPath, destName, e, d);
-    if (rc) return rc;
-    if (e.redir == RedirKind::HardLink) {
-      rc = makeHardLink(d, it->second);
-    } else {
-      auto src = VolumeFile::open(it->second);
-      if (!src) return ERAR_EOPEN;
-      std::string parent;
-      rc = prepareParent(d, parent);
-      if (rc) return rc;
-      TempOutput out;
-      rc = out.create(parent, fileMode(e));
-      if (rc) return rc;
-      PackedStream in({{src, 0, src->size()}});
-      EntrySink sink(*this, src->size(), false, &out);
-      rc = copyStored(in, sink);
-      if (rc) return rc;
-      std::string finalPath = joinPath(parent, d.rel.substr(d.rel.rfind('/') + 1));
-      rc = out.commit(finalPath, e.mtime, e.atime);
-    }
-    if (!rc) extracted_[sanitizeName(e.name)] = joinPath(d.root, d.rel);
+    rc = outputs_.destination(destPath, destName, e.name, d);
+    if (!rc) rc = makeDirectories(d, directoryMode(e), e.mtime);
+    if (!rc) outputs_.forget(e.name);
     return rc;
   }
+  if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy)
+    return test ? ERAR_SUCCESS : processReference(destPath, destName);
   if (!canDecode(format_, e)) return ERAR_UNKNOWN_FORMAT;
 
   const bool symlink = e.redir != RedirKind::None;
@@ -489,22 +489,19 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     }
     if (test) return ERAR_SUCCESS;
     Destination d;
-    rc = makeDestination(destPath, destName, e, d);
-    return rc ? rc : makeSymlink(d, target);
+    rc = outputs_.destination(destPath, destName, e.name, d);
+    if (!rc) rc = makeSymlink(d, target);
+    if (!rc) outputs_.forget(e.name);
+    return rc;
   }
 
   TempOutput out;
-  std::string finalPath;
   Destination d;
   if (!test) {
-    rc = makeDestination(destPath, destName, e, d);
-    if (rc) return rc;
-    std::string parent;
-    rc = prepareParent(d, parent, &folders_);
-    if (rc) return rc;
-    std::size_t slash = d.rel.rfind('/');
-    finalPath = joinPath(parent, slash == std::string::npos ? d.rel : d.rel.substr(slash + 1));
-    rc = out.create(parent, fileMode(e));
+    rc = outputs_.destination(destPath, destName, e.name, d);
+    const Folder* folder = nullptr;
+    if (!rc) rc = entryFolder(d, folder);
+    if (!rc) rc = out.create(*folder, fileMode(e));
     if (rc) return rc;
   }
   EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out,
@@ -515,8 +512,59 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   if (last.hasCrc && !crypto_.crcMatches(e, sink.crc, last.crc)) return ERAR_BAD_DATA;
   if (last.hasBlake2 && !crypto_.blake2Matches(e, sink.digest(), last.blake2)) return ERAR_BAD_DATA;
   if (test) return ERAR_SUCCESS;
-  rc = out.commit(finalPath, e.mtime, e.atime);
-  if (!rc) extracted_[sanitizeName(e.name)] = finalPath;
+  rc = out.commit(d.base(), e.mtime, e.atime);
+  d.tree->replaced(d.rel);
+  if (!rc) outputs_.recordFile(e.name, d, out.physicalFolder(), out.dev(), out.ino());
+  return rc;
+}
+
+// A hard link or a copy of a file written earlier in this run. The source is
+// named by its entry name, and only a file this run wrote there, still the
+// same file and reached without any link, will do: anything else could be a
+// file from outside the destination.
+int Archive::processReference(const char* destPath, const char* destName) {
+  const Entry& e = entry_;
+  std::string source = e.redirTarget;
+  if (!e.rar5UnixHost)
+    for (char& c : source)
+      if (c == '\\') c = '_';
+  // Dropping a ".." would name another file than the archive meant.
+  if (hasDotDotPart(source)) return ERAR_EREFERENCE;
+  UniqueFd src;
+  int rc = outputs_.openWritten(sanitizeName(source), src);
+  if (rc) return rc;
+  struct stat st {};
+  if (::fstat(src.get(), &st) != 0) return ERAR_EREFERENCE;
+  Destination d;
+  rc = outputs_.destination(destPath, destName, e.name, d);
+  if (rc) return rc;
+  const Folder* folder = nullptr;
+  rc = entryFolder(d, folder);
+  if (rc) return rc;
+  const std::string physicalFolder = folder->physical;
+  if (e.redir == RedirKind::HardLink) {
+    rc = makeHardLink(d, src.get());
+    if (!rc) outputs_.recordFile(e.name, d, physicalFolder, st.st_dev, st.st_ino);
+    return rc;
+  }
+  TempOutput out;
+  rc = out.create(*folder, fileMode(e));
+  if (rc) return rc;
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  EntrySink sink(*this, size, false, &out);
+  std::vector<std::uint8_t> buf(
+      static_cast<std::size_t>(std::clamp<std::uint64_t>(size, 1, kCopyBuffer)));
+  for (std::uint64_t done = 0; done < size;) {
+    ssize_t n = ::pread(src.get(), buf.data(), buf.size(), static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return ERAR_EREAD;
+    rc = sink.put(buf.data(), static_cast<std::size_t>(n));
+    if (rc) return rc;
+    done += static_cast<std::uint64_t>(n);
+  }
+  rc = out.commit(d.base(), e.mtime, e.atime);
+  d.tree->replaced(d.rel);
+  if (!rc) outputs_.recordFile(e.name, d, physicalFolder, out.dev(), out.ino());
   return rc;
 }
 

@@ -64,6 +64,7 @@ class Archive {
   int unlockHeaders();
   int decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink);
   int processData(int operation, const char* destPath, const char* destName);
+  int processReference(const char* destPath, const char* destName);
 
   unsigned mode_;
   UNRARCALLBACK callback_ = nullptr;
@@ -84,9 +85,8 @@ class Archive {
   Entry entry_;  // the header read last
   std::unique_ptr<Decoder> solidSession_;
   std::uint32_t sessionAlgorithm_ = 0;
-  // Sanitized names of the files written so far, for hard links and copies.
-  std::map<std::string, std::string> extracted_;
-  FolderCache folders_;
+  // Where entries go, and the files written so far for hard links and copies.
+  OutputSet outputs_;
 };
 
 }  // namespace unrar

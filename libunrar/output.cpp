@@ -1,51 +1,52 @@
 #include "output.h"
 
 #include <fcntl.h>
+#include <linux/openat2.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <random>
 #include <string>
+#include <string_view>
 
 #include "unrar.h"
 
 namespace unrar {
 namespace {
 
-std::vector<std::string> splitParts(const std::string& s) {
+// Links followed in one walk before it is taken for a loop, as the kernel does.
+constexpr int kMaxLinkExpansions = 40;
+constexpr std::size_t kMaxTrees = 8;
+// Marks, in a walk's stack of parts, where the text of a link ends.
+const std::string kEndOfLink(1, '\0');
+
+std::vector<std::string> splitParts(std::string_view s) {
   std::vector<std::string> parts;
-  std::string cur;
-  for (char c : s) {
-    if (c == '/') {
-      parts.push_back(cur);
-      cur.clear();
-    } else {
-      cur += c;
-    }
+  for (;;) {
+    const std::size_t end = s.find('/');
+    parts.emplace_back(s.substr(0, end));
+    if (end == std::string_view::npos) return parts;
+    s.remove_prefix(end + 1);
   }
-  parts.push_back(cur);
-  return parts;
 }
 
-std::string realOf(const std::string& p) {
-  char buf[PATH_MAX];
-  if (!::realpath(p.c_str(), buf)) return {};
-  return buf;
-}
-
-bool isInside(const std::string& realRoot, const std::string& realPath) {
-  if (realRoot.empty() || realPath.empty()) return false;
-  if (realPath == realRoot) return true;
-  std::string prefix = realRoot == "/" ? realRoot : realRoot + "/";
-  return realPath.compare(0, prefix.size(), prefix) == 0;
+// Pushes the parts of `path` so that the first is popped first.
+void pushParts(std::vector<std::string>& stack, const std::string& path) {
+  std::vector<std::string> parts = splitParts(path);
+  stack.insert(stack.end(), parts.rbegin(), parts.rend());
 }
 
 int createError(int err) {
   return err == ENOSPC || err == EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
+}
+
+int dupFd(int fd) {
+  return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
 std::string randomSuffix() {
@@ -56,63 +57,122 @@ std::string randomSuffix() {
   return s;
 }
 
-std::string parentOf(const std::string& rel) {
-  std::size_t s = rel.rfind('/');
-  return s == std::string::npos ? std::string() : rel.substr(0, s);
-}
-
-std::string baseOf(const std::string& rel) {
-  std::size_t s = rel.rfind('/');
-  return s == std::string::npos ? rel : rel.substr(s + 1);
-}
-
-std::string tempNameIn(const std::string& folder, const std::string& base) {
+std::string tempName(const std::string& base) {
   std::string b = base.size() > 100 ? base.substr(0, 100) : base;
-  return joinPath(folder, "." + b + ".qmtmp-" + randomSuffix());
+  return "." + b + ".qmtmp-" + randomSuffix();
 }
 
-void setTimes(int fd, const char* path, std::uint64_t mtime, std::uint64_t atime) {
-  auto toSpec = [](std::uint64_t ft) {
-    timespec ts{};
-    if (ft == 0) {
-      ts.tv_nsec = UTIME_OMIT;
-      return ts;
-    }
-    std::int64_t units = static_cast<std::int64_t>(ft) - 116444736000000000LL;
-    ts.tv_sec = static_cast<time_t>(units / 10000000);
-    ts.tv_nsec = static_cast<long>((units % 10000000) * 100);
-    if (ts.tv_nsec < 0) {
-      ts.tv_nsec += 1000000000;
-      ts.tv_sec -= 1;
-    }
+std::string joinRel(const std::string& a, const std::string& b) {
+  if (a.empty()) return b;
+  return a + "/" + b;
+}
+
+timespec toTimespec(std::uint64_t ft) {
+  timespec ts{};
+  if (ft == 0) {
+    ts.tv_nsec = UTIME_OMIT;
     return ts;
-  };
-  timespec t[2] = {toSpec(atime ? atime : mtime), toSpec(mtime)};
-  if (fd >= 0)
-    ::futimens(fd, t);
-  else
-    ::utimensat(AT_FDCWD, path, t, AT_SYMLINK_NOFOLLOW);
+  }
+  std::int64_t units = static_cast<std::int64_t>(ft) - 116444736000000000LL;
+  ts.tv_sec = static_cast<time_t>(units / 10000000);
+  ts.tv_nsec = static_cast<long>((units % 10000000) * 100);
+  if (ts.tv_nsec < 0) {
+    ts.tv_nsec += 1000000000;
+    ts.tv_sec -= 1;
+  }
+  return ts;
+}
+
+// The text of the link open (O_PATH) as `fd`; empty on failure.
+std::string readLink(int fd) {
+  std::string buf(PATH_MAX, '\0');
+  ssize_t n = ::readlinkat(fd, "", buf.data(), buf.size());
+  if (n <= 0 || static_cast<std::size_t>(n) >= buf.size()) return {};
+  buf.resize(static_cast<std::size_t>(n));
+  return buf;
+}
+
+// Opens `path` below `dir` with no link followed and nothing above `dir`
+// reached, in one step (openat2, Linux 5.6 and later). -1 with errno ENOSYS
+// where the kernel has no openat2.
+int openBeneathNoLinks(int dir, const std::string& path, int flags) {
+  static std::atomic<bool> available{true};
+  if (!available.load(std::memory_order_relaxed)) {
+    errno = ENOSYS;
+    return -1;
+  }
+  open_how how{};
+  how.flags = static_cast<std::uint64_t>(flags);
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_MAGICLINKS;
+  const int fd = static_cast<int>(::syscall(SYS_openat2, dir, path.c_str(), &how, sizeof how));
+  if (fd < 0 && errno == ENOSYS) available.store(false, std::memory_order_relaxed);
+  return fd;
+}
+
+bool sameFile(int a, int b) {
+  struct stat sa {
+  }, sb{};
+  return ::fstat(a, &sa) == 0 && ::fstat(b, &sb) == 0 && sa.st_dev == sb.st_dev &&
+         sa.st_ino == sb.st_ino;
+}
+
+// Links the open file `fd` in as `name` in `dir`; -1 with errno set on failure.
+// Linux 6.10 and later let the file's opener link it by its descriptor;
+// older kernels want a capability for that and answer ENOENT or EPERM, so
+// from the first such answer on the link goes through /proc/self/fd.
+int linkByDescriptor(int fd, int dir, const std::string& name) {
+  static std::atomic<bool> byDescriptor{true};
+  if (byDescriptor.load(std::memory_order_relaxed)) {
+    if (::linkat(fd, "", dir, name.c_str(), AT_EMPTY_PATH) == 0) return 0;
+    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+  }
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (::linkat(AT_FDCWD, self.c_str(), dir, name.c_str(), AT_SYMLINK_FOLLOW) != 0) return -1;
+  byDescriptor.store(false, std::memory_order_relaxed);
+  return 0;
+}
+
+// Puts what `make(tempName)` creates in `dir` at `base`, replacing what is there.
+template <typename Make>
+int putInPlace(int dir, const std::string& base, Make make) {
+  for (int attempt = 0; attempt < 16; ++attempt) {
+    std::string tmp = tempName(base);
+    if (make(tmp) != 0) {
+      if (errno == EEXIST) continue;
+      return createError(errno);
+    }
+    if (::renameat(dir, tmp.c_str(), dir, base.c_str()) != 0) {
+      int err = errno;
+      ::unlinkat(dir, tmp.c_str(), 0);
+      return createError(err);
+    }
+    // A rename onto another name of the same file does nothing and leaves
+    // the temporary name (a hard link made twice).
+    ::unlinkat(dir, tmp.c_str(), 0);
+    return ERAR_SUCCESS;
+  }
+  return ERAR_ECREATE;
 }
 
 }  // namespace
 
-std::string joinPath(const std::string& a, const std::string& b) {
-  if (a.empty()) return b;
-  if (b.empty()) return a;
-  return a.back() == '/' ? a + b : a + "/" + b;
+void UniqueFd::reset(int fd) {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
 }
 
 std::string sanitizeName(const std::string& stored) {
-  std::string s = stored;
-  for (char& c : s)
-    if (c == '\\') c = '/';
-  // Drive letters ("C:") and UNC-style prefixes are dropped with the
-  // separators that follow them.
+  std::string_view s = stored;
+  // Drive letters ("C:") are dropped with the separators that follow them.
   if (s.size() >= 2 && s[1] == ':' &&
       ((s[0] >= 'A' && s[0] <= 'Z') || (s[0] >= 'a' && s[0] <= 'z')))
-    s.erase(0, 2);
+    s.remove_prefix(2);
   std::string out;
-  for (const std::string& part : splitParts(s)) {
+  out.reserve(s.size());
+  while (!s.empty()) {
+    const std::size_t end = std::min(s.find('/'), s.size());
+    const std::string_view part = s.substr(0, end);
+    s.remove_prefix(std::min(end + 1, s.size()));
     if (part.empty() || part == "." || part == "..") continue;
     if (!out.empty()) out += '/';
     out += part;
@@ -120,81 +180,278 @@ std::string sanitizeName(const std::string& stored) {
   return out;
 }
 
-bool linkTargetInside(const std::string& linkDir, const std::string& target) {
-  if (target.empty() || target[0] == '/') return false;
+// ---------------------------------------------------------------- OutputTree
+
+int OutputTree::open(const std::string& root) {
+  root_ = root;
+  if (::mkdir(root.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
+  rootFd_.reset(::open(root.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  return rootFd_.valid() ? ERAR_SUCCESS : createError(errno);
+}
+
+int OutputTree::walk(Folder& at, std::vector<std::string> stack, bool create,
+                     unsigned lastMode) const {
+  int expansions = 0;
+  int creations = 0;
+  while (!stack.empty()) {
+    std::string part = std::move(stack.back());
+    stack.pop_back();
+    if (part.empty() || part == "." || part == kEndOfLink) continue;
+    if (part == "..") {
+      // Only a link's text can climb; never above the destination.
+      if (at.depth == 0) return ERAR_ECREATE;
+      int up = ::openat(at.fd.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (up < 0) return createError(errno);
+      at.fd.reset(up);
+      const std::size_t slash = at.physical.rfind('/');
+      at.physical.resize(slash == std::string::npos ? 0 : slash);
+      --at.depth;
+      continue;
+    }
+    int fd = ::openat(at.fd.get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+      if (errno != ENOENT || !create || ++creations > 2) return createError(errno);
+      const mode_t mode = static_cast<mode_t>(stack.empty() ? lastMode : 0777);
+      if (::mkdirat(at.fd.get(), part.c_str(), mode) != 0 && errno != EEXIST)
+        return createError(errno);
+      stack.push_back(std::move(part));
+      continue;
+    }
+    UniqueFd next(fd);
+    creations = 0;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return createError(errno);
+    if (S_ISDIR(st.st_mode)) {
+      at.fd = std::move(next);
+      if (!at.physical.empty()) at.physical += '/';
+      at.physical += part;
+      ++at.depth;
+      continue;
+    }
+    if (!S_ISLNK(st.st_mode) || ++expansions > kMaxLinkExpansions) return ERAR_ECREATE;
+    // A link on the way is walked as the kernel would resolve it, from the
+    // folder it is in; an absolute one leaves the destination by definition.
+    std::string target = readLink(fd);
+    if (target.empty() || target[0] == '/') return ERAR_ECREATE;
+    pushParts(stack, target);
+  }
+  if (expansions > 0) {
+    // Links were followed: where the kernel can, it confirms that the folder
+    // reached is physically below the destination, through real folders.
+    UniqueFd check(openBeneathNoLinks(rootFd_.get(), at.physical.empty() ? "." : at.physical,
+                                      O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (check.valid() ? !sameFile(check.get(), at.fd.get()) : errno != ENOSYS) return ERAR_ECREATE;
+  }
+  return ERAR_SUCCESS;
+}
+
+int OutputTree::folder(const std::string& rel, unsigned lastMode, const Folder*& out) {
+  if (haveCache_ && rel == cachedRel_) {
+    out = &cached_;
+    return ERAR_SUCCESS;
+  }
+  Folder at;
+  std::string rest = rel;
+  if (haveCache_ && rel.size() > cachedRel_.size() &&
+      (cachedRel_.empty() ||
+       (rel.compare(0, cachedRel_.size(), cachedRel_) == 0 && rel[cachedRel_.size()] == '/'))) {
+    at.fd.reset(dupFd(cached_.fd.get()));
+    at.physical = cached_.physical;
+    at.depth = cached_.depth;
+    rest = rel.substr(cachedRel_.empty() ? 0 : cachedRel_.size() + 1);
+  } else {
+    at.fd.reset(dupFd(rootFd_.get()));
+  }
+  if (!at.fd.valid()) return createError(errno);
   std::vector<std::string> stack;
-  for (const std::string& p : splitParts(linkDir))
-    if (!p.empty() && p != ".") stack.push_back(p);
-  for (const std::string& p : splitParts(target)) {
-    if (p.empty() || p == ".") continue;
-    if (p == "..") {
-      if (stack.empty()) return false;
-      stack.pop_back();
+  if (!rest.empty()) pushParts(stack, rest);
+  int rc = walk(at, std::move(stack), true, lastMode);
+  if (rc) return rc;
+  cached_ = std::move(at);
+  cachedRel_ = rel;
+  haveCache_ = true;
+  out = &cached_;
+  return ERAR_SUCCESS;
+}
+
+void OutputTree::replaced(const std::string& rel) {
+  if (!haveCache_) return;
+  if (cachedRel_ == rel ||
+      (cachedRel_.size() > rel.size() && cachedRel_.compare(0, rel.size(), rel) == 0 &&
+       cachedRel_[rel.size()] == '/'))
+    haveCache_ = false;
+}
+
+bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) const {
+  // A zero would cut the text the link is made with short of the text checked;
+  // no system takes a link text of PATH_MAX or more.
+  if (target.empty() || target[0] == '/' || target.size() >= PATH_MAX ||
+      target.find('\0') != std::string::npos)
+    return false;
+  UniqueFd at(dupFd(in.fd.get()));
+  if (!at.valid()) return false;
+  std::size_t depth = in.depth;
+  // While the walk has passed real folders only, where it is cannot change;
+  // after a link or a missing part it is only known to be somewhere inside.
+  bool exact = true;
+  bool missing = false;
+  int expansions = 0;
+  std::vector<std::string> stack;
+  pushParts(stack, target);
+  while (!stack.empty()) {
+    std::string part = std::move(stack.back());
+    stack.pop_back();
+    if (part == kEndOfLink) {
+      exact = false;
+      continue;
+    }
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!exact || depth == 0) return false;
+      int up = ::openat(at.get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC);
+      if (up < 0) return false;
+      at.reset(up);
+      --depth;
+      continue;
+    }
+    if (missing) continue;
+    int fd = ::openat(at.get(), part.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    struct stat st {};
+    if (fd < 0 || ::fstat(fd, &st) != 0) {
+      if (fd >= 0) ::close(fd);
+      missing = true;
+      exact = false;
+      continue;
+    }
+    UniqueFd next(fd);
+    if (S_ISDIR(st.st_mode)) {
+      at = std::move(next);
+      ++depth;
+    } else if (S_ISLNK(st.st_mode)) {
+      if (++expansions > kMaxLinkExpansions) return false;
+      std::string text = readLink(fd);
+      if (text.empty() || text[0] == '/') return false;
+      stack.push_back(kEndOfLink);
+      pushParts(stack, text);
     } else {
-      stack.push_back(p);
+      // A file may later be replaced by a link.
+      missing = true;
+      exact = false;
     }
   }
   return true;
 }
 
-int makeDestination(const char* destPath, const char* destName, const Entry& e, Destination& out) {
+int OutputTree::openRecorded(const std::string& physical, dev_t dev, ino_t ino,
+                             UniqueFd& out) const {
+  // O_NONBLOCK: whatever may have taken the file's place, opening it must not wait.
+  constexpr int kFlags = O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+  // Where the kernel has openat2 it resolves the whole path; otherwise the
+  // same walk goes part by part.
+  UniqueFd f(openBeneathNoLinks(rootFd_.get(), physical, kFlags));
+  if (!f.valid() && errno == ENOSYS) {
+    std::vector<std::string> parts = splitParts(physical);
+    UniqueFd at(dupFd(rootFd_.get()));
+    if (!at.valid()) return ERAR_EREFERENCE;
+    for (std::size_t i = 0; i + 1 < parts.size(); ++i) {
+      UniqueFd next(::openat(at.get(), parts[i].c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
+      struct stat st {};
+      if (!next.valid() || ::fstat(next.get(), &st) != 0 || !S_ISDIR(st.st_mode))
+        return ERAR_EREFERENCE;
+      at = std::move(next);
+    }
+    f.reset(::openat(at.get(), parts.back().c_str(), kFlags));
+  }
+  struct stat st {};
+  if (!f.valid() || ::fstat(f.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_dev != dev ||
+      st.st_ino != ino)
+    return ERAR_EREFERENCE;
+  out = std::move(f);
+  return ERAR_SUCCESS;
+}
+
+// ---------------------------------------------------------------- OutputSet
+
+std::string Destination::parentRel() const {
+  std::size_t s = rel.rfind('/');
+  return s == std::string::npos ? std::string() : rel.substr(0, s);
+}
+
+std::string Destination::base() const {
+  std::size_t s = rel.rfind('/');
+  return s == std::string::npos ? rel : rel.substr(s + 1);
+}
+
+int OutputSet::tree(const std::string& root, std::shared_ptr<OutputTree>& out) {
+  for (std::size_t i = 0; i < trees_.size(); ++i) {
+    if (trees_[i]->root() != root) continue;
+    out = trees_[i];
+    std::rotate(trees_.begin() + static_cast<std::ptrdiff_t>(i),
+                trees_.begin() + static_cast<std::ptrdiff_t>(i) + 1, trees_.end());
+    return ERAR_SUCCESS;
+  }
+  auto t = std::make_shared<OutputTree>();
+  int rc = t->open(root);
+  if (rc) return rc;
+  if (trees_.size() >= kMaxTrees) trees_.erase(trees_.begin());
+  trees_.push_back(t);
+  out = t;
+  return ERAR_SUCCESS;
+}
+
+int OutputSet::destination(const char* destPath, const char* destName, const std::string& name,
+                           Destination& out) {
+  std::string root;
   if (destName && *destName) {
     std::string dn = destName;
     std::size_t s = dn.rfind('/');
     if (s == std::string::npos) {
-      out.root = ".";
+      root = ".";
       out.rel = dn;
     } else {
-      out.root = s == 0 ? "/" : dn.substr(0, s);
+      root = s == 0 ? "/" : dn.substr(0, s);
       out.rel = dn.substr(s + 1);
     }
     if (out.rel.empty() || out.rel == "." || out.rel == "..") return ERAR_ECREATE;
-    return ERAR_SUCCESS;
+  } else {
+    root = destPath && *destPath ? destPath : ".";
+    out.rel = sanitizeName(name);
+    if (out.rel.empty()) return ERAR_ECREATE;
   }
-  out.root = destPath && *destPath ? destPath : ".";
-  out.rel = sanitizeName(e.name);
-  return out.rel.empty() ? ERAR_ECREATE : ERAR_SUCCESS;
+  // A path the system cannot name could not be opened, checked or removed
+  // later; refused before anything is made.
+  if (root.size() + 1 + out.rel.size() >= PATH_MAX) return ERAR_ECREATE;
+  return tree(root, out.tree);
 }
 
-int prepareParent(const Destination& d, std::string& parentOut, FolderCache* cache) {
-  std::string realRoot;
-  if (cache) {
-    auto it = cache->realRoots.find(d.root);
-    if (it != cache->realRoots.end()) realRoot = it->second;
-  }
-  if (realRoot.empty()) {
-    if (::mkdir(d.root.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
-    realRoot = realOf(d.root);
-    if (realRoot.empty()) return ERAR_ECREATE;
-    if (cache) cache->realRoots[d.root] = realRoot;
-  }
-  std::string cur = d.root;
-  std::string parentRel = parentOf(d.rel);
-  if (!parentRel.empty()) {
-    for (const std::string& part : splitParts(parentRel)) {
-      cur = joinPath(cur, part);
-      if (cache && cache->checked.count(cur)) continue;
-      if (::mkdir(cur.c_str(), 0777) != 0 && errno != EEXIST) return createError(errno);
-      // A folder reached through a link must still be inside the root.
-      if (!isInside(realRoot, realOf(cur))) return ERAR_ECREATE;
-      if (cache) cache->checked.insert(cur);
-    }
-  }
-  parentOut = cur;
-  return ERAR_SUCCESS;
+void OutputSet::recordFile(const std::string& name, const Destination& d,
+                           const std::string& folderPhysical, dev_t dev, ino_t ino) {
+  written_[name] = Written{d.tree->root(), joinRel(folderPhysical, d.base()), dev, ino};
 }
+
+int OutputSet::openWritten(const std::string& name, UniqueFd& out) {
+  auto it = written_.find(name);
+  if (it == written_.end()) return ERAR_EREFERENCE;
+  std::shared_ptr<OutputTree> t;
+  if (tree(it->second.root, t)) return ERAR_EREFERENCE;
+  return t->openRecorded(it->second.physical, it->second.dev, it->second.ino, out);
+}
+
+// ---------------------------------------------------------------- TempOutput
 
 TempOutput::~TempOutput() {
   discard();
 }
 
-int TempOutput::create(const std::string& folder, unsigned mode) {
-  folder_ = folder;
-  // An unnamed file is named through /proc at commit; without /proc the
-  // temporary name is used.
+int TempOutput::create(const Folder& folder, unsigned mode) {
+  dir_.reset(dupFd(folder.fd.get()));
+  if (!dir_.valid()) return createError(errno);
+  physicalFolder_ = folder.physical;
+  // An unnamed file is named through its descriptor or /proc at commit;
+  // without /proc the temporary name is used.
   static const bool procFd = ::access("/proc/self/fd", X_OK) == 0;
   if (procFd) {
-    fd_ = ::open(folder.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+    fd_ = ::openat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd_ >= 0) {
       unnamed_ = true;
       return ERAR_SUCCESS;
@@ -202,9 +459,9 @@ int TempOutput::create(const std::string& folder, unsigned mode) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = tempNameIn(folder, "entry");
-    fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
-                 static_cast<mode_t>(mode));
+    temp_ = tempName("entry");
+    fd_ = ::openat(dir_.get(), temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
+                   static_cast<mode_t>(mode));
     if (fd_ >= 0) return ERAR_SUCCESS;
     if (errno != EEXIST) {
       int err = errno;
@@ -227,59 +484,35 @@ int TempOutput::write(const std::uint8_t* p, std::size_t n) {
   return ERAR_SUCCESS;
 }
 
-namespace {
-
-// Links the unnamed file `fd` in as `path`; -1 with errno set on failure.
-// Linux 6.10 and later let the file's opener link it by its descriptor;
-// older kernels want a capability for that and answer ENOENT or EPERM, so
-// from the first such answer on the link goes through /proc/self/fd.
-int linkUnnamed(int fd, const std::string& path) {
-  static std::atomic<bool> byDescriptor{true};
-  if (byDescriptor.load(std::memory_order_relaxed)) {
-    if (::linkat(fd, "", AT_FDCWD, path.c_str(), AT_EMPTY_PATH) == 0) return 0;
-    if (errno != ENOENT && errno != EPERM && errno != EINVAL) return -1;
+int TempOutput::commit(const std::string& base, std::uint64_t mtime, std::uint64_t atime) {
+  const timespec t[2] = {toTimespec(atime ? atime : mtime), toTimespec(mtime)};
+  ::futimens(fd_, t);
+  struct stat st {};
+  if (::fstat(fd_, &st) == 0) {
+    dev_ = st.st_dev;
+    ino_ = st.st_ino;
   }
-  const std::string self = "/proc/self/fd/" + std::to_string(fd);
-  if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, path.c_str(), AT_SYMLINK_FOLLOW) != 0) return -1;
-  byDescriptor.store(false, std::memory_order_relaxed);
-  return 0;
-}
-
-}  // namespace
-
-int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::uint64_t atime) {
-  setTimes(fd_, nullptr, mtime, atime);
   if (unnamed_) {
-    if (linkUnnamed(fd_, finalPath) != 0) {
+    if (linkByDescriptor(fd_, dir_.get(), base) != 0) {
       if (errno != EEXIST) {
         int err = errno;
         discard();
         return createError(err);
       }
-      // Something is there already: give the file a temporary name beside it
-      // and rename that over it, so the old file stays until the new one is whole.
-      for (int attempt = 0; attempt < 16 && temp_.empty(); ++attempt) {
-        std::string name = tempNameIn(folder_, "entry");
-        if (linkUnnamed(fd_, name) == 0)
-          temp_ = name;
-        else if (errno != EEXIST)
-          break;
-      }
-      if (temp_.empty()) {
+      // Something is there already: the file gets a temporary name beside it
+      // and replaces it by a rename, so the old file stays until the new one is whole.
+      int rc = putInPlace(dir_.get(), base, [&](const std::string& tmp) {
+        return linkByDescriptor(fd_, dir_.get(), tmp);
+      });
+      if (rc) {
         discard();
-        return ERAR_ECREATE;
+        return rc;
       }
-      if (::rename(temp_.c_str(), finalPath.c_str()) != 0) {
-        int err = errno;
-        discard();
-        return createError(err);
-      }
-      temp_.clear();
     }
     int rc = ::close(fd_);
     fd_ = -1;
     if (rc != 0) {
-      ::unlink(finalPath.c_str());
+      ::unlinkat(dir_.get(), base.c_str(), 0);
       return ERAR_EWRITE;
     }
     return ERAR_SUCCESS;
@@ -290,7 +523,7 @@ int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::u
     discard();
     return ERAR_EWRITE;
   }
-  if (::rename(temp_.c_str(), finalPath.c_str()) != 0) {
+  if (::renameat(dir_.get(), temp_.c_str(), dir_.get(), base.c_str()) != 0) {
     int err = errno;
     discard();
     return createError(err);
@@ -302,52 +535,59 @@ int TempOutput::commit(const std::string& finalPath, std::uint64_t mtime, std::u
 void TempOutput::discard() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
-  if (!temp_.empty()) ::unlink(temp_.c_str());
+  if (!temp_.empty() && dir_.valid()) ::unlinkat(dir_.get(), temp_.c_str(), 0);
   temp_.clear();
 }
 
-int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime, FolderCache* cache) {
-  std::string parent;
-  int rc = prepareParent(d, parent, cache);
+// ---------------------------------------------------------------- entries
+
+int entryFolder(const Destination& d, const Folder*& out) {
+  return d.tree->folder(d.parentRel(), 0777, out);
+}
+
+int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime) {
+  const Folder* in = nullptr;
+  int rc = entryFolder(d, in);
   if (rc) return rc;
-  std::string path = joinPath(parent, baseOf(d.rel));
-  if (::mkdir(path.c_str(), static_cast<mode_t>(mode)) != 0) {
+  const std::string base = d.base();
+  if (::mkdirat(in->fd.get(), base.c_str(), static_cast<mode_t>(mode)) != 0) {
+    if (errno != EEXIST) return createError(errno);
     struct stat st {};
-    if (errno != EEXIST || ::lstat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))
+    if (::fstatat(in->fd.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
       return createError(errno);
+    if (!S_ISDIR(st.st_mode)) {
+      // A link to a folder inside will do; its folder's times are not ours.
+      const Folder* through = nullptr;
+      return S_ISLNK(st.st_mode) ? d.tree->folder(d.rel, mode, through) : ERAR_ECREATE;
+    }
   }
-  setTimes(-1, path.c_str(), mtime, 0);
+  const timespec t[2] = {toTimespec(mtime), toTimespec(mtime)};
+  ::utimensat(in->fd.get(), base.c_str(), t, AT_SYMLINK_NOFOLLOW);
   return ERAR_SUCCESS;
 }
 
 int makeSymlink(const Destination& d, const std::string& target) {
-  if (!linkTargetInside(parentOf(d.rel), target)) return ERAR_ECREATE;
-  std::string parent;
-  int rc = prepareParent(d, parent);
+  const Folder* in = nullptr;
+  int rc = entryFolder(d, in);
   if (rc) return rc;
-  std::string tmp = tempNameIn(parent, baseOf(d.rel));
-  if (::symlink(target.c_str(), tmp.c_str()) != 0) return createError(errno);
-  std::string finalPath = joinPath(parent, baseOf(d.rel));
-  if (::rename(tmp.c_str(), finalPath.c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return createError(err);
-  }
-  return ERAR_SUCCESS;
+  if (!d.tree->linkStaysInside(*in, target)) return ERAR_ECREATE;
+  const int dir = in->fd.get();
+  rc = putInPlace(dir, d.base(), [&](const std::string& tmp) {
+    return ::symlinkat(target.c_str(), dir, tmp.c_str());
+  });
+  d.tree->replaced(d.rel);
+  return rc;
 }
 
-int makeHardLink(const Destination& d, const std::string& existing) {
-  std::string parent;
-  int rc = prepareParent(d, parent);
+int makeHardLink(const Destination& d, int source) {
+  const Folder* in = nullptr;
+  int rc = entryFolder(d, in);
   if (rc) return rc;
-  std::string tmp = tempNameIn(parent, baseOf(d.rel));
-  if (::link(existing.c_str(), tmp.c_str()) != 0) return createError(errno);
-  if (::rename(tmp.c_str(), joinPath(parent, baseOf(d.rel)).c_str()) != 0) {
-    int err = errno;
-    ::unlink(tmp.c_str());
-    return createError(err);
-  }
-  return ERAR_SUCCESS;
+  const int dir = in->fd.get();
+  rc = putInPlace(dir, d.base(),
+                  [&](const std::string& tmp) { return linkByDescriptor(source, dir, tmp); });
+  d.tree->replaced(d.rel);
+  return rc;
 }
 
 unsigned fileMode(const Entry& e) {

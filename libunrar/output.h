@@ -1,11 +1,20 @@
 // Writing entries to disk without ever leaving the destination folder, and
-// without leaving a partial file behind: each entry is written under a
-// temporary name beside its target and renamed over it once it is verified.
+// without leaving a partial file behind.
+//
+// The destination folder is held open by descriptor, and every folder, file
+// and link is made relative to a descriptor reached from it one part at a
+// time (O_PATH | O_NOFOLLOW), so no path is ever resolved twice and no link
+// is followed blindly: a link met on the way is read and its target walked
+// the same way, and a walk that would climb above the destination stops.
+// Each file is written unnamed (or under a temporary name) in its folder and
+// gets its name only once it is verified.
 #pragma once
+
+#include <sys/types.h>
 
 #include <cstdint>
 #include <map>
-#include <set>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,36 +22,122 @@
 
 namespace unrar {
 
-// The stored name made safe: "/" separated parts without drive letters,
-// empty, "." or ".." parts. Empty when nothing is left.
+// The stored name ("/" separated) made safe: no drive letter, no empty, "."
+// or ".." parts. Empty when nothing is left.
 std::string sanitizeName(const std::string& stored);
 
-// True when `target`, resolved from the folder `linkDir` (both relative to the
-// destination root, "/" separated), stays inside the root.
-bool linkTargetInside(const std::string& linkDir, const std::string& target);
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) : fd_(fd) {}
+  ~UniqueFd() { reset(); }
+  UniqueFd(UniqueFd&& o) noexcept : fd_(o.release()) {}
+  UniqueFd& operator=(UniqueFd&& o) noexcept {
+    if (this != &o) reset(o.release());
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  int get() const { return fd_; }
+  bool valid() const { return fd_ >= 0; }
+  int release() {
+    int f = fd_;
+    fd_ = -1;
+    return f;
+  }
+  void reset(int fd = -1);
 
-// Where an entry goes: the root that nothing may escape and the path below it.
+ private:
+  int fd_ = -1;
+};
+
+// A folder below the destination: its descriptor and where it physically is,
+// as the "/" separated real folders from the destination to it (no links).
+struct Folder {
+  UniqueFd fd;
+  std::string physical;
+  std::size_t depth = 0;
+};
+
+// One destination folder, held open for the whole extraction.
+class OutputTree {
+ public:
+  // Creates the folder if it is missing (not its parents) and opens it.
+  // Returns 0 or ERAR_ECREATE / ERAR_EWRITE.
+  int open(const std::string& root);
+  const std::string& root() const { return root_; }
+
+  // The folder `rel` ("/" separated, sanitized; empty: the destination
+  // itself), with what is missing made as real folders (`lastMode` for the
+  // last one). Links on the way are followed only while they stay inside.
+  // The answer stays valid until the next call.
+  int folder(const std::string& rel, unsigned lastMode, const Folder*& out);
+  // An entry was put at `rel`: a walk through it may now end elsewhere.
+  void replaced(const std::string& rel);
+
+  // True when a link in `in` with text `target` resolves inside the
+  // destination now and whatever later entries of the archive put on disk:
+  // it climbs ("..") only through real folders, never after a link or a part
+  // that does not exist yet, which later entries could make into links.
+  bool linkStaysInside(const Folder& in, const std::string& target) const;
+
+  // Opens a file by its physical place without following any link; fails
+  // unless it is still the regular file (device, inode) recorded.
+  int openRecorded(const std::string& physical, dev_t dev, ino_t ino, UniqueFd& out) const;
+
+ private:
+  // Walks `parts` from `at`; creates missing folders when `create`.
+  int walk(Folder& at, std::vector<std::string> parts, bool create, unsigned lastMode) const;
+
+  std::string root_;
+  UniqueFd rootFd_;
+  // The folder of the last entry: an archive lists a folder's files together,
+  // so most entries need no walk at all, and a deep folder costs its depth
+  // once, not once per level.
+  std::string cachedRel_;
+  Folder cached_;
+  bool haveCache_ = false;
+};
+
+// The destination of an entry: the tree and the path below its root.
 struct Destination {
-  std::string root;  // an existing or creatable folder
-  std::string rel;   // sanitized, "/" separated, non-empty
+  std::shared_ptr<OutputTree> tree;
+  std::string rel;  // sanitized, "/" separated, non-empty
+  std::string parentRel() const;
+  std::string base() const;
 };
 
-// Builds the destination from DestPath/DestName. Returns 0 or an ERAR_* code.
-int makeDestination(const char* destPath, const char* destName, const Entry& e, Destination& out);
+// The destination folders of one extraction, and the files written so far.
+class OutputSet {
+ public:
+  // Builds the destination from DestPath/DestName and the entry's name.
+  // Returns 0 or an ERAR_* code.
+  int destination(const char* destPath, const char* destName, const std::string& name,
+                  Destination& out);
 
-// Folders already created and checked during one extraction, with the
-// resolved roots. Only this library's own entries change the tree meanwhile,
-// and none of them can turn a folder into a link.
-struct FolderCache {
-  std::map<std::string, std::string> realRoots;
-  std::set<std::string> checked;
+  struct Written {
+    std::string root;
+    std::string physical;
+    dev_t dev = 0;
+    ino_t ino = 0;
+  };
+  // Remembers the regular file (dev, ino) just put at `d`, in the folder
+  // physically at `folderPhysical`.
+  void recordFile(const std::string& name, const Destination& d, const std::string& folderPhysical,
+                  dev_t dev, ino_t ino);
+  void forget(const std::string& name) { written_.erase(name); }
+  // Opens a file this extraction wrote under the (sanitized) entry name.
+  // Returns 0, ERAR_EREFERENCE when there is none or it has been replaced since.
+  int openWritten(const std::string& name, UniqueFd& out);
+
+ private:
+  int tree(const std::string& root, std::shared_ptr<OutputTree>& out);
+
+  // A caller naming each file with DestName may use many folders: only the
+  // last few stay open.
+  std::vector<std::shared_ptr<OutputTree>> trees_;
+  std::map<std::string, Written> written_;
 };
-
-// Creates the parent folders of `d` and checks that they resolve inside the
-// root. Returns 0 or ERAR_ECREATE.
-int prepareParent(const Destination& d, std::string& parentOut, FolderCache* cache = nullptr);
-
-std::string joinPath(const std::string& a, const std::string& b);
 
 // An output file that gets its name only when it is complete: an unnamed
 // file in its target folder (O_TMPFILE), linked in at commit; where the file
@@ -55,25 +150,35 @@ class TempOutput {
   TempOutput& operator=(const TempOutput&) = delete;
 
   // mode: permission bits for the new file (the umask applies).
-  int create(const std::string& folder, unsigned mode);
+  int create(const Folder& folder, unsigned mode);
   int write(const std::uint8_t* p, std::size_t n);
-  // Sets the times and gives the file the name `finalPath`, replacing what is there.
-  int commit(const std::string& finalPath, std::uint64_t mtime, std::uint64_t atime);
+  // Sets the times and gives the file the name `base` in its folder,
+  // replacing what is there.
+  int commit(const std::string& base, std::uint64_t mtime, std::uint64_t atime);
   void discard();
-  const std::string& tempPath() const { return temp_; }
+  // The committed file and where its folder is.
+  dev_t dev() const { return dev_; }
+  ino_t ino() const { return ino_; }
+  const std::string& physicalFolder() const { return physicalFolder_; }
 
  private:
   int fd_ = -1;
+  UniqueFd dir_;
+  std::string physicalFolder_;
+  dev_t dev_ = 0;
+  ino_t ino_ = 0;
   bool unnamed_ = false;
-  std::string folder_;
-  std::string temp_;
+  std::string temp_;  // a name in dir_
 };
 
 // Creates a folder and every missing parent; `mode` for the last one.
-int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime,
-                    FolderCache* cache = nullptr);
+int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime);
+// Refused with ERAR_ECREATE when the link could lead out of the destination.
 int makeSymlink(const Destination& d, const std::string& target);
-int makeHardLink(const Destination& d, const std::string& existing);
+// Links `source` (an open regular file) in at `d`.
+int makeHardLink(const Destination& d, int source);
+// The folder an entry's file goes into, made if missing.
+int entryFolder(const Destination& d, const Folder*& out);
 
 // Permission bits for a new file or folder from the stored attributes.
 unsigned fileMode(const Entry& e);

@@ -280,26 +280,19 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
 
 Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   Block b;
+  // An archive may end between blocks without an end block, as older RAR
+  // versions wrote them; a block that starts but does not fit is damage.
   const std::uint64_t fsize = src.size();
-  if (pos >= fsize) {
-    b.kind = BlockKind::EndOfData;
-    return b;
-  }
+  if (pos == fsize) b.kind = BlockKind::EndOfData;
+  if (pos >= fsize) return b;
   std::uint8_t h[11];
-  std::size_t got = src.readAt(pos, h, 7);
-  if (got < 7) {
-    b.kind = BlockKind::EndOfData;
-    return b;
-  }
+  if (src.readAt(pos, h, 7) < 7) return b;
   std::uint8_t type = h[2];
   std::uint16_t flags = get16(h + 3);
   std::uint16_t size = get16(h + 5);
   if (size < 7) return b;
   std::vector<std::uint8_t> buf;
-  if (!readExact(src, pos, buf, size)) {
-    b.kind = BlockKind::EndOfData;
-    return b;
-  }
+  if (!readExact(src, pos, buf, size)) return b;
   std::uint64_t add = 0;
   if ((type == 0x74 || type == 0x7A || (flags & 0x8000)) && type != 0x7B) {
     if (size < 11) return b;
@@ -435,22 +428,14 @@ namespace {
 
 // Reads one RAR 5 header: CRC, size and the header bytes after the size.
 bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& hdr,
-                    std::uint64_t& end, bool& truncated) {
-  truncated = false;
+                    std::uint64_t& end) {
   std::uint8_t h[7];
-  std::size_t got = src.readAt(pos, h, 7);
-  if (got < 7) {
-    truncated = true;
-    return false;
-  }
+  if (src.readAt(pos, h, 7) < 7) return false;
   VintReader r{h + 4, 3};
   std::uint64_t size = r.vint();
   if (!r.ok || size == 0 || size > kMaxHeader) return false;
   std::size_t sizeLen = r.i;
-  if (!readExact(src, pos + 4 + sizeLen, hdr, static_cast<std::size_t>(size))) {
-    truncated = true;
-    return false;
-  }
+  if (!readExact(src, pos + 4 + sizeLen, hdr, static_cast<std::size_t>(size))) return false;
   std::vector<std::uint8_t> all(h + 4, h + 4 + sizeLen);
   std::uint32_t crc = crcOf(all.data(), all.size());
   crc = static_cast<std::uint32_t>(crc32(crc, hdr.data(), static_cast<uInt>(hdr.size())));
@@ -464,8 +449,7 @@ bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t
 int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
-  bool truncated = false;
-  if (!readRar5Header(src, pos, hdr, end, truncated)) return ERAR_BAD_DATA;
+  if (!readRar5Header(src, pos, hdr, end)) return ERAR_BAD_DATA;
   VintReader r{hdr.data(), hdr.size()};
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();
@@ -498,18 +482,13 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
 
 Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   Block b;
-  if (pos >= src.size()) {
-    b.kind = BlockKind::EndOfData;
-    return b;
-  }
+  // The end of the file between blocks ends the archive; a block that starts
+  // but does not fit, or data that runs past the end, is damage.
+  if (pos == src.size()) b.kind = BlockKind::EndOfData;
+  if (pos >= src.size()) return b;
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
-  bool truncated = false;
-  if (!readRar5Header(src, pos, hdr, end, truncated)) {
-    // Volumes are padded with zeros after the end block.
-    if (truncated) b.kind = BlockKind::EndOfData;
-    return b;
-  }
+  if (!readRar5Header(src, pos, hdr, end)) return b;
   VintReader r{hdr.data(), hdr.size()};
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();

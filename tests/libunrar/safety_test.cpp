@@ -1,10 +1,12 @@
 // Nothing is ever written outside the destination folder: stored names with
-// "..", absolute paths and drive letters, links that point out, folders
-// reached through links, and hard links to files not extracted.
+// "..", absolute paths and drive letters, links that point out (directly or
+// through other links), folders reached through links, hard links and copies
+// of files not extracted here; deep folders and cut archives.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <memory>
 
@@ -27,6 +29,23 @@ rarwriter::Entry symlink(const std::string& name, const std::string& target) {
   rarwriter::Entry e;
   e.name = name;
   e.symlinkTarget = target;
+  e.host = rarwriter::HostOS::Unix;
+  return e;
+}
+
+rarwriter::Entry folder(const std::string& name) {
+  rarwriter::Entry e;
+  e.name = name;
+  e.directory = true;
+  e.host = rarwriter::HostOS::Unix;
+  return e;
+}
+
+rarwriter::Entry reference(const std::string& name, const std::string& target, bool copy) {
+  rarwriter::Entry e;
+  e.name = name;
+  e.hardlinkTarget = target;
+  e.fileCopy = copy;
   e.host = rarwriter::HostOS::Unix;
   return e;
 }
@@ -182,6 +201,241 @@ TEST(Redirection, RedirNameGoesIntoTheCallersBuffer) {
   ASSERT_EQ(RARReadHeaderEx(a.handle(), hd.get()), ERAR_SUCCESS);
   EXPECT_EQ(hd->RedirType, 1u);
   EXPECT_EQ(std::wstring(buf), L"target/file");
+}
+
+}  // namespace
+
+namespace {
+
+// RAR 5 archives whose links, hard links and copies try to reach a file
+// beside the destination folder, most through a link that is itself inside.
+struct LinkCase {
+  const char* what;
+  std::vector<rarwriter::Entry> entries;
+  std::vector<int> status;
+  std::vector<std::string> absent;                         // below the destination
+  std::vector<std::pair<std::string, std::string>> files;  // read through links
+};
+
+void PrintTo(const LinkCase& c, std::ostream* os) {
+  *os << c.what;
+}
+
+const rarwriter::Entry kUp = symlink("p/q/up", "../..");  // inside: the destination itself
+const int kOk = ERAR_SUCCESS;
+
+const LinkCase kLinkCases[] = {
+    {"link through an inside link",
+     {kUp, symlink("esc", "p/q/up/../../../secret.txt")},
+     {kOk, ERAR_ECREATE},
+     {"esc"},
+     {}},
+    {"link in a folder reached through an inside link",
+     {kUp, symlink("p/q/up/esc", "../secret.txt")},
+     {kOk, ERAR_ECREATE},
+     {"esc"},
+     {}},
+    {"file copy through an inside link",
+     {kUp, reference("stolen", "p/q/up/../../../secret.txt", true)},
+     {kOk, ERAR_EREFERENCE},
+     {"stolen"},
+     {}},
+    {"hard link through an inside link",
+     {kUp, reference("stolen", "p/q/up/../../../secret.txt", false)},
+     {kOk, ERAR_EREFERENCE},
+     {"stolen"},
+     {}},
+    {"copy of a file replaced by a link since",
+     {file("g", "inside"), file("f", "mine"), symlink("f", "g"), reference("c", "f", true)},
+     {kOk, kOk, kOk, ERAR_EREFERENCE},
+     {"c"},
+     {{"f", "inside"}}},
+    {"hard link to a file replaced by a link since",
+     {file("g", "inside"), file("f", "mine"), symlink("f", "g"), reference("c", "f", false)},
+     {kOk, kOk, kOk, ERAR_EREFERENCE},
+     {"c"},
+     {}},
+    // A later entry may point "m" somewhere shallower: no climbing after a link.
+    {"climb after a link",
+     {folder("d1/d2"), symlink("m", "d1/d2"), symlink("a", "m/../../x")},
+     {kOk, kOk, ERAR_ECREATE},
+     {"a"},
+     {}},
+    // ... nor after a part that a later entry could make a link.
+    {"climb after a missing part",
+     {symlink("a", "m/n/b/../../../secret.txt"), folder("m/n"), kUp},
+     {ERAR_ECREATE, kOk, kOk},
+     {"a"},
+     {}},
+    {"links that stay inside",
+     {folder("lib"), symlink("lib64", "lib"), file("lib64/libz.so.1", "z"),
+      symlink("lib64/libz.so", "libz.so.1"), symlink("bin/sh", "../lib64/libz.so"),
+      symlink("dir/self", "."), file("dir/self/self/x", "x")},
+     {kOk, kOk, kOk, kOk, kOk, kOk, kOk},
+     {},
+     {{"lib/libz.so.1", "z"}, {"bin/sh", "z"}, {"dir/x", "x"}}},
+    {"copies and hard links of files written here",
+     {file("orig", "data"), reference("copy", "orig", true), reference("hard", "orig", false),
+      reference("copy2", "copy", true)},
+     {kOk, kOk, kOk, kOk},
+     {},
+     {{"copy", "data"}, {"hard", "data"}, {"copy2", "data"}}},
+    {"the same hard link twice",
+     {file("orig", "data"), reference("hard", "orig", false), reference("hard", "orig", false)},
+     {kOk, kOk, kOk},
+     {},
+     {{"hard", "data"}}},
+};
+
+class HostileLinks : public ::testing::TestWithParam<LinkCase> {};
+
+TEST_P(HostileLinks, NothingOutsideIsReachedAndTheRestIsExtracted) {
+  const LinkCase& c = GetParam();
+  TempDir dir;
+  rarwriter::Options o;
+  o.format = rarwriter::Format::Rar5;
+  std::string path = dir.file("a.rar");
+  rarwriter::write(path, c.entries, o);
+  writeFile(dir.file("secret.txt"), "secret");
+  std::string out = dir.file("out");
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  EXPECT_EQ(r.status, c.status);
+  EXPECT_EQ(r.endStatus, ERAR_END_ARCHIVE);
+  for (const std::string& p : c.absent) {
+    struct stat st {};
+    EXPECT_NE(::lstat((out + "/" + p).c_str(), &st), 0) << p << " was made";
+  }
+  for (const auto& [p, data] : c.files) EXPECT_EQ(readFile(out + "/" + p), data) << p;
+  for (const std::string& p : listTree(out)) {
+    EXPECT_EQ(p.find(".qmtmp-"), std::string::npos) << p << " left behind";
+    struct stat st {};
+    if (::lstat((out + "/" + p).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+      EXPECT_NE(readFile(out + "/" + p), "secret") << p;
+    }
+  }
+  EXPECT_EQ(listTree(dir.path()).size(), listTree(out).size() + 3) << "something beside out";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, HostileLinks, ::testing::ValuesIn(kLinkCases));
+
+// A deep folder costs its depth once; a path longer than the system can name
+// is refused before anything is made.
+TEST(DeepFolders, MadeOrRefusedInSeconds) {
+  struct Case {
+    int levels;
+    int status;
+  };
+  for (const Case c : {Case{1500, ERAR_SUCCESS}, Case{10000, ERAR_ECREATE}}) {
+    TempDir dir;
+    std::string name;
+    for (int i = 0; i < c.levels; ++i) name += "d/";
+    rarwriter::Options o;
+    o.format = rarwriter::Format::Rar5;
+    std::string path = dir.file("a.rar");
+    rarwriter::write(path, {file(name + "f", "deep")}, o);
+    const auto start = std::chrono::steady_clock::now();
+    RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, dir.file("out"));
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(r.status, std::vector<int>{c.status}) << c.levels << " levels";
+    // Every level resolved again took 100 s for 1,500 levels; mkdir alone can take
+    // seconds on a busy file system.
+    EXPECT_LT(seconds, 30.0) << c.levels << " levels";
+    if (c.status == ERAR_SUCCESS) {
+      EXPECT_EQ(readFile(dir.file("out/") + name + "f"), "deep");
+    } else {
+      EXPECT_TRUE(listTree(dir.file("out")).empty()) << c.levels << " levels";
+    }
+  }
+}
+
+// A block that starts but does not fit in the file is damage; the end of the
+// file between blocks, without an end block, is a valid end.
+TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEnd) {
+  struct Cut {
+    const char* where;
+    std::vector<int> status;
+    int end;
+  };
+  for (rarwriter::Format format : {rarwriter::Format::Rar4, rarwriter::Format::Rar5}) {
+    for (const std::string password : {"", "pw"}) {
+      TempDir dir;
+      rarwriter::Options o;
+      o.format = format;
+      o.headerPassword = password;
+      std::string full = dir.file("full.rar");
+      rarwriter::write(full,
+                       {file("a.txt", "a"), file("b.txt", "b"), file("c.txt", "c"),
+                        file("d.txt", std::string(100, 'd'))},
+                       o);
+      const std::string bytes = readFile(full);
+      // Encrypted: a salt or an IV, then the block padded to whole cipher blocks.
+      const std::size_t endBlock = format == rarwriter::Format::Rar4 ? (password.empty() ? 7 : 24)
+                                                                     : (password.empty() ? 8 : 32);
+      std::vector<std::pair<std::size_t, Cut>> cuts = {
+          {bytes.size() - 3, {"in the end block", {0, 0, 0, 0}, ERAR_BAD_DATA}},
+          {bytes.size() - endBlock, {"before the end block", {0, 0, 0, 0}, ERAR_END_ARCHIVE}},
+      };
+      if (password.empty()) {
+        const std::size_t lastName = bytes.find("d.txt");
+        ASSERT_NE(lastName, std::string::npos);
+        cuts.push_back({lastName + 2, {"in the last file header", {0, 0, 0}, ERAR_BAD_DATA}});
+        cuts.push_back({bytes.size() - endBlock - 10,
+                        {"in the last file's data", {0, 0, 0, ERAR_BAD_DATA}, ERAR_BAD_DATA}});
+      }
+      const std::string what = std::string(format == rarwriter::Format::Rar4 ? "RAR 4" : "RAR 5") +
+                               (password.empty() ? "" : ", encrypted headers") + ", cut ";
+      for (const auto& [size, cut] : cuts) {
+        const std::string path = dir.file("cut.rar");
+        writeFile(path, bytes.substr(0, size));
+        RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_TEST, "", nullptr, password);
+        EXPECT_EQ(r.status, cut.status) << what << cut.where;
+        EXPECT_EQ(r.endStatus, cut.end) << what << cut.where;
+        RunResult listed = runAll(path, RAR_OM_LIST, RAR_SKIP, "", nullptr, password);
+        EXPECT_EQ(listed.endStatus, cut.end) << what << cut.where << ", listed";
+      }
+    }
+  }
+}
+
+// The name reported is the name written, so that a caller's questions about
+// Directory + "/" + name are about the file actually made.
+TEST(Names, TheReportedNameIsThePathWritten) {
+  struct Case {
+    rarwriter::Format format;
+    rarwriter::HostOS host;
+    const char* stored;
+    const char* reported;
+  };
+  const Case cases[] = {
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "u\\b", "u\\b"},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Windows, "w\\b", "w_b"},
+      {rarwriter::Format::Rar4, rarwriter::HostOS::Windows, "w\\b", "w/b"},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "./x/../y.txt", "x/y.txt"},
+      {rarwriter::Format::Rar4, rarwriter::HostOS::Windows, "./x/../y.txt", "x/y.txt"},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Windows, "C:/drive.txt", "drive.txt"},
+      {rarwriter::Format::Rar4, rarwriter::HostOS::Windows, "C:/drive.txt", "drive.txt"},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "/lead.txt", "lead.txt"},
+      {rarwriter::Format::Rar4, rarwriter::HostOS::Unix, "/lead.txt", "lead.txt"},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Windows, "dir/ordinary name.txt",
+       "dir/ordinary name.txt"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    rarwriter::Entry e = file(c.stored, "written");
+    e.host = c.host;
+    rarwriter::Options o;
+    o.format = c.format;
+    std::string path = dir.file("a.rar");
+    rarwriter::write(path, {e}, o);
+    std::string out = dir.file("out");
+    RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+    ASSERT_EQ(r.names.size(), 1u) << c.stored;
+    EXPECT_EQ(r.names[0], c.reported) << c.stored;
+    EXPECT_EQ(r.status, std::vector<int>{0}) << c.stored;
+    EXPECT_EQ(readFile(out + "/" + r.names[0]), "written") << c.stored;
+    EXPECT_EQ(runAll(path, RAR_OM_LIST, RAR_SKIP, "").names, r.names) << c.stored;
+  }
 }
 
 }  // namespace

@@ -123,7 +123,7 @@ class Rar5Emitter final : public Emitter {
     if (pe.symlink || pe.hardlink) {
       Bytes p;
       const std::string& target = pe.symlink ? e.symlinkTarget : e.hardlinkTarget;
-      putVint(p, pe.hardlink ? 4 : (windowsHost(e.host) ? 2 : 1));
+      putVint(p, pe.hardlink ? (e.fileCopy ? 5 : 4) : (windowsHost(e.host) ? 2 : 1));
       putVint(p, 0);
       putVint(p, target.size());
       p += target;

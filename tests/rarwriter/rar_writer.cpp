@@ -309,10 +309,10 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
     auto it = std::find_if(earlier.begin(), earlier.end(), [&](const PreparedEntry& p) {
       return p.name == normalisedName(e.hardlinkTarget);
     });
-    if (it == earlier.end())
-      throw std::invalid_argument("hard link to an entry not written before it: " + pe.name);
-    pe.unpackedSize = it->unpackedSize;
-    if (e.attributes == 0) pe.attributes = it->attributes;
+    if (it != earlier.end()) {
+      pe.unpackedSize = it->unpackedSize;
+      if (e.attributes == 0) pe.attributes = it->attributes;
+    }
   } else if (e.source) {
     plain = e.source;
     plainSize = e.sourceSize;

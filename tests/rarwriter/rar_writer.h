@@ -35,8 +35,10 @@ struct Entry {
   // RAR 5: a symbolic link to this target (redirection record); RAR 4: a Unix
   // host entry with S_IFLNK mode and the target as its data.
   std::string symlinkTarget;
-  // RAR 5: a hard link to the named earlier entry.
+  // RAR 5: a hard link to the named earlier entry (a name no earlier entry has is
+  // stored as it is, with size 0, for hostile archives); with fileCopy, a file copy.
   std::string hardlinkTarget;
+  bool fileCopy = false;
   // Sets the entry's encrypted flag without encrypting anything, for prompt tests.
   bool encryptedFlagOnly = false;
   // Encrypts the entry's data with this password (RAR 4: AES-128, RAR 5: AES-256,

@@ -107,6 +107,33 @@ TEST_F(RealLibrary, AnExistingFileUnderEachOption) {
   EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
 }
 
+// The question is about the file the library would write: a backslash in a
+// Unix-made name is part of the name, and "." and ".." parts are gone.
+TEST_F(RealLibrary, TheOverwriteQuestionIsAboutTheFileWritten) {
+  rarwriter::Entry slash = file("a\\b", "new");
+  slash.host = rarwriter::HostOS::Unix;
+  rarwriter::Entry dots = file("./c/../d.txt", "new");
+  dots.host = rarwriter::HostOS::Unix;
+  make("n.rar", {slash, dots});
+  ASSERT_TRUE(QDir(target).mkpath(QStringLiteral("a")));
+  ASSERT_TRUE(QDir(target).mkpath(QStringLiteral("c")));
+  const QStringList existing = {QStringLiteral("a/b"), QStringLiteral("a\\b"),
+                                QStringLiteral("c/d.txt")};
+  for (const QString& f : existing) write(f, "old");
+  vx->SetMode(VxRAR_EXTRACT);
+  vx->SetOverrideEvent(OR_EVENT);
+  QStringList asked;
+  vx->OnOverride = [&](QObject*, QString path, bool& can) {
+    asked << path;
+    can = false;
+  };
+  vx->Execute();
+  EXPECT_EQ(asked,
+            (QStringList{target + QStringLiteral("/a\\b"), target + QStringLiteral("/c/d.txt")}));
+  for (const QString& f : existing) EXPECT_EQ(read(f), QByteArray("old")) << f.toStdString();
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+}
+
 TEST_F(RealLibrary, ARenamedSecondVolumeIsAskedForAndFound) {
   std::string big(30000, 'v');
   for (size_t i = 0; i < big.size(); ++i) big[i] = static_cast<char>('a' + i % 26);
