@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QTextStream>
 #include <QWidget>
@@ -41,12 +42,48 @@ StartMode ChooseMode(const QString& archiveText) {
   return FindArchive(archiveText).isEmpty() ? StartMode::ArchiveNotFound : StartMode::Archive;
 }
 
+namespace {
+
+// Closing the main window ends the program, wherever it happens. The
+// extraction window's run starts from its timer in whatever event loop is
+// running, and that can be the loop of a box shown while the instructions
+// window is still being created (a language that cannot be read): the run
+// then closes the window while the box waits. Leaving every loop at that
+// moment ends the box too, and start-up learns not to show the window again.
+class MainWindowWatch : public QObject {
+ public:
+  explicit MainWindowWatch(QWidget* window) { window->installEventFilter(this); }
+  bool closed() const { return m_closed; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+    // Delivered here, so that the window's own answer is known; a window that
+    // was never shown closes without hiding, so its hide tells nothing.
+    watched->event(event);
+    if (event->isAccepted() && !m_closed) {
+      m_closed = true;
+      QCoreApplication::exit(0);
+    }
+    return true;
+  }
+
+ private:
+  bool m_closed = false;
+};
+
+}  // namespace
+
 int RunWindows(StartMode mode, const WindowFactories& factories) {
   // Destroyed in reverse order of creation, while the application still exists.
   std::unique_ptr<QWidget> frmMain;
   std::unique_ptr<QWidget> frmConfig;
+  std::unique_ptr<MainWindowWatch> watch;
   try {
-    if (mode == StartMode::Archive) frmMain.reset(factories.createMain());
+    if (mode == StartMode::Archive) {
+      frmMain.reset(factories.createMain());
+      if (frmMain) watch = std::make_unique<MainWindowWatch>(frmMain.get());
+    }
     frmConfig.reset(factories.createConfig());
   } catch (const std::exception& error) {
     platform::showErrorBox(QString::fromUtf8(error.what()));
@@ -54,8 +91,12 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
   }
   QWidget* mainWindow = frmMain ? frmMain.get() : frmConfig.get();
   if (!mainWindow) return 0;
+  if (!watch) watch = std::make_unique<MainWindowWatch>(mainWindow);
+  // The run may already be over: it ended inside a box of the second window.
+  if (watch->closed()) return 0;
   mainWindow->show();
   QApplication::exec();
+  watch.reset();
   frmConfig.reset();
   frmMain.reset();
   return 0;
