@@ -138,6 +138,24 @@ QString OpenErrorText(int openResult) {
   return text.isEmpty() ? QStringLiteral("Unknown format!") : text;
 }
 
+QString HeaderErrorText(int status) {
+  switch (status) {
+    case 11:
+      return QStringLiteral("No memory!");
+    case 20:
+      return QStringLiteral("Buffer to small!");
+    case 22:
+    case 24:
+      return QStringLiteral("No Password!");
+    case 12:
+      break;
+    default:
+      if (const QString text = ProcessErrorText(status); !text.isEmpty()) return text;
+      break;
+  }
+  return QStringLiteral("File Header corrupted!");
+}
+
 void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size) {
   if (!buffer || size <= 0) return;
   qint64 length = std::min<qint64>(utf8.size(), size - 1);

@@ -29,6 +29,9 @@ bool IsSelected(const QStringList& fileList, const QString& targetPath);
 // The text the component reports for a library status.
 QString ProcessErrorText(int status);   // statuses 12 to 19; empty otherwise
 QString OpenErrorText(int openResult);  // any number: the text of a failed open
+// A failed header read (any status but 0 and 10): the table's text for its
+// number, "File Header corrupted!" for 12 and for numbers the table lacks.
+QString HeaderErrorText(int status);
 
 // The library's entry name (FileNameW, up to its first zero).
 QString EntryName(const RARHeaderDataEx& header);
