@@ -97,7 +97,8 @@ void fitLinesToWidth(QPlainTextEdit* box, const QFont& base) {
 // does not fit is set smaller, just enough to show whole; the others stay.
 void fitEachLineToWidth(QTextEdit* box) {
   QTextDocument* document = box->document();
-  const qreal room = box->contentsRect().width() - 2 * document->documentMargin();
+  // A few pixels short of the edge: glyphs may reach past their advance.
+  const qreal room = box->contentsRect().width() - 2 * document->documentMargin() - 4;
   const QFont base = document->defaultFont();
   if (base.pointSizeF() <= 0) return;
   for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
