@@ -14,6 +14,7 @@
 #include "local_time.h"
 #include "message_box.h"
 #include "name_tail.h"
+#include "path_bytes.h"
 #include "shutdown.h"
 
 namespace startup {
@@ -129,9 +130,9 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
     return RunShutdown(QStringLiteral("quillmoss"));
 
   // The arguments as the system passed them, before the application object
-  // takes out the options it knows.
-  QStringList arguments;
-  for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+  // takes out the options it knows; the extraction window reads them too.
+  platform::keepProgramArguments(argc, argv);
+  const QStringList arguments = platform::programArguments();
 
   platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
@@ -141,8 +142,8 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   const QString archiveText = ArchiveText(arguments);
   const StartMode mode = ChooseMode(archiveText);
   if (mode == StartMode::ArchiveNotFound) {
-    platform::messageBox(nullptr, QStringLiteral("Error: File not found!"), archiveText,
-                         platform::BoxIcon::None);
+    platform::messageBox(nullptr, QStringLiteral("Error: File not found!"),
+                         platform::displayPath(archiveText), platform::BoxIcon::None);
     return 0;
   }
   return RunWindows(mode, factories);

@@ -6,6 +6,7 @@
 
 #include "VxUnRarConvert.h"
 #include "executable.h"
+#include "path_bytes.h"
 #include "text_file.h"
 #include "untUnRar.h"
 
@@ -134,7 +135,7 @@ void TVxUnRar::RaiseStatus(const QString& Message, TRarStatus status) {
 }
 
 void TVxUnRar::PrepareOpen(unsigned OpenMode) {
-  FRun->fileName = QFile::encodeName(FFileName);
+  FRun->fileName = platform::pathToBytes(FFileName);
   FRun->open = RAROpenArchiveData{};
   FRun->open.ArcName = FRun->fileName.data();
   FRun->open.OpenMode = OpenMode;
@@ -213,7 +214,7 @@ void TVxUnRar::PrepareLibrary() {
     QByteArray password = FPassword.toUtf8();
     untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
   }
-  FRun->directory = QFile::encodeName(FDirectory);
+  FRun->directory = platform::pathToBytes(FDirectory);
 }
 
 bool TVxUnRar::CountEntries() {
@@ -365,7 +366,8 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
         const QByteArray current(
             FRun->header.ArcName,
             static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
-        const bool accepted = PromptNextVolume(QFile::decodeName(current), name, kVolumeNameSize);
+        const bool accepted =
+            PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize);
         if (accepted)
           result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
         else

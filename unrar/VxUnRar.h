@@ -117,6 +117,8 @@ class TVxUnRar : public QObject {
   QStringList& FileList() { return FFileList; }
   const QStringList& FileList() const { return FFileList; }
   void SetFileList(const QStringList& Value) { FFileList = Value; }
+  // FileName and Directory are paths whose bytes path_bytes.h keeps: they
+  // reach the library as the very bytes they were read from.
   QString FileName() const { return FFileName; }
   void SetFileName(const QString& Value) { FFileName = Value; }
   TOverrideOptions OverrideEvent() const { return FOverrideEvent; }

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <cstring>
 
+#include "path_bytes.h"
+
 namespace vxunrar {
 
 QDateTime PackedDateTime(quint32 packed) {
@@ -26,7 +28,7 @@ QString EntryName(const RARHeaderDataEx& header) {
 void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
   const size_t arcNameLength = strnlen(source.ArcName, sizeof source.ArcName);
   target.ArcName =
-      QFile::decodeName(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
+      platform::pathFromBytes(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
   target.FileName = EntryName(source);
   target.SplitAfter = (source.Flags & 0x02) != 0;
   target.SplitBefore = (source.Flags & 0x01) != 0;
