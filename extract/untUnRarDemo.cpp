@@ -75,12 +75,7 @@ std::int32_t wrappingAdd(std::int32_t sum, std::uint32_t value) {
 }
 
 QString listTime(const QDateTime& time) {
-  if (!time.isValid()) return QString();
-  const QLocale locale = QLocale::system();
-  QString text = locale.toString(time.date(), QLocale::ShortFormat);
-  if (time.time() != QTime(0, 0))
-    text += QLatin1Char(' ') + locale.toString(time.time(), QLocale::LongFormat);
-  return text;
+  return mainlogic::listTimeText(time, QLocale::system());
 }
 
 // Sets a flag for the length of a scope, also when an exception leaves it.

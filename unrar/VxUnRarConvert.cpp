@@ -15,7 +15,11 @@ QDateTime PackedDateTime(quint32 packed) {
   const QTime clock(static_cast<int>(time >> 11), static_cast<int>((time >> 5) & 0x3F),
                     static_cast<int>((time & 0x1F) * 2));
   if (!day.isValid() || !clock.isValid()) return QDateTime();
-  return QDateTime(day, clock, Qt::LocalTime);
+  // The stored wall-clock time, with no zone step: as local time, a time in
+  // the hour a spring-forward skips would be invalid, and one in the hour an
+  // autumn change repeats ambiguous. Held as UTC, date() and time() give back
+  // exactly what was stored.
+  return QDateTime(day, clock, Qt::UTC);
 }
 
 QString EntryName(const RARHeaderDataEx& header) {

@@ -15,9 +15,9 @@ namespace vxunrar {
 // HostOS or Method leaves the previous text in place.
 void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target);
 
-// A packed DOS date (high 16 bits) and time (low 16 bits) as a local
-// date-time, without time-zone conversion; null when it names no valid date
-// or time.
+// A packed DOS date (high 16 bits) and time (low 16 bits) as it stands: its
+// date() and time() are the stored ones, in no zone (the value is held as
+// UTC); null when it names no valid date or time.
 QDateTime PackedDateTime(quint32 packed);
 
 // Where an entry lands: the whole destination folder, "/", the entry name.
