@@ -1,6 +1,7 @@
 #include "startup.h"
 
 #include <QApplication>
+#include <QEvent>
 #include <QFile>
 #include <QTextStream>
 #include <QWidget>
@@ -13,6 +14,7 @@
 #include "local_time.h"
 #include "message_box.h"
 #include "name_tail.h"
+#include "path_bytes.h"
 #include "shutdown.h"
 
 namespace startup {
@@ -41,12 +43,48 @@ StartMode ChooseMode(const QString& archiveText) {
   return FindArchive(archiveText).isEmpty() ? StartMode::ArchiveNotFound : StartMode::Archive;
 }
 
+namespace {
+
+// Closing the main window ends the program, wherever it happens. The
+// extraction window's run starts from its timer in whatever event loop is
+// running, and that can be the loop of a box shown while the instructions
+// window is still being created (a language that cannot be read): the run
+// then closes the window while the box waits. Leaving every loop at that
+// moment ends the box too, and start-up learns not to show the window again.
+class MainWindowWatch : public QObject {
+ public:
+  explicit MainWindowWatch(QWidget* window) { window->installEventFilter(this); }
+  bool closed() const { return m_closed; }
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() != QEvent::Close) return QObject::eventFilter(watched, event);
+    // Delivered here, so that the window's own answer is known; a window that
+    // was never shown closes without hiding, so its hide tells nothing.
+    watched->event(event);
+    if (event->isAccepted() && !m_closed) {
+      m_closed = true;
+      QCoreApplication::exit(0);
+    }
+    return true;
+  }
+
+ private:
+  bool m_closed = false;
+};
+
+}  // namespace
+
 int RunWindows(StartMode mode, const WindowFactories& factories) {
   // Destroyed in reverse order of creation, while the application still exists.
   std::unique_ptr<QWidget> frmMain;
   std::unique_ptr<QWidget> frmConfig;
+  std::unique_ptr<MainWindowWatch> watch;
   try {
-    if (mode == StartMode::Archive) frmMain.reset(factories.createMain());
+    if (mode == StartMode::Archive) {
+      frmMain.reset(factories.createMain());
+      if (frmMain) watch = std::make_unique<MainWindowWatch>(frmMain.get());
+    }
     frmConfig.reset(factories.createConfig());
   } catch (const std::exception& error) {
     platform::showErrorBox(QString::fromUtf8(error.what()));
@@ -54,8 +92,12 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
   }
   QWidget* mainWindow = frmMain ? frmMain.get() : frmConfig.get();
   if (!mainWindow) return 0;
+  if (!watch) watch = std::make_unique<MainWindowWatch>(mainWindow);
+  // The run may already be over: it ended inside a box of the second window.
+  if (watch->closed()) return 0;
   mainWindow->show();
   QApplication::exec();
+  watch.reset();
   frmConfig.reset();
   frmMain.reset();
   return 0;
@@ -88,9 +130,9 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
     return RunShutdown(QStringLiteral("quillmoss"));
 
   // The arguments as the system passed them, before the application object
-  // takes out the options it knows.
-  QStringList arguments;
-  for (int i = 1; i < argc; ++i) arguments << QFile::decodeName(argv[i]);
+  // takes out the options it knows; the extraction window reads them too.
+  platform::keepProgramArguments(argc, argv);
+  const QStringList arguments = platform::programArguments();
 
   platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
@@ -100,8 +142,8 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   const QString archiveText = ArchiveText(arguments);
   const StartMode mode = ChooseMode(archiveText);
   if (mode == StartMode::ArchiveNotFound) {
-    platform::messageBox(nullptr, QStringLiteral("Error: File not found!"), archiveText,
-                         platform::BoxIcon::None);
+    platform::messageBox(nullptr, QStringLiteral("Error: File not found!"),
+                         platform::displayPath(archiveText), platform::BoxIcon::None);
     return 0;
   }
   return RunWindows(mode, factories);

@@ -120,6 +120,47 @@ int compareListText(const QString& a, const QString& b) {
   return static_cast<int>(a.size() - b.size());
 }
 
+QString timeFormatWithoutZone(const QString& format) {
+  // Only letters outside quotes are fields; a quoted 't' is text.
+  QString kept;
+  bool quoted = false;
+  bool skipClosing = false;
+  for (const QChar c : format) {
+    if (c == QLatin1Char('\'')) quoted = !quoted;
+    if (!quoted && c == QLatin1Char('t')) {
+      // Brackets that held the zone alone go with it.
+      while (!kept.isEmpty() && kept.back().isSpace()) kept.chop(1);
+      if (kept.endsWith(QLatin1Char('(')) || kept.endsWith(QLatin1Char('['))) {
+        kept.chop(1);
+        skipClosing = true;
+      }
+      continue;
+    }
+    if (skipClosing && (c == QLatin1Char(')') || c == QLatin1Char(']'))) {
+      skipClosing = false;
+      continue;
+    }
+    skipClosing = false;
+    kept += c;
+  }
+  const auto separator = [](QChar c) { return c.isSpace() || c == QLatin1Char(','); };
+  qsizetype begin = 0;
+  qsizetype end = kept.size();
+  while (begin < end && separator(kept[begin])) ++begin;
+  while (end > begin && separator(kept[end - 1])) --end;
+  return kept.mid(begin, end - begin);
+}
+
+QString listTimeText(const QDateTime& time, const QLocale& locale) {
+  if (!time.isValid()) return QString();
+  QString text = locale.toString(time.date(), QLocale::ShortFormat);
+  if (time.time() != QTime(0, 0))
+    text +=
+        QLatin1Char(' ') +
+        locale.toString(time.time(), timeFormatWithoutZone(locale.timeFormat(QLocale::LongFormat)));
+  return text;
+}
+
 QString archiveInfoText(std::int32_t entryCount, std::int32_t packedTotal,
                         std::int32_t unpackedTotal, const QString& comment) {
   const QString separator = QStringLiteral("\n\r");

@@ -6,7 +6,9 @@
 #include <functional>
 #include <optional>
 
+#include <QDateTime>
 #include <QImage>
+#include <QLocale>
 #include <QString>
 #include <QStringList>
 
@@ -67,6 +69,16 @@ QImage readSkinPicture(const QString& path);
 // Text comparison of the file list: letters a-z compare as A-Z, every other
 // character by its code; negative, zero or positive.
 int compareListText(const QString& a, const QString& b);
+
+// A locale's time format without its time-zone part ("t" and what encloses
+// or leads up to it): a stored time has no zone to name.
+QString timeFormatWithoutZone(const QString& format);
+
+// The list's "Time" column: the short date, then a blank and the time in the
+// long format without a zone, the time left out at exactly midnight; empty
+// for an invalid date-time. The date-time's own date() and time() are shown,
+// with no zone step.
+QString listTimeText(const QDateTime& time, const QLocale& locale);
 
 // The archive information box's text: four lines joined by LF then CR.
 QString archiveInfoText(std::int32_t entryCount, std::int32_t packedTotal,

@@ -23,6 +23,15 @@ TfrmOverWrite::TfrmOverWrite(QWidget* parent)
   // beside it. Keep their tops and give them a full line.
   for (QLabel* label : {ui->Label1, ui->Label2})
     label->resize(label->width(), std::max(label->height(), label->fontMetrics().height()));
+  // The arrow's 16 pixels hold "-->" only in the 8-point design font; a wider
+  // font would cut it. It gets its text's width and a blank's room after it,
+  // and the name starts right of it.
+  const QFontMetrics arrowMetrics = ui->Label2->fontMetrics();
+  const int arrowWidth =
+      arrowMetrics.horizontalAdvance(ui->Label2->text()) + arrowMetrics.horizontalAdvance(u' ');
+  ui->Label2->resize(std::max(ui->Label2->width(), arrowWidth), ui->Label2->height());
+  ui->lblFileName->move(std::max(ui->lblFileName->x(), ui->Label2->geometry().right() + 1),
+                        ui->lblFileName->y());
   FitButtonsToText();
   ui->btnYes->setFocus();
 }

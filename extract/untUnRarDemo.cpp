@@ -6,7 +6,6 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLocale>
 #include <QPlainTextEdit>
@@ -19,9 +18,11 @@
 #include <QUrl>
 #include <algorithm>
 
+#include "command_line.h"
 #include "executable.h"
 #include "jpeg_image.h"
 #include "message_box.h"
+#include "path_bytes.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
 #include "untMainText.h"
@@ -61,9 +62,11 @@ ErrorObserver& errorObserver() {
   return instance;
 }
 
+// The same raw list start-up read: QCoreApplication::arguments() lacks the
+// options Qt took out, and an unquoted path may contain one.
 QStringList programArguments() {
   if (argumentsOverride()) return *argumentsOverride();
-  return QCoreApplication::arguments().mid(1);
+  return platform::programArguments();
 }
 
 // Adds without overflow checks, as 32-bit sums wrap.
@@ -72,12 +75,7 @@ std::int32_t wrappingAdd(std::int32_t sum, std::uint32_t value) {
 }
 
 QString listTime(const QDateTime& time) {
-  if (!time.isValid()) return QString();
-  const QLocale locale = QLocale::system();
-  QString text = locale.toString(time.date(), QLocale::ShortFormat);
-  if (time.time() != QTime(0, 0))
-    text += QLatin1Char(' ') + locale.toString(time.time(), QLocale::LongFormat);
-  return text;
+  return mainlogic::listTimeText(time, QLocale::system());
 }
 
 // Sets a flag for the length of a scope, also when an exception leaves it.
@@ -251,7 +249,7 @@ void TfrmMain::Timer1Timer() {
   if (running()) return;
   const QString archive = mainlogic::archivePathFromArguments(
       programArguments(), platform::executableFolder(), platform::filePresent);
-  setWindowTitle(mainlogic::listingCaption(archive));
+  setWindowTitle(platform::displayPath(mainlogic::listingCaption(archive)));
   openArchive(archive);
 
   const QString folderFile = platform::besideExecutable(QStringLiteral("folder.txt"));
@@ -260,8 +258,8 @@ void TfrmMain::Timer1Timer() {
       archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
   if (!folder) {
     platform::showErrorBox(error);
-  } else if (!folder->isEmpty() && QFileInfo(*folder).isDir()) {
-    setWindowTitle(mainlogic::extractingCaption(archive, *folder));
+  } else if (platform::folderPresent(*folder)) {
+    setWindowTitle(platform::displayPath(mainlogic::extractingCaption(archive, *folder)));
     extractInto(*folder);
   }
   close();
@@ -274,7 +272,7 @@ void TfrmMain::openArchive(const QString& path) {
   m_UnpackedTotal = 0;
   m_CommentText.clear();
   ui->lstvwMain->clear();
-  ui->stbrMain->showMessage(QStringLiteral("  ") + path);
+  ui->stbrMain->showMessage(QStringLiteral("  ") + platform::displayPath(path));
   m_ArchiveOpen = true;
   ui->prgbrUnRar->setValue(0);
   m_vxUnRar->SetFileName(path);
@@ -334,7 +332,7 @@ void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverr
   struct Forget {
     ~Forget() { frmOverWrite = nullptr; }
   } forget;
-  prompt->lblFileName()->setText(FileName);
+  prompt->lblFileName()->setText(platform::displayPath(FileName));
   const mainlogic::OverwriteAnswer answer =
       mainlogic::overwriteAnswer(ShowOverWritePrompt(*prompt), CanOverride);
   CanOverride = answer.canOverride;

@@ -4,6 +4,7 @@
 #include <QUrl>
 
 #include "name_tail.h"
+#include "path_bytes.h"
 
 namespace instructions {
 DroppedKind classifyDroppedFile(const QString& path) {
@@ -22,7 +23,15 @@ QStringList droppedLocalPaths(const QMimeData* data) {
   QStringList paths;
   if (!data || !data->hasUrls()) return paths;
   for (const QUrl& url : data->urls()) {
-    if (url.isLocalFile()) paths << url.toLocalFile();
+    // The list carries a file name's bytes percent-encoded; toLocalFile() would
+    // read them as UTF-8 and lose the others.
+    if (!url.isLocalFile()) continue;
+    if (!url.host().isEmpty()) {
+      paths << url.toLocalFile();  // a share's name, "//host/path"
+      continue;
+    }
+    paths << platform::pathFromBytes(
+        QByteArray::fromPercentEncoding(url.path(QUrl::FullyEncoded).toLatin1()));
   }
   return paths;
 }

@@ -83,7 +83,11 @@ LanguageReading readInstallerLanguage() {
   if (reading.languageId != 1033) {
     const platform::SettingsStatus written =
         machine.writeString(kValueName, QString::number(reading.languageId));
-    if (written != platform::SettingsStatus::Ok) {
+    // An ordinary user may not write the machine-wide store here, where on the
+    // original platform an administrator could: the copy is left out and the
+    // per-user number stands. Any other refusal is a failure.
+    if (written != platform::SettingsStatus::Ok &&
+        written != platform::SettingsStatus::WriteDenied) {
       reading.failure = QStringLiteral(u"Fehler beim Setzen der Daten für '%1'").arg(kValueName);
     }
   }

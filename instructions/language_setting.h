@@ -16,6 +16,8 @@ struct LanguageReading {
 // Reads the machine-wide value first; only when it has none, the per-user value,
 // and a per-user number other than 1033 is copied to the machine-wide store so
 // that every user gets it from then on. Opening a store creates it where allowed.
+// A copy refused for lack of rights (an ordinary user and the machine-wide
+// store) is left out silently; the per-user number is still the result.
 LanguageReading readInstallerLanguage();
 
 // The value's text as a language number: optional sign and decimal digits only,

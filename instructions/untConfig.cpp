@@ -92,6 +92,31 @@ void fitLinesToWidth(QPlainTextEdit* box, const QFont& base) {
   box->setFont(font);
 }
 
+// The About text's credit lines name web addresses; in a platform font wider
+// than the design's the longest would run past the box's edge. A line that
+// does not fit is set smaller, just enough to show whole; the others stay.
+void fitEachLineToWidth(QTextEdit* box) {
+  QTextDocument* document = box->document();
+  // A few pixels short of the edge: glyphs may reach past their advance.
+  const qreal room = box->contentsRect().width() - 2 * document->documentMargin() - 4;
+  const QFont base = document->defaultFont();
+  if (base.pointSizeF() <= 0) return;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    QFont font = base;
+    qreal size = base.pointSizeF();
+    while (QFontMetricsF(font).horizontalAdvance(block.text()) > room && size > 4) {
+      size -= 0.25;
+      font.setPointSizeF(size);
+    }
+    if (size == base.pointSizeF()) continue;
+    QTextCursor line(block);
+    line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    QTextCharFormat smaller;
+    smaller.setFontPointSize(size);
+    line.mergeCharFormat(smaller);
+  }
+}
+
 // A Windows bitmap, read by Qt's built-in reader; *error gets the reader's text.
 QImage readBitmap(const QString& path, QString* error = nullptr) {
   QImageReader reader(path, "BMP");
@@ -183,6 +208,7 @@ void TfrmConfig::layOutAboutText() {
   format.setAlignment(Qt::AlignHCenter);
   format.setLineHeight(kAboutLinePitch, QTextBlockFormat::FixedHeight);
   all.mergeBlockFormat(format);
+  fitEachLineToWidth(ui->Memo1);
   const struct {
     QLabel* link;
     int line;

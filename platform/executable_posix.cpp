@@ -4,7 +4,7 @@
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QFile>
+#include "path_bytes.h"
 
 namespace platform {
 
@@ -19,7 +19,7 @@ QString executableFolder() {
     }
     buffer.resize(buffer.size() * 2);
   }
-  const QString path = QFile::decodeName(buffer);
+  const QString path = pathFromBytes(buffer);
   return path.left(path.lastIndexOf(QLatin1Char('/')) + 1);
 }
 
@@ -30,7 +30,13 @@ QString besideExecutable(const QString& fileName) {
 bool filePresent(const QString& path) {
   if (path.isEmpty()) return false;
   struct stat st {};
-  return ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+  return ::stat(pathToBytes(path).constData(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool folderPresent(const QString& path) {
+  if (path.isEmpty()) return false;
+  struct stat st {};
+  return ::stat(pathToBytes(path).constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 }  // namespace platform

@@ -33,9 +33,28 @@ void setBoxAnswerer(BoxAnswerer a) {
   answerer() = std::move(a);
 }
 
+QString boxDisplayText(const QString& text) {
+  QString shown;
+  shown.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text[i];
+    if (c != QLatin1Char('\n') && c != QLatin1Char('\r')) {
+      shown += c;
+      continue;
+    }
+    shown += QLatin1Char('\n');
+    // LF CR and CR LF are one break each, whichever order the text uses.
+    const QChar pair = c == QLatin1Char('\n') ? QLatin1Char('\r') : QLatin1Char('\n');
+    if (i + 1 < text.size() && text[i + 1] == pair) ++i;
+  }
+  return shown;
+}
+
 int messageBox(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon) {
   if (answerer()) return answerer()(BoxRequest{caption, text, icon});
-  QMessageBox box(toQt(icon), caption, text, QMessageBox::Ok, parent);
+  QMessageBox box(toQt(icon), caption, boxDisplayText(text), QMessageBox::Ok, parent);
+  // Boxes carry names and comments, never markup.
+  box.setTextFormat(Qt::PlainText);
   box.exec();
   return 1;
 }

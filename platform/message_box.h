@@ -23,7 +23,12 @@ struct BoxRequest {
 using BoxAnswerer = std::function<int(const BoxRequest&)>;
 void setBoxAnswerer(BoxAnswerer answerer);
 
-// A box with one OK button; returns its modal result (1 for OK).
+// The text as a box shows it: every line break one break on screen, whether
+// written as LF, CR, LF CR or CR LF (a message box would draw a pair as two).
+QString boxDisplayText(const QString& text);
+
+// A box with one OK button; returns its modal result (1 for OK). The answerer
+// gets the text as given; the box shows boxDisplayText() of it, as plain text.
 int messageBox(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon);
 
 // The text the standard error box shows: the message with a full stop appended

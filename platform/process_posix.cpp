@@ -12,6 +12,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "path_bytes.h"
+
 extern char** environ;
 
 namespace platform {
@@ -75,15 +77,15 @@ RunResult runAndWait(const QString& program, const QStringList& arguments,
                      const QString& workingFolder) {
   RunResult result;
   std::vector<QByteArray> storage;
-  storage.push_back(QFile::encodeName(program));
-  for (const QString& argument : arguments) storage.push_back(QFile::encodeName(argument));
+  storage.push_back(pathToBytes(program));
+  for (const QString& argument : arguments) storage.push_back(pathToBytes(argument));
   std::vector<char*> argv;
   for (QByteArray& item : storage) argv.push_back(item.data());
   argv.push_back(nullptr);
 
   posix_spawn_file_actions_t actions;
   ::posix_spawn_file_actions_init(&actions);
-  const QByteArray folder = QFile::encodeName(workingFolder);
+  const QByteArray folder = pathToBytes(workingFolder);
   if (!workingFolder.isEmpty())
     ::posix_spawn_file_actions_addchdir_np(&actions, folder.constData());
 

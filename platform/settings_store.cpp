@@ -1,5 +1,10 @@
 #include "settings_store.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -7,6 +12,33 @@
 #include <QVariant>
 
 namespace platform {
+namespace {
+
+bool deniedByRights(const QString& path) {
+  if (::faccessat(AT_FDCWD, QFile::encodeName(path).constData(), W_OK, AT_EACCESS) == 0)
+    return false;
+  return errno == EACCES || errno == EPERM;
+}
+
+// Whether a refused write was one of rights. The file is replaced through a
+// new file beside it, so its folder must be writable too; a file not yet
+// created goes by the nearest folder above it that exists. Anything else in
+// the way (a regular file where a folder should be, a read-only file system)
+// is no matter of rights.
+bool writeDeniedByRights(const QString& filePath) {
+  const QFileInfo file(filePath);
+  if (file.exists()) return deniedByRights(filePath) || deniedByRights(file.absolutePath());
+  QString folder = file.absolutePath();
+  for (;;) {
+    const QFileInfo info(folder);
+    if (info.exists()) return info.isDir() && deniedByRights(folder);
+    const qsizetype cut = folder.lastIndexOf(QLatin1Char('/'));
+    if (cut <= 0) return false;
+    folder.truncate(cut);
+  }
+}
+
+}  // namespace
 
 QString settingsRootFolder(SettingsRoot root) {
   if (root == SettingsRoot::MachineWide) {
@@ -58,12 +90,15 @@ SettingsStatus SettingsKey::readString(const QString& name, QString* value) cons
 }
 
 SettingsStatus SettingsKey::writeString(const QString& name, const QString& value) {
-  if (!settings_ || !settings_->isWritable()) return SettingsStatus::WriteFailed;
+  const auto refused = [this] {
+    return writeDeniedByRights(path_) ? SettingsStatus::WriteDenied : SettingsStatus::WriteFailed;
+  };
+  if (!settings_ || !settings_->isWritable()) return refused();
   settings_->setValue(name, value);
   settings_->sync();
   // QSettings keeps the unsaved value in memory after a refused write; only the
   // status tells that the file was not written.
-  if (settings_->status() != QSettings::NoError) return SettingsStatus::WriteFailed;
+  if (settings_->status() != QSettings::NoError) return refused();
   return SettingsStatus::Ok;
 }
 

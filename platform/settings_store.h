@@ -26,6 +26,7 @@ enum class SettingsStatus {
   WrongType,    // the value is not a single string (a list, a byte array, ...)
   ReadFailed,   // the key's file could not be parsed
   WriteFailed,  // the file system refused the write
+  WriteDenied,  // refused for lack of rights: this user may not write the file or its folder
 };
 
 // One open key. Opening creates the key's folder and empty file when they are
@@ -45,6 +46,8 @@ class SettingsKey {
   // The value as text. Anything but Ok leaves *value empty.
   SettingsStatus readString(const QString& name, QString* value) const;
   // Written through to the file at once, so that a refusal is seen here.
+  // WriteDenied when the file, or the folder that holds or would hold it, may
+  // not be written by this user; WriteFailed for any other refusal.
   SettingsStatus writeString(const QString& name, const QString& value);
 
  private:

@@ -6,6 +6,7 @@
 
 #include "VxUnRarConvert.h"
 #include "executable.h"
+#include "path_bytes.h"
 #include "text_file.h"
 #include "untUnRar.h"
 
@@ -15,14 +16,44 @@ constexpr unsigned kCommentBufferSize = 65536;
 // The library offers no size for the volume name buffer; 1024 bytes with the
 // terminating zero is what every library we serve provides.
 constexpr int kVolumeNameSize = 1024;
-// A library that keeps answering the same failure without moving on would
-// otherwise hold the run forever.
-constexpr int kRepeatedStatusLimit = 100;
 
 TVxUnRar* activeUnRar = nullptr;
 // The callback knows one running component only, so a run started from
 // inside another (a handler that pumps events and starts one) is refused.
 bool runInProgress = false;
+
+// A header read that fails may leave the record as the previous read left it,
+// and a library that cannot move past a failure answers the same failure for
+// the same entry again. The first such repeat ends the header loop: reading
+// on could bring nothing new.
+class HeaderRepeat {
+ public:
+  // Call before each read: a record the library fills gets a name again.
+  void prepare(RARHeaderDataEx& header) {
+    header.FileNameW[0] = 0;
+    header.FileName[0] = '\0';
+  }
+  // True when the read just made failed as the one before did, for the same entry.
+  bool repeats(int status, const RARHeaderDataEx& header) {
+    if (status == 0) {
+      m_status = 0;
+      return false;
+    }
+    const QString entry = vxunrar::EntryName(header);
+    const bool same = status == m_status && entry == m_entry;
+    m_status = status;
+    m_entry = entry;
+    return same;
+  }
+  // The read filled in no entry: a failure that names nothing is no entry.
+  static bool filled(const RARHeaderDataEx& header) {
+    return header.FileNameW[0] != 0 || header.FileName[0] != '\0';
+  }
+
+ private:
+  int m_status = 0;
+  QString m_entry;
+};
 
 struct RunGuard {
   RunGuard() { runInProgress = true; }
@@ -104,7 +135,7 @@ void TVxUnRar::RaiseStatus(const QString& Message, TRarStatus status) {
 }
 
 void TVxUnRar::PrepareOpen(unsigned OpenMode) {
-  FRun->fileName = QFile::encodeName(FFileName);
+  FRun->fileName = platform::pathToBytes(FFileName);
   FRun->open = RAROpenArchiveData{};
   FRun->open.ArcName = FRun->fileName.data();
   FRun->open.OpenMode = OpenMode;
@@ -183,7 +214,7 @@ void TVxUnRar::PrepareLibrary() {
     QByteArray password = FPassword.toUtf8();
     untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
   }
-  FRun->directory = QFile::encodeName(FDirectory);
+  FRun->directory = platform::pathToBytes(FDirectory);
 }
 
 bool TVxUnRar::CountEntries() {
@@ -195,15 +226,13 @@ bool TVxUnRar::CountEntries() {
   try {
     if (!FStopProcessing) {
       PrepareLibrary();
-      int lastStatus = 0;
-      int repeated = 0;
+      HeaderRepeat repeat;
       for (;;) {
+        repeat.prepare(FRun->header);
         const int status = untUnRar::RARReadHeaderEx(FRun->ArchiveHandle, &FRun->header);
         FRun->rethrowPending();
         if (status == ERAR_END_ARCHIVE) break;
-        repeated = (status != 0 && status == lastStatus) ? repeated + 1 : (status != 0 ? 1 : 0);
-        lastStatus = status;
-        if (repeated >= kRepeatedStatusLimit) break;
+        if (repeat.repeats(status, FRun->header)) break;
         if (FStopProcessing) break;
         int result = 0;
         if (status == 0) {
@@ -269,18 +298,24 @@ int TVxUnRar::ProcessEntry() {
 void TVxUnRar::MainPass() {
   if (FStopProcessing) return;
   PrepareLibrary();
-  int lastStatus = 0;
-  int repeated = 0;
+  HeaderRepeat repeat;
+  bool failureReported = false;
   for (;;) {
+    repeat.prepare(FRun->header);
     const int status = untUnRar::RARReadHeaderEx(FRun->ArchiveHandle, &FRun->header);
     FRun->rethrowPending();
     if (status == ERAR_END_ARCHIVE) break;
-    HeaderStep(status);
-    repeated = (status != 0 && status == lastStatus) ? repeated + 1 : (status != 0 ? 1 : 0);
-    lastStatus = status;
-    if (repeated >= kRepeatedStatusLimit) {
-      RaiseError(QStringLiteral("File Header corrupted!"), 12);
+    if (repeat.repeats(status, FRun->header)) {
+      if (!failureReported) RaiseError(vxunrar::HeaderErrorText(status), status);
       break;
+    }
+    failureReported = status == ERAR_BAD_DATA;
+    if (status != 0 && status != ERAR_BAD_DATA && !HeaderRepeat::filled(FRun->header)) {
+      // Nothing was read that could be listed; the failure is said for itself.
+      RaiseError(vxunrar::HeaderErrorText(status), status);
+      failureReported = true;
+    } else {
+      HeaderStep(status);
     }
     if (FStopProcessing) break;
     int result = 0;
@@ -331,7 +366,8 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
         const QByteArray current(
             FRun->header.ArcName,
             static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
-        const bool accepted = PromptNextVolume(QFile::decodeName(current), name, kVolumeNameSize);
+        const bool accepted =
+            PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize);
         if (accepted)
           result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
         else

@@ -32,7 +32,9 @@ struct TVxRARHeaderData {
   quint32 UnpSize = 0;
   QString HostOS;
   QString CRC;
-  QDateTime FileTime;  // local time as stored; null when the stored value is no valid date
+  // The stored local date and time as they stand (date() and time(); held as
+  // UTC so that no zone rule moves or voids them); null when no valid date.
+  QDateTime FileTime;
   quint32 UnpVerMajor = 0;
   quint32 UnpVerMinor = 0;
   QString Method;
@@ -117,6 +119,8 @@ class TVxUnRar : public QObject {
   QStringList& FileList() { return FFileList; }
   const QStringList& FileList() const { return FFileList; }
   void SetFileList(const QStringList& Value) { FFileList = Value; }
+  // FileName and Directory are paths whose bytes path_bytes.h keeps: they
+  // reach the library as the very bytes they were read from.
   QString FileName() const { return FFileName; }
   void SetFileName(const QString& Value) { FFileName = Value; }
   TOverrideOptions OverrideEvent() const { return FOverrideEvent; }

@@ -3,6 +3,8 @@
 #include <QFile>
 #include <cstring>
 
+#include "path_bytes.h"
+
 namespace vxunrar {
 
 QDateTime PackedDateTime(quint32 packed) {
@@ -13,7 +15,11 @@ QDateTime PackedDateTime(quint32 packed) {
   const QTime clock(static_cast<int>(time >> 11), static_cast<int>((time >> 5) & 0x3F),
                     static_cast<int>((time & 0x1F) * 2));
   if (!day.isValid() || !clock.isValid()) return QDateTime();
-  return QDateTime(day, clock, Qt::LocalTime);
+  // The stored wall-clock time, with no zone step: as local time, a time in
+  // the hour a spring-forward skips would be invalid, and one in the hour an
+  // autumn change repeats ambiguous. Held as UTC, date() and time() give back
+  // exactly what was stored.
+  return QDateTime(day, clock, Qt::UTC);
 }
 
 QString EntryName(const RARHeaderDataEx& header) {
@@ -26,7 +32,7 @@ QString EntryName(const RARHeaderDataEx& header) {
 void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
   const size_t arcNameLength = strnlen(source.ArcName, sizeof source.ArcName);
   target.ArcName =
-      QFile::decodeName(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
+      platform::pathFromBytes(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
   target.FileName = EntryName(source);
   target.SplitAfter = (source.Flags & 0x02) != 0;
   target.SplitBefore = (source.Flags & 0x01) != 0;
@@ -136,6 +142,24 @@ QString OpenErrorText(int openResult) {
   }
   const QString text = ProcessErrorText(openResult);
   return text.isEmpty() ? QStringLiteral("Unknown format!") : text;
+}
+
+QString HeaderErrorText(int status) {
+  switch (status) {
+    case 11:
+      return QStringLiteral("No memory!");
+    case 20:
+      return QStringLiteral("Buffer to small!");
+    case 22:
+    case 24:
+      return QStringLiteral("No Password!");
+    case 12:
+      break;
+    default:
+      if (const QString text = ProcessErrorText(status); !text.isEmpty()) return text;
+      break;
+  }
+  return QStringLiteral("File Header corrupted!");
 }
 
 void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size) {

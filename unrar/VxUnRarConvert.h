@@ -15,9 +15,9 @@ namespace vxunrar {
 // HostOS or Method leaves the previous text in place.
 void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target);
 
-// A packed DOS date (high 16 bits) and time (low 16 bits) as a local
-// date-time, without time-zone conversion; null when it names no valid date
-// or time.
+// A packed DOS date (high 16 bits) and time (low 16 bits) as it stands: its
+// date() and time() are the stored ones, in no zone (the value is held as
+// UTC); null when it names no valid date or time.
 QDateTime PackedDateTime(quint32 packed);
 
 // Where an entry lands: the whole destination folder, "/", the entry name.
@@ -29,6 +29,9 @@ bool IsSelected(const QStringList& fileList, const QString& targetPath);
 // The text the component reports for a library status.
 QString ProcessErrorText(int status);   // statuses 12 to 19; empty otherwise
 QString OpenErrorText(int openResult);  // any number: the text of a failed open
+// A failed header read (any status but 0 and 10): the table's text for its
+// number, "File Header corrupted!" for 12 and for numbers the table lacks.
+QString HeaderErrorText(int status);
 
 // The library's entry name (FileNameW, up to its first zero).
 QString EntryName(const RARHeaderDataEx& header);

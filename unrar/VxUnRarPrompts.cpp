@@ -9,6 +9,7 @@
 #include "VxUnRar.h"
 #include "VxUnRarConvert.h"
 #include "executable.h"
+#include "path_bytes.h"
 #include "text_file.h"
 
 namespace {
@@ -139,8 +140,10 @@ void TVxUnRar::PromptPassword(QString& Password) {
 bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize) {
   TVxPromptForm form;
   FVolumeDialog = &form;
-  const PromptLayout layout =
-      BuildPrompt(form, QStringLiteral("Next Archive:"), false, InitialName);
+  // The name is shown as a person can read it; left as shown, the volume's
+  // own bytes go back, whatever of them is no UTF-8.
+  const QString shown = platform::displayPath(InitialName);
+  const PromptLayout layout = BuildPrompt(form, QStringLiteral("Next Archive:"), false, shown);
   int result = 0;
   try {
     result = ShowPrompt(form, volumeAnswerer());
@@ -148,7 +151,9 @@ bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int Bu
     FVolumeDialog = nullptr;
     throw;
   }
-  vxunrar::CopyToBuffer(layout.edit->text().toUtf8(), Buffer, BufferSize);
+  const QString typed = layout.edit->text();
+  vxunrar::CopyToBuffer(platform::pathToBytes(typed == shown ? InitialName : typed), Buffer,
+                        BufferSize);
   FVolumeDialog = nullptr;
   return result == 1;
 }

@@ -16,12 +16,17 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QLabel>
+#include <QMap>
 #include <QProcess>
 #include <QPushButton>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "rar_writer.h"
 #include "untOverWritePrompt.h"
@@ -129,6 +134,9 @@ class Program : public ::testing::Test {
       environment.remove(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"));
       environment.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
     }
+    if (boxesWait) environment.remove(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"));
+    for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
+      environment.insert(it.key(), it.value());
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     process.setWorkingDirectory(workingFolder.isEmpty() ? root.path() : workingFolder);
@@ -142,7 +150,7 @@ class Program : public ::testing::Test {
       result.output = process.errorString();
       return result;
     }
-    result.finished = process.waitForFinished(kRunLimitMs);
+    result.finished = process.waitForFinished(runLimitMs);
     if (!result.finished) {
       process.kill();  // our own child, by its pid
       process.waitForFinished(5000);
@@ -179,12 +187,17 @@ class Program : public ::testing::Test {
 
   QString boxLog() const { return QDir(root.path()).filePath(QStringLiteral("boxes.log")); }
   QString boxes() const { return QString::fromUtf8(readAll(boxLog())); }
+  bool noBoxShown() const { return !QFileInfo::exists(boxLog()) || readAll(boxLog()).isEmpty(); }
 
   QTemporaryDir root;
   QString program;
   QString data;
   // Runs as scripts/run.sh does without a display: nobody answers questions.
   bool unattendedRun = false;
+  // Message boxes are real and wait for a person who never comes.
+  bool boxesWait = false;
+  QMap<QString, QString> extraEnvironment;
+  int runLimitMs = kRunLimitMs;
 };
 
 const QStringList kSampleTree = {QStringLiteral("docs"),
@@ -603,4 +616,81 @@ TEST(Corpus, SimpleSetsExtractWithTheExpectedBytes) {
           << qPrintable(run.name) << ": " << qPrintable(path);
     }
   }
+}
+
+// The language step's error box comes while the extraction window's timer
+// runs: the run goes on inside the box's loop and closes the window there.
+// Nobody answers the box, and the program must end all the same.
+TEST_F(Program, RunEndsTheProgramWhileTheLanguageBoxWaits) {
+  const QString machine = QDir(root.path()).filePath(QStringLiteral("machine"));
+  ASSERT_TRUE(QDir().mkpath(machine + QStringLiteral("/Brenvale")));
+  writeFile(machine + QStringLiteral("/Brenvale/Quillmoss.conf"),
+            "[General]\nInstaller%20Language=abc\n");
+  extraEnvironment.insert(QStringLiteral("XDG_CONFIG_DIRS"), machine);
+  extraEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"),
+                          QDir(root.path()).filePath(QStringLiteral("user")));
+  boxesWait = true;
+  runLimitMs = 15000;
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const RunResult result = run({archive});
+  ASSERT_TRUE(result.finished) << "still running after its run\n" << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0);
+  expectSampleFilesIn(data);
+}
+
+// An ordinary user may not write the machine-wide store: the copy of the
+// per-user number is left out without a box.
+TEST_F(Program, PerUserLanguageOfAnOrdinaryUserNeedsNoMachineWideCopy) {
+  const QStringList prefix = unprivilegedPrefix();
+  const QString machine = QDir(root.path()).filePath(QStringLiteral("machine"));
+  const QString user = QDir(root.path()).filePath(QStringLiteral("user"));
+  ASSERT_TRUE(QDir().mkpath(machine));
+  ASSERT_TRUE(QDir().mkpath(user + QStringLiteral("/Brenvale")));
+  writeFile(user + QStringLiteral("/Brenvale/Quillmoss.conf"),
+            "[General]\nInstaller%20Language=1031\n");
+  for (const QString& folder : {user, user + QStringLiteral("/Brenvale")})
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+  ASSERT_EQ(::chmod(QFile::encodeName(machine).constData(), 0555), 0);
+  extraEnvironment.insert(QStringLiteral("XDG_CONFIG_DIRS"), machine);
+  extraEnvironment.insert(QStringLiteral("XDG_CONFIG_HOME"), user);
+  const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
+  const RunResult result = run({archive}, QString(), prefix);
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(noBoxShown()) << qPrintable(boxes());
+  EXPECT_FALSE(QFileInfo::exists(machine + QStringLiteral("/Brenvale")));
+  expectSampleFilesIn(data);
+}
+
+// A folder and archive named by an older system, not UTF-8, given on the
+// command line: the name's bytes reach the library and the extraction lands
+// in that folder. The shell makes the bytes, since a QString cannot carry them.
+TEST_F(Program, ArchiveWhoseNameIsNoUtf8OpensFromTheCommandLine) {
+  const QByteArray folder = QFile::encodeName(data) + "/d\xe9j\xe0";
+  ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+  rarwriter::write((folder + "/caf\xe9.rar").toStdString(), sampleEntries(), {});
+  const RunResult result = run({QStringLiteral("d\\351j\\340/caf\\351.rar")}, data,
+                               {QStringLiteral("/bin/sh"), QStringLiteral("-c"),
+                                QStringLiteral("exec \"$0\" \"$PWD/$(printf \"$1\")\"")});
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(noBoxShown()) << qPrintable(boxes());
+  std::ifstream readme((folder + "/docs/readme.txt").toStdString());
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(readme), {}), "Read me first.\n");
+  // QTemporaryDir cannot remove what it cannot name.
+  EXPECT_EQ(std::system(("rm -rf '" + folder + "'").constData()), 0);
+}
+
+// An unquoted path with a blank before a word Qt takes for its own option:
+// start-up and the window read the same raw arguments, so the window finds
+// the archive that start-up found.
+TEST_F(Program, AnArgumentLikeAQtOptionStaysPartOfThePath) {
+  const QString archive =
+      makeArchive(data, QStringLiteral("dir -reverse b.rar"), rarwriter::Format::Rar5);
+  const RunResult result = run({QDir(data).filePath(QStringLiteral("dir")),
+                                QStringLiteral("-reverse"), QStringLiteral("b.rar")});
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0);
+  EXPECT_TRUE(noBoxShown()) << qPrintable(boxes());
+  expectSampleFilesIn(data);
 }

@@ -200,6 +200,37 @@ TEST(ArchiveInfoText, FourLinesJoinedByLineFeedThenCarriageReturn) {
   EXPECT_TRUE(archiveInfoText(0, 0, 0, QString()).endsWith(QStringLiteral("Kommentar: ")));
 }
 
+// Long time formats of the locales Qt knows, each with its zone part.
+TEST(TimeFormatWithoutZone, TheZoneAndWhatHeldItGo) {
+  const std::pair<const char*, const char*> formats[] = {
+      {"HH:mm:ss t", "HH:mm:ss"},
+      {"h:mm:ss AP t", "h:mm:ss AP"},
+      {"HH:mm:ss (t)", "HH:mm:ss"},
+      {"APh:mm:ss [t]", "APh:mm:ss"},
+      {"t HH:mm:ss", "HH:mm:ss"},
+      {"h:mm:ss AP, t", "h:mm:ss AP"},
+      {"'Klock' H.mm:ss (t)", "'Klock' H.mm:ss"},
+      {"H:mm:ss '\u0447'. t", "H:mm:ss '\u0447'."},
+      {"H-'a' 'horo' 'kaj' m:ss t", "H-'a' 'horo' 'kaj' m:ss"},
+      {"'at' HH:mm", "'at' HH:mm"},
+  };
+  for (const auto& [format, expected] : formats)
+    EXPECT_EQ(mainlogic::timeFormatWithoutZone(QString::fromUtf8(format)),
+              QString::fromUtf8(expected))
+        << format;
+}
+
+TEST(ListTimeText, ShortDateAndZonelessLongTimeMidnightDateAlone) {
+  const QLocale english(QLocale::English, QLocale::UnitedStates);
+  const QDateTime noon(QDate(2009, 1, 15), QTime(12, 0), Qt::UTC);
+  EXPECT_EQ(mainlogic::listTimeText(noon, english), QStringLiteral("1/15/09 12:00:00 PM"));
+  const QLocale german(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(mainlogic::listTimeText(noon, german), QStringLiteral("15.01.09 12:00:00"));
+  EXPECT_EQ(mainlogic::listTimeText(QDateTime(QDate(2009, 1, 15), QTime(0, 0), Qt::UTC), german),
+            QStringLiteral("15.01.09"));
+  EXPECT_EQ(mainlogic::listTimeText(QDateTime(), german), QString());
+}
+
 TEST(AttributeLetters, FixedOrder) {
   Attributes readOnlyArchive;
   readOnlyArchive.readOnly = true;

@@ -21,6 +21,7 @@
 #include "fake_library.h"
 #include "message_box.h"
 #include "shell.h"
+#include "untMainText.h"
 #include "untOverWritePrompt.h"
 #include "untUnRarDemo.h"
 #include "untVxFileLib.h"
@@ -253,9 +254,8 @@ TEST_F(ExtractionWindow, ListingFillsOneRowPerEntryAndStatusBar) {
   EXPECT_EQ(file->text(9), QStringLiteral("ABCD"));
   EXPECT_EQ(file->text(10), QStringLiteral("524288"));
   const QLocale locale = QLocale::system();
-  EXPECT_EQ(file->text(11), locale.toString(QDate(2009, 1, 15), QLocale::ShortFormat) +
-                                QLatin1Char(' ') +
-                                locale.toString(QTime(11, 33, 0), QLocale::LongFormat));
+  EXPECT_EQ(file->text(11), mainlogic::listTimeText(
+                                QDateTime(QDate(2009, 1, 15), QTime(11, 33, 0), Qt::UTC), locale));
   EXPECT_EQ(file->text(12), QStringLiteral("2"));
   EXPECT_EQ(file->text(13), QStringLiteral("9"));
   EXPECT_EQ(file->text(14), QStringLiteral("store"));

@@ -1,12 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <QAbstractTextDocumentLayout>
 #include <QFile>
 #include <QImage>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTabWidget>
+#include <QTextBlock>
+#include <QTextDocument>
 #include <QTextEdit>
+#include <QTextLayout>
 
 #include "languages.h"
 #include "test_support.h"
@@ -77,6 +81,20 @@ TEST_F(ConfigWindow, BuiltAsTheFormDescribes) {
             QStringLiteral("Error: The core help file is missing.\n\nPlease reinstall.\n"));
   EXPECT_EQ(window->languageId(), 1033);
   EXPECT_TRUE(boxes.isEmpty());
+}
+
+TEST_F(ConfigWindow, EveryAboutLineShowsWhole) {
+  auto window = createWindow();
+  auto* about = control<QTextEdit>(window.get(), "Memo1");
+  QTextDocument* document = about->document();
+  const qreal room = about->contentsRect().width() - 2 * document->documentMargin();
+  int lines = 0;
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next(), ++lines) {
+    document->documentLayout()->blockBoundingRect(block);
+    ASSERT_GT(block.layout()->lineCount(), 0);
+    EXPECT_LE(block.layout()->lineAt(0).naturalTextWidth(), room) << block.text().toStdString();
+  }
+  EXPECT_EQ(lines, 20);
 }
 
 TEST_F(ConfigWindow, PicturesComeWithTheFormAtTheirSizes) {

@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QDir>
@@ -8,6 +10,9 @@
 #include <QLabel>
 #include <QMimeData>
 #include <QTest>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 #include "drop_files.h"
 #include "jpeg_image.h"
@@ -356,3 +361,32 @@ TEST_F(DropTarget, RealProgramExtractsADroppedArchiveBesideIt) {
 }
 
 }  // namespace
+
+// A name written by an older system, not UTF-8: its bytes reach the copy and
+// the library, and the entries land beside it.
+TEST_F(DropTarget, RealProgramExtractsADroppedArchiveWhoseNameIsNoUtf8) {
+  const QString program = QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss");
+  ASSERT_TRUE(QFile::exists(program));
+  instructions::setProgramPathForTests(program);
+  const QByteArray folder = QFile::encodeName(drops()) + "d\xe9j\xe0";
+  ASSERT_EQ(::mkdir(folder.constData(), 0755), 0);
+  const QByteArray archive = folder + "/caf\xe9.rar";
+  // QTemporaryDir cannot remove what it cannot name.
+  struct Cleanup {
+    QByteArray folder, archive;
+    ~Cleanup() {
+      ::unlink((folder + "/notes.txt").constData());
+      ::unlink(archive.constData());
+      ::rmdir(folder.constData());
+    }
+  } cleanup{folder, archive};
+  rarwriter::Entry notes;
+  notes.name = "notes.txt";
+  notes.data = "first file\n";
+  rarwriter::write(archive.toStdString(), {notes});
+  auto window = shownWindow();
+  ASSERT_TRUE(drop(window.get(), {QUrl::fromEncoded("file://" + archive.toPercentEncoding("/"))}));
+  std::ifstream extracted((folder + "/notes.txt").toStdString());
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(extracted), {}), "first file\n");
+  EXPECT_TRUE(boxes.isEmpty());
+}

@@ -142,7 +142,8 @@ TEST_F(ReadingTest, FailuresCarryTheirMessagesAndStopTheReading) {
             QStringLiteral(u"Fehler beim Holen der Daten für 'Installer Language'"));
 }
 
-TEST_F(ReadingTest, RefusedCopyIsAFailure) {
+// A regular file where the store's folder should be: not a matter of rights.
+TEST_F(ReadingTest, CopyRefusedForAnotherReasonIsAFailure) {
   makeMachineStoreUnwritable();
   setUserValue("1031");
   const instructions::LanguageReading reading = readInstallerLanguage();

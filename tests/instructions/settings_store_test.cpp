@@ -119,7 +119,7 @@ TEST_F(SettingsStoreTest, KeyUnderARegularFileIsNotOpenAndRefusesWrites) {
   EXPECT_EQ(key.writeString(kName, QStringLiteral("1031")), SettingsStatus::WriteFailed);
 }
 
-TEST_F(SettingsStoreTest, ReadOnlyFileRefusesTheWrite) {
+TEST_F(SettingsStoreTest, ReadOnlyFileRefusesTheWriteForLackOfRights) {
   if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not bind root";
   const QString path = platform::settingsFilePath(SettingsRoot::MachineWide, kKey);
   write(path, "[General]\n");
@@ -128,7 +128,7 @@ TEST_F(SettingsStoreTest, ReadOnlyFileRefusesTheWrite) {
                                     QFile::ReadOwner | QFile::ExeOwner));
   SettingsKey key(SettingsRoot::MachineWide, kKey);
   EXPECT_TRUE(key.isOpen());
-  EXPECT_EQ(key.writeString(kName, QStringLiteral("1031")), SettingsStatus::WriteFailed);
+  EXPECT_EQ(key.writeString(kName, QStringLiteral("1031")), SettingsStatus::WriteDenied);
   QFile::setPermissions(path.left(path.lastIndexOf(QLatin1Char('/'))),
                         QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
   EXPECT_EQ(read(path), QByteArray("[General]\n"));

@@ -1,4 +1,7 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFile>
@@ -6,6 +9,7 @@
 #include <QTemporaryDir>
 
 #include "executable.h"
+#include "path_bytes.h"
 
 TEST(ExecutableFolder, IsTheFolderOfThisTestBinaryEndingInSlash) {
   const QString folder = platform::executableFolder();
@@ -28,4 +32,45 @@ TEST(FilePresent, TrueOnlyForAFile) {
   EXPECT_FALSE(platform::filePresent(QString()));
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("b.rar")));
   EXPECT_FALSE(platform::filePresent(dir.filePath(QStringLiteral("b.rar"))));
+}
+
+TEST(PathBytes, EveryByteStringComesBackWholeAndValidUtf8ReadsAsText) {
+  const QByteArray samples[] = {
+      "plain/ascii.rar",
+      "caf\xc3\xa9/\xe2\x82\xac \xf0\x9f\x93\xa6.rar",  // valid 2-, 3- and 4-byte characters
+      "caf\xe9.rar",                                    // Latin-1
+      "\x80\xbf\xff\xfe",                               // no lead byte at all
+      "\xc3",                                           // cut short at the end
+      "\xe2\x82x",                                      // cut short before an ASCII byte
+      "\xc0\xaf\xe0\x80\xaf",                           // overlong forms
+      "\xed\xb2\x80",                                   // a surrogate written as UTF-8
+      "\xf4\x90\x80\x80",                               // beyond U+10FFFF
+      "\xf0\x90\x82\x80\xe9",  // U+10080 (its low half lies in the kept range), then a kept byte
+  };
+  for (const QByteArray& bytes : samples) {
+    const QString path = platform::pathFromBytes(bytes);
+    EXPECT_EQ(platform::pathToBytes(path), bytes) << bytes.toHex().toStdString();
+    if (QString::fromUtf8(bytes).toUtf8() == bytes) {
+      EXPECT_EQ(path, QString::fromUtf8(bytes)) << bytes.toHex().toStdString();
+      EXPECT_EQ(platform::displayPath(path), path);
+    } else {
+      EXPECT_TRUE(platform::displayPath(path).contains(QChar::ReplacementCharacter));
+    }
+  }
+  EXPECT_EQ(platform::displayPath(platform::pathFromBytes("caf\xe9.rar")),
+            QStringLiteral(u"caf\uFFFD.rar"));
+}
+
+TEST(FilePresent, ANameThatIsNoUtf8IsFoundByItsBytes) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QByteArray folder = QFile::encodeName(dir.path()) + "/d\xe9j\xe0";
+  ASSERT_EQ(::mkdir(folder.constData(), 0700), 0);
+  const QByteArray file = folder + "/caf\xe9.rar";
+  const int fd = ::open(file.constData(), O_CREAT | O_WRONLY, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  EXPECT_TRUE(platform::folderPresent(platform::pathFromBytes(folder)));
+  EXPECT_TRUE(platform::filePresent(platform::pathFromBytes(file)));
+  EXPECT_FALSE(platform::filePresent(QString::fromUtf8(file))) << "read lossily it names nothing";
 }

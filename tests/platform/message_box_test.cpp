@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
 
 #include "message_box.h"
 
@@ -27,4 +29,25 @@ TEST(StandardErrorBox, ShownWithApplicationCaptionAndErrorIcon) {
   EXPECT_EQ(seen.caption, QApplication::applicationName());
   EXPECT_EQ(seen.text, QStringLiteral("Cannot read file."));
   EXPECT_EQ(seen.icon, platform::BoxIcon::Error);
+}
+
+// The archive information joins its lines by LF then CR; on screen that is
+// one break per line, as are CR LF and lone breaks.
+TEST(MessageBox, EachLineBreakShowsOnce) {
+  QString shown;
+  Qt::TextFormat format = Qt::AutoText;
+  QTimer::singleShot(0, [&] {
+    for (QWidget* window : QApplication::topLevelWidgets()) {
+      auto* box = qobject_cast<QMessageBox*>(window);
+      if (!box || !box->isVisible()) continue;
+      shown = box->text();
+      format = box->textFormat();
+      box->accept();
+    }
+  });
+  platform::messageBox(nullptr, QStringLiteral("Archiv-Info"),
+                       QStringLiteral("Dateien: 1\n\rKommentar: <b>a</b>\r\nb\rc\nd\n\n\re"),
+                       platform::BoxIcon::Information);
+  EXPECT_EQ(shown, QStringLiteral("Dateien: 1\nKommentar: <b>a</b>\nb\nc\nd\n\ne"));
+  EXPECT_EQ(format, Qt::PlainText);
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ctime>
 #include <memory>
 
 #include "VxUnRarConvert.h"
@@ -140,9 +141,27 @@ TEST(ConvertHeader, PackedDateTimeWithoutTimeZoneConversion) {
   ASSERT_TRUE(d.FileTime.isValid());
   EXPECT_EQ(d.FileTime.date(), QDate(2009, 1, 15));
   EXPECT_EQ(d.FileTime.time(), QTime(11, 33, 0));
-  EXPECT_EQ(d.FileTime.timeSpec(), Qt::LocalTime);
   // Seconds are stored in units of two.
   EXPECT_EQ(vxunrar::PackedDateTime(0x3A2F5C3B).time(), QTime(11, 33, 54));
+}
+
+// 2009-03-29 02:30 does not exist on a Berlin wall clock (the clocks went from
+// 02:00 to 03:00), yet it is what the archive stores, and what it shows.
+TEST(ConvertHeader, ATimeInTheSpringForwardHourStaysAsStored) {
+  const QByteArray savedTz = qgetenv("TZ");
+  const bool hadTz = qEnvironmentVariableIsSet("TZ");
+  qputenv("TZ", "CET-1CEST,M3.5.0,M10.5.0/3");
+  ::tzset();
+  const quint32 packed = ((2009u - 1980u) << 9 | 3u << 5 | 29u) << 16 | (2u << 11 | 30u << 5);
+  const QDateTime time = vxunrar::PackedDateTime(packed);
+  if (hadTz)
+    qputenv("TZ", savedTz);
+  else
+    qunsetenv("TZ");
+  ::tzset();
+  ASSERT_TRUE(time.isValid());
+  EXPECT_EQ(time.date(), QDate(2009, 3, 29));
+  EXPECT_EQ(time.time(), QTime(2, 30));
 }
 
 TEST(ConvertHeader, AnInvalidPackedValueGivesANullDateTime) {

@@ -222,3 +222,17 @@ TEST_F(RealLibrary, TheEncryptedFlagAloneAlsoAsksForAPassword) {
   vx->Execute();
   EXPECT_EQ(asked, 1) << errors.join('\n').toStdString();
 }
+
+// Our library answers the same failure again once a header read has failed
+// (here the headers' password is wrong). The failure is said once, with its
+// own text, and nothing is listed for it.
+TEST_F(RealLibrary, AHeaderReadFailingForGoodIsSaidOnceWithItsOwnText) {
+  rarwriter::Options options;
+  options.headerPassword = "right";
+  make("locked.rar", {file("a.txt", "alpha")}, options);
+  vx->SetPassword(QStringLiteral("wrong"));
+  vx->SetMode(VxRAR_LIST);
+  vx->Execute();
+  EXPECT_EQ(listed, QStringList()) << listed.size() << " rows";
+  EXPECT_EQ(errors, QStringList{"24 No Password!"}) << errors.join('\n').toStdString();
+}
