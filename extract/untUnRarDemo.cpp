@@ -15,15 +15,15 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
-#include <algorithm>
 
 #include "executable.h"
 #include "jpeg_image.h"
 #include "message_box.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
+#include "untEntryList.h"
 #include "untMainText.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
@@ -45,6 +45,18 @@ namespace {
 const QString kProductPage = QStringLiteral("https://www.brenvale.example/software/quillmoss.php");
 constexpr int kColumnWidths[16] = {100, 150, 60, 60, 40, 30, 35, 35,
                                    50,  55,  40, 50, 40, 40, 50, 50};
+const QStringList kColumnCaptions = {
+    QStringLiteral("FileName"), QStringLiteral("Directory"), QStringLiteral("unpacked"),
+    QStringLiteral("packed"),   QStringLiteral("Pass"),      QStringLiteral("Dir"),
+    QStringLiteral("Prev"),     QStringLiteral("Next"),      QStringLiteral("HostOS"),
+    QStringLiteral("CRC"),      QStringLiteral("DicSize"),   QStringLiteral("Time"),
+    QStringLiteral("Major"),    QStringLiteral("Minor"),     QStringLiteral("Method"),
+    QStringLiteral("FileAttr")};
+
+int& automaticRunExitCode() {
+  static int instance = 0;
+  return instance;
+}
 
 std::optional<QStringList>& argumentsOverride() {
   static std::optional<QStringList> instance;
@@ -106,6 +118,10 @@ void SetErrorObserver(ErrorObserver observer) {
   errorObserver() = std::move(observer);
 }
 
+int AutomaticRunExitCode() {
+  return automaticRunExitCode();
+}
+
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
   initPictures();
   ui->setupUi(this);
@@ -120,6 +136,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
+  m_listModel = new TEntryListModel(kColumnCaptions, &TfrmMain::listRowTexts, this);
+  ui->lstvwMain->setModel(m_listModel);
   ui->lstvwMain->header()->setMinimumSectionSize(20);
   for (int column = 0; column < 16; ++column)
     ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
@@ -171,6 +189,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   m_vxUnRar->OnRarStatus = [this](QObject* s, QString m, TRarStatus st) {
     vxUnRarRarStatus(s, m, st);
   };
+  m_vxUnRar->OnBusy = [this](QObject*) { vxUnRarBusy(); };
 
   m_Timer1 = new QTimer(this);
   m_Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -216,6 +235,12 @@ bool TfrmMain::event(QEvent* e) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
+  // The desktop can still ask to close a window without a close box; closing
+  // in the middle of a run would end the program with an entry half written.
+  if (running()) {
+    e->ignore();
+    return;
+  }
   FormClose();
   e->accept();
 }
@@ -258,12 +283,18 @@ void TfrmMain::Timer1Timer() {
   QString error;
   const std::optional<QString> folder = mainlogic::automaticTargetFolder(
       archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
+  bool extracted = false;
   if (!folder) {
     platform::showErrorBox(error);
   } else if (!folder->isEmpty() && QFileInfo(*folder).isDir()) {
     setWindowTitle(mainlogic::extractingCaption(archive, *folder));
     extractInto(*folder);
+    extracted = true;
   }
+  // A failed run must not look like a finished one: whoever started it may
+  // delete the archive next.
+  if (m_ErrorCount > 0) acStatusInfoExecute();
+  automaticRunExitCode() = extracted && m_ErrorCount == 0 ? 0 : 1;
   close();
 }
 
@@ -273,7 +304,7 @@ void TfrmMain::openArchive(const QString& path) {
   m_EntryCount = 0;
   m_UnpackedTotal = 0;
   m_CommentText.clear();
-  ui->lstvwMain->clear();
+  m_listModel->clear();
   ui->stbrMain->showMessage(QStringLiteral("  ") + path);
   m_ArchiveOpen = true;
   ui->prgbrUnRar->setValue(0);
@@ -304,7 +335,7 @@ void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, 
     // the first three entries and skips the rest.
     if (m_vxUnRar->FileList().size() < 3)
       m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
-    ui->lstvwMain->addTopLevelItem(newListRow(listRowTexts(hdrData)));
+    m_listModel->append(hdrData);
   }
   QCoreApplication::processEvents();
 }
@@ -316,6 +347,7 @@ void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint3
 }
 
 void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
+  ++m_ErrorCount;
   m_StatusLines.append(mainlogic::errorLine(Message));
   if (errorObserver()) errorObserver()(Message, m_LastEntry);
 }
@@ -344,6 +376,14 @@ void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverr
     m_vxUnRar->SetOverrideEvent(OR_NEVER);
 }
 
+// Raised during one long entry. Only window-system work is done here: a
+// repaint, the desktop's are-you-alive pings. Keys and clicks wait until the
+// entry's end, where the window handles everything (vxUnRarFileProcessing),
+// so nothing a person does can act on the run in the middle of an entry.
+void TfrmMain::vxUnRarBusy() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void TfrmMain::Image1Click() {
   platform::shellOpen(QUrl(kProductPage));
 }
@@ -365,7 +405,7 @@ void TfrmMain::acFileOpenExecute() {
 void TfrmMain::acFileCloseExecute() {
   m_vxUnRar->SetFileName(QString());
   ui->stbrMain->clearMessage();
-  ui->lstvwMain->clear();
+  m_listModel->clear();
   ui->prgbrUnRar->setValue(0);
   m_ArchiveOpen = false;
 }
@@ -417,28 +457,11 @@ void TfrmMain::appevtMainIdle() {
 
 void TfrmMain::lstvwMainColumnClick(int Column) {
   SortColumn = Column;
-  QTreeWidget* list = ui->lstvwMain;
-  QList<QTreeWidgetItem*> rows;
-  rows.reserve(list->topLevelItemCount());
-  while (list->topLevelItemCount() > 0) rows.append(list->takeTopLevelItem(0));
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-                     return lstvwMainCompare(a, b) < 0;
-                   });
-  list->addTopLevelItems(rows);
+  m_listModel->sortByText(SortColumn, &TfrmMain::lstvwMainCompare);
 }
 
-int TfrmMain::lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) {
-  return mainlogic::compareListText(Item1->text(SortColumn), Item2->text(SortColumn));
-}
-
-QTreeWidgetItem* TfrmMain::newListRow(const QStringList& texts) {
-  // Filled from the last column: the item sizes its column store to the
-  // highest column set so far, so this sizes it once instead of per column.
-  auto* row = new QTreeWidgetItem;
-  for (qsizetype column = texts.size() - 1; column >= 0; --column)
-    row->setText(static_cast<int>(column), texts[column]);
-  return row;
+int TfrmMain::lstvwMainCompare(const QString& Text1, const QString& Text2) {
+  return mainlogic::compareListText(Text1, Text2);
 }
 
 QStringList TfrmMain::listRowTexts(const TVxRARHeaderData& h) {

@@ -1,5 +1,6 @@
 #include "VxUnRar.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <cstring>
 #include <exception>
@@ -41,6 +42,8 @@ struct TVxUnRar::Run {
   HANDLE ArchiveHandle = nullptr;
   QByteArray fileName;
   QByteArray directory;
+  // Measures the time since OnBusy was last raised (or the run started).
+  QElapsedTimer sinceBusy;
   // An exception thrown by a handler inside the library callback waits here
   // until the library has returned: it must never unwind through the library.
   std::exception_ptr pending;
@@ -305,6 +308,7 @@ void TVxUnRar::Execute() {
   FSizeProcessed = 0;
   activeUnRar = this;
   FRun->pending = nullptr;
+  FRun->sinceBusy.start();
   if (FCanProgress && !CountEntries()) return;
   PrepareOpen(FMode == VxRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
   if (FStopProcessing) return;
@@ -317,6 +321,15 @@ void TVxUnRar::Execute() {
     throw;
   }
   CloseArchive();
+}
+
+// The clock is read only with a handler set; blocks come often and small, so
+// the time, not the number of blocks, decides.
+void TVxUnRar::RaiseBusy() {
+  if (!OnBusy || FRun->sinceBusy.elapsed() < kBusyInterval) return;
+  OnBusy(this);
+  // Counted from the handler's return, so a slow handler cannot take over the run.
+  FRun->sinceBusy.start();
 }
 
 int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
@@ -340,6 +353,7 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
       if (name[0] == '\0') result = -1;
     }
   } else if (Msg == UCM_PROCESSDATA) {
+    RaiseBusy();
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {
     QString password = FPassword;

@@ -60,6 +60,11 @@ using TRarStatusEvent = std::function<void(QObject* Sender, QString Message, TRa
 // ArcName is the library's writable, zero-terminated name buffer of 1024 bytes
 // (terminating zero included); a handler may rewrite the name in it.
 using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, int Mode)>;
+// Raised while the library unpacks an entry, from its data callback, at most
+// once per TVxUnRar::kBusyInterval: a window uses it to keep answering the
+// desktop during one long entry. The handler must not start a run or change
+// the run's properties.
+using TRarBusyEvent = std::function<void(QObject* Sender)>;
 
 // Raised by the constructor when "silent.txt" beside the executable exists
 // but cannot be read. The component is then not created.
@@ -145,6 +150,13 @@ class TVxUnRar : public QObject {
   TRARProgress OnProgress;
   TRarStatusEvent OnRarStatus;
   TRarChangeVolEvent OnVolChange;
+  // Optional: not one of the run's reported events, so it never changes their
+  // order or count.
+  TRarBusyEvent OnBusy;
+
+  // About 30 times a second: often enough for a window to redraw smoothly,
+  // rarely enough that the data path does not notice.
+  static constexpr qint64 kBusyInterval = 33;  // milliseconds
 
   // The prompts, as the library callback shows them. PromptPassword sets
   // Password (the variable, not the property) to the edit box's text however
@@ -170,6 +182,7 @@ class TVxUnRar : public QObject {
   void HeaderStep(int status);
   int ProcessEntry();
   int UnRarCallback(unsigned int Msg, long P1, long P2);
+  void RaiseBusy();
   void RaiseError(const QString& Message, int MessageID);
   void RaiseStatus(const QString& Message, TRarStatus status);
 
