@@ -267,8 +267,16 @@ QFileDialog* TfrmMain::opndlgMain() {
 }
 
 void TfrmMain::executeComponent() {
-  FlagScope running(m_Running);
-  m_vxUnRar->Execute();
+  const int errorsBefore = m_ErrorCount;
+  {
+    FlagScope running(m_Running);
+    m_vxUnRar->Execute();
+  }
+  // Such a run must not pass for a successful one; a stop the user asked for
+  // is no failure.
+  const int result = m_vxUnRar->RunResult();
+  if (result != 0 && m_ErrorCount == errorsBefore && !m_vxUnRar->StopProcessing())
+    vxUnRarError(m_vxUnRar, mainlogic::unreportedFailureText(result), result);
 }
 
 void TfrmMain::Timer1Timer() {

@@ -288,6 +288,7 @@ void TVxUnRar::MainPass() {
     if (FStopProcessing) break;
     int result = 0;
     if (status == 0) result = ProcessEntry();
+    FRunResult = result;
     if (result >= 12 && result <= 19) RaiseError(vxunrar::ProcessErrorText(result), result);
     if (FStopProcessing) break;
     if (result != 0) break;
@@ -304,6 +305,7 @@ void TVxUnRar::Execute() {
     return;
   }
   const RunGuard guard;
+  FRunResult = 0;
   FFilesProcessed = 0;
   FSizeProcessed = 0;
   activeUnRar = this;

@@ -141,6 +141,10 @@ class TVxUnRar : public QObject {
   quint32 SizeProcessed() const { return FSizeProcessed; }
   // The entry reported last.
   const TVxRARHeaderData& HeaderData() const { return FHeaderData; }
+  // The library's status that ended the last run's entry loop, 0 when it read
+  // to the end. Several failures (a missing or wrong password, a cancel) end
+  // a run without an OnError; this tells them apart from success.
+  qint32 RunResult() const { return FRunResult; }
 
   TRarCommentEvent OnComment;
   TRarErrorEvent OnError;
@@ -190,6 +194,7 @@ class TVxUnRar : public QObject {
   QDialog* FVolumeDialog = nullptr;
   std::unique_ptr<Run> FRun;  // the library's records, comment buffer and handle
   qint32 FOperation = 1;
+  qint32 FRunResult = 0;
   bool FDllLoaded = false;
   TVxRARHeaderData FHeaderData;
   QString FArchivComment;
