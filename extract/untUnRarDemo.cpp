@@ -272,8 +272,9 @@ void TfrmMain::executeComponent() {
     FlagScope running(m_Running);
     m_vxUnRar->Execute();
   }
-  // Such a run must not pass for a successful one; a stop the user asked for
-  // is no failure.
+  // Some failures end a run without an error of the component's own (no or a
+  // wrong password, a cancel); such a run must not pass for a successful one.
+  // A stop the user asked for is no failure.
   const int result = m_vxUnRar->RunResult();
   if (result != 0 && m_ErrorCount == errorsBefore && !m_vxUnRar->StopProcessing())
     vxUnRarError(m_vxUnRar, mainlogic::unreportedFailureText(result), result);
