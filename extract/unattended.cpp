@@ -13,6 +13,24 @@
 
 namespace unattended {
 
+namespace {
+
+// Entry names come from the archive: an escape sequence in one would drive
+// the terminal the report is read on.
+QString escapeControls(const QString& line) {
+  QString escaped;
+  escaped.reserve(line.size());
+  for (const QChar c : line) {
+    if (c.category() == QChar::Other_Control)
+      escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    else
+      escaped += c;
+  }
+  return escaped;
+}
+
+}  // namespace
+
 bool requested() {
   return qEnvironmentVariable("QUILLMOSS_UNATTENDED") == QLatin1String("1");
 }
@@ -23,6 +41,7 @@ void install(std::function<void(const QString&)> report) {
       std::fprintf(stderr, "quillmoss: %s\n", line.toLocal8Bit().constData());
       std::fflush(stderr);
     };
+  report = [write = std::move(report)](const QString& line) { write(escapeControls(line)); };
   platform::setBoxAnswerer([report](const platform::BoxRequest& box) {
     report(box.caption.isEmpty() ? box.text : box.caption + QStringLiteral(": ") + box.text);
     return 1;

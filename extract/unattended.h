@@ -15,7 +15,8 @@ bool requested();
 // acknowledged; an existing file is kept; a password prompt is confirmed as
 // it stands (empty unless password.txt filled it in); a request for the next
 // volume is cancelled; a folder chooser picks nothing. Failures of the run are
-// reported the same way.
+// reported the same way. Control characters in a report (an entry's name may
+// hold any) reach it as escapes such as \x1b.
 void install(std::function<void(const QString&)> report = {});
 
 }  // namespace unattended

@@ -43,6 +43,23 @@ QString errorLine(const QString& message) {
   return QStringLiteral("Fehler: ") + message;
 }
 
+QString unreportedFailureText(int status) {
+  switch (status) {
+    case 11:
+      return QStringLiteral("No memory!");
+    case 20:
+      return QStringLiteral("Buffer to small!");
+    case 22:
+      return QStringLiteral("No Password!");
+    case 23:
+      return QStringLiteral("Reference source missing!");
+    case 24:
+      return QStringLiteral("Wrong Password!");
+    default:
+      return QStringLiteral("Unknown error!");
+  }
+}
+
 QString statusLine(const QString& message, int status) {
   QString label;
   switch (status) {

@@ -37,6 +37,9 @@ std::optional<int> progressPosition(std::uint32_t filesProcessed, std::int32_t e
 
 // Status lines as the window collects them.
 QString errorLine(const QString& message);
+// The message for a library status that ended a run without a message of
+// the component's own (a missing or wrong password, a cancel).
+QString unreportedFailureText(int status);
 // status carries the component's status ordinals: 0 opened, 1 before open,
 // 2 after close, 3 password; any other value gets an empty label.
 QString statusLine(const QString& message, int status);

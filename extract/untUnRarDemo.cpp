@@ -14,9 +14,8 @@
 #include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 #include <QUrl>
-#include <algorithm>
 
 #include "command_line.h"
 #include "executable.h"
@@ -25,6 +24,7 @@
 #include "path_bytes.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
+#include "untEntryList.h"
 #include "untMainText.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
@@ -46,6 +46,18 @@ namespace {
 const QString kProductPage = QStringLiteral("https://www.brenvale.example/software/quillmoss.php");
 constexpr int kColumnWidths[16] = {100, 150, 60, 60, 40, 30, 35, 35,
                                    50,  55,  40, 50, 40, 40, 50, 50};
+const QStringList kColumnCaptions = {
+    QStringLiteral("FileName"), QStringLiteral("Directory"), QStringLiteral("unpacked"),
+    QStringLiteral("packed"),   QStringLiteral("Pass"),      QStringLiteral("Dir"),
+    QStringLiteral("Prev"),     QStringLiteral("Next"),      QStringLiteral("HostOS"),
+    QStringLiteral("CRC"),      QStringLiteral("DicSize"),   QStringLiteral("Time"),
+    QStringLiteral("Major"),    QStringLiteral("Minor"),     QStringLiteral("Method"),
+    QStringLiteral("FileAttr")};
+
+int& automaticRunExitCode() {
+  static int instance = 0;
+  return instance;
+}
 
 std::optional<QStringList>& argumentsOverride() {
   static std::optional<QStringList> instance;
@@ -104,6 +116,10 @@ void SetErrorObserver(ErrorObserver observer) {
   errorObserver() = std::move(observer);
 }
 
+int AutomaticRunExitCode() {
+  return automaticRunExitCode();
+}
+
 TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
   initPictures();
   ui->setupUi(this);
@@ -118,6 +134,8 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
+  m_listModel = new TEntryListModel(kColumnCaptions, &TfrmMain::listRowTexts, this);
+  ui->lstvwMain->setModel(m_listModel);
   ui->lstvwMain->header()->setMinimumSectionSize(20);
   for (int column = 0; column < 16; ++column)
     ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
@@ -169,6 +187,7 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   m_vxUnRar->OnRarStatus = [this](QObject* s, QString m, TRarStatus st) {
     vxUnRarRarStatus(s, m, st);
   };
+  m_vxUnRar->OnBusy = [this](QObject*) { vxUnRarBusy(); };
 
   m_Timer1 = new QTimer(this);
   m_Timer1->setObjectName(QStringLiteral("Timer1"));
@@ -214,6 +233,12 @@ bool TfrmMain::event(QEvent* e) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
+  // The desktop can still ask to close a window without a close box; closing
+  // in the middle of a run would end the program with an entry half written.
+  if (running()) {
+    e->ignore();
+    return;
+  }
   FormClose();
   e->accept();
 }
@@ -240,8 +265,17 @@ QFileDialog* TfrmMain::opndlgMain() {
 }
 
 void TfrmMain::executeComponent() {
-  FlagScope running(m_Running);
-  m_vxUnRar->Execute();
+  const int errorsBefore = m_ErrorCount;
+  {
+    FlagScope running(m_Running);
+    m_vxUnRar->Execute();
+  }
+  // Some failures end a run without an error of the component's own (no or a
+  // wrong password, a cancel); such a run must not pass for a successful one.
+  // A stop the user asked for is no failure.
+  const int result = m_vxUnRar->RunResult();
+  if (result != 0 && m_ErrorCount == errorsBefore && !m_vxUnRar->StopProcessing())
+    vxUnRarError(m_vxUnRar, mainlogic::unreportedFailureText(result), result);
 }
 
 void TfrmMain::Timer1Timer() {
@@ -256,12 +290,18 @@ void TfrmMain::Timer1Timer() {
   QString error;
   const std::optional<QString> folder = mainlogic::automaticTargetFolder(
       archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
+  bool extracted = false;
   if (!folder) {
     platform::showErrorBox(error);
   } else if (platform::folderPresent(*folder)) {
     setWindowTitle(platform::displayPath(mainlogic::extractingCaption(archive, *folder)));
     extractInto(*folder);
+    extracted = true;
   }
+  // A failed run must not look like a finished one: whoever started it may
+  // delete the archive next.
+  if (m_ErrorCount > 0) acStatusInfoExecute();
+  automaticRunExitCode() = extracted && m_ErrorCount == 0 ? 0 : 1;
   close();
 }
 
@@ -271,7 +311,7 @@ void TfrmMain::openArchive(const QString& path) {
   m_EntryCount = 0;
   m_UnpackedTotal = 0;
   m_CommentText.clear();
-  ui->lstvwMain->clear();
+  m_listModel->clear();
   ui->stbrMain->showMessage(QStringLiteral("  ") + platform::displayPath(path));
   m_ArchiveOpen = true;
   ui->prgbrUnRar->setValue(0);
@@ -302,7 +342,7 @@ void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, 
     // the first three entries and skips the rest.
     if (m_vxUnRar->FileList().size() < 3)
       m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
-    ui->lstvwMain->addTopLevelItem(newListRow(listRowTexts(hdrData)));
+    m_listModel->append(hdrData);
   }
   QCoreApplication::processEvents();
 }
@@ -314,6 +354,7 @@ void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint3
 }
 
 void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
+  ++m_ErrorCount;
   m_StatusLines.append(mainlogic::errorLine(Message));
   if (errorObserver()) errorObserver()(Message, m_LastEntry);
 }
@@ -342,6 +383,14 @@ void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverr
     m_vxUnRar->SetOverrideEvent(OR_NEVER);
 }
 
+// Raised during one long entry. Only window-system work is done here: a
+// repaint, the desktop's are-you-alive pings. Keys and clicks wait until the
+// entry's end, where the window handles everything (vxUnRarFileProcessing),
+// so nothing a person does can act on the run in the middle of an entry.
+void TfrmMain::vxUnRarBusy() {
+  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+}
+
 void TfrmMain::Image1Click() {
   platform::shellOpen(QUrl(kProductPage));
 }
@@ -363,7 +412,7 @@ void TfrmMain::acFileOpenExecute() {
 void TfrmMain::acFileCloseExecute() {
   m_vxUnRar->SetFileName(QString());
   ui->stbrMain->clearMessage();
-  ui->lstvwMain->clear();
+  m_listModel->clear();
   ui->prgbrUnRar->setValue(0);
   m_ArchiveOpen = false;
 }
@@ -415,28 +464,11 @@ void TfrmMain::appevtMainIdle() {
 
 void TfrmMain::lstvwMainColumnClick(int Column) {
   SortColumn = Column;
-  QTreeWidget* list = ui->lstvwMain;
-  QList<QTreeWidgetItem*> rows;
-  rows.reserve(list->topLevelItemCount());
-  while (list->topLevelItemCount() > 0) rows.append(list->takeTopLevelItem(0));
-  std::stable_sort(rows.begin(), rows.end(),
-                   [](const QTreeWidgetItem* a, const QTreeWidgetItem* b) {
-                     return lstvwMainCompare(a, b) < 0;
-                   });
-  list->addTopLevelItems(rows);
+  m_listModel->sortByText(SortColumn, &TfrmMain::lstvwMainCompare);
 }
 
-int TfrmMain::lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2) {
-  return mainlogic::compareListText(Item1->text(SortColumn), Item2->text(SortColumn));
-}
-
-QTreeWidgetItem* TfrmMain::newListRow(const QStringList& texts) {
-  // Filled from the last column: the item sizes its column store to the
-  // highest column set so far, so this sizes it once instead of per column.
-  auto* row = new QTreeWidgetItem;
-  for (qsizetype column = texts.size() - 1; column >= 0; --column)
-    row->setText(static_cast<int>(column), texts[column]);
-  return row;
+int TfrmMain::lstvwMainCompare(const QString& Text1, const QString& Text2) {
+  return mainlogic::compareListText(Text1, Text2);
 }
 
 QStringList TfrmMain::listRowTexts(const TVxRARHeaderData& h) {

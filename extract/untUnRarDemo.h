@@ -21,8 +21,7 @@ class QFileDialog;
 class QLabel;
 class QProgressBar;
 class QTimer;
-class QTreeWidget;
-class QTreeWidgetItem;
+class TEntryListModel;
 namespace Ui {
 class TfrmMain;
 }
@@ -55,11 +54,11 @@ class TfrmMain : public QMainWindow {
   // The open dialog's initial folder, kept between uses.
   const QString& OpenFolder() const { return m_OpenFolder; }
 
-  // The list's comparison: rows by the text of column SortColumn.
-  static int lstvwMainCompare(const QTreeWidgetItem* Item1, const QTreeWidgetItem* Item2);
+  // The list's comparison: two rows by their texts in column SortColumn.
+  static int lstvwMainCompare(const QString& Text1, const QString& Text2);
   // One list row's 16 texts (caption and 15 sub-items) for an entry.
   static QStringList listRowTexts(const TVxRARHeaderData& hdrData);
-  static QTreeWidgetItem* newListRow(const QStringList& texts);
+  TEntryListModel* listModel() const { return m_listModel; }
 
  public slots:
   void Timer1Timer();
@@ -94,6 +93,7 @@ class TfrmMain : public QMainWindow {
   void vxUnRarRarStatus(QObject* Sender, const QString& Message, TRarStatus status);
   void vxUnRarComment(QObject* Sender, const QString& Comment);
   void vxUnRarOverride(QObject* Sender, const QString& FileName, bool& CanOverride);
+  void vxUnRarBusy();
 
   // The browser's Open command after its dialog: resets totals and the list and
   // runs the listing pass over path.
@@ -108,6 +108,7 @@ class TfrmMain : public QMainWindow {
   std::unique_ptr<Ui::TfrmMain> ui;
   TVxUnRar* m_vxUnRar = nullptr;
   QTimer* m_Timer1 = nullptr;
+  TEntryListModel* m_listModel = nullptr;
   QFileDialog* m_opndlgMain = nullptr;
   QActionGroup* m_acListMain = nullptr;
   QList<QIcon> m_imglstMain;
@@ -122,7 +123,13 @@ class TfrmMain : public QMainWindow {
   bool m_ArchiveOpen = false;
   QStringList m_StatusLines;
   QString m_LastEntry;
+  int m_ErrorCount = 0;
 };
+
+// The program's exit status once its windows have closed: 1 when the
+// automatic run failed in any way (an error line, an unreadable "folder.txt",
+// no folder to extract into), else 0.
+int AutomaticRunExitCode();
 
 // Test seams. The automatic run rebuilds the archive path from these arguments
 // instead of the program's own while they are set (nullopt: the real ones).

@@ -1,5 +1,6 @@
 #include "VxUnRar.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <cstring>
 #include <exception>
@@ -72,6 +73,8 @@ struct TVxUnRar::Run {
   HANDLE ArchiveHandle = nullptr;
   QByteArray fileName;
   QByteArray directory;
+  // Measures the time since OnBusy was last raised (or the run started).
+  QElapsedTimer sinceBusy;
   // An exception thrown by a handler inside the library callback waits here
   // until the library has returned: it must never unwind through the library.
   std::exception_ptr pending;
@@ -320,6 +323,7 @@ void TVxUnRar::MainPass() {
     if (FStopProcessing) break;
     int result = 0;
     if (status == 0) result = ProcessEntry();
+    FRunResult = result;
     if (result >= 12 && result <= 19) RaiseError(vxunrar::ProcessErrorText(result), result);
     if (FStopProcessing) break;
     if (result != 0) break;
@@ -336,10 +340,12 @@ void TVxUnRar::Execute() {
     return;
   }
   const RunGuard guard;
+  FRunResult = 0;
   FFilesProcessed = 0;
   FSizeProcessed = 0;
   activeUnRar = this;
   FRun->pending = nullptr;
+  FRun->sinceBusy.start();
   if (FCanProgress && !CountEntries()) return;
   PrepareOpen(FMode == VxRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);
   if (FStopProcessing) return;
@@ -352,6 +358,15 @@ void TVxUnRar::Execute() {
     throw;
   }
   CloseArchive();
+}
+
+// The clock is read only with a handler set; blocks come often and small, so
+// the time, not the number of blocks, decides.
+void TVxUnRar::RaiseBusy() {
+  if (!OnBusy || FRun->sinceBusy.elapsed() < kBusyInterval) return;
+  OnBusy(this);
+  // Counted from the handler's return, so a slow handler cannot take over the run.
+  FRun->sinceBusy.start();
 }
 
 int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
@@ -376,6 +391,7 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
       if (name[0] == '\0') result = -1;
     }
   } else if (Msg == UCM_PROCESSDATA) {
+    RaiseBusy();
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {
     QString password = FPassword;

@@ -62,6 +62,11 @@ using TRarStatusEvent = std::function<void(QObject* Sender, QString Message, TRa
 // ArcName is the library's writable, zero-terminated name buffer of 1024 bytes
 // (terminating zero included); a handler may rewrite the name in it.
 using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, int Mode)>;
+// Raised while the library unpacks an entry, from its data callback, at most
+// once per TVxUnRar::kBusyInterval: a window uses it to keep answering the
+// desktop during one long entry. The handler must not start a run or change
+// the run's properties.
+using TRarBusyEvent = std::function<void(QObject* Sender)>;
 
 // Raised by the constructor when "silent.txt" beside the executable exists
 // but cannot be read. The component is then not created.
@@ -140,6 +145,10 @@ class TVxUnRar : public QObject {
   quint32 SizeProcessed() const { return FSizeProcessed; }
   // The entry reported last.
   const TVxRARHeaderData& HeaderData() const { return FHeaderData; }
+  // The library's status that ended the last run's entry loop, 0 when it read
+  // to the end. Several failures (a missing or wrong password, a cancel) end
+  // a run without an OnError; this tells them apart from success.
+  qint32 RunResult() const { return FRunResult; }
 
   TRarCommentEvent OnComment;
   TRarErrorEvent OnError;
@@ -149,6 +158,13 @@ class TVxUnRar : public QObject {
   TRARProgress OnProgress;
   TRarStatusEvent OnRarStatus;
   TRarChangeVolEvent OnVolChange;
+  // Optional: not one of the run's reported events, so it never changes their
+  // order or count.
+  TRarBusyEvent OnBusy;
+
+  // About 30 times a second: often enough for a window to redraw smoothly,
+  // rarely enough that the data path does not notice.
+  static constexpr qint64 kBusyInterval = 33;  // milliseconds
 
   // The prompts, as the library callback shows them. PromptPassword sets
   // Password (the variable, not the property) to the edit box's text however
@@ -174,6 +190,7 @@ class TVxUnRar : public QObject {
   void HeaderStep(int status);
   int ProcessEntry();
   int UnRarCallback(unsigned int Msg, long P1, long P2);
+  void RaiseBusy();
   void RaiseError(const QString& Message, int MessageID);
   void RaiseStatus(const QString& Message, TRarStatus status);
 
@@ -181,6 +198,7 @@ class TVxUnRar : public QObject {
   QDialog* FVolumeDialog = nullptr;
   std::unique_ptr<Run> FRun;  // the library's records, comment buffer and handle
   qint32 FOperation = 1;
+  qint32 FRunResult = 0;
   bool FDllLoaded = false;
   TVxRARHeaderData FHeaderData;
   QString FArchivComment;

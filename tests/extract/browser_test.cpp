@@ -16,7 +16,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "fake_library.h"
 #include "message_box.h"
@@ -243,7 +243,7 @@ TEST_F(Browser, OpenListsThenShortcutsComeAlive) {
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss")) << "Open leaves the caption";
   EXPECT_EQ(window->findChild<QStatusBar*>(QStringLiteral("stbrMain"))->currentMessage(),
             QStringLiteral("  ") + archive);
-  EXPECT_EQ(window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"))->topLevelItemCount(), 4);
+  EXPECT_EQ(window->findChild<QTreeView*>(QStringLiteral("lstvwMain"))->model()->rowCount(), 4);
   EXPECT_EQ(fake.operationsPerOpen(), (QVector<QVector<int>>{{1, 1, 1, 0}}));
   idle();
   QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
@@ -269,7 +269,7 @@ TEST_F(Browser, OpenListsThenShortcutsComeAlive) {
   QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
   EXPECT_FALSE(window->ArchiveOpen());
   EXPECT_EQ(window->vxUnRar()->FileName(), QString());
-  EXPECT_EQ(window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"))->topLevelItemCount(), 0);
+  EXPECT_EQ(window->findChild<QTreeView*>(QStringLiteral("lstvwMain"))->model()->rowCount(), 0);
   idle();
   QTest::keyClick(window.get(), Qt::Key_A, Qt::ControlModifier);
   EXPECT_EQ(boxes.size(), 2) << "archive information is disabled after Close archive";
@@ -354,10 +354,11 @@ TEST_F(Browser, ColumnClickSortsAscendingByText) {
   auto window = makeWindow(entryLines({9, 10, 100}));
   nextOpen = archive;
   window->acFileOpenExecute();
-  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"));
+  auto* list = window->findChild<QTreeView*>(QStringLiteral("lstvwMain"));
   const auto column = [&](int c) {
     QStringList texts;
-    for (int i = 0; i < list->topLevelItemCount(); ++i) texts << list->topLevelItem(i)->text(c);
+    for (int i = 0; i < list->model()->rowCount(); ++i)
+      texts << list->model()->index(i, c).data().toString();
     return texts;
   };
   emit list->header()->sectionClicked(2);

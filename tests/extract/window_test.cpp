@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
@@ -16,13 +17,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-#include <QTreeWidget>
+#include <QTreeView>
 
 #include "fake_library.h"
 #include "message_box.h"
 #include "shell.h"
 #include "untMainText.h"
 #include "untOverWritePrompt.h"
+#include "untStatus.h"
 #include "untUnRarDemo.h"
 #include "untVxFileLib.h"
 #include "warning_catcher.h"
@@ -53,6 +55,10 @@ class CloseWatcher : public QObject {
  private:
   TfrmMain& m_window;
 };
+
+QString cell(const QTreeView* list, int row, int column) {
+  return list->model()->index(row, column).data().toString();
+}
 
 QByteArray readAll(const QString& path) {
   QFile file(path);
@@ -139,16 +145,16 @@ TEST_F(ExtractionWindow, FormBuildsWithItsControlsAndComponentSettings) {
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->pixmap().size(), QSize(484, 242)) << "the built-in banner did not decode";
 
-  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"));
+  auto* list = window->findChild<QTreeView*>(QStringLiteral("lstvwMain"));
   ASSERT_NE(list, nullptr);
   EXPECT_TRUE(list->isHidden());
-  ASSERT_EQ(list->columnCount(), 16);
+  ASSERT_EQ(list->model()->columnCount(), 16);
   const QStringList captions = {"FileName", "Directory", "unpacked", "packed",  "Pass",    "Dir",
                                 "Prev",     "Next",      "HostOS",   "CRC",     "DicSize", "Time",
                                 "Major",    "Minor",     "Method",   "FileAttr"};
   const int widths[] = {100, 150, 60, 60, 40, 30, 35, 35, 50, 55, 40, 50, 40, 40, 50, 50};
   for (int c = 0; c < 16; ++c) {
-    EXPECT_EQ(list->headerItem()->text(c), captions.at(c));
+    EXPECT_EQ(list->model()->headerData(c, Qt::Horizontal).toString(), captions.at(c));
     EXPECT_EQ(list->header()->sectionSize(c), widths[c]) << c;
   }
   EXPECT_TRUE(window->findChild<QWidget*>(QStringLiteral("tlbrMain"))->isHidden());
@@ -239,34 +245,34 @@ TEST_F(ExtractionWindow, ListingFillsOneRowPerEntryAndStatusBar) {
       "ver=29 method=0x30 attr=0x21\n"
       "entry name=docs flags=0xE0 attr=0x10 time=0x3A2F0000\n");
   window->Timer1Timer();
-  auto* list = window->findChild<QTreeWidget*>(QStringLiteral("lstvwMain"));
-  ASSERT_EQ(list->topLevelItemCount(), 2);
-  const QTreeWidgetItem* file = list->topLevelItem(0);
-  EXPECT_EQ(file->text(0), QStringLiteral("readme.txt"));
-  EXPECT_EQ(file->text(1), QStringLiteral("docs/"));
-  EXPECT_EQ(file->text(2), QStringLiteral("9"));
-  EXPECT_EQ(file->text(3), QStringLiteral("7"));
-  EXPECT_EQ(file->text(4), QStringLiteral("*"));
-  EXPECT_EQ(file->text(5), QString());
-  EXPECT_EQ(file->text(6), QString());
-  EXPECT_EQ(file->text(7), QString());
-  EXPECT_EQ(file->text(8), QStringLiteral("Unix"));
-  EXPECT_EQ(file->text(9), QStringLiteral("ABCD"));
-  EXPECT_EQ(file->text(10), QStringLiteral("524288"));
+  auto* list = window->findChild<QTreeView*>(QStringLiteral("lstvwMain"));
+  ASSERT_EQ(list->model()->rowCount(), 2);
+  const auto file = [&](int column) { return cell(list, 0, column); };
+  const auto folder = [&](int column) { return cell(list, 1, column); };
+  EXPECT_EQ(file(0), QStringLiteral("readme.txt"));
+  EXPECT_EQ(file(1), QStringLiteral("docs/"));
+  EXPECT_EQ(file(2), QStringLiteral("9"));
+  EXPECT_EQ(file(3), QStringLiteral("7"));
+  EXPECT_EQ(file(4), QStringLiteral("*"));
+  EXPECT_EQ(file(5), QString());
+  EXPECT_EQ(file(6), QString());
+  EXPECT_EQ(file(7), QString());
+  EXPECT_EQ(file(8), QStringLiteral("Unix"));
+  EXPECT_EQ(file(9), QStringLiteral("ABCD"));
+  EXPECT_EQ(file(10), QStringLiteral("524288"));
   const QLocale locale = QLocale::system();
-  EXPECT_EQ(file->text(11), mainlogic::listTimeText(
-                                QDateTime(QDate(2009, 1, 15), QTime(11, 33, 0), Qt::UTC), locale));
-  EXPECT_EQ(file->text(12), QStringLiteral("2"));
-  EXPECT_EQ(file->text(13), QStringLiteral("9"));
-  EXPECT_EQ(file->text(14), QStringLiteral("store"));
-  EXPECT_EQ(file->text(15), QStringLiteral("AR"));
-  const QTreeWidgetItem* folder = list->topLevelItem(1);
-  EXPECT_EQ(folder->text(0), QStringLiteral("docs"));
-  EXPECT_EQ(folder->text(1), QString());
-  EXPECT_EQ(folder->text(5), QStringLiteral("*"));
-  EXPECT_EQ(folder->text(15), QStringLiteral("D"));
+  EXPECT_EQ(file(11), mainlogic::listTimeText(
+                          QDateTime(QDate(2009, 1, 15), QTime(11, 33, 0), Qt::UTC), locale));
+  EXPECT_EQ(file(12), QStringLiteral("2"));
+  EXPECT_EQ(file(13), QStringLiteral("9"));
+  EXPECT_EQ(file(14), QStringLiteral("store"));
+  EXPECT_EQ(file(15), QStringLiteral("AR"));
+  EXPECT_EQ(folder(0), QStringLiteral("docs"));
+  EXPECT_EQ(folder(1), QString());
+  EXPECT_EQ(folder(5), QStringLiteral("*"));
+  EXPECT_EQ(folder(15), QStringLiteral("D"));
   // Midnight: the date alone.
-  EXPECT_EQ(folder->text(11), locale.toString(QDate(2009, 1, 15), QLocale::ShortFormat));
+  EXPECT_EQ(folder(11), locale.toString(QDate(2009, 1, 15), QLocale::ShortFormat));
   EXPECT_EQ(window->findChild<QStatusBar*>(QStringLiteral("stbrMain"))->currentMessage(),
             QStringLiteral("  ") + archive);
 }
@@ -315,21 +321,57 @@ TEST_F(ExtractionWindow, NoFolderPartMeansNoExtraction) {
   EXPECT_EQ(fake.openModes(), QVector<int>{0}) << "only the listing pass may run";
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss - nowhere-quillmoss-test.rar"));
   EXPECT_TRUE(boxes.isEmpty());
+  EXPECT_EQ(AutomaticRunExitCode(), 1) << "nothing was extracted";
 }
 
-TEST_F(ExtractionWindow, ErrorsBecomeStatusLinesBetweenOpenAndClose) {
-  auto window = makeWindow(
-      "open cmtstate=1 comment=\"first\\nsecond\"\n"
-      "entry name=good.txt data=\"ok\"\n"
-      "entry name=bad.txt process2=12\n");
-  CloseWatcher watcher(*window);
-  window->Timer1Timer();
+// A failed run shows its lines before the window closes and ends the program
+// with 1; a clean one shows nothing and ends with 0.
+TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
   const QStringList extraction = {
       QStringLiteral(": Archiv wird geöffnet"), QStringLiteral(": Archiv geöffnet"),
       QStringLiteral("Fehler: Corrupted data!"), QStringLiteral(": Nach Schließen")};
-  EXPECT_EQ(watcher.linesAtClose, kOneRun + extraction);
-  EXPECT_EQ(window->CommentText(), QStringLiteral("first\nsecond"));
-  EXPECT_TRUE(boxes.isEmpty()) << "failures of the automatic run are never shown";
+  const struct {
+    const char* script;
+    QStringList shown;  // empty: no dialog
+    int exitCode;
+  } cases[] = {
+      {"open cmtstate=1 comment=\"first\\nsecond\"\n"
+       "entry name=good.txt data=\"ok\"\n"
+       "entry name=bad.txt process2=12\n",
+       kOneRun + extraction, 1},
+      {"entry name=clean.txt data=\"ok\"\n", {}, 0},
+  };
+  for (const auto& c : cases) {
+    auto window = makeWindow(QString::fromUtf8(c.script));
+    CloseWatcher watcher(*window);
+    QStringList shown;
+    SetStatusDialogAnswerer([&](TfrmStatus& dialog) {
+      EXPECT_FALSE(watcher.closed) << "the lines are shown before the window closes";
+      shown = dialog.mmStatus()->toPlainText().split(QLatin1Char('\n'));
+      dialog.accept();
+    });
+    window->Timer1Timer();
+    SetStatusDialogAnswerer({});
+    EXPECT_TRUE(watcher.closed);
+    EXPECT_EQ(shown, c.shown) << c.script;
+    EXPECT_EQ(AutomaticRunExitCode(), c.exitCode) << c.script;
+    EXPECT_TRUE(boxes.isEmpty());
+  }
+}
+
+// Without a close box the desktop can still ask; mid-run the window stays.
+TEST_F(ExtractionWindow, ACloseRequestDuringARunIsRefused) {
+  auto window = makeWindow(entries(3));
+  window->show();
+  bool visibleAfterRequest = false;
+  QTimer::singleShot(0, window.get(), [&] {
+    window->close();
+    visibleAfterRequest = window->isVisible();
+  });
+  window->Timer1Timer();
+  EXPECT_TRUE(visibleAfterRequest);
+  EXPECT_FALSE(window->isVisible()) << "the run's own close still closes it";
+  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
 }
 
 // --- overwrite decisions -----------------------------------------------------

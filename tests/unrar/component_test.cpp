@@ -77,7 +77,7 @@ TEST_F(Component, StartsWithThePublishedInitialValues) {
   EXPECT_TRUE(vx.FileName().isEmpty());
   EXPECT_TRUE(vx.Directory().isEmpty());
   EXPECT_FALSE(vx.OnComment || vx.OnError || vx.OnFileProcessing || vx.OnOverride ||
-               vx.OnPassword || vx.OnProgress || vx.OnRarStatus || vx.OnVolChange);
+               vx.OnPassword || vx.OnProgress || vx.OnRarStatus || vx.OnVolChange || vx.OnBusy);
   EXPECT_EQ(fake.calls(), QStringList{QStringLiteral("RARGetDllVersion() = 7")})
       << "construction asks the version once and nothing else";
 }

@@ -4,10 +4,13 @@
 
 #include <QDialog>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <cstring>
 #include <memory>
 
 #include "component_on_libunrar.h"
@@ -235,4 +238,32 @@ TEST_F(RealLibrary, AHeaderReadFailingForGoodIsSaidOnceWithItsOwnText) {
   vx->Execute();
   EXPECT_EQ(listed, QStringList()) << listed.size() << " rows";
   EXPECT_EQ(errors, QStringList{"24 No Password!"}) << errors.join('\n').toStdString();
+}
+
+// A window keeps itself alive through OnBusy while one big entry is written:
+// raised all along the entry, never twice within the interval.
+TEST_F(RealLibrary, BusyIsRaisedThroughoutALargeEntryAtMostOncePerInterval) {
+  rarwriter::Entry big;
+  big.name = "big.bin";
+  big.sourceSize = std::uint64_t{256} << 20;
+  big.source = [](std::uint64_t, char* out, std::size_t length) { std::memset(out, 'q', length); };
+  make("big.rar", {big});
+  vx->SetMode(VxRAR_EXTRACT);
+  QElapsedTimer clock;
+  QList<qint64> raised;
+  vx->OnBusy = [&](QObject* sender) {
+    EXPECT_EQ(sender, vx.get());
+    raised << clock.elapsed();
+  };
+  clock.start();
+  vx->Execute();
+  const qint64 took = clock.elapsed();
+  EXPECT_TRUE(errors.isEmpty()) << errors.join('\n').toStdString();
+  EXPECT_EQ(QFileInfo(target + QStringLiteral("/big.bin")).size(), qint64{256} << 20);
+  EXPECT_EQ(listed, QStringList{"big.bin 0"}) << "the run's own events are unchanged";
+  const qint64 interval = TVxUnRar::kBusyInterval;
+  EXPECT_GE(raised.size(), took / (3 * interval)) << took << " ms";
+  EXPECT_LE(raised.size(), took / interval + 1) << took << " ms";
+  for (qsizetype i = 1; i < raised.size(); ++i)
+    EXPECT_GE(raised[i] - raised[i - 1], interval) << "raise " << i;
 }

@@ -1,0 +1,64 @@
+#include "untEntryList.h"
+
+#include <algorithm>
+#include <numeric>
+
+TEntryListModel::TEntryListModel(QStringList captions, RowTexts texts, QObject* parent)
+    : QAbstractTableModel(parent), m_captions(std::move(captions)), m_texts(std::move(texts)) {}
+
+int TEntryListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int TEntryListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(m_captions.size());
+}
+
+QVariant TEntryListModel::data(const QModelIndex& index, int role) const {
+  if (role != Qt::DisplayRole || !index.isValid()) return QVariant();
+  return text(index.row(), index.column());
+}
+
+QVariant TEntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
+  return m_captions.value(section);
+}
+
+void TEntryListModel::append(const TVxRARHeaderData& entry) {
+  const int row = static_cast<int>(m_rows.size());
+  beginInsertRows(QModelIndex(), row, row);
+  m_rows.push_back(entry);
+  // The volume name is the same for a whole volume and never shown in the list.
+  m_rows.back().ArcName = QString();
+  endInsertRows();
+}
+
+void TEntryListModel::clear() {
+  beginResetModel();
+  std::vector<TVxRARHeaderData>().swap(m_rows);
+  endResetModel();
+}
+
+QString TEntryListModel::text(int row, int column) const {
+  if (row < 0 || static_cast<size_t>(row) >= m_rows.size()) return QString();
+  return m_texts(m_rows[static_cast<size_t>(row)]).value(column);
+}
+
+void TEntryListModel::sortByText(
+    int column, const std::function<int(const QString&, const QString&)>& compare) {
+  // Each row's text is made once, not once per comparison.
+  QStringList keys;
+  keys.reserve(static_cast<qsizetype>(m_rows.size()));
+  for (int row = 0; row < rowCount(); ++row) keys.append(text(row, column));
+  std::vector<size_t> order(m_rows.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    return compare(keys[static_cast<qsizetype>(a)], keys[static_cast<qsizetype>(b)]) < 0;
+  });
+  beginResetModel();
+  std::vector<TVxRARHeaderData> sorted;
+  sorted.reserve(m_rows.size());
+  for (size_t from : order) sorted.push_back(std::move(m_rows[from]));
+  m_rows = std::move(sorted);
+  endResetModel();
+}

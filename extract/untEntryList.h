@@ -1,0 +1,37 @@
+// The extraction window's file list: one compact row per listed entry, whose
+// texts are made when the list shows or sorts them. An archive of 100,000
+// entries would otherwise hold 1.6 million strings for a list nobody sees.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+#include <functional>
+#include <vector>
+
+#include "VxUnRar.h"
+
+class TEntryListModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  // texts gives a row's 16 column texts; captions are the 16 column captions.
+  using RowTexts = std::function<QStringList(const TVxRARHeaderData&)>;
+  TEntryListModel(QStringList captions, RowTexts texts, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  void append(const TVxRARHeaderData& entry);
+  void clear();
+  QString text(int row, int column) const;
+  // Reorders the rows by the texts of one column under compare (negative,
+  // zero, positive); rows with equal texts keep their order.
+  void sortByText(int column, const std::function<int(const QString&, const QString&)>& compare);
+
+ private:
+  QStringList m_captions;
+  RowTexts m_texts;
+  std::vector<TVxRARHeaderData> m_rows;
+};
