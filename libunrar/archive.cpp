@@ -392,11 +392,12 @@ int Archive::reportData(const std::uint8_t* p, std::size_t n) {
 
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
   // RAR 5: one libarchive session serves every entry in turn (entries without
-  // the solid bit restart its decoder). RAR 1.5-4: a session per solid stream.
+  // the solid bit restart its decoder). RAR 1.5-4: a session per solid stream;
+  // RAR 1.5 marks solidity on the archive only, never on its files.
   const std::uint32_t algorithm = algorithmOf(format_, entry_);
-  const bool continuation = solidSession_ && solidSession_->usable() &&
-                            sessionAlgorithm_ == algorithm &&
-                            (format_ == Format::Rar5 || (solidArchive_ && entry_.solid));
+  const bool continuation =
+      solidSession_ && solidSession_->usable() && sessionAlgorithm_ == algorithm &&
+      (format_ == Format::Rar5 || (solidArchive_ && (entry_.solid || algorithm == 15)));
   if (!continuation) {
     solidSession_ = makeDecoder(format_, entry_, solidArchive_);
     sessionAlgorithm_ = algorithm;

@@ -43,7 +43,6 @@ std::unique_ptr<Decoder> makeDecoder(Format format, const Entry& e, bool solidAr
 std::uint32_t algorithmOf(Format format, const Entry& e);
 
 // The decoders, one per algorithm.
-std::unique_ptr<Decoder> makeRar4Decoder(bool solidArchive);  // libunarr, RAR 2.0 and 2.9
 std::unique_ptr<Decoder> makeRar15Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar20Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar29Decoder(bool solidArchive);

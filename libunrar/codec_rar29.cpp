@@ -151,6 +151,7 @@ class Rar29Decoder final : public Decoder {
   int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
   int decodeEntry(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
+  void readPpmdTail(BitInput& in);
 
   int readTables(BitInput& in);
   int readLzTables(BitInput& in);
@@ -280,7 +281,9 @@ int Rar29Decoder::decodeEntry(BitInput& in, std::uint64_t size, Sink& sink) {
   if (!endOfFile_) {
     if (ppmdBlock_) {
       // The range decoder's input ends with this entry's data: the next entry
-      // of the stream starts with a table read that restarts it.
+      // of the stream starts with a table read that restarts it. The model
+      // goes on, so it must also learn the end-of-file code the encoder sent.
+      if (solidArchive_) readPpmdTail(in);
       tablesNeeded_ = true;
     } else if (solidArchive_) {
       readTail(in);
@@ -289,6 +292,19 @@ int Rar29Decoder::decodeEntry(BitInput& in, std::uint64_t size, Sink& sink) {
   // Decoded bytes past the entry's end (a damaged stream's last match) are dropped.
   flushed_ = pos_;
   return 0;
+}
+
+// After an entry's last byte of a solid PPMd stream: the escape and end-of-file
+// codes that close it (filter records may precede them), decoded so that the
+// model stays in step with the encoder's for the next entry.
+void Rar29Decoder::readPpmdTail(BitInput& in) {
+  for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
+    if (ppmd_.decodeChar(in) != ppmdEscape_) break;
+    int code = ppmd_.decodeChar(in);
+    if (code == 2) return;
+    if (code != 3 || readFilterRecord(in, true) != 0) break;
+  }
+  broken_ = true;
 }
 
 // After an entry's last byte of a solid stream: its end-of-file code says

@@ -4,6 +4,7 @@
 // decoding must start at its own data, whatever the previous one's padding.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,23 @@ TEST(SolidRar4, EncryptedCompressedStreamExtractsEveryEntryWhateverItsPadding) {
   auto entries = solidFiles(40, "solid secret");
   std::string path = writeSolid(dir, entries);
   expectAllExtracted(entries, dir, extractAll(path, dir.file("out"), "solid secret"));
+}
+
+// Nothing of an archive goes anywhere but the extracted files: with a
+// temporary folder that cannot be written (a file's path), extraction works.
+TEST(SolidRar4, ExtractsWithoutAnyTemporaryFile) {
+  TempDir dir;
+  auto entries = solidFiles(5, "solid secret");
+  std::string path = writeSolid(dir, entries);
+  const char* old = std::getenv("TMPDIR");
+  std::string saved = old ? old : "";
+  ::setenv("TMPDIR", path.c_str(), 1);
+  RunResult r = extractAll(path, dir.file("out"), "solid secret");
+  if (old)
+    ::setenv("TMPDIR", saved.c_str(), 1);
+  else
+    ::unsetenv("TMPDIR");
+  expectAllExtracted(entries, dir, r);
 }
 
 TEST(SolidRar4, EncryptedHeadersAndCompressedStream) {

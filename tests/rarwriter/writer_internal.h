@@ -52,8 +52,8 @@ Bytes encryptBlock(const Bytes& plain, const std::uint8_t* key, std::size_t keyS
 // code tables first, as the first compressed file of a solid stream (or any file
 // of a non-solid archive) must. `trailingByte` adds a zero byte after the end
 // code: unar 1.10.1 reads up to 6 bits past that code's start and fails a
-// stream that ends sooner. A solid stream's files must not have it, as
-// libunarr would take it for the start of the next file.
+// stream that ends sooner. A solid stream's files go without it, as RAR writes
+// them.
 Bytes rar29LiteralStream(const Bytes& data, bool withTables, bool trailingByte);
 
 // Reads an entry's stored bytes front to back: the plain bytes, zero padding to
