@@ -7,14 +7,12 @@
 #include <vector>
 
 #include "encryption_records.h"
+#include "format_values.h"
 #include "unrar.h"
 #include "utf8.h"
 
 namespace unrar {
 namespace {
-
-const std::uint8_t kSig4[7] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x00};
-const std::uint8_t kSig5[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
 
 // Largest header either format allows; anything bigger is damage.
 constexpr std::size_t kMaxHeader = 2u << 20;
@@ -198,14 +196,15 @@ bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool&
     std::size_t got = src.readAt(base, buf.data(), buf.size());
     if (got < 7) break;
     for (std::size_t i = 0; i + 7 <= got && i < 64 * 1024; ++i) {
-      if (buf[i] != 0x52 || std::memcmp(buf.data() + i, kSig4, 6) != 0) continue;
+      if (buf[i] != kSignatureRar4[0] || std::memcmp(buf.data() + i, kSignatureRar4, 6) != 0)
+        continue;
       std::uint8_t v = buf[i + 6];
       if (v == 0) {
         offset = base + i;
         format = Format::Rar4;
         return true;
       }
-      if (v == 1 && i + 8 <= got && buf[i + 7] == 0) {
+      if (v == kSignatureRar5[6] && i + 8 <= got && buf[i + 7] == kSignatureRar5[7]) {
         offset = base + i;
         format = Format::Rar5;
         return true;
@@ -216,7 +215,6 @@ bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool&
       }
     }
   }
-  (void)kSig5;
   return false;
 }
 
@@ -226,15 +224,16 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint8_t h[13];
   if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
   // An old-style marker block may repeat the signature.
-  if (h[2] == 0x72 && get16(h + 5) == 7) {
+  if (h[2] == rar4::kMarkHead && get16(h + 5) == 7) {
     pos += 7;
     if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
   }
-  if (h[2] != 0x73) {
+  if (h[2] != rar4::kMainHead) {
     // An entry whose data size cannot be real is not an archive at all;
     // anything else is a damaged one that opens and lists nothing.
-    if ((h[2] == 0x74 || h[2] == 0x7A) && get16(h + 3) & 0x0100 &&
-        src.readAt(pos + 32, h, 4) == 4 && get32(h) >= 0x40000000u)
+    if ((h[2] == rar4::kFileHead || h[2] == rar4::kServiceHead) &&
+        get16(h + 3) & rar4::kFileLarge && src.readAt(pos + 32, h, 4) == 4 &&
+        get32(h) >= 0x40000000u)
       return ERAR_BAD_ARCHIVE;
     return ERAR_BAD_DATA;
   }
@@ -244,22 +243,27 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::vector<std::uint8_t> buf;
   if (!readExact(src, pos, buf, size)) return ERAR_BAD_DATA;
   // With an embedded comment the CRC covers only the fixed part.
-  std::uint32_t crc = crcOf(buf.data() + 2, (flags & 0x0002) ? 11 : size - 2u);
+  std::uint32_t crc = crcOf(buf.data() + 2, (flags & rar4::kMainComment) ? 11 : size - 2u);
   if ((crc & 0xFFFF) != get16(buf.data())) {
-    if (!(flags & 0x0002) || (crcOf(buf.data() + 2, size - 2u) & 0xFFFF) != get16(buf.data()))
+    if (!(flags & rar4::kMainComment) ||
+        (crcOf(buf.data() + 2, size - 2u) & 0xFFFF) != get16(buf.data()))
       return ERAR_BAD_DATA;
   }
-  info.volume = flags & 0x0001;
-  info.solid = flags & 0x0008;
-  info.newNumbering = flags & 0x0010;
-  info.encryptedHeaders = flags & 0x0080;
-  info.firstVolume = flags & 0x0100;
-  info.flags = (flags & 0x0001 ? ROADF_VOLUME : 0) | (flags & 0x0004 ? ROADF_LOCK : 0) |
-               (flags & 0x0008 ? ROADF_SOLID : 0) | (flags & 0x0010 ? ROADF_NEWNUMBERING : 0) |
-               (flags & 0x0020 ? ROADF_SIGNED : 0) | (flags & 0x0040 ? ROADF_RECOVERY : 0) |
-               (flags & 0x0080 ? ROADF_ENCHEADERS : 0) | (flags & 0x0100 ? ROADF_FIRSTVOLUME : 0);
-  std::size_t off = 13 + ((flags & 0x0200) ? 1 : 0);
-  if ((flags & 0x0002) && size >= off + 13 && buf[off + 2] == 0x75) {
+  using namespace rar4;
+  info.volume = flags & kMainVolume;
+  info.solid = flags & kMainSolid;
+  info.newNumbering = flags & kMainNewNumbering;
+  info.encryptedHeaders = flags & kMainPassword;
+  info.firstVolume = flags & kMainFirstVolume;
+  info.flags = (flags & kMainVolume ? ROADF_VOLUME : 0) | (flags & kMainLock ? ROADF_LOCK : 0) |
+               (flags & kMainSolid ? ROADF_SOLID : 0) |
+               (flags & kMainNewNumbering ? ROADF_NEWNUMBERING : 0) |
+               (flags & kMainAuthenticity ? ROADF_SIGNED : 0) |
+               (flags & kMainRecovery ? ROADF_RECOVERY : 0) |
+               (flags & kMainPassword ? ROADF_ENCHEADERS : 0) |
+               (flags & kMainFirstVolume ? ROADF_FIRSTVOLUME : 0);
+  std::size_t off = 13 + ((flags & kMainEncryptVer) ? 1 : 0);
+  if ((flags & kMainComment) && size >= off + 13 && buf[off + 2] == kCommentHead) {
     std::uint16_t csize = get16(buf.data() + off + 5);
     if (csize >= 13 && off + csize <= size) {
       CommentBlock& c = info.oldComment;
@@ -267,7 +271,7 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
       c.oldStyle = true;
       c.unpSize = get16(buf.data() + off + 7);
       c.unpVer = buf[off + 9];
-      c.method = buf[off + 10] >= 0x30 ? buf[off + 10] - 0x30u : 0;
+      c.method = buf[off + 10] >= kMethodStore ? buf[off + 10] - kMethodStore : 0u;
       c.hasCrc = true;
       c.crc = get16(buf.data() + off + 11);
       c.dataOffset = pos + off + 13;
@@ -287,6 +291,7 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   if (pos >= fsize) return b;
   std::uint8_t h[11];
   if (src.readAt(pos, h, 7) < 7) return b;
+  using namespace rar4;
   std::uint8_t type = h[2];
   std::uint16_t flags = get16(h + 3);
   std::uint16_t size = get16(h + 5);
@@ -294,20 +299,20 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   std::vector<std::uint8_t> buf;
   if (!readExact(src, pos, buf, size)) return b;
   std::uint64_t add = 0;
-  if ((type == 0x74 || type == 0x7A || (flags & 0x8000)) && type != 0x7B) {
+  if ((type == kFileHead || type == kServiceHead || (flags & kLongBlock)) && type != kEndArcHead) {
     if (size < 11) return b;
     add = get32(buf.data() + 7);
   }
   b.next = pos + size + add;
 
-  if (type == 0x74 || type == 0x7A) {
+  if (type == kFileHead || type == kServiceHead) {
     if (size < 32) return b;
     const std::uint8_t* p = buf.data();
     Entry& e = b.entry;
     std::uint16_t nameSize = get16(p + 26);
     std::size_t off = 32;
     std::uint64_t packHigh = 0, unpHigh = 0;
-    if (flags & 0x0100) {
+    if (flags & kFileLarge) {
       if (size < 40) return b;
       packHigh = get32(p + 32);
       unpHigh = get32(p + 36);
@@ -316,34 +321,37 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
     if (off + nameSize > size) return b;
     std::uint32_t crc = crcOf(p + 2, size - 2u);
     bool crcOk = (crc & 0xFFFF) == get16(p);
-    if (!crcOk && (flags & 0x0008)) crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
+    if (!crcOk && (flags & kFileComment))
+      crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
     if (!crcOk) return b;
     e.rar4Flags = flags;
     e.rawFlags = flags;
     e.packSize = get32(p + 7) | (packHigh << 32);
     e.unpSize = get32(p + 11) | (unpHigh << 32);
     e.unpSizeUnknown =
-        (flags & 0x0100) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF) : false;
+        (flags & kFileLarge) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF) : false;
     e.hostOS = p[15];
     e.crc = get32(p + 16);
     e.hasCrc = true;
     e.dosTime = get32(p + 20);
     e.mtime = dosTimeToFileTime(e.dosTime);
     e.unpVer = p[24];
-    e.method = p[25] >= 0x30 && p[25] <= 0x35 ? p[25] - 0x30u : 6;
+    e.method = p[25] >= kMethodStore && p[25] <= kMethodBest ? p[25] - kMethodStore : 6u;
     e.attr = get32(p + 28);
-    e.splitBefore = flags & 0x01;
-    e.splitAfter = flags & 0x02;
-    e.encrypted = flags & 0x04;
-    e.solid = flags & 0x10;
-    e.directory = (flags & 0xE0) == 0xE0 || (e.unpVer < 20 && (e.attr & 0x10) && !e.isUnixHost());
-    e.dictBytes = e.directory ? 0 : (64u * 1024u) << ((flags >> 5) & 7);
+    e.splitBefore = flags & kFileSplitBefore;
+    e.splitAfter = flags & kFileSplitAfter;
+    e.encrypted = flags & kFilePassword;
+    e.solid = flags & kFileSolid;
+    e.directory = (flags & kFileWindowMask) == kFileDirectory ||
+                  (e.unpVer < 20 && (e.attr & kWinDirectory) && !e.isUnixHost());
+    e.dictBytes =
+        e.directory ? 0 : (64u * 1024u) << ((flags & kFileWindowMask) >> kFileWindowShift);
     b.next = pos + size + e.packSize;
-    std::string name = decodeRar4Name(p + off, nameSize, flags & 0x0200);
-    if (type == 0x7A) {
+    std::string name = decodeRar4Name(p + off, nameSize, flags & kFileUnicode);
+    if (type == kServiceHead) {
       b.kind = BlockKind::Service;
       b.serviceName = std::string(reinterpret_cast<const char*>(p + off), nameSize);
-      b.serviceChild = flags & 0x10;
+      b.serviceChild = flags & kFileSolid;
       if (b.serviceName == "CMT" && !b.serviceChild) {
         CommentBlock& c = b.comment;
         c.present = true;
@@ -355,10 +363,10 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
         c.hasCrc = true;
         c.crc = e.crc;
         c.encrypted = e.encrypted;
-        c.utf16 = e.attr & 1;
+        c.utf16 = e.attr & kSubFlagUtf16;
         c.rar4Flags = flags;
         // A service header's salt ends it.
-        if ((flags & 0x0400) && !(flags & 0x1000) && size >= off + nameSize + 8u) {
+        if ((flags & kFileSalt) && !(flags & kFileExtTime) && size >= off + nameSize + 8u) {
           c.crypt.hasSalt = true;
           std::memcpy(c.crypt.salt.data(), p + size - 8, 8);
         }
@@ -367,14 +375,14 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
     }
     e.name = backslashesToSlashes(name);
     off += nameSize;
-    if (flags & 0x0400) {
+    if (flags & kFileSalt) {
       if (off + 8 <= size) {
         e.crypt.hasSalt = true;
         std::memcpy(e.crypt.salt.data(), p + off, 8);
       }
       off += 8;
     }
-    if ((flags & 0x1000) && off + 2 <= size) {
+    if ((flags & kFileExtTime) && off + 2 <= size) {
       std::uint16_t tf = get16(p + off);
       off += 2;
       std::uint64_t* times[4] = {&e.mtime, &e.ctime, &e.atime, nullptr};
@@ -399,21 +407,21 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
         if (times[k]) *times[k] = ft;
       }
     }
-    e.rar4Symlink = e.isUnixHost() && (e.attr & 0xF000) == 0xA000;
+    e.rar4Symlink = e.isUnixHost() && (e.attr & kUnixTypeMask) == kUnixSymlink;
     if (e.rar4Symlink) e.redir = RedirKind::UnixSymlink;
     e.dataOffset = pos + size;
     b.kind = BlockKind::File;
     return b;
   }
-  if (type == 0x7B) {
+  if (type == kEndArcHead) {
     // The end block's CRC is checked by RAR but not relied on here: a bad
     // one only loses the "more volumes" hint, which EOF also gives.
     b.kind = BlockKind::End;
-    b.moreVolumes = flags & 0x0001;
+    b.moreVolumes = flags & kEndNextVolume;
     b.next = pos + size;
     return b;
   }
-  if (type < 0x72 || type > 0x7B) {
+  if (type < kMarkHead || type > kEndArcHead) {
     // Not a block at all: RAR 1.5-2.x archives may simply stop, and damaged
     // ones continue with garbage.
     return b;
@@ -454,28 +462,29 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();
   if (!r.ok) return ERAR_BAD_DATA;
-  if (type == 4) {
-    if (hflags & 1) r.vint();
-    if (hflags & 2) r.vint();
+  using namespace rar5;
+  if (type == kCryptHead) {
+    if (hflags & kHeadExtra) r.vint();
+    if (hflags & kHeadData) r.vint();
     if (r.ok) parseRar5EncryptionHeader(r.p + r.i, r.n - r.i, info.headerCrypt);
     info.encryptedHeaders = true;
     info.flags |= ROADF_ENCHEADERS | ROADF_NEWNUMBERING;
     pos = end;
     return ERAR_SUCCESS;
   }
-  if (type != 1) return ERAR_BAD_DATA;
-  if (hflags & 1) r.vint();
-  if (hflags & 2) r.vint();
+  if (type != kMainHead) return ERAR_BAD_DATA;
+  if (hflags & kHeadExtra) r.vint();
+  if (hflags & kHeadData) r.vint();
   std::uint64_t af = r.vint();
   if (!r.ok) return ERAR_BAD_DATA;
-  if (af & 2) info.volumeNumber = r.vint();
-  info.volume = af & 1;
-  info.solid = af & 4;
+  if (af & kArcVolumeNumber) info.volumeNumber = r.vint();
+  info.volume = af & kArcVolume;
+  info.solid = af & kArcSolid;
   info.newNumbering = true;
-  info.firstVolume = info.volume && !(af & 2);
-  info.flags = (af & 1 ? ROADF_VOLUME : 0) | (af & 4 ? ROADF_SOLID : 0) |
-               (af & 8 ? ROADF_RECOVERY : 0) | (af & 0x10 ? ROADF_LOCK : 0) | ROADF_NEWNUMBERING |
-               (info.firstVolume ? ROADF_FIRSTVOLUME : 0);
+  info.firstVolume = info.volume && !(af & kArcVolumeNumber);
+  info.flags = (af & kArcVolume ? ROADF_VOLUME : 0) | (af & kArcSolid ? ROADF_SOLID : 0) |
+               (af & kArcRecovery ? ROADF_RECOVERY : 0) | (af & kArcLock ? ROADF_LOCK : 0) |
+               ROADF_NEWNUMBERING | (info.firstVolume ? ROADF_FIRSTVOLUME : 0);
   pos = end;
   return ERAR_SUCCESS;
 }
@@ -489,36 +498,37 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
   if (!readRar5Header(src, pos, hdr, end)) return b;
+  using namespace rar5;
   VintReader r{hdr.data(), hdr.size()};
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();
-  std::uint64_t extraSize = (hflags & 1) ? r.vint() : 0;
-  std::uint64_t dataSize = (hflags & 2) ? r.vint() : 0;
+  std::uint64_t extraSize = (hflags & kHeadExtra) ? r.vint() : 0;
+  std::uint64_t dataSize = (hflags & kHeadData) ? r.vint() : 0;
   if (!r.ok || extraSize > hdr.size()) return b;
   b.next = end + dataSize;
   if (b.next < end) return b;  // overflow
-  if (type == 5) {
+  if (type == kEndArcHead) {
     std::uint64_t ef = r.vint();
     b.kind = BlockKind::End;
-    b.moreVolumes = r.ok && (ef & 1);
+    b.moreVolumes = r.ok && (ef & kEndNextVolume);
     b.next = end;
     return b;
   }
-  if (type != 2 && type != 3) {
+  if (type != kFileHead && type != kServiceHead) {
     b.kind = BlockKind::Other;
     return b;
   }
   Entry& e = b.entry;
   e.packSize = dataSize;
   e.dataOffset = end;
-  e.splitBefore = hflags & 0x08;
-  e.splitAfter = hflags & 0x10;
+  e.splitBefore = hflags & kHeadSplitBefore;
+  e.splitAfter = hflags & kHeadSplitAfter;
   std::uint64_t ff = r.vint();
   e.unpSize = r.vint();
-  e.unpSizeUnknown = ff & 0x08;
+  e.unpSizeUnknown = ff & kFileUnknownSize;
   e.attr = static_cast<std::uint32_t>(r.vint());
-  if (ff & 0x02) e.mtime = unixToFileTime(r.u32(), 0);
-  if (ff & 0x04) {
+  if (ff & kFileUnixTime) e.mtime = unixToFileTime(r.u32(), 0);
+  if (ff & kFileCrc32) {
     e.hasCrc = true;
     e.crc = r.u32();
   }
@@ -526,31 +536,29 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   std::uint64_t host = r.vint();
   std::uint64_t nameLen = r.vint();
   const std::uint8_t* name = r.bytes(nameLen);
-  if (!r.ok || host > 1) {
-    if (!r.ok) return b;
-  }
+  if (!r.ok) return b;
   std::size_t extraStart = hdr.size() - static_cast<std::size_t>(extraSize);
   if (r.i > extraStart) return b;
-  e.directory = ff & 0x01;
+  e.directory = ff & kFileDirectory;
   e.rar5CompInfo = static_cast<std::uint32_t>(ci);
-  std::uint32_t algo = ci & 0x3F;
+  std::uint32_t algo = ci & kCompVersionMask;
   e.unpVer = algo == 0 ? 50 : algo == 1 ? 70 : 9999;
-  e.solid = ci & 0x40;
-  e.method = (ci >> 7) & 7;
-  unsigned dictN = algo == 0 ? (ci >> 10) & 0x0F : (ci >> 10) & 0x1F;
+  e.solid = ci & kCompSolid;
+  e.method = (ci >> kCompMethodShift) & 7;
+  unsigned dictN = (ci >> kCompDictionaryShift) & (algo == 0 ? 0x0F : 0x1F);
   std::uint64_t dict = dictN < 40 ? (128ull * 1024) << dictN : 0;
   if (algo == 1) dict += dict / 32 * ((ci >> 15) & 0x1F);
   e.dictBytes = e.directory ? 0 : dict;
-  e.rar5UnixHost = host == 1;
-  e.hostOS = host == 1 ? 3 : 2;
+  e.rar5UnixHost = host == kHostUnix;
+  e.hostOS = e.rar5UnixHost ? rar4::kHostUnix : rar4::kHostWin32;
   std::string nm(reinterpret_cast<const char*>(name), nameLen);
   if (!e.rar5UnixHost)
     for (char& c : nm)
       if (c == '\\') c = '_';
-  if (type == 3) {
+  if (type == kServiceHead) {
     b.kind = BlockKind::Service;
     b.serviceName = nm;
-    b.serviceChild = hflags & 0x20;
+    b.serviceChild = hflags & kHeadChild;
   } else {
     e.name = nm;
   }
@@ -565,32 +573,32 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
     std::uint64_t rtype = rec.vint();
     if (!rec.ok) break;
     switch (rtype) {
-      case 1:
+      case kExtraCrypt:
         e.encrypted = true;
         parseRar5EncryptionRecord(rec.p + rec.i, rec.n - rec.i, e.crypt);
         break;
-      case 2: {
+      case kExtraHash: {
         std::uint64_t ht = rec.vint();
         const std::uint8_t* d = rec.bytes(32);
-        if (rec.ok && ht == 0 && d) {
+        if (rec.ok && ht == kHashBlake2sp && d) {
           e.hasBlake2 = true;
           std::memcpy(e.blake2.data(), d, 32);
         }
         break;
       }
-      case 3: {
+      case kExtraTime: {
         std::uint64_t tf = rec.vint();
-        bool unixFmt = tf & 1;
+        bool unixFmt = tf & kTimeUnix;
         std::uint64_t* dst[3] = {&e.mtime, &e.ctime, &e.atime};
         std::uint64_t secs[3] = {0, 0, 0};
-        bool have[3] = {(tf & 2) != 0, (tf & 4) != 0, (tf & 8) != 0};
+        bool have[3] = {(tf & kTimeMtime) != 0, (tf & kTimeCtime) != 0, (tf & kTimeAtime) != 0};
         for (int k = 0; k < 3; ++k)
           if (have[k]) secs[k] = unixFmt ? rec.u32() : rec.u64();
         for (int k = 0; k < 3; ++k) {
           if (!have[k] || !rec.ok) continue;
           if (unixFmt) {
             std::uint32_t ns = 0;
-            if (tf & 0x10) ns = rec.u32() & 0x3FFFFFFF;
+            if (tf & kTimeUnixNs) ns = rec.u32() & 0x3FFFFFFF;
             if (rec.ok) *dst[k] = unixToFileTime(static_cast<std::int64_t>(secs[k]), ns);
           } else {
             *dst[k] = secs[k];
@@ -598,14 +606,14 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
         }
         break;
       }
-      case 4: {
+      case kExtraVersion: {
         // A file version stands for the RAR 4 ";n" name suffix.
         rec.vint();
         std::uint64_t version = rec.vint();
-        if (rec.ok && type == 2) e.name += ";" + std::to_string(version);
+        if (rec.ok && type == kFileHead) e.name += ";" + std::to_string(version);
         break;
       }
-      case 5: {
+      case kExtraRedirection: {
         std::uint64_t rt = rec.vint();
         std::uint64_t rf = rec.vint();
         std::uint64_t len = rec.vint();
@@ -613,7 +621,7 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
         if (rec.ok && rt >= 1 && rt <= 5) {
           e.redir = static_cast<RedirKind>(rt);
           e.redirTarget.assign(reinterpret_cast<const char*>(t), len);
-          e.redirDirTarget = rf & 1;
+          e.redirDirTarget = rf & kRedirDirectory;
         }
         break;
       }
@@ -625,18 +633,19 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
 
   // The older flag word: split bits, encryption, solid and the dictionary in
   // bits 5-7 as 64 KB << n, with 0xE0 for a directory.
-  std::uint32_t f = (e.splitBefore ? 0x01u : 0u) | (e.splitAfter ? 0x02u : 0u) |
-                    (e.encrypted ? 0x04u : 0u) | (e.solid ? 0x10u : 0u);
+  std::uint32_t f = (e.splitBefore ? RHDF_SPLITBEFORE : 0u) |
+                    (e.splitAfter ? RHDF_SPLITAFTER : 0u) | (e.encrypted ? RHDF_ENCRYPTED : 0u) |
+                    (e.solid ? RHDF_SOLID : 0u);
   if (e.directory) {
-    f |= 0xE0;
+    f |= rar4::kFileDirectory;
   } else {
     unsigned n = 0;
     while (n < 6 && (65536ull << n) < e.dictBytes) ++n;
-    f |= n << 5;
+    f |= n << rar4::kFileWindowShift;
   }
   e.rawFlags = f;
 
-  if (type == 3 && b.serviceName == "CMT" && !b.serviceChild) {
+  if (type == kServiceHead && b.serviceName == "CMT" && !b.serviceChild) {
     CommentBlock& c = b.comment;
     c.present = true;
     c.dataOffset = e.dataOffset;
@@ -649,7 +658,7 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
     c.rar5CompInfo = e.rar5CompInfo;
     c.crypt = e.crypt;
   }
-  if (type == 2) b.kind = BlockKind::File;
+  if (type == kFileHead) b.kind = BlockKind::File;
   return b;
 }
 

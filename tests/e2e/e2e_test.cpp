@@ -593,6 +593,9 @@ TEST(BrowserLook, ListedArchiveWithControlsShown) {
 // corpus itself is only read). The runs go side by side, since each spends its
 // first second waiting.
 TEST(Corpus, SimpleSetsExtractWithTheExpectedBytes) {
+  // A fuzzed archive whose one entry extracts, followed by a header cut short:
+  // the run says so and fails.
+  static const char kDamagedAfterItsEntry[] = "test_read_format_rar5_owner_name_toolong.rar";
   const QString corpus = QStringLiteral(QUILLMOSS_CORPUS_DIR);
   QFile expectedFile(corpus + QStringLiteral("/expected.json"));
   if (!expectedFile.open(QIODevice::ReadOnly))
@@ -665,7 +668,8 @@ TEST(Corpus, SimpleSetsExtractWithTheExpectedBytes) {
       run.process->waitForFinished(5000);
     }
     EXPECT_TRUE(finished) << qPrintable(run.name) << " did not end by itself";
-    EXPECT_EQ(run.process->exitCode(), 0) << qPrintable(run.name);
+    EXPECT_EQ(run.process->exitCode(), run.name == QLatin1String(kDamagedAfterItsEntry) ? 1 : 0)
+        << qPrintable(run.name);
     for (const QJsonValue& e : run.entries) {
       const QJsonObject entry = e.toObject();
       const QString path = QDir(run.out).filePath(entry.value(QStringLiteral("name")).toString());

@@ -2,9 +2,14 @@
 // formats with every feature the writer has, and its damaged variants.
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <string>
 #include <vector>
 
+#include "ppmd_h_encoder.h"
+#include "rar15_encoder.h"
+#include "rar20_encoder.h"
+#include "rar29_encoder.h"
 #include "rar_writer.h"
 
 int main(int argc, char** argv) {
@@ -96,6 +101,70 @@ int main(int argc, char** argv) {
     o.format = rarwriter::Format::Rar4;
     o.solidFlag = variant > 0;
     emit(list, o);
+  }
+  // A seed per decoder, each a solid pair so that the state carried from
+  // entry to entry is fuzzed too: RAR 1.5, RAR 2.0 in LZ and audio mode, RAR
+  // 2.9 LZ with a table change, and RAR 2.9 PPMd.
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += "seed line " + std::to_string(i * 7 % 31) + "\n";
+  std::string audio;
+  for (int i = 0; i < 4000; ++i) audio += static_cast<char>((i * 5 + (i / 7) % 13) & 0xFF);
+  auto pair = [&](const std::string& first, const std::string& second,
+                  const std::function<std::string(const std::string&, int)>& pack,
+                  std::uint8_t unpVer) {
+    std::vector<Entry> list(2);
+    const std::string* data[2] = {&first, &second};
+    for (int i = 0; i < 2; ++i) {
+      list[static_cast<std::size_t>(i)].name = "m" + std::to_string(i);
+      list[static_cast<std::size_t>(i)].data = *data[i];
+      list[static_cast<std::size_t>(i)].prepacked =
+          Entry::Prepacked{pack(*data[i], i), unpVer, 0x33, 0};
+    }
+    Options o;
+    o.format = rarwriter::Format::Rar4;
+    o.solidFlag = true;
+    emit(list, o);
+  };
+  {
+    rar15enc::Encoder enc;
+    pair(
+        text, text.substr(100), [&](const std::string& d, int) { return enc.pack(d); }, 15);
+  }
+  {
+    rar20enc::Encoder enc;
+    pair(
+        text, audio,
+        [&](const std::string& d, int i) {
+          rar20enc::Block b;
+          if (i == 1) {
+            b.mode = rar20enc::Mode::Audio;
+            b.channels = 2;
+          }
+          return enc.pack(d, {b});
+        },
+        20);
+  }
+  {
+    rar29enc::Encoder enc;
+    pair(
+        text, text + audio,
+        [&](const std::string& d, int) {
+          rar29enc::Block half;
+          half.size = d.size() / 2;
+          return enc.pack(d, {half, rar29enc::Block{}});
+        },
+        29);
+  }
+  {
+    ppmdenc::Encoder enc;
+    pair(
+        text, text,
+        [&](const std::string& d, int i) {
+          ppmdenc::Block b;
+          if (i == 0) b.params = ppmdenc::Params{1, 8, -1};
+          return enc.pack(d, {b});
+        },
+        29);
   }
   return failures ? 1 : 0;
 }
