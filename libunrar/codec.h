@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include "packed_stream.h"
 #include "rar_entry.h"
+#include "unrar.h"
 
 namespace unrar {
 
@@ -28,6 +30,30 @@ class Decoder {
                      Sink& sink) = 0;
   // False once the session cannot continue (a failed entry breaks a solid stream).
   virtual bool usable() const = 0;
+};
+
+// A decoder whose session breaks at its first failed entry (a solid stream
+// cannot go on past damage). Running out of memory is ERAR_NO_MEMORY: no
+// exception reaches the C interface.
+class StreamDecoder : public Decoder {
+ public:
+  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) final {
+    if (broken_) return ERAR_BAD_DATA;
+    int rc = ERAR_SUCCESS;
+    try {
+      rc = decodeEntry(e, *in, sink);
+    } catch (const std::bad_alloc&) {
+      rc = ERAR_NO_MEMORY;
+    }
+    if (rc != ERAR_SUCCESS) broken_ = true;
+    return rc;
+  }
+  bool usable() const final { return !broken_; }
+
+ protected:
+  // Decodes the session's next entry: exactly e.unpSize bytes into `sink`.
+  virtual int decodeEntry(const Entry& e, InStream& in, Sink& sink) = 0;
+  bool broken_ = false;
 };
 
 // Whether an entry's data can be decoded here: stored data always, and the

@@ -175,26 +175,12 @@ struct AdaptiveMap {
   }
 };
 
-class Rar15Decoder final : public Decoder {
+class Rar15Decoder final : public StreamDecoder {
  public:
   explicit Rar15Decoder(bool solidArchive) : solidArchive_(solidArchive), c_(codes()) {}
 
-  bool usable() const override { return !broken_; }
-
-  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
-    if (broken_) return ERAR_BAD_DATA;
-    int rc = ERAR_SUCCESS;
-    try {
-      rc = decodeEntry(e, *in, sink);
-    } catch (const std::bad_alloc&) {
-      rc = ERAR_NO_MEMORY;
-    }
-    if (rc != ERAR_SUCCESS) broken_ = true;
-    return rc;
-  }
-
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) {
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     if (e.unpSizeUnknown) return ERAR_BAD_DATA;
     if (window_.empty()) window_.resize(kWindow);
     // RAR 1.5 marks solidity on the archive alone: in a solid archive every
@@ -469,7 +455,6 @@ class Rar15Decoder final : public Decoder {
 
   const bool solidArchive_;
   const Codes& c_;
-  bool broken_ = false;
   bool started_ = false;
 
   std::vector<std::uint8_t> window_;

@@ -125,26 +125,12 @@ std::size_t roundWindow(std::uint64_t bytes) {
   return w;
 }
 
-class Rar20Decoder final : public Decoder {
+class Rar20Decoder final : public StreamDecoder {
  public:
   explicit Rar20Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
 
-  bool usable() const override { return !broken_; }
-
-  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
-    if (broken_) return ERAR_BAD_DATA;
-    int rc = ERAR_SUCCESS;
-    try {
-      rc = decodeEntry(e, *in, sink);
-    } catch (const std::bad_alloc&) {
-      rc = ERAR_NO_MEMORY;
-    }
-    if (rc != ERAR_SUCCESS) broken_ = true;
-    return rc;
-  }
-
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) {
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     if (e.unpSizeUnknown) return ERAR_BAD_DATA;
     const bool continues = started_ && solidArchive_ && e.solid;
     if (!continues) reset();
@@ -420,7 +406,6 @@ class Rar20Decoder final : public Decoder {
   }
 
   const bool solidArchive_;
-  bool broken_ = false;
   bool started_ = false;
 
   std::vector<std::uint8_t> window_;

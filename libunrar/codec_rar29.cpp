@@ -126,30 +126,23 @@ struct PendingFilter {
   std::uint32_t length;
 };
 
-class Rar29Decoder final : public Decoder {
+class Rar29Decoder final : public StreamDecoder {
  public:
   explicit Rar29Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
   ~Rar29Decoder() override { std::free(window_); }
 
-  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
-    if (broken_) return ERAR_BAD_DATA;
+ private:
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     // An empty entry leaves the stream as it is, unless it is part of a solid
     // stream and has data: its end-of-file code says what the next entry
     // starts with.
-    if (e.unpSize == 0 && (!solidArchive_ || in->remaining() == 0)) return 0;
-    int rc = prepareWindow(e.dictBytes, e.unpSize);
-    if (rc == 0) {
-      BitInput bits(*in);
-      rc = decodeEntry(bits, e.unpSize, sink);
-    }
-    if (rc != 0) broken_ = true;
-    return rc;
+    if (e.unpSize == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
+    if (int rc = prepareWindow(e.dictBytes, e.unpSize)) return rc;
+    BitInput bits(in);
+    return decodeStream(bits, e.unpSize, sink);
   }
-  bool usable() const override { return !broken_; }
-
- private:
   int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
-  int decodeEntry(BitInput& in, std::uint64_t size, Sink& sink);
+  int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
   void readPpmdTail(BitInput& in);
 
@@ -196,7 +189,6 @@ class Rar29Decoder final : public Decoder {
   }
 
   const bool solidArchive_;
-  bool broken_ = false;
 
   std::uint8_t* window_ = nullptr;
   std::size_t windowSize_ = 0;
@@ -255,7 +247,7 @@ int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize
   return 0;
 }
 
-int Rar29Decoder::decodeEntry(BitInput& in, std::uint64_t size, Sink& sink) {
+int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   entryStart_ = flushed_ = pos_;
   entryEnd_ = entryStart_ + size;
   endOfFile_ = false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "bit_input.h"
+#include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "ppmd_h.h"
 #include "ppmd_h_encoder.h"
@@ -97,14 +98,7 @@ void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid)
     EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == entries[i].data)
         << entries[i].name << " differs in our output";
   }
-  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar is not installed";
-  const peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"));
-  EXPECT_EQ(r.status, 0) << r.output;
-  for (const auto& e : entries) {
-    const std::string path = tmp.file("unar/" + e.name);
-    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == e.data)
-        << e.name << " differs in unar's output";
-  }
+  decodertest::expectUnarExtracts(archive, tmp, entries);
 }
 
 struct Case {

@@ -8,6 +8,7 @@
 #include <random>
 
 #include "codec.h"
+#include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "rar15_encoder.h"
 #include "rar_writer.h"
@@ -245,31 +246,6 @@ TEST(Rar15Corpus, CommentsPackedWithTheOldMethods) {
   }
 }
 
-// Reads from memory, as an entry's packed data.
-class MemoryStream final : public unrar::InStream {
- public:
-  explicit MemoryStream(std::string data) : data_(std::move(data)) {}
-  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override {
-    got = std::min(n, data_.size() - pos_);
-    std::memcpy(buf, data_.data() + pos_, got);
-    pos_ += got;
-    return 0;
-  }
-  std::uint64_t remaining() const override { return data_.size() - pos_; }
-
- private:
-  std::string data_;
-  std::size_t pos_ = 0;
-};
-
-struct StringSink final : unrar::Sink {
-  std::string out;
-  int put(const std::uint8_t* p, std::size_t n) override {
-    out.append(reinterpret_cast<const char*>(p), n);
-    return 0;
-  }
-};
-
 // Damaged streams end with an error or with exactly the entry's size, never
 // out of bounds or in an endless loop; cut ones and garbage end with an error.
 TEST(Rar15Damage, DamagedStreamsFailCleanly) {
@@ -284,8 +260,8 @@ TEST(Rar15Damage, DamagedStreamsFailCleanly) {
 
   auto run = [&](const std::string& in, std::string* out) {
     auto dec = unrar::makeRar15Decoder(false);
-    StringSink sink;
-    const int rc = dec->decode(e, std::make_unique<MemoryStream>(in), 0, sink);
+    decodertest::StringSink sink;
+    const int rc = dec->decode(e, std::make_unique<decodertest::MemoryStream>(in), 0, sink);
     EXPECT_LE(sink.out.size(), data.size());
     if (out) *out = sink.out;
     return rc;

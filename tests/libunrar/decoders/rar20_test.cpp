@@ -9,6 +9,7 @@
 #include <random>
 
 #include "codec.h"
+#include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "rar20_encoder.h"
 #include "rar_writer.h"
@@ -206,31 +207,6 @@ TEST_F(Rar20Test, SolidEntriesShareWindowTablesAndAudioState) {
                   true, "solid");
 }
 
-// Reads from memory, as an entry's packed data.
-class MemoryStream final : public unrar::InStream {
- public:
-  explicit MemoryStream(std::string data) : data_(std::move(data)) {}
-  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override {
-    got = std::min(n, data_.size() - pos_);
-    std::memcpy(buf, data_.data() + pos_, got);
-    pos_ += got;
-    return 0;
-  }
-  std::uint64_t remaining() const override { return data_.size() - pos_; }
-
- private:
-  std::string data_;
-  std::size_t pos_ = 0;
-};
-
-struct CountingSink final : unrar::Sink {
-  std::string out;
-  int put(const std::uint8_t* p, std::size_t n) override {
-    out.append(reinterpret_cast<const char*>(p), n);
-    return 0;
-  }
-};
-
 // Damaged streams end with an error or with exactly the entry's size, never
 // out of bounds or in an endless loop; cut ones end with an error.
 TEST(Rar20Damage, DamagedStreamsFailCleanly) {
@@ -245,8 +221,8 @@ TEST(Rar20Damage, DamagedStreamsFailCleanly) {
 
   auto run = [&](const std::string& stream, std::string* out) {
     auto dec = unrar::makeRar20Decoder(false);
-    CountingSink sink;
-    int rc = dec->decode(e, std::make_unique<MemoryStream>(stream), 0, sink);
+    decodertest::StringSink sink;
+    int rc = dec->decode(e, std::make_unique<decodertest::MemoryStream>(stream), 0, sink);
     EXPECT_EQ(sink.out.size() <= data.size(), true);
     if (out) *out = sink.out;
     return rc;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "rar29_encoder.h"
 #include "rar_writer.h"
@@ -87,14 +88,7 @@ void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid)
     EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
     EXPECT_TRUE(ours.data[i] == entries[i].data) << entries[i].name << " differs";
   }
-  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar is not installed";
-  peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"));
-  EXPECT_EQ(r.status, 0) << r.output;
-  for (const auto& e : entries) {
-    const std::string path = tmp.file("unar/" + e.name);
-    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == e.data)
-        << e.name << " differs in unar's output";
-  }
+  decodertest::expectUnarExtracts(archive, tmp, entries);
 }
 
 struct Case {
