@@ -19,6 +19,7 @@
 
 #include "command_line.h"
 #include "executable.h"
+#include "fixed_dialog.h"
 #include "jpeg_image.h"
 #include "message_box.h"
 #include "path_bytes.h"
@@ -244,10 +245,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
 }
 
 void TfrmMain::showEvent(QShowEvent* e) {
-  if (!e->spontaneous()) {
-    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (shown) move(shown->geometry().center() - QPoint(width() / 2, height() / 2));
-  }
+  if (!e->spontaneous()) platform::centreOnScreen(*this);
   QMainWindow::showEvent(e);
 }
 
