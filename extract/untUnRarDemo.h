@@ -56,8 +56,6 @@ class TfrmMain : public QMainWindow {
 
   // The list's comparison: two rows by their texts in column SortColumn.
   static int lstvwMainCompare(const QString& Text1, const QString& Text2);
-  // One list row's 16 texts (caption and 15 sub-items) for an entry.
-  static QStringList listRowTexts(const TVxRARHeaderData& hdrData);
   TEntryListModel* listModel() const { return m_listModel; }
 
  public slots:
