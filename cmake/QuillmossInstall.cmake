@@ -20,10 +20,8 @@ set(_packaging ${CMAKE_SOURCE_DIR}/packaging)
 # libraries come from the system: an installed binary carries no RPATH at all.
 set_target_properties(quillmoss PROPERTIES INSTALL_RPATH "")
 install(TARGETS quillmoss RUNTIME DESTINATION ${QUILLMOSS_INSTALL_PROGRAM_DIR})
-if(TARGET libunrar)
-  set_target_properties(libunrar PROPERTIES INSTALL_RPATH "")
-  install(TARGETS libunrar LIBRARY DESTINATION ${QUILLMOSS_INSTALL_PROGRAM_DIR})
-endif()
+set_target_properties(libunrar PROPERTIES INSTALL_RPATH "")
+install(TARGETS libunrar LIBRARY DESTINATION ${QUILLMOSS_INSTALL_PROGRAM_DIR})
 
 # Data files beside the executable: those shipped through quillmoss_ship_beside_executable,
 # and the known ones by name in case a folder copies them into bin/ some other way.

@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <numeric>
 
-TEntryListModel::TEntryListModel(QStringList captions, RowTexts texts, QObject* parent)
-    : QAbstractTableModel(parent), m_captions(std::move(captions)), m_texts(std::move(texts)) {}
+TEntryListModel::TEntryListModel(std::vector<TEntryColumn> columns, QObject* parent)
+    : QAbstractTableModel(parent), m_columns(std::move(columns)) {}
 
 int TEntryListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
 }
 
 int TEntryListModel::columnCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_captions.size());
+  return parent.isValid() ? 0 : static_cast<int>(m_columns.size());
 }
 
 QVariant TEntryListModel::data(const QModelIndex& index, int role) const {
@@ -21,7 +21,8 @@ QVariant TEntryListModel::data(const QModelIndex& index, int role) const {
 
 QVariant TEntryListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return QVariant();
-  return m_captions.value(section);
+  if (section < 0 || static_cast<size_t>(section) >= m_columns.size()) return QVariant();
+  return QString::fromLatin1(m_columns[static_cast<size_t>(section)].caption);
 }
 
 void TEntryListModel::append(const TVxRARHeaderData& entry) {
@@ -41,7 +42,8 @@ void TEntryListModel::clear() {
 
 QString TEntryListModel::text(int row, int column) const {
   if (row < 0 || static_cast<size_t>(row) >= m_rows.size()) return QString();
-  return m_texts(m_rows[static_cast<size_t>(row)]).value(column);
+  if (column < 0 || static_cast<size_t>(column) >= m_columns.size()) return QString();
+  return m_columns[static_cast<size_t>(column)].text(m_rows[static_cast<size_t>(row)]);
 }
 
 void TEntryListModel::sortByText(

@@ -4,18 +4,25 @@
 #pragma once
 
 #include <QAbstractTableModel>
-#include <QStringList>
+#include <QString>
 #include <functional>
 #include <vector>
 
 #include "VxUnRar.h"
 
+// One column of the list: its caption, its width in pixels, and its text for an entry.
+struct TEntryColumn {
+  const char* caption;
+  int width;
+  QString (*text)(const TVxRARHeaderData& entry);
+};
+
 class TEntryListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  // texts gives a row's 16 column texts; captions are the 16 column captions.
-  using RowTexts = std::function<QStringList(const TVxRARHeaderData&)>;
-  TEntryListModel(QStringList captions, RowTexts texts, QObject* parent = nullptr);
+  TEntryListModel(std::vector<TEntryColumn> columns, QObject* parent = nullptr);
+
+  const std::vector<TEntryColumn>& columns() const { return m_columns; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -31,7 +38,6 @@ class TEntryListModel : public QAbstractTableModel {
   void sortByText(int column, const std::function<int(const QString&, const QString&)>& compare);
 
  private:
-  QStringList m_captions;
-  RowTexts m_texts;
+  std::vector<TEntryColumn> m_columns;
   std::vector<TVxRARHeaderData> m_rows;
 };

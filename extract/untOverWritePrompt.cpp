@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -13,10 +12,8 @@
 TfrmOverWrite* frmOverWrite = nullptr;
 
 TfrmOverWrite::TfrmOverWrite(QWidget* parent)
-    : QDialog(parent), ui(std::make_unique<Ui::TfrmOverWrite>()) {
+    : FixedDialog(parent), ui(std::make_unique<Ui::TfrmOverWrite>()) {
   ui->setupUi(this);
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
   ui->Label3->adjustSize();
   // The fixed labels are 13 pixels high, the height of an 8-point line; a
   // taller platform font would be centred on that box and rise above the name
@@ -74,14 +71,8 @@ QLabel* TfrmOverWrite::lblFileName() const {
   return ui->lblFileName;
 }
 
-void TfrmOverWrite::setVisible(bool visible) {
-  if (visible && !isVisible()) {
-    // Widen first, then centre, so the dialog appears centred at its final width.
-    FormShow();
-    const QRect screenArea = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry();
-    move(screenArea.center() - QPoint(width() / 2, height() / 2));
-  }
-  QDialog::setVisible(visible);
+void TfrmOverWrite::fitBeforeShown() {
+  FormShow();
 }
 
 void TfrmOverWrite::FormShow() {
@@ -99,18 +90,6 @@ void TfrmOverWrite::ButtonClick() {
   if (const QObject* button = sender()) done(button->property("modalResult").toInt());
 }
 
-void TfrmOverWrite::reject() {
-  done(2);
-}
-
-void TfrmOverWrite::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    event->accept();
-    return;
-  }
-  QDialog::keyPressEvent(event);
-}
-
 namespace {
 OverWritePromptAnswerer& overWriteAnswerer() {
   static OverWritePromptAnswerer instance;
@@ -123,11 +102,5 @@ void SetOverWritePromptAnswerer(OverWritePromptAnswerer answerer) {
 }
 
 int ShowOverWritePrompt(TfrmOverWrite& prompt) {
-  if (!overWriteAnswerer()) return prompt.exec();
-  prompt.setResult(0);
-  prompt.show();
-  overWriteAnswerer()(prompt);
-  // An answer that left the prompt open is a close without a button.
-  if (prompt.isVisible()) prompt.reject();
-  return prompt.result();
+  return platform::execOrAnswer(prompt, overWriteAnswerer());
 }

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include <QDialog>
+#include "fixed_dialog.h"
 
 class QLabel;
 namespace Ui {
@@ -12,9 +12,8 @@ class TfrmOverWrite;
 }
 
 // Modal results: 6 yes, 7 no, 10 yes to all, 9 no to all; the close box gives 2.
-// No button is the default and Escape does nothing, so a stray key press never
-// answers for the user.
-class TfrmOverWrite : public QDialog {
+// No button is the default, so a stray key press never answers for the user.
+class TfrmOverWrite : public platform::FixedDialog {
   Q_OBJECT
  public:
   explicit TfrmOverWrite(QWidget* parent = nullptr);
@@ -22,16 +21,11 @@ class TfrmOverWrite : public QDialog {
 
   QLabel* lblFileName() const;
 
-  void setVisible(bool visible) override;
-
- public slots:
-  void reject() override;
-
  private slots:
   void ButtonClick();
 
  protected:
-  void keyPressEvent(QKeyEvent* event) override;
+  void fitBeforeShown() override;
 
  private:
   void FormShow();
@@ -43,9 +37,8 @@ class TfrmOverWrite : public QDialog {
 // The prompt being shown; its owner sets it before showing and clears it after.
 extern TfrmOverWrite* frmOverWrite;
 
-// Shows the prompt modally and returns its modal result. While an answerer is
-// set it gets the prompt instead of a person and answers it as a person would,
-// by clicking one of its buttons or closing it; the prompt's result() then counts.
+// Shows the prompt modally and returns its modal result; an answerer set here gets
+// the prompt instead of a person (see platform::execOrAnswer).
 using OverWritePromptAnswerer = std::function<void(TfrmOverWrite& prompt)>;
 void SetOverWritePromptAnswerer(OverWritePromptAnswerer answerer);
 int ShowOverWritePrompt(TfrmOverWrite& prompt);

@@ -1,16 +1,12 @@
 #include "untStatus.h"
 
-#include <QKeyEvent>
-#include <QScreen>
-
 #include "ui_untStatus.h"
 
 TfrmStatus* frmStatus = nullptr;
 
-TfrmStatus::TfrmStatus(QWidget* parent) : QDialog(parent), ui(std::make_unique<Ui::TfrmStatus>()) {
+TfrmStatus::TfrmStatus(QWidget* parent)
+    : FixedDialog(parent), ui(std::make_unique<Ui::TfrmStatus>()) {
   ui->setupUi(this);
-  setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowCloseButtonHint);
 }
 
 TfrmStatus::~TfrmStatus() = default;
@@ -19,28 +15,8 @@ QPlainTextEdit* TfrmStatus::mmStatus() const {
   return ui->mmStatus;
 }
 
-void TfrmStatus::setVisible(bool visible) {
-  if (visible && !isVisible()) {
-    const QRect screenArea = (screen() ? screen() : QGuiApplication::primaryScreen())->geometry();
-    move(screenArea.center() - QPoint(width() / 2, height() / 2));
-  }
-  QDialog::setVisible(visible);
-}
-
 void TfrmStatus::Button1Click() {
   close();
-}
-
-void TfrmStatus::reject() {
-  done(2);
-}
-
-void TfrmStatus::keyPressEvent(QKeyEvent* event) {
-  if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
-    event->accept();
-    return;
-  }
-  QDialog::keyPressEvent(event);
 }
 
 namespace {
@@ -55,10 +31,5 @@ void SetStatusDialogAnswerer(StatusDialogAnswerer answerer) {
 }
 
 int ShowStatusDialog(TfrmStatus& dialog) {
-  if (!statusAnswerer()) return dialog.exec();
-  dialog.setResult(0);
-  dialog.show();
-  statusAnswerer()(dialog);
-  if (dialog.isVisible()) dialog.reject();
-  return dialog.result();
+  return platform::execOrAnswer(dialog, statusAnswerer());
 }

@@ -4,7 +4,7 @@
 #include <functional>
 #include <memory>
 
-#include <QDialog>
+#include "fixed_dialog.h"
 
 class QPlainTextEdit;
 namespace Ui {
@@ -12,8 +12,8 @@ class TfrmStatus;
 }
 
 // Editing the text changes nothing outside the dialog. Ok and the close box end
-// it with 2; Escape does nothing.
-class TfrmStatus : public QDialog {
+// it with 2.
+class TfrmStatus : public platform::FixedDialog {
   Q_OBJECT
  public:
   explicit TfrmStatus(QWidget* parent = nullptr);
@@ -21,16 +21,8 @@ class TfrmStatus : public QDialog {
 
   QPlainTextEdit* mmStatus() const;
 
-  void setVisible(bool visible) override;
-
- public slots:
-  void reject() override;
-
  private slots:
   void Button1Click();
-
- protected:
-  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TfrmStatus> ui;
@@ -40,7 +32,7 @@ class TfrmStatus : public QDialog {
 extern TfrmStatus* frmStatus;
 
 // Shows the dialog modally and returns its modal result; an answerer set here
-// gets the dialog instead of a person (see SetOverWritePromptAnswerer).
+// gets the dialog instead of a person (see platform::execOrAnswer).
 using StatusDialogAnswerer = std::function<void(TfrmStatus& dialog)>;
 void SetStatusDialogAnswerer(StatusDialogAnswerer answerer);
 int ShowStatusDialog(TfrmStatus& dialog);

@@ -19,13 +19,14 @@
 
 #include "command_line.h"
 #include "executable.h"
+#include "fixed_dialog.h"
 #include "jpeg_image.h"
+#include "main_logic.h"
 #include "message_box.h"
 #include "path_bytes.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
 #include "untEntryList.h"
-#include "untMainText.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
 #include "untVxFileLib.h"
@@ -44,16 +45,6 @@ static void initPictures() {
 namespace {
 
 const QString kProductPage = QStringLiteral("https://www.brenvale.example/software/quillmoss.php");
-constexpr int kColumnWidths[16] = {100, 150, 60, 60, 40, 30, 35, 35,
-                                   50,  55,  40, 50, 40, 40, 50, 50};
-const QStringList kColumnCaptions = {
-    QStringLiteral("FileName"), QStringLiteral("Directory"), QStringLiteral("unpacked"),
-    QStringLiteral("packed"),   QStringLiteral("Pass"),      QStringLiteral("Dir"),
-    QStringLiteral("Prev"),     QStringLiteral("Next"),      QStringLiteral("HostOS"),
-    QStringLiteral("CRC"),      QStringLiteral("DicSize"),   QStringLiteral("Time"),
-    QStringLiteral("Major"),    QStringLiteral("Minor"),     QStringLiteral("Method"),
-    QStringLiteral("FileAttr")};
-
 int& automaticRunExitCode() {
   static int instance = 0;
   return instance;
@@ -89,6 +80,45 @@ std::int32_t wrappingAdd(std::int32_t sum, std::uint32_t value) {
 QString listTime(const QDateTime& time) {
   return mainlogic::listTimeText(time, QLocale::system());
 }
+
+QString star(bool set) {
+  return set ? QStringLiteral("*") : QString();
+}
+
+QString attributeText(const TVxRARHeaderData& h) {
+  mainlogic::Attributes attributes;
+  attributes.archive = h.AttrArchive;
+  attributes.compressed = h.AttrCompressed;
+  attributes.directory = h.AttrDirectory;
+  attributes.hidden = h.AttrHidden;
+  attributes.normal = h.AttrNormal;
+  attributes.offline = h.AttrOffline;
+  attributes.readOnly = h.AttrReadOnly;
+  attributes.system = h.AttrSystem;
+  attributes.temporary = h.AttrTemporary;
+  return mainlogic::attributeLetters(attributes);
+}
+
+// The list's columns in their order: the row caption, then the 15 sub-items.
+using Entry = TVxRARHeaderData;
+const std::vector<TEntryColumn> kListColumns = {
+    {"FileName", 100, [](const Entry& h) { return mainlogic::fileNamePart(h.FileName); }},
+    {"Directory", 150, [](const Entry& h) { return mainlogic::folderPart(h.FileName); }},
+    {"unpacked", 60, [](const Entry& h) { return QString::number(h.UnpSize); }},
+    {"packed", 60, [](const Entry& h) { return QString::number(h.PackSize); }},
+    {"Pass", 40, [](const Entry& h) { return star(h.Encrypted); }},
+    {"Dir", 30, [](const Entry& h) { return star(h.IsDirectory); }},
+    {"Prev", 35, [](const Entry& h) { return star(h.SplitBefore); }},
+    {"Next", 35, [](const Entry& h) { return star(h.SplitAfter); }},
+    {"HostOS", 50, [](const Entry& h) { return h.HostOS; }},
+    {"CRC", 55, [](const Entry& h) { return h.CRC; }},
+    {"DicSize", 40, [](const Entry& h) { return QString::number(h.DictionarySize); }},
+    {"Time", 50, [](const Entry& h) { return listTime(h.FileTime); }},
+    {"Major", 40, [](const Entry& h) { return QString::number(h.UnpVerMajor); }},
+    {"Minor", 40, [](const Entry& h) { return QString::number(h.UnpVerMinor); }},
+    {"Method", 50, [](const Entry& h) { return h.Method; }},
+    {"FileAttr", 50, &attributeText},
+};
 
 // Sets a flag for the length of a scope, also when an exception leaves it.
 class FlagScope {
@@ -134,11 +164,11 @@ TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<U
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
-  m_listModel = new TEntryListModel(kColumnCaptions, &TfrmMain::listRowTexts, this);
+  m_listModel = new TEntryListModel(kListColumns, this);
   ui->lstvwMain->setModel(m_listModel);
   ui->lstvwMain->header()->setMinimumSectionSize(20);
-  for (int column = 0; column < 16; ++column)
-    ui->lstvwMain->header()->resizeSection(column, kColumnWidths[column]);
+  for (size_t column = 0; column < kListColumns.size(); ++column)
+    ui->lstvwMain->header()->resizeSection(static_cast<int>(column), kListColumns[column].width);
   ui->lstvwMain->header()->setSectionsClickable(true);
   ui->lstvwMain->header()->setSortIndicatorShown(false);
   connect(ui->lstvwMain->header(), &QHeaderView::sectionClicked, this,
@@ -244,10 +274,7 @@ void TfrmMain::closeEvent(QCloseEvent* e) {
 }
 
 void TfrmMain::showEvent(QShowEvent* e) {
-  if (!e->spontaneous()) {
-    const QScreen* shown = screen() ? screen() : QGuiApplication::primaryScreen();
-    if (shown) move(shown->geometry().center() - QPoint(width() / 2, height() / 2));
-  }
+  if (!e->spontaneous()) platform::centreOnScreen(*this);
   QMainWindow::showEvent(e);
 }
 
@@ -469,34 +496,4 @@ void TfrmMain::lstvwMainColumnClick(int Column) {
 
 int TfrmMain::lstvwMainCompare(const QString& Text1, const QString& Text2) {
   return mainlogic::compareListText(Text1, Text2);
-}
-
-QStringList TfrmMain::listRowTexts(const TVxRARHeaderData& h) {
-  const auto star = [](bool set) { return set ? QStringLiteral("*") : QString(); };
-  mainlogic::Attributes attributes;
-  attributes.archive = h.AttrArchive;
-  attributes.compressed = h.AttrCompressed;
-  attributes.directory = h.AttrDirectory;
-  attributes.hidden = h.AttrHidden;
-  attributes.normal = h.AttrNormal;
-  attributes.offline = h.AttrOffline;
-  attributes.readOnly = h.AttrReadOnly;
-  attributes.system = h.AttrSystem;
-  attributes.temporary = h.AttrTemporary;
-  return {mainlogic::fileNamePart(h.FileName),
-          mainlogic::folderPart(h.FileName),
-          QString::number(h.UnpSize),
-          QString::number(h.PackSize),
-          star(h.Encrypted),
-          star(h.IsDirectory),
-          star(h.SplitBefore),
-          star(h.SplitAfter),
-          h.HostOS,
-          h.CRC,
-          QString::number(h.DictionarySize),
-          listTime(h.FileTime),
-          QString::number(h.UnpVerMajor),
-          QString::number(h.UnpVerMinor),
-          h.Method,
-          mainlogic::attributeLetters(attributes)};
 }

@@ -49,16 +49,10 @@ class TfrmMain : public QMainWindow {
   std::int32_t EntryCount() const { return m_EntryCount; }
   std::int32_t PackedTotal() const { return m_PackedTotal; }
   std::int32_t UnpackedTotal() const { return m_UnpackedTotal; }
-  const QString& CommentText() const { return m_CommentText; }
   const QStringList& StatusLines() const { return m_StatusLines; }
-  // The open dialog's initial folder, kept between uses.
-  const QString& OpenFolder() const { return m_OpenFolder; }
 
   // The list's comparison: two rows by their texts in column SortColumn.
   static int lstvwMainCompare(const QString& Text1, const QString& Text2);
-  // One list row's 16 texts (caption and 15 sub-items) for an entry.
-  static QStringList listRowTexts(const TVxRARHeaderData& hdrData);
-  TEntryListModel* listModel() const { return m_listModel; }
 
  public slots:
   void Timer1Timer();
@@ -112,6 +106,7 @@ class TfrmMain : public QMainWindow {
   QFileDialog* m_opndlgMain = nullptr;
   QActionGroup* m_acListMain = nullptr;
   QList<QIcon> m_imglstMain;
+  // The open dialog's initial folder, kept between uses.
   QString m_OpenFolder;
   bool m_Running = false;
 

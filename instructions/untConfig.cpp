@@ -237,8 +237,8 @@ void TfrmConfig::FormCreate() {
     if (!picture.isNull()) showSkin(QPixmap::fromImage(picture));
   }
   loadHelpFile(QStringLiteral("CoreHelpEN.dat"));
-  LanguageId = instructions::kEnglish;
-  links = instructions::englishLinkTargets();
+  m_LanguageId = instructions::kEnglish;
+  m_links = instructions::englishLinkTargets();
   readLanguage();
 }
 
@@ -248,7 +248,7 @@ void TfrmConfig::FormDestroy() {
 
 void TfrmConfig::readLanguage() {
   const instructions::LanguageReading reading = instructions::readInstallerLanguage();
-  LanguageId = reading.languageId;
+  m_LanguageId = reading.languageId;
   if (!reading.failure.isEmpty()) {
     // The language read so far is not applied: the window stays English.
     platform::showErrorBox(reading.failure);
@@ -258,7 +258,7 @@ void TfrmConfig::readLanguage() {
 }
 
 void TfrmConfig::applyLanguage() {
-  const instructions::Language* language = instructions::findLanguage(LanguageId);
+  const instructions::Language* language = instructions::findLanguage(m_LanguageId);
   if (!language) return;
   switch (language->kind) {
     case instructions::LanguageKind::Text:
@@ -277,7 +277,7 @@ void TfrmConfig::applyLanguage() {
       ui->LanguageImage->show();
       break;
   }
-  if (instructions::isGerman(LanguageId)) applyGerman();
+  if (instructions::isGerman(m_LanguageId)) applyGerman();
 }
 
 void TfrmConfig::showInstructionLines(const QStringList& lines) {
@@ -314,7 +314,7 @@ void TfrmConfig::applyGerman() {
   ui->lblContactText->setText(
       QStringLiteral(u"Fragen, Ideen oder eine Übersetzung der Anleitung? Schreiben Sie uns."));
   ui->Button16->setText(QStringLiteral("Kontakt..."));
-  links = instructions::germanLinkTargets();
+  m_links = instructions::germanLinkTargets();
 }
 
 bool TfrmConfig::loadHelpFile(const QString& name) {
@@ -333,8 +333,8 @@ bool TfrmConfig::loadHelpFile(const QString& name) {
 
 void TfrmConfig::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  if (centred) return;
-  centred = true;
+  if (m_centred) return;
+  m_centred = true;
   if (const QScreen* screen = this->screen()) {
     QRect frame = frameGeometry();
     frame.moveCenter(screen->availableGeometry().center());
@@ -348,22 +348,22 @@ void TfrmConfig::openLink(const QString& target) {
 }
 
 void TfrmConfig::StaticText2Click() {
-  openLink(links.ProductPageUrl);
+  openLink(m_links.ProductPageUrl);
 }
 void TfrmConfig::Button12Click() {
-  openLink(links.FaqPageUrl);
+  openLink(m_links.FaqPageUrl);
 }
 void TfrmConfig::Button17Click() {
-  openLink(links.UpdatePageUrl);
+  openLink(m_links.UpdatePageUrl);
 }
 void TfrmConfig::Button19Click() {
-  openLink(links.DonatePageUrl);
+  openLink(m_links.DonatePageUrl);
 }
 void TfrmConfig::Image11Click() {
-  openLink(links.DonatePageUrl);
+  openLink(m_links.DonatePageUrl);
 }
 void TfrmConfig::StaticText5Click() {
-  openLink(links.MakerHomeUrl);
+  openLink(m_links.MakerHomeUrl);
 }
 void TfrmConfig::StaticText1Click() {
   openLink(instructions::artistSiteUrl());
@@ -373,44 +373,44 @@ void TfrmConfig::Button14Click() {
 }
 
 void TfrmConfig::Button2Click() {
-  platform::shellOpenFile(instructions::sideFile(links.LicenseFileName));
+  platform::shellOpenFile(instructions::sideFile(m_links.LicenseFileName));
 }
 
 void TfrmConfig::Image3Click() {
-  openLink(links.EbooksPageUrl);
+  openLink(m_links.EbooksPageUrl);
 }
 void TfrmConfig::Button4Click() {
-  openLink(links.EbooksPageUrl);
+  openLink(m_links.EbooksPageUrl);
 }
 void TfrmConfig::Image4Click() {
-  openLink(links.WallpapersPageUrl);
+  openLink(m_links.WallpapersPageUrl);
 }
 void TfrmConfig::Button5Click() {
-  openLink(links.WallpapersPageUrl);
+  openLink(m_links.WallpapersPageUrl);
 }
 void TfrmConfig::Button7Click() {
-  openLink(links.ScreensaversPageUrl);
+  openLink(m_links.ScreensaversPageUrl);
 }
 void TfrmConfig::Button15Click() {
-  openLink(links.DownloadPageUrl);
+  openLink(m_links.DownloadPageUrl);
 }
 void TfrmConfig::Image5Click() {
-  openLink(links.BookPageUrl);
+  openLink(m_links.BookPageUrl);
 }
 void TfrmConfig::Button8Click() {
-  openLink(links.BookPageUrl);
+  openLink(m_links.BookPageUrl);
 }
 void TfrmConfig::Image12Click() {
-  openLink(links.ProjectsPageUrl);
+  openLink(m_links.ProjectsPageUrl);
 }
 void TfrmConfig::Button10Click() {
-  openLink(links.ProjectsPageUrl);
+  openLink(m_links.ProjectsPageUrl);
 }
 void TfrmConfig::Button11Click() {
   openLink(instructions::artworkGalleryUrl());
 }
 void TfrmConfig::Button16Click() {
-  openLink(links.ContactPageUrl);
+  openLink(m_links.ContactPageUrl);
 }
 
 void TfrmConfig::showSkin(const QPixmap& skin) {

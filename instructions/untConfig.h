@@ -20,8 +20,8 @@ class TfrmConfig : public QWidget {
   ~TfrmConfig() override;
 
   // Settled during creation; never changes afterwards.
-  int languageId() const { return LanguageId; }
-  const instructions::LinkTargets& linkTargets() const { return links; }
+  int languageId() const { return m_LanguageId; }
+  const instructions::LinkTargets& linkTargets() const { return m_links; }
 
   // Files dropped onto the window, in the drop's order: archives are extracted
   // one after another by copies of the program, pictures become the skin.
@@ -77,7 +77,7 @@ class TfrmConfig : public QWidget {
   void showBuiltInPicture();
 
   std::unique_ptr<Ui::frmConfig> ui;
-  int LanguageId = 1033;
-  instructions::LinkTargets links;
-  bool centred = false;
+  int m_LanguageId = 1033;
+  instructions::LinkTargets m_links;
+  bool m_centred = false;
 };

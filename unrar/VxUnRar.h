@@ -73,11 +73,11 @@ using TRarBusyEvent = std::function<void(QObject* Sender)>;
 class EVxUnRarError : public std::runtime_error {
  public:
   explicit EVxUnRarError(const QString& message)
-      : std::runtime_error(message.toStdString()), message_(message) {}
-  QString message() const { return message_; }
+      : std::runtime_error(message.toStdString()), FMessage(message) {}
+  QString message() const { return FMessage; }
 
  private:
-  QString message_;
+  QString FMessage;
 };
 
 // Test seam for the two prompts. While an answerer is set, a prompt is built

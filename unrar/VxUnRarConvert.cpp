@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cstring>
+#include <iterator>
 
 #include "path_bytes.h"
 
@@ -43,48 +44,18 @@ void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
   target.DictionarySize = target.IsDirectory ? 0 : 65536u << ((source.Flags >> 5) & 0x07);
   target.PackSize = source.PackSize;
   target.UnpSize = source.UnpSize;
-  switch (source.HostOS) {
-    case 0:
-      target.HostOS = QStringLiteral("DOS");
-      break;
-    case 1:
-      target.HostOS = QStringLiteral("IBM OS/2");
-      break;
-    case 2:
-      target.HostOS = QStringLiteral("Windows");
-      break;
-    case 3:
-      target.HostOS = QStringLiteral("Unix");
-      break;
-    default:
-      break;
-  }
+  // An unknown host system or method leaves the converted text as it was.
+  static const char* const kHostNames[] = {"DOS", "IBM OS/2", "Windows", "Unix"};
+  if (source.HostOS < std::size(kHostNames))
+    target.HostOS = QString::fromLatin1(kHostNames[source.HostOS]);
   target.CRC = QString::number(source.FileCRC, 16).toUpper();
   target.FileTime = PackedDateTime(source.FileTime);
   target.UnpVerMajor = source.UnpVer / 10;
   target.UnpVerMinor = source.UnpVer % 10;
-  switch (source.Method) {
-    case 0x30:
-      target.Method = QStringLiteral("store");
-      break;
-    case 0x31:
-      target.Method = QStringLiteral("fastest");
-      break;
-    case 0x32:
-      target.Method = QStringLiteral("fast");
-      break;
-    case 0x33:
-      target.Method = QStringLiteral("normal");
-      break;
-    case 0x34:
-      target.Method = QStringLiteral("good");
-      break;
-    case 0x35:
-      target.Method = QStringLiteral("best");
-      break;
-    default:
-      break;
-  }
+  // Methods 0x30 (store) to 0x35 (best), in that order.
+  static const char* const kMethodNames[] = {"store", "fastest", "fast", "normal", "good", "best"};
+  if (source.Method >= 0x30 && source.Method - 0x30 < std::size(kMethodNames))
+    target.Method = QString::fromLatin1(kMethodNames[source.Method - 0x30]);
   const quint32 attr = source.FileAttr;
   target.AttrArchive = (attr & 0x20) != 0;
   target.AttrCompressed = (attr & 0x800) != 0;

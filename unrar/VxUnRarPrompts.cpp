@@ -1,14 +1,13 @@
 // The password and next-volume prompts, built in code when the library asks.
 #include <QDialog>
-#include <QGuiApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QScreen>
 
 #include "VxUnRar.h"
 #include "VxUnRarConvert.h"
 #include "executable.h"
+#include "fixed_dialog.h"
 #include "path_bytes.h"
 #include "text_file.h"
 
@@ -34,11 +33,7 @@ class TVxPromptForm : public QDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
-    if (event->key() == Qt::Key_Escape) {
-      event->accept();
-      return;
-    }
-    QDialog::keyPressEvent(event);
+    if (!platform::swallowEscape(event)) QDialog::keyPressEvent(event);
   }
 };
 
@@ -84,10 +79,7 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
   QObject::connect(cancel, &QPushButton::clicked, &form,
                    [&form, cancel] { PromptButtonClick(form, cancel); });
 
-  if (QScreen* screen = QGuiApplication::primaryScreen()) {
-    const QRect area = screen->availableGeometry();
-    form.move(area.center() - QPoint(form.width() / 2, form.height() / 2));
-  }
+  platform::centreOnScreen(form, platform::ScreenArea::Available);
   edit->setFocus();
   return PromptLayout{edit};
 }

@@ -10,7 +10,6 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -543,48 +542,6 @@ TEST(RealLibraryWindow, ExistingFileIsOverwrittenOnlyWhenTheAnswerSaysSo) {
             "Read me first.\n");
   EXPECT_EQ(readAll(QDir(dir.path()).filePath(QStringLiteral("docs/deep/notes.md"))),
             QByteArray(70000, 'n'));
-}
-
-// A picture of the browser with its hidden controls shown, listing a real
-// archive: run with QUILLMOSS_BROWSER_SHOT=/path/shot.png (under Xvfb or
-// offscreen) to look at the columns. Skipped otherwise.
-TEST(BrowserLook, ListedArchiveWithControlsShown) {
-  const QString shot = qEnvironmentVariable("QUILLMOSS_BROWSER_SHOT");
-  if (shot.isEmpty())
-    GTEST_SKIP() << "set QUILLMOSS_BROWSER_SHOT to a PNG path to take the picture";
-  QTemporaryDir dir;
-  qputenv("QUILLMOSS_UNRAR_LIBRARY", QUILLMOSS_BIN_DIR "/libunrar.so");
-  std::vector<rarwriter::Entry> entries = sampleEntries();
-  for (int i = 0; i < 40; ++i) {
-    rarwriter::Entry e;
-    e.name = "set/item" + std::to_string(i * 7 % 40) + ".dat";
-    e.data = std::string(static_cast<std::size_t>(i * 1000 + 9), 'x');
-    e.attributes = i % 3 == 0 ? 0x21 : 0x20;
-    e.mtime = 1600000000 + i * 86400 * 3 + (i % 2 ? 3600 : 0);
-    entries.push_back(e);
-  }
-  const QString archive = QDir(dir.path()).filePath(QStringLiteral("look.rar"));
-  rarwriter::write(archive.toStdString(), entries);
-  SetOpenDialogAnswerer([&](QFileDialog&) { return archive; });
-  TfrmMain window;
-  window.Timer1()->stop();
-  window.show();
-  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
-  QTest::qWait(100);
-  // Activation fits the window to picture and bar; lift that for the picture.
-  window.setMinimumSize(0, 0);
-  window.setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
-  for (const char* name : {"lstvwMain", "tlbrMain", "stbrMain", "mnuMain"})
-    window.findChild<QWidget*>(QString::fromLatin1(name))->setVisible(true);
-  window.findChild<QWidget*>(QStringLiteral("Panel1"))->setMaximumWidth(QWIDGETSIZE_MAX);
-  window.resize(1180, 760);
-  window.acFileOpenExecute();
-  window.lstvwMainColumnClick(0);
-  QTest::qWait(200);
-  SetOpenDialogAnswerer({});
-  qunsetenv("QUILLMOSS_UNRAR_LIBRARY");
-  EXPECT_EQ(window.EntryCount(), static_cast<int>(entries.size()));
-  EXPECT_TRUE(window.grab().save(shot)) << qPrintable(shot);
 }
 
 // Archives made by others (the shared corpus): every set that needs no password,

@@ -20,9 +20,9 @@
 #include <QTreeView>
 
 #include "fake_library.h"
+#include "main_logic.h"
 #include "message_box.h"
 #include "shell.h"
-#include "untMainText.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
 #include "untUnRarDemo.h"

@@ -18,9 +18,7 @@
 
 #include "desktop_file.h"
 
-#ifdef QUILLMOSS_HAVE_RARWRITER
 #include "rar_writer.h"
-#endif
 
 // Without it gtest prints a QByteArray that differs byte by byte.
 void PrintTo(const QByteArray& bytes, std::ostream* os) {
@@ -32,21 +30,6 @@ namespace {
 using desktopfile::execArguments;
 
 constexpr int kProgramTimeoutMs = 30000;
-
-// Extraction needs the program's library and an archive to extract; a build without
-// either skips, saying which, and never passes in silence.
-#if !defined(QUILLMOSS_HAVE_RARWRITER)
-#define QUILLMOSS_REQUIRE_EXTRACTION() \
-  GTEST_SKIP()                         \
-      << "the RAR writer (target rarwriter) is not part of this build: no archive to extract"
-#elif !defined(QUILLMOSS_HAVE_LIBUNRAR)
-#define QUILLMOSS_REQUIRE_EXTRACTION() \
-  GTEST_SKIP() << "libunrar (target libunrar) is not part of this build: nothing can extract"
-#else
-#define QUILLMOSS_REQUIRE_EXTRACTION() \
-  do {                                 \
-  } while (false)
-#endif
 
 struct ProcessResult {
   bool started = false;
@@ -191,7 +174,6 @@ class Installed : public ::testing::Test {
     return run;
   }
 
-#ifdef QUILLMOSS_HAVE_RARWRITER
   // Writes the archive into `folder` (made if needed) and returns its path.
   QString makeArchive(const QString& folder, rarwriter::Format format) {
     EXPECT_TRUE(QDir().mkpath(folder));
@@ -210,7 +192,6 @@ class Installed : public ::testing::Test {
     rarwriter::write(path.toStdString(), {hello, docs, readme}, options);
     return path;
   }
-#endif
 
   static void expectExtractedInto(const QString& folder, const ProcessResult& run,
                                   const QStringList& command) {
@@ -263,10 +244,8 @@ TEST_F(Installed, BinHoldsARelativeLinkToTheProgramInItsOwnFolder) {
 }
 
 TEST_F(Installed, LibraryAndEveryShippedDataFileLieBesideTheProgram) {
-#ifdef QUILLMOSS_HAVE_LIBUNRAR
   const QString library = prefix(QStringLiteral("lib/quillmoss/libunrar.so"));
   EXPECT_TRUE(isElf(library)) << library.toStdString() << " missing or not a library";
-#endif
   // Files the program or its user make beside the executable at run time are not shipped.
   const QStringList madeAtRunTime{QStringLiteral("folder.txt"), QStringLiteral("silent.txt"),
                                   QStringLiteral("password.txt"), QStringLiteral("skin.bmp"),
@@ -287,9 +266,7 @@ TEST_F(Installed, LibraryAndEveryShippedDataFileLieBesideTheProgram) {
 
 TEST_F(Installed, InstalledBinariesCarryNoRpath) {
   QStringList binaries{prefix(QStringLiteral("lib/quillmoss/quillmoss"))};
-#ifdef QUILLMOSS_HAVE_LIBUNRAR
   binaries << prefix(QStringLiteral("lib/quillmoss/libunrar.so"));
-#endif
   for (const QString& binary : binaries) {
     const QStringList command{QStringLiteral("readelf"), QStringLiteral("-d"), binary};
     const ProcessResult run = runProcess(QStringLiteral("readelf"), command.mid(1), root_->path(),
@@ -382,14 +359,11 @@ TEST_F(Installed, IconIsFoundByNameInTheThemeAndDrawnWithTheEntrysName) {
 // ---------------------------------------------------------------------------------------
 // The installed program on an archive, started every way a desktop starts it
 
-// Runs of the program, kept in a suite of their own so that ctest can report them as
-// skipped when this build cannot run them.
+// Runs of the installed program, kept in a suite of their own: ctest runs them apart from
+// the layout checks.
 class InstalledRun : public Installed {};
 
-#ifdef QUILLMOSS_HAVE_RARWRITER
-
 TEST_F(InstalledRun, ProgramStartedByItsLinkExtractsBesideTheArchive) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive =
       makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar5);
   const QStringList command{prefix(QStringLiteral("bin/quillmoss")), archive};
@@ -400,7 +374,6 @@ TEST_F(InstalledRun, ProgramStartedByItsLinkExtractsBesideTheArchive) {
 }
 
 TEST_F(InstalledRun, ProgramStartedByItsLinkReadsFolderTxtBesideItselfNotBesideTheLink) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive = makeArchive(caseFolder(QStringLiteral("in")), rarwriter::Format::Rar4);
   const QString target = caseFolder(QStringLiteral("out"));
   ASSERT_TRUE(QDir().mkpath(target));
@@ -420,7 +393,6 @@ TEST_F(InstalledRun, ProgramStartedByItsLinkReadsFolderTxtBesideItselfNotBesideT
 }
 
 TEST_F(InstalledRun, DesktopEntryExecLineExtracts) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive =
       makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar5);
   const auto entry = readEntry(prefix(QStringLiteral("share/applications/quillmoss.desktop")))
@@ -434,7 +406,6 @@ TEST_F(InstalledRun, DesktopEntryExecLineExtracts) {
 }
 
 TEST_F(InstalledRun, DesktopEntryExtractActionExtracts) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive =
       makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar4);
   const auto action = readEntry(prefix(QStringLiteral("share/applications/quillmoss.desktop")))
@@ -448,7 +419,6 @@ TEST_F(InstalledRun, DesktopEntryExtractActionExtracts) {
 }
 
 TEST_F(InstalledRun, DolphinServiceMenuExtracts) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive =
       makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar5);
   const QString menu = prefix(QStringLiteral("share/kio/servicemenus/quillmoss-extract.desktop"));
@@ -474,7 +444,6 @@ TEST_F(InstalledRun, DolphinServiceMenuExtracts) {
 }
 
 TEST_F(InstalledRun, ThunarActionExtracts) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString archive =
       makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar4);
   const QString xml = prefix(QStringLiteral("share/quillmoss/thunar/quillmoss-extract.xml"));
@@ -502,7 +471,6 @@ TEST_F(InstalledRun, ThunarActionExtracts) {
 }
 
 TEST_F(InstalledRun, NautilusScriptExtractsFilesNamedRelativeToTheFolderShown) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   makeArchive(caseFolder(QStringLiteral("Downloads")), rarwriter::Format::Rar5);
   const QString script = prefix(QStringLiteral("share/quillmoss/nautilus/Extract!"));
   ASSERT_TRUE(QFileInfo(script).isExecutable()) << script.toStdString();
@@ -515,7 +483,6 @@ TEST_F(InstalledRun, NautilusScriptExtractsFilesNamedRelativeToTheFolderShown) {
 }
 
 TEST_F(InstalledRun, NautilusScriptExtractsPathsGivenOnlyThroughItsEnvironment) {
-  QUILLMOSS_REQUIRE_EXTRACTION();
   const QString first = makeArchive(caseFolder(QStringLiteral("one")), rarwriter::Format::Rar5);
   const QString second =
       makeArchive(caseFolder(QStringLiteral("two words")), rarwriter::Format::Rar4);
@@ -526,15 +493,6 @@ TEST_F(InstalledRun, NautilusScriptExtractsPathsGivenOnlyThroughItsEnvironment) 
   expectExtractedInto(caseFolder(QStringLiteral("one")), run, command);
   expectExtractedInto(caseFolder(QStringLiteral("two words")), run, command);
 }
-
-#else
-
-TEST_F(InstalledRun, ProgramStartedByItsLinkExtractsBesideTheArchive) {
-  GTEST_SKIP() << "the RAR writer (target rarwriter) is not part of this build: no archive to "
-                  "extract, so the installed program and its launchers are not run";
-}
-
-#endif
 
 // ---------------------------------------------------------------------------------------
 // Enabling the context-menu entries that file managers read only from a user's folders

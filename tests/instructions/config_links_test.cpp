@@ -8,6 +8,7 @@
 
 #include "test_support.h"
 #include "untConfig.h"
+#include "warning_catcher.h"
 
 namespace {
 
@@ -77,7 +78,7 @@ void fire(QWidget* window, const char* name) {
 class ConfigLinks : public InstructionsTest {
  protected:
   void checkEveryLink(bool german) {
-    ConnectionWarningTrap trap;
+    WarningCatcher trap;
     auto window = createWindow();
     for (const Link& link : kLinks) {
       opened.clear();
@@ -90,7 +91,8 @@ class ConfigLinks : public InstructionsTest {
         EXPECT_EQ(opened[0].toString(), expected) << link.control;
       }
     }
-    EXPECT_TRUE(trap.warnings().isEmpty()) << trap.warnings().join('\n').toStdString();
+    EXPECT_TRUE(trap.connectionWarnings().isEmpty())
+        << trap.connectionWarnings().join('\n').toStdString();
     EXPECT_TRUE(boxes.isEmpty()) << "links report nothing of their own";
   }
 };
@@ -135,10 +137,10 @@ TEST_F(ConfigLinks, MissingLicenceFileShowsNoMessageOfOurOwn) {
 }
 
 TEST(ConnectionTrap, CatchesAMisspeltSlot) {
-  ConnectionWarningTrap trap;
+  WarningCatcher trap;
   QObject sender, receiver;
   QObject::connect(&sender, SIGNAL(destroyed()), &receiver, SLOT(noSuchSlot()));
-  EXPECT_EQ(trap.warnings().size(), 1);
+  EXPECT_EQ(trap.connectionWarnings().size(), 1);
 }
 
 }  // namespace

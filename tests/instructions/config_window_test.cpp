@@ -15,6 +15,7 @@
 #include "languages.h"
 #include "test_support.h"
 #include "untConfig.h"
+#include "warning_catcher.h"
 
 namespace {
 
@@ -55,9 +56,10 @@ QString helpText(QWidget* window) {
 using ConfigWindow = InstructionsTest;
 
 TEST_F(ConfigWindow, BuiltAsTheFormDescribes) {
-  ConnectionWarningTrap trap;
+  WarningCatcher trap;
   auto window = createWindow();
-  EXPECT_TRUE(trap.warnings().isEmpty()) << trap.warnings().join('\n').toStdString();
+  EXPECT_TRUE(trap.connectionWarnings().isEmpty())
+      << trap.connectionWarnings().join('\n').toStdString();
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss"));
   EXPECT_EQ(window->size(), QSize(513, 363));
   EXPECT_EQ(window->minimumSize(), window->maximumSize()) << "not resizable";

@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <QMutex>
 #include <QPlainTextEdit>
 
 #include "shell.h"
@@ -71,35 +70,4 @@ QStringList instructionLines(QWidget* window) {
   auto* memo = window->findChild<QPlainTextEdit*>(QStringLiteral("Memo2"));
   if (!memo) return {};
   return memo->toPlainText().split(QLatin1Char('\n'));
-}
-
-namespace {
-QMutex trapMutex;
-QStringList trapped;
-QtMessageHandler previousHandler = nullptr;
-
-void trapHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-  static const QRegularExpression connectionWarning(
-      QStringLiteral("^QObject::connect|^QMetaObject::connectSlotsByName"));
-  if (type == QtWarningMsg && connectionWarning.match(message).hasMatch()) {
-    QMutexLocker lock(&trapMutex);
-    trapped << message;
-  }
-  if (previousHandler) previousHandler(type, context, message);
-}
-}  // namespace
-
-ConnectionWarningTrap::ConnectionWarningTrap() {
-  QMutexLocker lock(&trapMutex);
-  trapped.clear();
-  previousHandler = qInstallMessageHandler(trapHandler);
-}
-
-ConnectionWarningTrap::~ConnectionWarningTrap() {
-  qInstallMessageHandler(previousHandler);
-}
-
-QStringList ConnectionWarningTrap::warnings() const {
-  QMutexLocker lock(&trapMutex);
-  return trapped;
 }

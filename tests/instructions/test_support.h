@@ -49,15 +49,6 @@ class InstructionsTest : public ::testing::Test {
   QList<QUrl> opened;
 };
 
-// Collects the warnings a misspelt signal or slot name causes; QTest's own
-// failOnWarning needs QTest's message handler, which GoogleTest does not run.
-class ConnectionWarningTrap {
- public:
-  ConnectionWarningTrap();
-  ~ConnectionWarningTrap();
-  QStringList warnings() const;
-};
-
 QStringList instructionLines(QWidget* window);
 
 template <typename T>

@@ -1,4 +1,4 @@
-// A label or picture box that reports clicks, for the window's links and its
+// A label or picture that reports clicks: the windows' links, their banner and
 // main picture.
 #pragma once
 

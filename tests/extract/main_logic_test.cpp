@@ -6,7 +6,7 @@
 #include <QImage>
 #include <QTemporaryDir>
 
-#include "untMainText.h"
+#include "main_logic.h"
 #include "untVxFileLib.h"
 
 using namespace mainlogic;

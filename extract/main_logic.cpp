@@ -1,4 +1,4 @@
-#include "untMainText.h"
+#include "main_logic.h"
 
 #include <QFile>
 

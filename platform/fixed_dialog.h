@@ -1,0 +1,53 @@
+// The program's fixed-size modal dialogs: a title bar with the close box only,
+// centred on the screen when shown, and deaf to Escape, so that a stray key press
+// never answers for the user. Closing through the close box ends one with 2 (cancel).
+#pragma once
+
+#include <functional>
+
+#include <QDialog>
+
+class QKeyEvent;
+
+namespace platform {
+
+// Places the widget's frame in the middle of its screen (the primary one while it
+// has none): of the whole screen, or of the part that panels leave free.
+enum class ScreenArea { Whole, Available };
+void centreOnScreen(QWidget& widget, ScreenArea area = ScreenArea::Whole);
+
+// Accepts a key press of Escape, whatever the modifiers, and says whether it was one.
+bool swallowEscape(QKeyEvent* event);
+
+class FixedDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit FixedDialog(QWidget* parent = nullptr);
+
+  void setVisible(bool visible) override;
+
+ public slots:
+  void reject() override;
+
+ protected:
+  // Runs before the dialog is centred on being shown, so a dialog that sizes
+  // itself to its content appears centred at its final size.
+  virtual void fitBeforeShown() {}
+  void keyPressEvent(QKeyEvent* event) override;
+};
+
+// Shows the dialog modally and returns its modal result. While an answerer is set
+// it gets the dialog instead of a person and answers it as a person would, by
+// clicking one of its buttons or closing it; the dialog's result() then counts,
+// and an answer that left it open is a close without a button.
+template <typename Dialog>
+int execOrAnswer(Dialog& dialog, const std::function<void(Dialog&)>& answerer) {
+  if (!answerer) return dialog.exec();
+  dialog.setResult(0);
+  dialog.show();
+  answerer(dialog);
+  if (dialog.isVisible()) dialog.reject();
+  return dialog.result();
+}
+
+}  // namespace platform
