@@ -308,6 +308,8 @@ TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
 // The real prompt on a real X server, answered with keys: Tab Tab Return
 // presses "Overwrite all files!", after which no further prompt may come
 // (the driver would time out waiting for the program to end).
+// The X server tests run side by side under ctest -j: each looks for a free
+// display from a number of its own, so that two never start on the same one.
 TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
   const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
   const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
@@ -324,11 +326,11 @@ TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
   environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
   process.setProcessEnvironment(environment);
   process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(
-      xvfb, {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
-             QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/answer_prompt.sh"),
-             QDir(program).filePath(QStringLiteral("quillmoss")), archive, QStringLiteral("Tab"),
-             QStringLiteral("Tab"), QStringLiteral("Return")});
+  process.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-n"), QStringLiteral("171"),
+                       QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
+                       QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/answer_prompt.sh"),
+                       QDir(program).filePath(QStringLiteral("quillmoss")), archive,
+                       QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Return")});
   const bool finished = process.waitForFinished(60000);
   if (!finished) {
     process.kill();  // our own child, by its pid
@@ -364,10 +366,10 @@ TEST_F(Program, WindowRedrawsDuringALargeEntryUnderXvfb) {
   environment.insert(QStringLiteral("QUILLMOSS_TEST_ANSWER_BOXES"), boxLog());
   process.setProcessEnvironment(environment);
   process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(
-      xvfb, {QStringLiteral("-a"), QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
-             QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/redraw_check.sh"),
-             QDir(program).filePath(QStringLiteral("quillmoss")), archive, root.path()});
+  process.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-n"), QStringLiteral("181"),
+                       QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
+                       QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/redraw_check.sh"),
+                       QDir(program).filePath(QStringLiteral("quillmoss")), archive, root.path()});
   const bool finished = process.waitForFinished(60000);
   if (!finished) {
     process.kill();  // our own child, by its pid
