@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,28 @@
 #include "unrar_test_support.h"
 
 namespace decodertest {
+
+// Words and numbers: short and long matches, repeated distances.
+inline std::string text(unsigned seed, std::size_t size) {
+  static const char* const words[] = {"the ",   "window ", "archive ", "of ",     "solid ",
+                                      "table ", "length ", "and ",     "stream ", "code "};
+  std::mt19937 rng(seed);
+  std::string s;
+  while (s.size() < size) {
+    if (rng() % 7 == 0) s += "id=" + std::to_string(rng() % 1000) + "; ";
+    s += words[rng() % 10];
+    if (rng() % 13 == 0) s += "\n";
+  }
+  s.resize(size);
+  return s;
+}
+
+inline std::string noise(unsigned seed, std::size_t size) {
+  std::mt19937 rng(seed);
+  std::string s(size, '\0');
+  for (char& c : s) c = static_cast<char>(rng());
+  return s;
+}
 
 // Reads from memory, as an entry's packed data.
 class MemoryStream final : public unrar::InStream {

@@ -17,26 +17,8 @@
 
 namespace {
 
-std::string text(unsigned seed, std::size_t size) {
-  static const char* const words[] = {"the ",   "window ", "archive ", "of ",     "solid ",
-                                      "table ", "length ", "and ",     "stream ", "code "};
-  std::mt19937 rng(seed);
-  std::string s;
-  while (s.size() < size) {
-    if (rng() % 7 == 0) s += "id=" + std::to_string(rng() % 1000) + "; ";
-    s += words[rng() % 10];
-    if (rng() % 13 == 0) s += "\n";
-  }
-  s.resize(size);
-  return s;
-}
-
-std::string noise(unsigned seed, std::size_t size) {
-  std::mt19937 rng(seed);
-  std::string s(size, '\0');
-  for (char& c : s) c = static_cast<char>(rng());
-  return s;
-}
+using decodertest::noise;
+using decodertest::text;
 
 // Fixed-width records: the same distances again and again.
 std::string records(unsigned seed, std::size_t count) {
