@@ -77,4 +77,23 @@ inline void expectUnarExtracts(const std::string& archive, const unrartest::Temp
   }
 }
 
+// Our library and unar must both give back every entry's data.
+inline void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid) {
+  unrartest::TempDir tmp;
+  rarwriter::Options opt;
+  opt.format = rarwriter::Format::Rar4;
+  opt.solidFlag = solid;
+  const std::string archive = tmp.file("a.rar");
+  rarwriter::write(archive, entries, opt);
+  const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"));
+  ASSERT_EQ(ours.status.size(), entries.size());
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    const std::string path = tmp.file("ours/" + entries[i].name);
+    EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
+    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == entries[i].data)
+        << entries[i].name << " differs in our output";
+  }
+  expectUnarExtracts(archive, tmp, entries);
+}
+
 }  // namespace decodertest

@@ -86,20 +86,7 @@ std::string writeArchive(unrartest::TempDir& tmp, const std::vector<rarwriter::E
   return archive;
 }
 
-// Our library and unar must both give back every entry's data.
-void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid) {
-  unrartest::TempDir tmp;
-  const std::string archive = writeArchive(tmp, entries, solid);
-  const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"));
-  ASSERT_EQ(ours.status.size(), entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::string path = tmp.file("ours/" + entries[i].name);
-    EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
-    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == entries[i].data)
-        << entries[i].name << " differs in our output";
-  }
-  decodertest::expectUnarExtracts(archive, tmp, entries);
-}
+using decodertest::checkBothDecoders;
 
 struct Case {
   const char* name;

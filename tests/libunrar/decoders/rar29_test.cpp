@@ -73,23 +73,7 @@ rarwriter::Entry prepacked(const std::string& name, const std::string& data,
   return e;
 }
 
-// Our library and unar must both give back every entry's data.
-void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid) {
-  unrartest::TempDir tmp;
-  rarwriter::Options opt;
-  opt.format = rarwriter::Format::Rar4;
-  opt.solidFlag = solid;
-  const std::string archive = tmp.file("a.rar");
-  rarwriter::write(archive, entries, opt);
-
-  Extracted ours = extractWithLibrary(archive, entries, tmp.file("ours"));
-  ASSERT_EQ(ours.status.size(), entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
-    EXPECT_TRUE(ours.data[i] == entries[i].data) << entries[i].name << " differs";
-  }
-  decodertest::expectUnarExtracts(archive, tmp, entries);
-}
+using decodertest::checkBothDecoders;
 
 struct Case {
   const char* name;
