@@ -2,8 +2,6 @@
 
 #include <QApplication>
 #include <QEvent>
-#include <QFile>
-#include <QTextStream>
 #include <QWidget>
 #include <exception>
 #include <memory>
@@ -103,28 +101,6 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
   return 0;
 }
 
-namespace {
-
-// End-to-end tests run the program without a person: with
-// QUILLMOSS_TEST_ANSWER_BOXES naming a file, every message box is answered
-// with OK and recorded there (caption, text and icon, tab-separated, one
-// line each) instead of being shown. Unset, boxes are shown as always.
-void answerBoxesForTests() {
-  const QString log = qEnvironmentVariable("QUILLMOSS_TEST_ANSWER_BOXES");
-  if (log.isEmpty()) return;
-  platform::setBoxAnswerer([log](const platform::BoxRequest& request) {
-    QFile file(log);
-    if (file.open(QIODevice::Append | QIODevice::Text)) {
-      QTextStream out(&file);
-      out << request.caption << '\t' << request.text << '\t' << static_cast<int>(request.icon)
-          << '\n';
-    }
-    return 1;
-  });
-}
-
-}  // namespace
-
 int Run(int argc, char** argv, const WindowFactories& factories) {
   if (argc > 1 && QByteArray(argv[1]) == "shutdown")
     return RunShutdown(QStringLiteral("quillmoss"));
@@ -137,7 +113,6 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
-  answerBoxesForTests();
 
   const QString archiveText = ArchiveText(arguments);
   const StartMode mode = ChooseMode(archiveText);

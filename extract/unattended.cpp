@@ -1,14 +1,12 @@
 #include "unattended.h"
 
-#include <QFileDialog>
+#include <QDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <cstdio>
 
-#include "VxUnRar.h"
-#include "message_box.h"
+#include "modal.h"
 #include "untOverWritePrompt.h"
-#include "untStatus.h"
 #include "untUnRarDemo.h"
 
 namespace unattended {
@@ -42,28 +40,32 @@ void install(std::function<void(const QString&)> report) {
       std::fflush(stderr);
     };
   report = [write = std::move(report)](const QString& line) { write(escapeControls(line)); };
-  platform::setBoxAnswerer([report](const platform::BoxRequest& box) {
+  using platform::Modal;
+  using platform::Question;
+  platform::setAnswerer(Modal::MessageBox, [report](Question& box) {
     report(box.caption.isEmpty() ? box.text : box.caption + QStringLiteral(": ") + box.text);
-    return 1;
   });
-  SetOverWritePromptAnswerer([report](TfrmOverWrite& prompt) {
-    report(QStringLiteral("kept the existing file ") + prompt.lblFileName()->text() +
-           QStringLiteral(" (no one to ask)"));
-    prompt.done(7);
-  });
-  SetPasswordPromptAnswerer([report](QDialog& prompt) {
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      Modal::OverwritePrompt, [report](TfrmOverWrite& prompt) {
+        report(QStringLiteral("kept the existing file ") + prompt.lblFileName()->text() +
+               QStringLiteral(" (no one to ask)"));
+        prompt.done(7);
+      });
+  platform::setDialogAnswerer(Modal::PasswordPrompt, [report](QDialog& prompt) {
     const QLineEdit* field = prompt.findChild<QLineEdit*>();
     report(field && !field->text().isEmpty()
                ? QStringLiteral("a password is needed; the one from password.txt is used")
                : QStringLiteral("a password is needed; none can be typed without a display"));
     prompt.accept();
   });
-  SetVolumePromptAnswerer([report](QDialog& prompt) {
+  platform::setDialogAnswerer(Modal::VolumePrompt, [report](QDialog& prompt) {
     report(QStringLiteral("the next volume is missing; none can be chosen without a display"));
     prompt.reject();
   });
-  SetStatusDialogAnswerer([](TfrmStatus& dialog) { dialog.accept(); });
-  SetOpenDialogAnswerer([](QFileDialog&) { return QString(); });
+  platform::setDialogAnswerer(Modal::StatusDialog, [](QDialog& dialog) { dialog.accept(); });
+  // Both choosers pick nothing.
+  platform::setAnswerer(Modal::FolderChooser, [](Question&) {});
+  platform::setAnswerer(Modal::OpenChooser, [](Question&) {});
   // The window never shows its status lines in an automatic run; here the
   // failures among them are the only account of what went wrong.
   SetErrorObserver([report](const QString& message, const QString& entry) {

@@ -7,6 +7,7 @@
 #include <QScreen>
 #include <QStyle>
 
+#include "modal.h"
 #include "ui_untOverWritePrompt.h"
 
 TfrmOverWrite* frmOverWrite = nullptr;
@@ -90,17 +91,6 @@ void TfrmOverWrite::ButtonClick() {
   if (const QObject* button = sender()) done(button->property("modalResult").toInt());
 }
 
-namespace {
-OverWritePromptAnswerer& overWriteAnswerer() {
-  static OverWritePromptAnswerer instance;
-  return instance;
-}
-}  // namespace
-
-void SetOverWritePromptAnswerer(OverWritePromptAnswerer answerer) {
-  overWriteAnswerer() = std::move(answerer);
-}
-
 int ShowOverWritePrompt(TfrmOverWrite& prompt) {
-  return platform::execOrAnswer(prompt, overWriteAnswerer());
+  return platform::execModal(prompt, platform::Modal::OverwritePrompt);
 }

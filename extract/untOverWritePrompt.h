@@ -1,7 +1,6 @@
 // The overwrite prompt: asks whether an existing file may be replaced.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "fixed_dialog.h"
@@ -37,8 +36,6 @@ class TfrmOverWrite : public platform::FixedDialog {
 // The prompt being shown; its owner sets it before showing and clears it after.
 extern TfrmOverWrite* frmOverWrite;
 
-// Shows the prompt modally and returns its modal result; an answerer set here gets
-// the prompt instead of a person (see platform::execOrAnswer).
-using OverWritePromptAnswerer = std::function<void(TfrmOverWrite& prompt)>;
-void SetOverWritePromptAnswerer(OverWritePromptAnswerer answerer);
+// Shows the prompt modally and returns its modal result; an answerer for
+// platform::Modal::OverwritePrompt answers it instead of a person.
 int ShowOverWritePrompt(TfrmOverWrite& prompt);

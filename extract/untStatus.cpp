@@ -1,5 +1,6 @@
 #include "untStatus.h"
 
+#include "modal.h"
 #include "ui_untStatus.h"
 
 TfrmStatus* frmStatus = nullptr;
@@ -19,17 +20,6 @@ void TfrmStatus::Button1Click() {
   close();
 }
 
-namespace {
-StatusDialogAnswerer& statusAnswerer() {
-  static StatusDialogAnswerer instance;
-  return instance;
-}
-}  // namespace
-
-void SetStatusDialogAnswerer(StatusDialogAnswerer answerer) {
-  statusAnswerer() = std::move(answerer);
-}
-
 int ShowStatusDialog(TfrmStatus& dialog) {
-  return platform::execOrAnswer(dialog, statusAnswerer());
+  return platform::execModal(dialog, platform::Modal::StatusDialog);
 }

@@ -1,7 +1,6 @@
 // The status dialog: shows the status and error lines gathered during runs.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "fixed_dialog.h"
@@ -31,8 +30,6 @@ class TfrmStatus : public platform::FixedDialog {
 // The status dialog being shown, while it exists.
 extern TfrmStatus* frmStatus;
 
-// Shows the dialog modally and returns its modal result; an answerer set here
-// gets the dialog instead of a person (see platform::execOrAnswer).
-using StatusDialogAnswerer = std::function<void(TfrmStatus& dialog)>;
-void SetStatusDialogAnswerer(StatusDialogAnswerer answerer);
+// Shows the dialog modally and returns its modal result; an answerer for
+// platform::Modal::StatusDialog answers it instead of a person.
 int ShowStatusDialog(TfrmStatus& dialog);

@@ -23,6 +23,7 @@
 #include "jpeg_image.h"
 #include "main_logic.h"
 #include "message_box.h"
+#include "modal.h"
 #include "path_bytes.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
@@ -52,11 +53,6 @@ int& automaticRunExitCode() {
 
 std::optional<QStringList>& argumentsOverride() {
   static std::optional<QStringList> instance;
-  return instance;
-}
-
-OpenDialogAnswerer& openAnswerer() {
-  static OpenDialogAnswerer instance;
   return instance;
 }
 
@@ -136,10 +132,6 @@ class FlagScope {
 
 void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments) {
   argumentsOverride() = std::move(arguments);
-}
-
-void SetOpenDialogAnswerer(OpenDialogAnswerer answerer) {
-  openAnswerer() = std::move(answerer);
 }
 
 void SetErrorObserver(ErrorObserver observer) {
@@ -426,9 +418,13 @@ void TfrmMain::acFileOpenExecute() {
   if (running()) return;
   QFileDialog* dialog = opndlgMain();
   dialog->setDirectory(m_OpenFolder);
+  platform::Question question;
+  question.kind = platform::Modal::OpenChooser;
+  question.owner = this;
+  question.dialog = dialog;
   QString chosen;
-  if (openAnswerer()) {
-    chosen = openAnswerer()(*dialog);
+  if (platform::answerInstead(question)) {
+    chosen = question.chosen;
   } else if (dialog->exec() == QDialog::Accepted && !dialog->selectedFiles().isEmpty()) {
     chosen = dialog->selectedFiles().constFirst();
   }

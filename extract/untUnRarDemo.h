@@ -129,10 +129,6 @@ int AutomaticRunExitCode();
 // Test seams. The automatic run rebuilds the archive path from these arguments
 // instead of the program's own while they are set (nullopt: the real ones).
 void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments);
-// While set, the browser's Open command hands its configured dialog to the
-// answerer instead of showing it; the answer is the chosen path (empty: cancel).
-using OpenDialogAnswerer = std::function<QString(QFileDialog& dialog)>;
-void SetOpenDialogAnswerer(OpenDialogAnswerer answerer);
 // While set, every failure the component reports to the window is handed to
 // the observer too, with the name of the entry last reported (empty before the
 // first), for runs where nobody sees the window or its status lines.

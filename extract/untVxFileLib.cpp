@@ -4,13 +4,10 @@
 #include <QFileDialog>
 #include <QFileInfo>
 
+#include "modal.h"
+
 namespace vxfilelib {
 namespace {
-
-FolderAnswerer& answerer() {
-  static FolderAnswerer instance;
-  return instance;
-}
 
 QString& initialFolderText() {
   static QString instance;
@@ -18,10 +15,6 @@ QString& initialFolderText() {
 }
 
 }  // namespace
-
-void setFolderAnswerer(FolderAnswerer a) {
-  answerer() = std::move(a);
-}
 
 const QString& initialFolder() {
   return initialFolderText();
@@ -32,10 +25,14 @@ const QString& initialFolder() {
 void SelectFolder(QWidget* Owner, const QString& Root, const QString& Initial, QString& Folder) {
   Folder.clear();
   vxfilelib::initialFolderText() = Initial;
-  const vxfilelib::FolderRequest request{
-      Owner, QStringLiteral("Wählen Sie bitte einen Ordner aus ..."), Root, Initial};
-  if (vxfilelib::answerer()) {
-    Folder = vxfilelib::answerer()(request);
+  platform::Question question;
+  question.kind = platform::Modal::FolderChooser;
+  question.owner = Owner;
+  question.caption = QStringLiteral("Wählen Sie bitte einen Ordner aus ...");
+  question.text = Initial;
+  question.root = Root;
+  if (platform::answerInstead(question)) {
+    Folder = question.chosen;
     return;
   }
   // The dialog cannot be rooted on this platform; a root that names an existing
@@ -47,7 +44,7 @@ void SelectFolder(QWidget* Owner, const QString& Root, const QString& Initial, Q
   } else if (QFileInfo(Root).isDir()) {
     start = Root;
   }
-  const QString chosen = QFileDialog::getExistingDirectory(Owner, request.title, start);
+  const QString chosen = QFileDialog::getExistingDirectory(Owner, question.caption, start);
   if (chosen.isEmpty()) return;
   Folder = QDir::cleanPath(chosen);
 }

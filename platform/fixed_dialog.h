@@ -3,8 +3,6 @@
 // never answers for the user. Closing through the close box ends one with 2 (cancel).
 #pragma once
 
-#include <functional>
-
 #include <QDialog>
 
 class QKeyEvent;
@@ -35,19 +33,5 @@ class FixedDialog : public QDialog {
   virtual void fitBeforeShown() {}
   void keyPressEvent(QKeyEvent* event) override;
 };
-
-// Shows the dialog modally and returns its modal result. While an answerer is set
-// it gets the dialog instead of a person and answers it as a person would, by
-// clicking one of its buttons or closing it; the dialog's result() then counts,
-// and an answer that left it open is a close without a button.
-template <typename Dialog>
-int execOrAnswer(Dialog& dialog, const std::function<void(Dialog&)>& answerer) {
-  if (!answerer) return dialog.exec();
-  dialog.setResult(0);
-  dialog.show();
-  answerer(dialog);
-  if (dialog.isVisible()) dialog.reject();
-  return dialog.result();
-}
 
 }  // namespace platform

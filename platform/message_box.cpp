@@ -6,11 +6,6 @@
 namespace platform {
 namespace {
 
-BoxAnswerer& answerer() {
-  static BoxAnswerer instance;
-  return instance;
-}
-
 QMessageBox::Icon toQt(BoxIcon icon) {
   switch (icon) {
     case BoxIcon::Information:
@@ -28,10 +23,6 @@ QMessageBox::Icon toQt(BoxIcon icon) {
 }
 
 }  // namespace
-
-void setBoxAnswerer(BoxAnswerer a) {
-  answerer() = std::move(a);
-}
 
 QString boxDisplayText(const QString& text) {
   QString shown;
@@ -51,7 +42,12 @@ QString boxDisplayText(const QString& text) {
 }
 
 int messageBox(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon) {
-  if (answerer()) return answerer()(BoxRequest{caption, text, icon});
+  Question question;
+  question.owner = parent;
+  question.caption = caption;
+  question.text = text;
+  question.icon = icon;
+  if (answerInstead(question)) return question.result;
   QMessageBox box(toQt(icon), caption, boxDisplayText(text), QMessageBox::Ok, parent);
   // Boxes carry names and comments, never markup.
   box.setTextFormat(Qt::PlainText);

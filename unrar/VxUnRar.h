@@ -80,16 +80,10 @@ class EVxUnRarError : public std::runtime_error {
   QString FMessage;
 };
 
-// Test seam for the two prompts. While an answerer is set, a prompt is built
-// as usual and then handed to the answerer instead of being shown: the
-// answerer may read and change the edit box (objectName "edtPrompt"), and
-// closes the dialog as a person would, typically by clicking the button named
-// "btnOk" or "btnCancel" (or calling reject()). The dialog's result() then
-// counts as the modal result. An answerer that closes nothing leaves result 0
-// (the window was closed). Pass an empty function to show real prompts again.
-using TVxPromptAnswerer = std::function<void(QDialog& dialog)>;
-void SetPasswordPromptAnswerer(TVxPromptAnswerer answerer);
-void SetVolumePromptAnswerer(TVxPromptAnswerer answerer);
+// The two prompts are asked through platform::execModal (Modal::PasswordPrompt,
+// Modal::VolumePrompt). An answerer may read and change the edit box (objectName
+// "edtPrompt") and closes the prompt as a person would, by clicking the button
+// named "btnOk" or "btnCancel", or by closing its window (result 0).
 
 class TVxUnRar : public QObject {
   Q_OBJECT

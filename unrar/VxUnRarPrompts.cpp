@@ -8,22 +8,13 @@
 #include "VxUnRarConvert.h"
 #include "executable.h"
 #include "fixed_dialog.h"
+#include "modal.h"
 #include "path_bytes.h"
 #include "text_file.h"
 
 namespace {
 
 constexpr int kTypedLimit = 120;
-
-TVxPromptAnswerer& passwordAnswerer() {
-  static TVxPromptAnswerer instance;
-  return instance;
-}
-
-TVxPromptAnswerer& volumeAnswerer() {
-  static TVxPromptAnswerer instance;
-  return instance;
-}
 
 // Escape does not cancel these prompts: only the buttons and the window's
 // close button end them.
@@ -84,24 +75,7 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
   return PromptLayout{edit};
 }
 
-int ShowPrompt(TVxPromptForm& form, const TVxPromptAnswerer& answerer) {
-  if (answerer) {
-    form.setResult(0);
-    answerer(form);
-    return form.result();
-  }
-  return form.exec();
-}
-
 }  // namespace
-
-void SetPasswordPromptAnswerer(TVxPromptAnswerer answerer) {
-  passwordAnswerer() = std::move(answerer);
-}
-
-void SetVolumePromptAnswerer(TVxPromptAnswerer answerer) {
-  volumeAnswerer() = std::move(answerer);
-}
 
 void TVxUnRar::PromptPassword(QString& Password) {
   QString initial;
@@ -120,7 +94,7 @@ void TVxUnRar::PromptPassword(QString& Password) {
   const PromptLayout layout =
       BuildPrompt(form, QStringLiteral("Protected Archive - Enter Password:"), true, initial);
   try {
-    ShowPrompt(form, passwordAnswerer());
+    platform::execModal(form, platform::Modal::PasswordPrompt);
   } catch (...) {
     FPasswordDialog = nullptr;
     throw;
@@ -138,7 +112,7 @@ bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int Bu
   const PromptLayout layout = BuildPrompt(form, QStringLiteral("Next Archive:"), false, shown);
   int result = 0;
   try {
-    result = ShowPrompt(form, volumeAnswerer());
+    result = platform::execModal(form, platform::Modal::VolumePrompt);
   } catch (...) {
     FVolumeDialog = nullptr;
     throw;

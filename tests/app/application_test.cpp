@@ -13,11 +13,9 @@ TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
   char* argv[] = {name, nullptr};
   TQuillmossApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
-  QList<platform::BoxRequest> boxes;
-  platform::setBoxAnswerer([&](const platform::BoxRequest& r) {
-    boxes << r;
-    return 1;
-  });
+  QList<platform::Question> boxes;
+  platform::setAnswerer(platform::Modal::MessageBox,
+                        [&](const platform::Question& r) { boxes << r; });
   bool after = false;
   QTimer::singleShot(0, &app, [] { throw std::runtime_error("Cannot open file \"x\""); });
   QTimer::singleShot(10, &app, [&] {
@@ -25,7 +23,7 @@ TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
     QApplication::quit();
   });
   QApplication::exec();
-  platform::setBoxAnswerer({});
+  platform::setAnswerer(platform::Modal::MessageBox, {});
   EXPECT_TRUE(after) << "the program must go on after the box";
   ASSERT_EQ(boxes.size(), 1);
   EXPECT_EQ(boxes[0].caption, QStringLiteral("Quillmoss"));

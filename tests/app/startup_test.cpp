@@ -144,15 +144,13 @@ TEST(RunWindows, InstructionsModeCreatesOnlyTheInstructionsWindow) {
 
 TEST(RunWindows, AWindowThatCannotBeBuiltGivesOneErrorBoxAndEndsWithZero) {
   Windows windows;
-  QList<platform::BoxRequest> boxes;
-  platform::setBoxAnswerer([&](const platform::BoxRequest& r) {
-    boxes << r;
-    return 1;
-  });
+  QList<platform::Question> boxes;
+  platform::setAnswerer(platform::Modal::MessageBox,
+                        [&](const platform::Question& r) { boxes << r; });
   // Would end a message loop that must not run.
   QTimer::singleShot(2000, [] { QApplication::exit(99); });
   const int code = startup::RunWindows(StartMode::Archive, windows.factories(true));
-  platform::setBoxAnswerer({});
+  platform::setAnswerer(platform::Modal::MessageBox, {});
   EXPECT_EQ(code, 0);
   EXPECT_TRUE(windows.created.isEmpty()) << "no window after the failed one";
   ASSERT_EQ(boxes.size(), 1);

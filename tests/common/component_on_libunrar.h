@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "VxUnRar.h"
+#include "modal.h"
 #include "untUnRar.h"
 
 class ComponentOnLibunrar : public ::testing::Test {
@@ -30,8 +31,7 @@ class ComponentOnLibunrar : public ::testing::Test {
   void TearDown() override {
     vx.reset();
     untUnRar::SetUnRarLibraryPath(QString());
-    SetPasswordPromptAnswerer({});
-    SetVolumePromptAnswerer({});
+    platform::clearAnswerers();
   }
 
   QByteArray read(const QString& relative) const {

@@ -35,31 +35,24 @@ class Browser : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     archive = QDir(dir.path()).filePath(QStringLiteral("first.rar"));
     QFile(archive).open(QIODevice::WriteOnly);
-    SetOpenDialogAnswerer([this](QFileDialog& d) {
+    platform::setAnswerer(platform::Modal::OpenChooser, [this](platform::Question& question) {
       ++openDialogs;
-      openDialogFolder = d.directory().absolutePath();
-      return nextOpen;
+      openDialogFolder = question.dialogAs<QFileDialog>().directory().absolutePath();
+      question.chosen = nextOpen;
     });
-    vxfilelib::setFolderAnswerer([this](const vxfilelib::FolderRequest& r) {
+    platform::setAnswerer(platform::Modal::FolderChooser, [this](platform::Question& question) {
       ++folderDialogs;
-      folderRequest = r;
-      return nextFolder;
+      folderRequest = question;
+      question.chosen = nextFolder;
     });
-    platform::setBoxAnswerer([this](const platform::BoxRequest& r) {
-      boxes.append(r);
-      return 1;
-    });
-    SetStatusDialogAnswerer([this](TfrmStatus& d) {
+    platform::setAnswerer(platform::Modal::MessageBox,
+                          [this](const platform::Question& box) { boxes.append(box); });
+    platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [this](TfrmStatus& d) {
       statusTexts.append(d.mmStatus()->toPlainText());
       d.close();
     });
   }
-  void TearDown() override {
-    SetOpenDialogAnswerer({});
-    vxfilelib::setFolderAnswerer({});
-    platform::setBoxAnswerer({});
-    SetStatusDialogAnswerer({});
-  }
+  void TearDown() override { platform::clearAnswerers(); }
 
   std::unique_ptr<TfrmMain> makeWindow(const QString& script) {
     load(script);
@@ -98,8 +91,8 @@ class Browser : public ::testing::Test {
   int openDialogs = 0;
   QString openDialogFolder;
   int folderDialogs = 0;
-  vxfilelib::FolderRequest folderRequest;
-  QList<platform::BoxRequest> boxes;
+  platform::Question folderRequest;
+  QList<platform::Question> boxes;
   QStringList statusTexts;
 };
 
@@ -284,7 +277,7 @@ TEST_F(Browser, ExtractCancelledChangesNothing) {
   EXPECT_EQ(folderDialogs, 1);
   EXPECT_EQ(folderRequest.root, QStringLiteral("Extract to..."));
   EXPECT_EQ(folderRequest.owner, window.get());
-  EXPECT_EQ(QDir(folderRequest.initial).absolutePath(), QDir(dir.path()).absolutePath());
+  EXPECT_EQ(QDir(folderRequest.text).absolutePath(), QDir(dir.path()).absolutePath());
   EXPECT_EQ(fake.openModes(), QVector<int>{0});
 }
 

@@ -10,6 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "modal.h"
 #include "modal_answer.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
@@ -22,7 +23,7 @@ struct PromptScope {
   PromptScope() : prompt(new TfrmOverWrite(nullptr)) { frmOverWrite = prompt.get(); }
   ~PromptScope() {
     frmOverWrite = nullptr;
-    SetOverWritePromptAnswerer({});
+    platform::setAnswerer(platform::Modal::OverwritePrompt, {});
   }
   std::unique_ptr<TfrmOverWrite> prompt;
 };
@@ -36,9 +37,10 @@ QPushButton* button(QWidget& form, const char* name) {
 int answerByClicking(const char* name) {
   PromptScope scope;
   scope.prompt->lblFileName()->setText(QStringLiteral("/tmp/x"));
-  SetOverWritePromptAnswerer([name](TfrmOverWrite& p) {
-    if (QPushButton* b = p.findChild<QPushButton*>(QString::fromLatin1(name))) b->click();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      platform::Modal::OverwritePrompt, [name](TfrmOverWrite& p) {
+        if (QPushButton* b = p.findChild<QPushButton*>(QString::fromLatin1(name))) b->click();
+      });
   return ShowOverWritePrompt(*scope.prompt);
 }
 
@@ -130,21 +132,24 @@ TEST(OverWritePrompt, EachButtonGivesItsModalResult) {
 TEST(OverWritePrompt, CloseBoxGivesCancelAndEscapeDoesNothing) {
   PromptScope scope;
   bool stillOpenAfterEscape = false;
-  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
-    QTest::keyClick(&p, Qt::Key_Escape);
-    stillOpenAfterEscape = p.isVisible();
-    p.close();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [&](TfrmOverWrite& p) {
+                                               QTest::keyClick(&p, Qt::Key_Escape);
+                                               stillOpenAfterEscape = p.isVisible();
+                                               p.close();
+                                             });
   EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 2);
   EXPECT_TRUE(stillOpenAfterEscape);
 }
 
 TEST(OverWritePrompt, EnterPressesTheFocusedButtonYesFirst) {
   PromptScope scope;
-  SetOverWritePromptAnswerer([](TfrmOverWrite& p) {
-    p.activateWindow();
-    QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &p, Qt::Key_Return);
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      platform::Modal::OverwritePrompt, [](TfrmOverWrite& p) {
+        p.activateWindow();
+        QTest::keyClick(QApplication::focusWidget() ? QApplication::focusWidget() : &p,
+                        Qt::Key_Return);
+      });
   EXPECT_EQ(ShowOverWritePrompt(*scope.prompt), 6);
 }
 
@@ -163,10 +168,11 @@ TEST(OverWritePrompt, ShortPathKeepsDesignWidth) {
   PromptScope scope;
   scope.prompt->lblFileName()->setText(QStringLiteral("/tmp/a.txt"));
   int width = 0;
-  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
-    width = p.width();
-    p.close();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [&](TfrmOverWrite& p) {
+                                               width = p.width();
+                                               p.close();
+                                             });
   ShowOverWritePrompt(*scope.prompt);
   EXPECT_EQ(width, 592);
 }
@@ -183,11 +189,12 @@ TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
   ASSERT_LT(textWidth + 50, screenWidth) << "the path must fit the screen";
   int width = 0;
   QPoint centre;
-  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
-    width = p.width();
-    centre = p.geometry().center();
-    p.close();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [&](TfrmOverWrite& p) {
+                                               width = p.width();
+                                               centre = p.geometry().center();
+                                               p.close();
+                                             });
   ShowOverWritePrompt(*scope.prompt);
   EXPECT_EQ(width, textWidth + 50);
   const QPoint screenCentre = scope.prompt->screen()->geometry().center();
@@ -203,10 +210,11 @@ TEST(OverWritePrompt, PathWiderThanScreenGivesScreenWidthLess10) {
     path += QStringLiteral("long-folder-name/");
   scope.prompt->lblFileName()->setText(path);
   int width = 0;
-  SetOverWritePromptAnswerer([&](TfrmOverWrite& p) {
-    width = p.width();
-    p.close();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [&](TfrmOverWrite& p) {
+                                               width = p.width();
+                                               p.close();
+                                             });
   ShowOverWritePrompt(*scope.prompt);
   EXPECT_EQ(width, screenWidth - 10);
 }
@@ -214,7 +222,8 @@ TEST(OverWritePrompt, PathWiderThanScreenGivesScreenWidthLess10) {
 TEST(OverWritePrompt, NeverNarrowerThanDesign) {
   PromptScope scope;
   scope.prompt->lblFileName()->setText(QString(3, QLatin1Char('x')));
-  SetOverWritePromptAnswerer([](TfrmOverWrite& p) { p.close(); });
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [](TfrmOverWrite& p) { p.close(); });
   ShowOverWritePrompt(*scope.prompt);
   EXPECT_EQ(scope.prompt->width(), 592);
 }
@@ -244,10 +253,11 @@ TEST(StatusDialog, BuildsWithEveryConnectionBound) {
 
 TEST(StatusDialog, OkClosesWithCancelResult) {
   TfrmStatus dialog;
-  SetStatusDialogAnswerer(
-      [](TfrmStatus& d) { d.findChild<QPushButton*>(QStringLiteral("Button1"))->click(); });
+  platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [](TfrmStatus& d) {
+    d.findChild<QPushButton*>(QStringLiteral("Button1"))->click();
+  });
   const int result = ShowStatusDialog(dialog);
-  SetStatusDialogAnswerer({});
+  platform::setAnswerer(platform::Modal::StatusDialog, {});
   EXPECT_EQ(result, 2);
   EXPECT_FALSE(dialog.isVisible());
 }
@@ -257,7 +267,7 @@ TEST(StatusDialog, EscapeDoesNothingAndEnterInTheTextStartsALine) {
   dialog.mmStatus()->setPlainText(QStringLiteral("one"));
   bool openAfterEscape = false;
   QString textAfterEnter;
-  SetStatusDialogAnswerer([&](TfrmStatus& d) {
+  platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& d) {
     QTest::keyClick(&d, Qt::Key_Escape);
     openAfterEscape = d.isVisible();
     d.mmStatus()->setFocus();
@@ -268,7 +278,7 @@ TEST(StatusDialog, EscapeDoesNothingAndEnterInTheTextStartsALine) {
     d.close();
   });
   EXPECT_EQ(ShowStatusDialog(dialog), 2);
-  SetStatusDialogAnswerer({});
+  platform::setAnswerer(platform::Modal::StatusDialog, {});
   EXPECT_TRUE(openAfterEscape);
   EXPECT_EQ(textAfterEnter, QStringLiteral("one\ntwo"));
 }

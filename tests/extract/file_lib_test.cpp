@@ -8,39 +8,40 @@
 #include <QTemporaryDir>
 #include <QTimer>
 
+#include "modal.h"
 #include "modal_answer.h"
 #include "untVxFileLib.h"
 
 namespace {
 
 struct AnswererScope {
-  explicit AnswererScope(vxfilelib::FolderAnswerer a) {
-    vxfilelib::setFolderAnswerer(std::move(a));
+  explicit AnswererScope(platform::Answerer a) {
+    platform::setAnswerer(platform::Modal::FolderChooser, std::move(a));
   }
-  ~AnswererScope() { vxfilelib::setFolderAnswerer({}); }
+  ~AnswererScope() { platform::setAnswerer(platform::Modal::FolderChooser, {}); }
 };
 
 }  // namespace
 
 TEST(SelectFolder, AsksWithGermanTitleRootAndInitialFolder) {
-  vxfilelib::FolderRequest seen;
-  AnswererScope scope([&](const vxfilelib::FolderRequest& r) {
-    seen = r;
+  platform::Question seen;
+  AnswererScope scope([&](platform::Question& question) {
+    seen = question;
     EXPECT_EQ(vxfilelib::initialFolder(), QStringLiteral("/srv/in"));
-    return QStringLiteral("/srv/out");
+    question.chosen = QStringLiteral("/srv/out");
   });
   QWidget owner;
   QString folder = QStringLiteral("stale");
   SelectFolder(&owner, QStringLiteral("Extract to..."), QStringLiteral("/srv/in"), folder);
   EXPECT_EQ(folder, QStringLiteral("/srv/out"));
   EXPECT_EQ(seen.owner, &owner);
-  EXPECT_EQ(seen.title, QString::fromUtf8("W\xc3\xa4hlen Sie bitte einen Ordner aus ..."));
+  EXPECT_EQ(seen.caption, QString::fromUtf8("W\xc3\xa4hlen Sie bitte einen Ordner aus ..."));
   EXPECT_EQ(seen.root, QStringLiteral("Extract to..."));
-  EXPECT_EQ(seen.initial, QStringLiteral("/srv/in"));
+  EXPECT_EQ(seen.text, QStringLiteral("/srv/in"));
 }
 
 TEST(SelectFolder, CancelLeavesFolderEmpty) {
-  AnswererScope scope([](const vxfilelib::FolderRequest&) { return QString(); });
+  AnswererScope scope([](platform::Question&) {});
   QString folder = QStringLiteral("stale");
   SelectFolder(nullptr, QString(), QString(), folder);
   EXPECT_TRUE(folder.isEmpty());

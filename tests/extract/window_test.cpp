@@ -89,17 +89,12 @@ class ExtractionWindow : public ::testing::Test {
     archive = QDir(dir.path()).filePath(QStringLiteral("backup.rar"));
     writeFile(archive, "not read by the fake");
     SetArchiveArgumentsForTesting(QStringList{archive});
-    platform::setBoxAnswerer([this](const platform::BoxRequest& r) {
-      boxes.append(r);
-      return 1;
-    });
+    platform::setAnswerer(platform::Modal::MessageBox,
+                          [this](const platform::Question& r) { boxes.append(r); });
   }
   void TearDown() override {
     SetArchiveArgumentsForTesting(std::nullopt);
-    SetOverWritePromptAnswerer({});
-    SetOpenDialogAnswerer({});
-    vxfilelib::setFolderAnswerer({});
-    platform::setBoxAnswerer({});
+    platform::clearAnswerers();
     platform::setShellOpenHook({});
   }
 
@@ -117,7 +112,7 @@ class ExtractionWindow : public ::testing::Test {
   FakeLibrary fake;
   QTemporaryDir dir;
   QString archive;
-  QList<platform::BoxRequest> boxes;
+  QList<platform::Question> boxes;
 };
 
 }  // namespace
@@ -345,13 +340,13 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
     auto window = makeWindow(QString::fromUtf8(c.script));
     CloseWatcher watcher(*window);
     QStringList shown;
-    SetStatusDialogAnswerer([&](TfrmStatus& dialog) {
+    platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& dialog) {
       EXPECT_FALSE(watcher.closed) << "the lines are shown before the window closes";
       shown = dialog.mmStatus()->toPlainText().split(QLatin1Char('\n'));
       dialog.accept();
     });
     window->Timer1Timer();
-    SetStatusDialogAnswerer({});
+    platform::setAnswerer(platform::Modal::StatusDialog, {});
     EXPECT_TRUE(watcher.closed);
     EXPECT_EQ(shown, c.shown) << c.script;
     EXPECT_EQ(AutomaticRunExitCode(), c.exitCode) << c.script;
@@ -383,14 +378,15 @@ struct PromptLog {
 };
 
 void answerWith(PromptLog& log, const char* button) {
-  SetOverWritePromptAnswerer([&log, button](TfrmOverWrite& prompt) {
-    EXPECT_EQ(frmOverWrite, &prompt) << "the prompt must be known before it shows";
-    log.files.append(prompt.lblFileName()->text());
-    if (button)
-      prompt.findChild<QPushButton*>(QString::fromLatin1(button))->click();
-    else
-      prompt.close();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      platform::Modal::OverwritePrompt, [&log, button](TfrmOverWrite& prompt) {
+        EXPECT_EQ(frmOverWrite, &prompt) << "the prompt must be known before it shows";
+        log.files.append(prompt.lblFileName()->text());
+        if (button)
+          prompt.findChild<QPushButton*>(QString::fromLatin1(button))->click();
+        else
+          prompt.close();
+      });
 }
 
 }  // namespace
@@ -434,11 +430,13 @@ TEST_F(OverwriteDecision, OverwriteNoFilesKeepsEveryLaterFileWithoutAsking) {
 TEST_F(OverwriteDecision, YesAndNoDecideOneFileEach) {
   auto window = makeWindow(entries(4));
   int asked = 0;
-  SetOverWritePromptAnswerer([&](TfrmOverWrite& prompt) {
-    ++asked;
-    prompt.findChild<QPushButton*>(asked % 2 ? QStringLiteral("btnYes") : QStringLiteral("btnNo"))
-        ->click();
-  });
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      platform::Modal::OverwritePrompt, [&](TfrmOverWrite& prompt) {
+        ++asked;
+        prompt
+            .findChild<QPushButton*>(asked % 2 ? QStringLiteral("btnYes") : QStringLiteral("btnNo"))
+            ->click();
+      });
   window->Timer1Timer();
   EXPECT_EQ(asked, 4);
   EXPECT_EQ(extractOperations(), (QVector<int>{2, 0, 2, 0}));
@@ -463,7 +461,8 @@ TEST_F(OverwriteDecision, AnswerForAllDoesNotOutliveItsRun) {
   window->Timer1Timer();
   EXPECT_EQ(window->vxUnRar()->OverrideEvent(), OR_NEVER);
   // The next run starts asking again.
-  vxfilelib::setFolderAnswerer([this](const vxfilelib::FolderRequest&) { return dir.path(); });
+  platform::setAnswerer(platform::Modal::FolderChooser,
+                        [this](platform::Question& question) { question.chosen = dir.path(); });
   window->acExtractExecute();
   EXPECT_EQ(log.files.size(), 2);
 }
@@ -474,13 +473,13 @@ TEST_F(ExtractionWindow, OpenAndExtractAreRefusedWhileARunIsInProgress) {
   auto window = makeWindow(entries(3));
   int openDialogs = 0;
   int folderDialogs = 0;
-  SetOpenDialogAnswerer([&](QFileDialog&) {
+  platform::setAnswerer(platform::Modal::OpenChooser, [&](platform::Question& question) {
     ++openDialogs;
-    return archive;
+    question.chosen = archive;
   });
-  vxfilelib::setFolderAnswerer([&](const vxfilelib::FolderRequest&) {
+  platform::setAnswerer(platform::Modal::FolderChooser, [&](platform::Question& question) {
     ++folderDialogs;
-    return dir.path();
+    question.chosen = dir.path();
   });
   // Fires from the window's own message handling between entries.
   QTimer::singleShot(0, window.get(), [&] {

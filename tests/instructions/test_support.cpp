@@ -15,10 +15,8 @@ void InstructionsTest::SetUp() {
   qputenv("XDG_CONFIG_HOME", QFile::encodeName(userFolder()));
   qputenv("XDG_CONFIG_DIRS", QFile::encodeName(machineFolder()) + ":/etc/xdg");
   instructions::setSideFolderForTests(sideFolder());
-  platform::setBoxAnswerer([this](const platform::BoxRequest& request) {
-    boxes << request;
-    return 1;
-  });
+  platform::setAnswerer(platform::Modal::MessageBox,
+                        [this](const platform::Question& request) { boxes << request; });
   platform::setShellOpenHook([this](const QUrl& url) {
     opened << url;
     return true;
@@ -26,7 +24,7 @@ void InstructionsTest::SetUp() {
 }
 
 void InstructionsTest::TearDown() {
-  platform::setBoxAnswerer({});
+  platform::setAnswerer(platform::Modal::MessageBox, {});
   platform::setShellOpenHook({});
   instructions::setSideFolderForTests(QString());
 }

@@ -45,7 +45,7 @@ class InstructionsTest : public ::testing::Test {
   std::unique_ptr<TfrmConfig> createWindow();
 
   QTemporaryDir dir;
-  QList<platform::BoxRequest> boxes;
+  QList<platform::Question> boxes;
   QList<QUrl> opened;
 };
 

@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "component_on_libunrar.h"
+#include "modal.h"
 #include "rar_writer.h"
 
 namespace {
@@ -38,7 +39,7 @@ TEST_P(EncryptedComponent, EncryptedNamesEndWithThePromptAndTheFiles) {
   vx->SetCanProgress(withProgress);
   vx->SetPromptForPass(true);
   int asked = 0;
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     ++asked;
     d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"))->setText(QStringLiteral("double-click"));
     d.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
@@ -65,7 +66,7 @@ TEST_P(EncryptedComponent, AWrongAnswerExtractsNothing) {
   vx->SetMode(VxRAR_EXTRACT);
   vx->SetCanProgress(withProgress);
   vx->SetPromptForPass(true);
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"))->setText(QStringLiteral("wrong"));
     d.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
   });

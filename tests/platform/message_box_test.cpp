@@ -16,15 +16,14 @@ TEST(StandardErrorBox, FullStopOnlyAfterCharactersSortingAfterDot) {
 }
 
 TEST(StandardErrorBox, ShownWithApplicationCaptionAndErrorIcon) {
-  platform::BoxRequest seen;
+  platform::Question seen;
   int calls = 0;
-  platform::setBoxAnswerer([&](const platform::BoxRequest& r) {
+  platform::setAnswerer(platform::Modal::MessageBox, [&](const platform::Question& r) {
     seen = r;
     ++calls;
-    return 1;
   });
   platform::showErrorBox(QStringLiteral("Cannot read file"));
-  platform::setBoxAnswerer({});
+  platform::setAnswerer(platform::Modal::MessageBox, {});
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(seen.caption, QApplication::applicationName());
   EXPECT_EQ(seen.text, QStringLiteral("Cannot read file."));

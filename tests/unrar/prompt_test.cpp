@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include "modal.h"
 #include "run_fixture.h"
 
 namespace {
@@ -31,7 +32,8 @@ TEST_F(RunTest, PasswordFromAHandlerIsHandedOverAndReported) {
     password = QStringLiteral("from handler");
   };
   vx->SetPromptForPass(true);
-  SetPasswordPromptAnswerer([](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt,
+                              [](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
   vx->Execute();
   EXPECT_EQ(seen, QStringLiteral("start"));
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
@@ -75,7 +77,7 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   vx->SetPromptForPass(true);
   vx->SetPassword(QStringLiteral("ignored by the prompt"));
   int shown = 0;
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     ++shown;
     EXPECT_EQ(edit(d)->text(), QString()) << "no password.txt beside the test binary";
     edit(d)->setText(QStringLiteral("typed"));
@@ -86,7 +88,7 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"typed\""});
   fake.clearCalls();
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     edit(d)->setText(QStringLiteral("still handed over"));
     button(d, "btnCancel")->click();
   });
@@ -94,7 +96,8 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"still handed over\""});
   fake.clearCalls();
-  SetPasswordPromptAnswerer([&](QDialog& d) { d.reject(); });  // the window's close button
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt,
+                              [&](QDialog& d) { d.reject(); });  // the window's close button
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"\""})
@@ -117,7 +120,7 @@ TEST_F(RunTest, VolumePromptAcceptedUnchangedCancels) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
   QString initial;
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     initial = edit(d)->text();
     button(d, "btnOk")->click();
   });
@@ -131,7 +134,7 @@ TEST_F(RunTest, VolumePromptAcceptedUnchangedCancels) {
 TEST_F(RunTest, VolumePromptAcceptedWithANewNameGoesOn) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     edit(d)->setText(QStringLiteral("/elsewhere/a.part2.rar"));
     button(d, "btnOk")->click();
   });
@@ -144,7 +147,7 @@ TEST_F(RunTest, VolumePromptAcceptedWithANewNameGoesOn) {
 TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     edit(d)->setText(QStringLiteral("/x/changed.rar"));
     button(d, "btnCancel")->click();
   });
@@ -152,7 +155,8 @@ TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/x/changed.rar\""});
   fake.clearCalls();
-  SetVolumePromptAnswerer([&](QDialog& d) { d.reject(); });  // closed by the window's button
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt,
+                              [&](QDialog& d) { d.reject(); });  // closed by the window's button
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/v/a.part1.rar\""});
@@ -161,7 +165,7 @@ TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
 TEST_F(RunTest, VolumePromptEmptiedCancels) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     edit(d)->clear();
     button(d, "btnOk")->click();
   });
@@ -173,7 +177,8 @@ TEST_F(RunTest, VolumePromptEmptiedCancels) {
 TEST_F(RunTest, AVolumeHandlerTakesPrecedenceAndMayRewriteTheName) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
-  SetVolumePromptAnswerer([](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt,
+                              [](QDialog&) { ADD_FAILURE() << "the handler takes precedence"; });
   int mode = -1;
   vx->OnVolChange = [&](QObject*, char* name, int m) {
     mode = m;
@@ -196,7 +201,7 @@ TEST_F(RunTest, VolumeAskedWithoutHandlerOrPromptGoesOnUnchanged_AndANoticeIsAns
                                 QStringLiteral("callback msg=0 p2=1 name=\"/v/a.part2.rar\"\n")));
   vx->SetPromptForVolumn(true);
   int shown = 0;
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     ++shown;
     edit(d)->setText(QStringLiteral("/v/new.rar"));
     button(d, "btnOk")->click();
@@ -221,7 +226,7 @@ TEST_F(RunTest, AVolumeNameLongerThanTheTypingLimitIsKeptWhole) {
                                     .arg(longName)));
   vx->SetPromptForVolumn(true);
   QString initial;
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     initial = edit(d)->text();
     button(d, "btnOk")->click();
   });
@@ -258,10 +263,10 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
     cancelGeometry = button(d, "btnCancel")->geometry();
     button(d, "btnOk")->click();
   };
-  SetPasswordPromptAnswerer(inspect);
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, inspect);
   QString password;
   vx.PromptPassword(password);
-  SetPasswordPromptAnswerer({});
+  platform::setAnswerer(platform::Modal::PasswordPrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Protected Archive - Enter Password:"));
   EXPECT_EQ(size, QSize(268, 69));
   EXPECT_TRUE(masked);
@@ -273,10 +278,10 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
   EXPECT_EQ(okGeometry, QRect(107, 37, 75, 25));
   EXPECT_EQ(cancelGeometry, QRect(187, 37, 75, 25));
 
-  SetVolumePromptAnswerer(inspect);
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, inspect);
   char buffer[1024] = "x";
   EXPECT_TRUE(vx.PromptNextVolume(QStringLiteral("/v/a.rar"), buffer, sizeof buffer));
-  SetVolumePromptAnswerer({});
+  platform::setAnswerer(platform::Modal::VolumePrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Next Archive:"));
   EXPECT_FALSE(masked);
   EXPECT_STREQ(buffer, "/v/a.rar");

@@ -14,6 +14,7 @@
 #include <memory>
 
 #include "component_on_libunrar.h"
+#include "modal.h"
 #include "rar_writer.h"
 
 namespace {
@@ -155,7 +156,7 @@ TEST_F(RealLibrary, ARenamedSecondVolumeIsAskedForAndFound) {
   vx->SetMode(VxRAR_EXTRACT);
   vx->SetPromptForVolumn(true);
   QStringList asked;
-  SetVolumePromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
     auto* edit = d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"));
     asked << edit->text();
     edit->setText(renamed);
@@ -180,7 +181,8 @@ TEST_F(RealLibrary, ARefusedVolumeEndsTheRunWithAVolumeError) {
   vx->SetFileName(first);
   vx->SetMode(VxRAR_EXTRACT);
   vx->SetPromptForVolumn(true);
-  SetVolumePromptAnswerer([](QDialog& d) { d.findChild<QPushButton*>("btnCancel")->click(); });
+  platform::setDialogAnswerer(platform::Modal::VolumePrompt,
+                              [](QDialog& d) { d.findChild<QPushButton*>("btnCancel")->click(); });
   vx->Execute();
   EXPECT_EQ(errors, QStringList{"15 Volume-Error!"});
   EXPECT_FALSE(QFile::exists(target + QStringLiteral("/big.txt"))) << "no partial file is left";
@@ -193,7 +195,7 @@ TEST_F(RealLibrary, AnEncryptedArchiveAsksForThePassword) {
   vx->SetMode(VxRAR_EXTRACT);
   vx->SetPromptForPass(true);
   int asked = 0;
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     ++asked;
     d.findChild<QLineEdit*>(QStringLiteral("edtPrompt"))->setText(QStringLiteral("opensesame"));
     d.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
@@ -218,7 +220,7 @@ TEST_F(RealLibrary, TheEncryptedFlagAloneAlsoAsksForAPassword) {
   vx->SetMode(VxRAR_EXTRACT);
   vx->SetPromptForPass(true);
   int asked = 0;
-  SetPasswordPromptAnswerer([&](QDialog& d) {
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     ++asked;
     d.findChild<QPushButton*>(QStringLiteral("btnCancel"))->click();
   });

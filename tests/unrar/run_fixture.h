@@ -11,6 +11,7 @@
 
 #include "VxUnRar.h"
 #include "fake_unrar_control.h"
+#include "modal.h"
 #include "untUnRar.h"
 
 class RunTest : public ::testing::Test {
@@ -24,8 +25,7 @@ class RunTest : public ::testing::Test {
   void TearDown() override {
     vx.reset();
     untUnRar::SetUnRarLibraryPath(QString());
-    SetPasswordPromptAnswerer({});
-    SetVolumePromptAnswerer({});
+    platform::clearAnswerers();
   }
 
   // Loads the script, builds the component (extract mode, archive a.rar and

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "VxUnRar.h"
+#include "modal.h"
 
 namespace {
 
@@ -26,7 +27,7 @@ int main(int argc, char** argv) {
     print("password", component.Password());
     if (argc > 1 && QByteArray(argv[1]) == "prompt") {
       QString initial;
-      SetPasswordPromptAnswerer([&](QDialog& dialog) {
+      platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& dialog) {
         initial = dialog.findChild<QLineEdit*>(QStringLiteral("edtPrompt"))->text();
         dialog.findChild<QPushButton*>(QStringLiteral("btnOk"))->click();
       });

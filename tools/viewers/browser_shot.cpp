@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "modal.h"
 #include "rar_writer.h"
 #include "untUnRarDemo.h"
 
@@ -59,7 +60,8 @@ int main(int argc, char** argv) {
   const std::vector<rarwriter::Entry> entries = lookEntries();
   const QString archive = QDir(dir.path()).filePath(QStringLiteral("look.rar"));
   rarwriter::write(archive.toStdString(), entries);
-  SetOpenDialogAnswerer([&](QFileDialog&) { return archive; });
+  platform::setAnswerer(platform::Modal::OpenChooser,
+                        [&](platform::Question& question) { question.chosen = archive; });
 
   TfrmMain window;
   window.Timer1()->stop();
