@@ -2,6 +2,7 @@
 
 #include <QFile>
 
+#include "VxUnRar.h"
 #include "command_line.h"
 #include "executable.h"
 #include "text_file.h"
@@ -44,20 +45,8 @@ QString errorLine(const QString& message) {
 }
 
 QString unreportedFailureText(int status) {
-  switch (status) {
-    case 11:
-      return QStringLiteral("No memory!");
-    case 20:
-      return QStringLiteral("Buffer to small!");
-    case 22:
-      return QStringLiteral("No Password!");
-    case 23:
-      return QStringLiteral("Reference source missing!");
-    case 24:
-      return QStringLiteral("Wrong Password!");
-    default:
-      return QStringLiteral("Unknown error!");
-  }
+  const bool unreported = status == 11 || status == 20 || (status >= 22 && status <= 24);
+  return unreported ? vxunrar::StatusText(status) : QStringLiteral("Unknown error!");
 }
 
 QString statusLine(const QString& message, int status) {

@@ -284,16 +284,16 @@ QFileDialog* TfrmMain::opndlgMain() {
 }
 
 void TfrmMain::executeComponent() {
-  const int errorsBefore = m_ErrorCount;
+  const int errorsBefore = m_errorCount;
   {
-    FlagScope running(m_Running);
+    FlagScope running(m_running);
     m_vxUnRar->Execute();
   }
   // Some failures end a run without an error of the component's own (no or a
   // wrong password, a cancel); such a run must not pass for a successful one.
   // A stop the user asked for is no failure.
   const int result = m_vxUnRar->RunResult();
-  if (result != 0 && m_ErrorCount == errorsBefore && !m_vxUnRar->StopProcessing())
+  if (result != 0 && m_errorCount == errorsBefore && !m_vxUnRar->StopProcessing())
     vxUnRarError(m_vxUnRar, mainlogic::unreportedFailureText(result), result);
 }
 
@@ -319,13 +319,13 @@ void TfrmMain::Timer1Timer() {
   }
   // A failed run must not look like a finished one: whoever started it may
   // delete the archive next.
-  if (m_ErrorCount > 0) acStatusInfoExecute();
-  automaticRunExitCode() = extracted && m_ErrorCount == 0 ? 0 : 1;
+  if (m_errorCount > 0) acStatusInfoExecute();
+  automaticRunExitCode() = extracted && m_errorCount == 0 ? 0 : 1;
   close();
 }
 
 void TfrmMain::openArchive(const QString& path) {
-  m_OpenFolder = mainlogic::folderPart(path);
+  m_openFolder = mainlogic::folderPart(path);
   m_PackedTotal = 0;
   m_EntryCount = 0;
   m_UnpackedTotal = 0;
@@ -352,7 +352,7 @@ void TfrmMain::extractInto(const QString& folder) {
 }
 
 void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, int) {
-  m_LastEntry = hdrData.FileName;
+  m_lastEntry = hdrData.FileName;
   if (!m_Extracting) {
     m_EntryCount = wrappingAdd(m_EntryCount, 1);
     m_UnpackedTotal = wrappingAdd(m_UnpackedTotal, hdrData.UnpSize);
@@ -373,9 +373,9 @@ void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint3
 }
 
 void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
-  ++m_ErrorCount;
+  ++m_errorCount;
   m_StatusLines.append(mainlogic::errorLine(Message));
-  if (errorObserver()) errorObserver()(Message, m_LastEntry);
+  if (errorObserver()) errorObserver()(Message, m_lastEntry);
 }
 
 void TfrmMain::vxUnRarRarStatus(QObject*, const QString& Message, TRarStatus status) {
@@ -417,7 +417,7 @@ void TfrmMain::Image1Click() {
 void TfrmMain::acFileOpenExecute() {
   if (running()) return;
   QFileDialog* dialog = opndlgMain();
-  dialog->setDirectory(m_OpenFolder);
+  dialog->setDirectory(m_openFolder);
   platform::Question question;
   question.kind = platform::Modal::OpenChooser;
   question.owner = this;
@@ -447,7 +447,7 @@ void TfrmMain::acCloseExecute() {
 void TfrmMain::acExtractExecute() {
   if (running()) return;
   QString folder;
-  SelectFolder(this, QStringLiteral("Extract to..."), m_OpenFolder, folder);
+  SelectFolder(this, QStringLiteral("Extract to..."), m_openFolder, folder);
   if (folder.isEmpty()) return;
   extractInto(folder);
 }

@@ -96,7 +96,7 @@ class TfrmMain : public QMainWindow {
   void extractInto(const QString& folder);
   // True while a run of the component is in progress: a second one would
   // re-enter it from inside its own event handlers.
-  bool running() const { return m_Running; }
+  bool running() const { return m_running; }
   void executeComponent();
 
   std::unique_ptr<Ui::TfrmMain> ui;
@@ -107,8 +107,8 @@ class TfrmMain : public QMainWindow {
   QActionGroup* m_acListMain = nullptr;
   QList<QIcon> m_imglstMain;
   // The open dialog's initial folder, kept between uses.
-  QString m_OpenFolder;
-  bool m_Running = false;
+  QString m_openFolder;
+  bool m_running = false;
 
   bool m_Extracting = false;
   QString m_CommentText;
@@ -117,8 +117,8 @@ class TfrmMain : public QMainWindow {
   std::int32_t m_UnpackedTotal = 0;
   bool m_ArchiveOpen = false;
   QStringList m_StatusLines;
-  QString m_LastEntry;
-  int m_ErrorCount = 0;
+  QString m_lastEntry;
+  int m_errorCount = 0;
 };
 
 // The program's exit status once its windows have closed: 1 when the

@@ -37,13 +37,13 @@ class HeaderRepeat {
   // True when the read just made failed as the one before did, for the same entry.
   bool repeats(int status, const RARHeaderDataEx& header) {
     if (status == 0) {
-      m_status = 0;
+      FStatus = 0;
       return false;
     }
     const QString entry = vxunrar::EntryName(header);
-    const bool same = status == m_status && entry == m_entry;
-    m_status = status;
-    m_entry = entry;
+    const bool same = status == FStatus && entry == FEntry;
+    FStatus = status;
+    FEntry = entry;
     return same;
   }
   // The read filled in no entry: a failure that names nothing is no entry.
@@ -52,8 +52,8 @@ class HeaderRepeat {
   }
 
  private:
-  int m_status = 0;
-  QString m_entry;
+  int FStatus = 0;
+  QString FEntry;
 };
 
 struct RunGuard {

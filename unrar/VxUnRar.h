@@ -68,6 +68,12 @@ using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, in
 // the run's properties.
 using TRarBusyEvent = std::function<void(QObject* Sender)>;
 
+namespace vxunrar {
+// The text of a library status from 11 to 24 (ERAR_NO_MEMORY to
+// ERAR_BAD_PASSWORD); empty for 21 and for numbers outside.
+QString StatusText(int status);
+}  // namespace vxunrar
+
 // Raised by the constructor when "silent.txt" beside the executable exists
 // but cannot be read. The component is then not created.
 class EVxUnRarError : public std::runtime_error {

@@ -76,8 +76,10 @@ bool IsSelected(const QStringList& fileList, const QString& targetPath) {
   return fileList.isEmpty() || fileList.contains(targetPath, Qt::CaseInsensitive);
 }
 
-QString ProcessErrorText(int status) {
+QString StatusText(int status) {
   switch (status) {
+    case 11:
+      return QStringLiteral("No memory!");
     case 12:
       return QStringLiteral("Corrupted data!");
     case 13:
@@ -94,43 +96,42 @@ QString ProcessErrorText(int status) {
       return QStringLiteral("Read error!");
     case 19:
       return QStringLiteral("Write error!");
+    case 20:
+      return QStringLiteral("Buffer to small!");
+    case 22:
+      return QStringLiteral("No Password!");
+    case 23:
+      return QStringLiteral("Reference source missing!");
+    case 24:
+      return QStringLiteral("Wrong Password!");
     default:
       return QString();
   }
 }
 
+QString ProcessErrorText(int status) {
+  return status >= 12 && status <= 19 ? StatusText(status) : QString();
+}
+
+namespace {
+
+// Opening and reading headers say no more than that a password is missing.
+QString HeaderStageText(int status) {
+  if (status == 24) return StatusText(22);
+  if (status == 11 || status == 20 || status == 22) return StatusText(status);
+  return ProcessErrorText(status);
+}
+
+}  // namespace
+
 QString OpenErrorText(int openResult) {
-  switch (openResult) {
-    case 11:
-      return QStringLiteral("No memory!");
-    case 20:
-      return QStringLiteral("Buffer to small!");
-    case 22:
-    case 24:
-      return QStringLiteral("No Password!");
-    default:
-      break;
-  }
-  const QString text = ProcessErrorText(openResult);
+  const QString text = HeaderStageText(openResult);
   return text.isEmpty() ? QStringLiteral("Unknown format!") : text;
 }
 
 QString HeaderErrorText(int status) {
-  switch (status) {
-    case 11:
-      return QStringLiteral("No memory!");
-    case 20:
-      return QStringLiteral("Buffer to small!");
-    case 22:
-    case 24:
-      return QStringLiteral("No Password!");
-    case 12:
-      break;
-    default:
-      if (const QString text = ProcessErrorText(status); !text.isEmpty()) return text;
-      break;
-  }
-  return QStringLiteral("File Header corrupted!");
+  const QString text = status == 12 ? QString() : HeaderStageText(status);
+  return text.isEmpty() ? QStringLiteral("File Header corrupted!") : text;
 }
 
 void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size) {
