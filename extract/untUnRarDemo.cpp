@@ -18,6 +18,7 @@
 #include <QUrl>
 
 #include "command_line.h"
+#include "entry_list_model.h"
 #include "executable.h"
 #include "fixed_dialog.h"
 #include "jpeg_image.h"
@@ -27,7 +28,6 @@
 #include "path_bytes.h"
 #include "shell.h"
 #include "ui_untUnRarDemo.h"
-#include "untEntryList.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
 #include "untVxFileLib.h"

@@ -1,4 +1,4 @@
-#include "untEntryList.h"
+#include "entry_list_model.h"
 
 #include <algorithm>
 #include <numeric>
