@@ -24,6 +24,7 @@
 
 #include "bit_input.h"
 #include "codec.h"
+#include "lz_window.h"
 #include "unrar.h"
 
 namespace unrar {
@@ -175,7 +176,7 @@ struct AdaptiveMap {
   }
 };
 
-class Rar15Decoder final : public StreamDecoder {
+class Rar15Decoder final : public LzWindowDecoder {
  public:
   explicit Rar15Decoder(bool solidArchive) : solidArchive_(solidArchive), c_(codes()) {}
 
@@ -196,18 +197,7 @@ class Rar15Decoder final : public StreamDecoder {
     // Positions count bytes of the session; no real stream comes near the limit.
     if (e.unpSize > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
     BitInput bits(in);
-    const std::uint64_t end = pos_ + e.unpSize;
-    while (flushed_ < end) {
-      const std::uint64_t stop = std::min(end, flushed_ + kWindow - kMaxMatch);
-      int rc = fill(bits, stop);
-      if (rc) return rc;
-      rc = flush(sink, std::min(pos_, end));
-      if (rc) return rc;
-    }
-    // A match running past the file's end belongs to no file: its bytes stay
-    // in the window only.
-    flushed_ = pos_;
-    return bits.error();
+    return decodeThroughWindow(e.unpSize, kMaxMatch, bits, sink);
   }
 
   void reset() {
@@ -231,20 +221,6 @@ class Rar15Decoder final : public StreamDecoder {
     oldIndex_ = 0;
   }
 
-  int flush(Sink& sink, std::uint64_t upTo) {
-    while (flushed_ < upTo) {
-      const std::size_t at = static_cast<std::size_t>(flushed_ & (kWindow - 1));
-      const std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(upTo - flushed_, kWindow - at));
-      int rc = sink.put(window_.data() + at, n);
-      if (rc) return rc;
-      flushed_ += n;
-    }
-    return ERAR_SUCCESS;
-  }
-
-  static int failure(const BitInput& in) { return in.error() ? in.error() : ERAR_BAD_DATA; }
-
   [[gnu::always_inline]] static void copyMatch(std::uint8_t* w, std::uint64_t& pos,
                                                std::uint32_t dist, std::uint32_t len) {
     constexpr std::size_t mask = kWindow - 1;
@@ -266,11 +242,10 @@ class Rar15Decoder final : public StreamDecoder {
     pos += len;
   }
 
-  // Decodes until at least `stop` bytes of the session exist.
   // The decoding steps are inlined into this loop, where the window and the
   // position stay in locals: stores into the window could alias members and
   // would make the compiler reload them.
-  int fill(BitInput& in, std::uint64_t stop) {
+  int fill(BitInput& in, std::uint64_t stop) override {
     std::uint8_t* const w = window_.data();
     std::uint64_t pos = pos_;
     int rc = ERAR_SUCCESS;
@@ -456,10 +431,6 @@ class Rar15Decoder final : public StreamDecoder {
   const bool solidArchive_;
   const Codes& c_;
   bool started_ = false;
-
-  std::vector<std::uint8_t> window_;
-  std::uint64_t pos_ = 0;      // bytes decoded in this session
-  std::uint64_t flushed_ = 0;  // of those, handed to a sink or dropped
 
   // Per file.
   unsigned flags_ = 0;

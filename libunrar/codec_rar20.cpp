@@ -18,6 +18,7 @@
 #include "bit_input.h"
 #include "codec.h"
 #include "huffman.h"
+#include "lz_window.h"
 #include "unrar.h"
 
 namespace unrar {
@@ -125,7 +126,7 @@ std::size_t roundWindow(std::uint64_t bytes) {
   return w;
 }
 
-class Rar20Decoder final : public StreamDecoder {
+class Rar20Decoder final : public LzWindowDecoder {
  public:
   explicit Rar20Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
 
@@ -146,18 +147,7 @@ class Rar20Decoder final : public StreamDecoder {
     // each clear 64 KiB.
     BitInput bits(in,
                   static_cast<std::size_t>(std::clamp<std::uint64_t>(in.remaining(), 4096, 65536)));
-    const std::uint64_t end = pos_ + e.unpSize;
-    while (flushed_ < end) {
-      const std::uint64_t stop = std::min(end, flushed_ + window_.size() - kMaxMatch);
-      int rc = fill(bits, stop);
-      if (rc) return rc;
-      rc = flush(sink, std::min(pos_, end));
-      if (rc) return rc;
-    }
-    // A match running past the file's end belongs to no file: its bytes stay
-    // in the window only.
-    flushed_ = pos_;
-    return bits.error();
+    return decodeThroughWindow(e.unpSize, kMaxMatch, bits, sink);
   }
 
   void reset() {
@@ -190,23 +180,7 @@ class Rar20Decoder final : public StreamDecoder {
     window_.swap(grown);
   }
 
-  int flush(Sink& sink, std::uint64_t upTo) {
-    const std::size_t size = window_.size();
-    while (flushed_ < upTo) {
-      const std::size_t at = static_cast<std::size_t>(flushed_ & (size - 1));
-      const std::size_t n =
-          static_cast<std::size_t>(std::min<std::uint64_t>(upTo - flushed_, size - at));
-      int rc = sink.put(window_.data() + at, n);
-      if (rc) return rc;
-      flushed_ += n;
-    }
-    return ERAR_SUCCESS;
-  }
-
-  int failure(const BitInput& in) const { return in.error() ? in.error() : ERAR_BAD_DATA; }
-
-  // Decodes until at least `stop` bytes of the session exist.
-  int fill(BitInput& in, std::uint64_t stop) {
+  int fill(BitInput& in, std::uint64_t stop) override {
     while (pos_ < stop) {
       if (in.exhausted()) return failure(in);
       if (!tablesRead_) {
@@ -407,10 +381,6 @@ class Rar20Decoder final : public StreamDecoder {
 
   const bool solidArchive_;
   bool started_ = false;
-
-  std::vector<std::uint8_t> window_;
-  std::uint64_t pos_ = 0;      // bytes decoded in this session
-  std::uint64_t flushed_ = 0;  // of those, handed to a sink or dropped
 
   // The code lengths in force: a table read may add to them.
   std::array<std::uint8_t, kAudioSymbols * kMaxChannels> lengths_{};
