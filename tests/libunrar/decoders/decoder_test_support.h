@@ -1,13 +1,17 @@
 // What the decoder tests share: an entry's packed data from memory, a sink
-// that keeps what it is given, and unar's extraction as the reference.
+// that keeps what it is given, archives of prepacked entries, unar's
+// extraction as the reference, the encoders' counters and the damage checks.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "codec.h"
@@ -64,36 +68,119 @@ struct StringSink final : unrar::Sink {
   }
 };
 
-// unar extracts every entry of `archive` into `dir` with the bytes written.
-inline void expectUnarExtracts(const std::string& archive, const unrartest::TempDir& tmp,
-                               const std::vector<rarwriter::Entry>& entries) {
-  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar is not installed";
-  const peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"));
-  EXPECT_EQ(r.status, 0) << r.output;
-  for (const auto& e : entries) {
-    const std::string path = tmp.file("unar/" + e.name);
-    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == e.data)
-        << e.name << " differs in unar's output";
-  }
+// An entry whose data goes into the archive as `stream`, packed by one of
+// the test encoders: version, method byte and dictionary (64 KiB << n).
+inline rarwriter::Entry packedEntry(const std::string& name, const std::string& data,
+                                    const std::string& stream, std::uint8_t version,
+                                    std::uint8_t method, std::uint8_t dictionary) {
+  rarwriter::Entry e;
+  e.name = name;
+  e.data = data;
+  e.prepacked = rarwriter::Entry::Prepacked{stream, version, method, dictionary};
+  return e;
 }
 
-// Our library and unar must both give back every entry's data.
-inline void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid) {
-  unrartest::TempDir tmp;
+inline std::string writeRar4(const unrartest::TempDir& tmp, const std::string& name,
+                             const std::vector<rarwriter::Entry>& entries, bool solid) {
   rarwriter::Options opt;
   opt.format = rarwriter::Format::Rar4;
   opt.solidFlag = solid;
-  const std::string archive = tmp.file("a.rar");
+  const std::string archive = tmp.file(name);
   rarwriter::write(archive, entries, opt);
-  const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"));
-  ASSERT_EQ(ours.status.size(), entries.size());
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    const std::string path = tmp.file("ours/" + entries[i].name);
-    EXPECT_EQ(ours.status[i], ERAR_SUCCESS) << entries[i].name;
-    EXPECT_TRUE(unrartest::exists(path) && unrartest::readFile(path) == entries[i].data)
-        << entries[i].name << " differs in our output";
+  return archive;
+}
+
+// Our library and unar must both give back every entry, and nothing else.
+inline void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid,
+                              const std::string& password = "") {
+  unrartest::TempDir tmp;
+  const std::string archive = writeRar4(tmp, "a.rar", entries, solid);
+  const peers::Tree expected = peers::expectedTree(entries);
+  const auto ours =
+      unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"), nullptr, password);
+  EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS));
+  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file("ours"))), "") << "(ours)";
+  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
+  const peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"), password);
+  EXPECT_EQ(r.status, 0) << r.output;
+  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file("unar"))), "") << "(unar)";
+}
+
+// An encoder's counters, by name: the streams of a test add theirs up, and
+// every form of the format must have been used at least once.
+template <typename Stats>
+using Counter = std::pair<const char*, std::uint64_t Stats::*>;
+
+template <typename Stats, std::size_t N>
+void addCounters(Stats& total, const Stats& s, const Counter<Stats> (&counters)[N]) {
+  for (const auto& [name, member] : counters) total.*member += s.*member;
+}
+
+template <typename Stats, std::size_t N>
+void expectEveryCounterUsed(const Stats& total, const Counter<Stats> (&counters)[N]) {
+  for (const auto& [name, member] : counters) EXPECT_GT(total.*member, 0u) << name;
+}
+
+// Damaged streams end with an error or with exactly the entry's size, never
+// out of bounds or in an endless loop; a stream cut in half ends with an
+// error. `whole` is the stream without what the decoder never needs. With
+// `garbageToo`, an empty stream fails too, and every tenth damaged one is noise.
+inline void expectDamagedStreamsFailCleanly(std::unique_ptr<unrar::Decoder> (*make)(bool),
+                                            const unrar::Entry& e, const std::string& whole,
+                                            const std::string& data, bool garbageToo) {
+  auto run = [&](const std::string& in, std::string* out) {
+    auto dec = make(false);
+    StringSink sink;
+    const int rc = dec->decode(e, std::make_unique<MemoryStream>(in), 0, sink);
+    EXPECT_LE(sink.out.size(), data.size());
+    if (out) *out = sink.out;
+    return rc;
+  };
+  std::string out;
+  ASSERT_EQ(run(whole, &out), ERAR_SUCCESS);
+  EXPECT_EQ(out, data);
+  EXPECT_EQ(run(whole.substr(0, whole.size() / 2), nullptr), ERAR_BAD_DATA);
+  if (garbageToo) {
+    EXPECT_EQ(run(std::string(), nullptr), ERAR_BAD_DATA);
   }
-  expectUnarExtracts(archive, tmp, entries);
+
+  std::mt19937 rng(5);
+  for (int i = 0; i < 300; ++i) {
+    std::string bad = garbageToo && i % 10 == 0 ? noise(100 + i, 2000) : whole;
+    for (int k = 0; k < 1 + i % 4; ++k)
+      bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
+    const int rc = run(bad, &out);
+    EXPECT_TRUE(rc == ERAR_BAD_DATA || (rc == ERAR_SUCCESS && out.size() == data.size())) << rc;
+  }
+}
+
+// The same through an archive: `entryFor` makes the entry that carries a
+// damaged stream; 40 rounds, every fourth stream cut short. Returns how many
+// rounds failed.
+inline int expectDamagedArchivesFailCleanly(
+    const std::string& stream, const std::string& data, unsigned seed,
+    const std::function<rarwriter::Entry(const std::string&)>& entryFor) {
+  std::mt19937 rng(seed);
+  unrartest::TempDir tmp;
+  int failures = 0;
+  for (int round = 0; round < 40; ++round) {
+    std::string bad = stream;
+    if (round % 4 == 0) {
+      bad.resize(rng() % bad.size());
+    } else {
+      for (int k = 0; k < 1 + round % 3; ++k)
+        bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
+    }
+    const std::string name = "d" + std::to_string(round);
+    const std::string archive = writeRar4(tmp, name + ".rar", {entryFor(bad)}, false);
+    const auto x = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(name));
+    EXPECT_EQ(x.status.size(), 1u);
+    if (x.status.size() == 1 && x.status[0] == ERAR_SUCCESS)
+      EXPECT_TRUE(unrartest::readFile(tmp.file(name + "/f")) == data) << "round " << round;
+    else
+      ++failures;
+  }
+  return failures;
 }
 
 }  // namespace decodertest

@@ -69,21 +69,7 @@ std::string binary(std::size_t n, unsigned seed) {
 
 rarwriter::Entry prepacked(const std::string& name, const std::string& data,
                            const std::string& packed) {
-  rarwriter::Entry e;
-  e.name = name;
-  e.data = data;
-  e.prepacked = rarwriter::Entry::Prepacked{packed, 29, 0x35, 4};  // 1 MiB window
-  return e;
-}
-
-std::string writeArchive(unrartest::TempDir& tmp, const std::vector<rarwriter::Entry>& entries,
-                         bool solid, const std::string& name = "a.rar") {
-  rarwriter::Options opt;
-  opt.format = rarwriter::Format::Rar4;
-  opt.solidFlag = solid;
-  const std::string archive = tmp.file(name);
-  rarwriter::write(archive, entries, opt);
-  return archive;
+  return decodertest::packedEntry(name, data, packed, 29, 0x35, 4);  // 1 MiB window
 }
 
 using decodertest::checkBothDecoders;
@@ -154,22 +140,6 @@ TEST(PpmdH, RestartRefusesWhatNoBlockHeaderDeclares) {
   EXPECT_TRUE(ppmd.hasModel());
 }
 
-class StringStream : public unrar::InStream {
- public:
-  explicit StringStream(std::string data) : data_(std::move(data)) {}
-  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override {
-    got = std::min(n, data_.size() - pos_);
-    std::copy_n(data_.data() + pos_, got, buf);
-    pos_ += got;
-    return 0;
-  }
-  std::uint64_t remaining() const override { return data_.size() - pos_; }
-
- private:
-  std::string data_;
-  std::size_t pos_ = 0;
-};
-
 // Random bytes as range-coded data: decoding must stop with -1 once the
 // input is used up, or earlier, and never run on by itself.
 TEST(PpmdH, GarbageEndsInAnError) {
@@ -178,7 +148,7 @@ TEST(PpmdH, GarbageEndsInAnError) {
     for (int round = 0; round < 10; ++round) {
       std::string junk(1 + rng() % 4000, '\0');
       for (char& ch : junk) ch = static_cast<char>(rng());
-      StringStream stream(junk);
+      decodertest::MemoryStream stream(junk);
       unrar::BitInput in(stream);
       unrar::PpmdH ppmd;
       ASSERT_TRUE(ppmd.restart(1u << 20, order));
@@ -197,28 +167,8 @@ TEST(PpmdH, DamagedStreamsFailCleanly) {
   const std::string data = prose(60000, 12) + binary(40000, 13);
   ppmdenc::Encoder enc;
   const std::string packed = enc.pack(data, {{50000, Params{1, 12, -1}}, {0, std::nullopt}});
-  std::mt19937 rng(14);
-  unrartest::TempDir tmp;
-  int failures = 0;
-  for (int round = 0; round < 40; ++round) {
-    std::string bad = packed;
-    if (round % 4 == 0) {
-      bad.resize(rng() % bad.size());
-    } else {
-      for (int k = 0; k < 1 + round % 3; ++k)
-        bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
-    }
-    std::string name = std::to_string(round);
-    name.insert(0, 1, 'd');
-    const std::string archive =
-        writeArchive(tmp, {prepacked("f", data, bad)}, false, name + ".rar");
-    const auto x = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(name));
-    ASSERT_EQ(x.status.size(), 1u);
-    if (x.status[0] == ERAR_SUCCESS)
-      EXPECT_TRUE(unrartest::readFile(tmp.file(name + "/f")) == data) << "round " << round;
-    else
-      ++failures;
-  }
+  const int failures = decodertest::expectDamagedArchivesFailCleanly(
+      packed, data, 14, [&](const std::string& bad) { return prepacked("f", data, bad); });
   EXPECT_GT(failures, 30);
 }
 

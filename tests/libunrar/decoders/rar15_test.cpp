@@ -51,51 +51,23 @@ rarwriter::Entry entry(const std::string& name, const std::string& data) {
 
 rarwriter::Entry packed(const std::string& name, const std::string& data,
                         const std::string& stream) {
-  rarwriter::Entry e = entry(name, data);
-  e.prepacked = rarwriter::Entry::Prepacked{stream, 15, 0x33, 0};
-  return e;
+  return decodertest::packedEntry(name, data, stream, 15, 0x33, 0);
 }
 
-class Rar15Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
-  }
+using decodertest::checkBothDecoders;
+using Counter = decodertest::Counter<rar15enc::Stats>;
+using S = rar15enc::Stats;
 
-  std::string write(const std::vector<rarwriter::Entry>& entries, bool solid,
-                    const std::string& label) {
-    const std::string dir = tmp_ / label;
-    std::filesystem::create_directories(dir);
-    rarwriter::Options o;
-    o.format = rarwriter::Format::Rar4;
-    o.solidFlag = solid;
-    rarwriter::write(dir + "/t.rar", entries, o);
-    return dir + "/t.rar";
-  }
+constexpr Counter kForms[] = {
+    {"literals", &S::literals},           {"literalsOnlyMode", &S::literalsOnlyMode},
+    {"escapeMatches", &S::escapeMatches}, {"modeExits", &S::modeExits},
+    {"longUnary", &S::longUnary},         {"longCode1", &S::longCode1},
+    {"longCode2", &S::longCode2},         {"nearMatches", &S::nearMatches},
+    {"repeatLast", &S::repeatLast},       {"repeatBits", &S::repeatBits},
+    {"oldDistance", &S::oldDistance},     {"farMatches", &S::farMatches},
+    {"codeSwitches", &S::codeSwitches},   {"highSelectorAverage", &S::highSelectorAverage}};
 
-  // Has unar and our library extract the archive, and compares both with the input.
-  void expectRoundTrip(const std::vector<rarwriter::Entry>& entries, bool solid,
-                       const std::string& label, const std::string& password = "") {
-    const std::string path = write(entries, solid, label);
-    const peers::Tree expected = peers::expectedTree(entries);
-
-    const std::string byUnar = tmp_ / (label + "-unar");
-    const peers::CommandResult r = peers::unarExtract(path, byUnar, password);
-    EXPECT_EQ(r.status, 0) << label << ": " << r.output;
-    EXPECT_EQ(peers::compareTrees(expected, peers::readTree(byUnar)), "") << label << " (unar)";
-
-    const std::string byUs = tmp_ / (label + "-ours");
-    std::filesystem::create_directories(byUs);
-    unrartest::RunResult ours =
-        unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, byUs, nullptr, password);
-    EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS)) << label;
-    EXPECT_EQ(peers::compareTrees(expected, peers::readTree(byUs)), "") << label << " (ours)";
-  }
-
-  peers::TempDir tmp_;
-};
-
-TEST_F(Rar15Test, EveryFormOfTheFormat) {
+TEST(Rar15, EveryFormOfTheFormat) {
   const struct {
     const char* name;
     std::string data;
@@ -109,63 +81,36 @@ TEST_F(Rar15Test, EveryFormOfTheFormat) {
   };
   rar15enc::Stats total;
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
     rar15enc::Encoder enc;
     const std::string stream = enc.pack(c.data);
-    expectRoundTrip({packed("f.bin", c.data, stream)}, false, c.name);
-    const rar15enc::Stats& s = enc.stats();
-    for (auto [sum, add] : {std::pair{&total.literals, s.literals},
-                            {&total.literalsOnlyMode, s.literalsOnlyMode},
-                            {&total.escapeMatches, s.escapeMatches},
-                            {&total.modeExits, s.modeExits},
-                            {&total.longUnary, s.longUnary},
-                            {&total.longCode1, s.longCode1},
-                            {&total.longCode2, s.longCode2},
-                            {&total.nearMatches, s.nearMatches},
-                            {&total.repeatLast, s.repeatLast},
-                            {&total.repeatBits, s.repeatBits},
-                            {&total.oldDistance, s.oldDistance},
-                            {&total.farMatches, s.farMatches},
-                            {&total.codeSwitches, s.codeSwitches},
-                            {&total.highSelectorAverage, s.highSelectorAverage}})
-      *sum += add;
+    checkBothDecoders({packed("f.bin", c.data, stream)}, false);
+    decodertest::addCounters(total, enc.stats(), kForms);
   }
   // The streams above must have used every form the format has.
-  EXPECT_GT(total.literals, 0u);
-  EXPECT_GT(total.literalsOnlyMode, 0u);
-  EXPECT_GT(total.escapeMatches, 0u);
-  EXPECT_GT(total.modeExits, 0u);
-  EXPECT_GT(total.longUnary, 0u);
-  EXPECT_GT(total.longCode1, 0u);
-  EXPECT_GT(total.longCode2, 0u);
-  EXPECT_GT(total.nearMatches, 0u);
-  EXPECT_GT(total.repeatLast, 0u);
-  EXPECT_GT(total.repeatBits, 0u);
-  EXPECT_GT(total.oldDistance, 0u);
-  EXPECT_GT(total.farMatches, 0u);
-  EXPECT_GT(total.codeSwitches, 0u);
-  EXPECT_GT(total.highSelectorAverage, 0u);
+  decodertest::expectEveryCounterUsed(total, kForms);
 }
 
 // The second entry goes on with the first one's window, maps and averages,
 // and matches back into it.
-TEST_F(Rar15Test, SolidEntriesContinueTheStream) {
+TEST(Rar15, SolidEntriesContinueTheStream) {
   const std::string first = text(11, 40000) + records(12, 500);
   const std::string second = records(12, 500) + text(11, 20000);
   rar15enc::Encoder enc;
   const std::string p1 = enc.pack(first);
   const std::string p2 = enc.pack(second);
   EXPECT_LT(p2.size(), second.size() / 8);  // found in the first entry
-  expectRoundTrip({packed("a.txt", first, p1), packed("b.txt", second, p2)}, true, "solid");
+  checkBothDecoders({packed("a.txt", first, p1), packed("b.txt", second, p2)}, true);
 }
 
 // Stored and RAR 1.5-packed entries under each old cipher; sizes that are no
 // multiple of RAR 2.0's 16-byte blocks.
-TEST_F(Rar15Test, OldCiphersDecryptWithThePasswordOnly) {
+TEST(Rar15, OldCiphersDecryptWithThePasswordOnly) {
   const std::string data = text(21, 5000) + noise(22, 1037);
   rar15enc::Encoder enc;
   const std::string stream = enc.pack(data);
   for (std::uint8_t cipher : {13, 15, 20}) {
-    const std::string label = "cipher" + std::to_string(cipher);
+    SCOPED_TRACE("cipher " + std::to_string(cipher));
     rarwriter::Entry stored = entry("stored.bin", data);
     stored.password = "pass word2";
     stored.legacyCipher = cipher;
@@ -176,34 +121,34 @@ TEST_F(Rar15Test, OldCiphersDecryptWithThePasswordOnly) {
       compressed.legacyCipher = 15;
       entries.push_back(compressed);
     }
-    expectRoundTrip(entries, false, label, stored.password);
+    checkBothDecoders(entries, false, stored.password);
 
     // No check value: a wrong password fails the CRC.
-    const std::string path = tmp_ / (label + "/t.rar");
-    const std::string dest = tmp_ / (label + "-wrong");
-    std::filesystem::create_directories(dest);
-    unrartest::RunResult wrong =
-        unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, dest, nullptr, "pass word");
-    EXPECT_EQ(wrong.status, std::vector<int>(entries.size(), ERAR_BAD_DATA)) << label;
+    unrartest::TempDir tmp;
+    const std::string path = decodertest::writeRar4(tmp, "t.rar", entries, false);
+    unrartest::RunResult wrong = unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT,
+                                                   tmp.file("wrong"), nullptr, "pass word");
+    EXPECT_EQ(wrong.status, std::vector<int>(entries.size(), ERAR_BAD_DATA));
   }
 }
 
 // The old ciphers take a password as 8-bit bytes: text that Latin-1 holds is
 // turned into it, as unar does when told the password's encoding.
-TEST_F(Rar15Test, OldCiphersTakeLatin1Passwords) {
+TEST(Rar15, OldCiphersTakeLatin1Passwords) {
+  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
   rarwriter::Entry e = entry("s.txt", text(23, 3000));
   e.password = "p\xC3\xA4ss";
   e.legacyCipher = 20;
-  const std::string path = write({e}, false, "latin1");
-  const std::string byUnar = tmp_ / "latin1-unar";
+  unrartest::TempDir tmp;
+  const std::string path = decodertest::writeRar4(tmp, "t.rar", {e}, false);
+  const std::string byUnar = tmp.file("unar");
   const peers::CommandResult r =
       peers::run("unar -q -o " + peers::quote(byUnar) + " -p " + peers::quote(e.password) +
                  " -E iso-8859-1 " + peers::quote(path));
   EXPECT_EQ(r.status, 0) << r.output;
   EXPECT_EQ(peers::compareTrees(peers::expectedTree({e}), peers::readTree(byUnar)), "");
 
-  const std::string byUs = tmp_ / "latin1-ours";
-  std::filesystem::create_directories(byUs);
+  const std::string byUs = tmp.file("ours");
   EXPECT_EQ(unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, byUs, nullptr, e.password).status,
             std::vector<int>{ERAR_SUCCESS});
   EXPECT_EQ(peers::compareTrees(peers::expectedTree({e}), peers::readTree(byUs)), "");
@@ -239,31 +184,9 @@ TEST(Rar15Damage, DamagedStreamsFailCleanly) {
   e.method = 3;
   e.unpSize = data.size();
   e.dictBytes = std::size_t{64} << 10;
-
-  auto run = [&](const std::string& in, std::string* out) {
-    auto dec = unrar::makeRar15Decoder(false);
-    decodertest::StringSink sink;
-    const int rc = dec->decode(e, std::make_unique<decodertest::MemoryStream>(in), 0, sink);
-    EXPECT_LE(sink.out.size(), data.size());
-    if (out) *out = sink.out;
-    return rc;
-  };
   // Our decoder needs none of the bytes the encoder adds for unar.
-  std::string whole;
-  ASSERT_EQ(run(stream.substr(0, stream.size() - 2), &whole), ERAR_SUCCESS);
-  EXPECT_EQ(whole, data);
-  EXPECT_EQ(run(stream.substr(0, stream.size() / 2), nullptr), ERAR_BAD_DATA);
-  EXPECT_EQ(run(std::string(), nullptr), ERAR_BAD_DATA);
-
-  std::mt19937 rng(5);
-  for (int i = 0; i < 300; ++i) {
-    std::string bad = i % 10 == 0 ? noise(100 + i, 2000) : stream;
-    for (int k = 0; k < 1 + i % 4; ++k)
-      bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
-    std::string out;
-    const int rc = run(bad, &out);
-    EXPECT_TRUE(rc == ERAR_BAD_DATA || (rc == ERAR_SUCCESS && out.size() == data.size())) << rc;
-  }
+  decodertest::expectDamagedStreamsFailCleanly(unrar::makeRar15Decoder, e,
+                                               stream.substr(0, stream.size() - 2), data, true);
 }
 
 }  // namespace

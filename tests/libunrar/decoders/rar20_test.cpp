@@ -94,84 +94,43 @@ std::vector<Case> cases() {
   return v;
 }
 
-class Rar20Test : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
-  }
-
-  // Writes the archive, has unar and our library extract it, and compares
-  // both with the input.
-  void expectRoundTrip(const std::vector<rarwriter::Entry>& entries, bool solid,
-                       const std::string& label) {
-    const std::string dir = tmp_ / label;
-    std::filesystem::create_directories(dir);
-    const std::string path = dir + "/t.rar";
-    rarwriter::Options o;
-    o.format = rarwriter::Format::Rar4;
-    o.solidFlag = solid;
-    rarwriter::write(path, entries, o);
-    const peers::Tree expected = peers::expectedTree(entries);
-
-    const std::string byUnar = tmp_ / (label + "-unar");
-    const peers::CommandResult r = peers::unarExtract(path, byUnar);
-    EXPECT_EQ(r.status, 0) << label << ": " << r.output;
-    EXPECT_EQ(peers::compareTrees(expected, peers::readTree(byUnar)), "") << label << " (unar)";
-
-    const std::string byUs = tmp_ / (label + "-ours");
-    std::filesystem::create_directories(byUs);
-    unrartest::RunResult ours = unrartest::runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, byUs);
-    EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS)) << label;
-    EXPECT_EQ(peers::compareTrees(expected, peers::readTree(byUs)), "") << label << " (ours)";
-  }
-
-  peers::TempDir tmp_;
-};
-
 rarwriter::Entry packedEntry(const std::string& name, const std::string& data,
                              const std::string& packed, std::uint8_t dictionary) {
-  rarwriter::Entry e;
-  e.name = name;
-  e.data = data;
-  e.prepacked = rarwriter::Entry::Prepacked{packed, 20, 0x33, dictionary};
-  return e;
+  return decodertest::packedEntry(name, data, packed, 20, 0x33, dictionary);
 }
 
-TEST_F(Rar20Test, EveryKindOfBlockAndCode) {
+using decodertest::checkBothDecoders;
+using Counter = decodertest::Counter<rar20enc::Stats>;
+using S = rar20enc::Stats;
+
+constexpr Counter kCodes[] = {{"literals", &S::literals},
+                              {"repeatLast", &S::repeatLast},
+                              {"oldDistance", &S::oldDistance},
+                              {"shortDistance", &S::shortDistance},
+                              {"match", &S::match},
+                              {"matchFrom8K", &S::matchFrom8K},
+                              {"matchFrom256K", &S::matchFrom256K},
+                              {"keptTables", &S::keptTables},
+                              {"audioBytes", &S::audioBytes}};
+
+TEST(Rar20, EveryKindOfBlockAndCode) {
   rar20enc::Stats total;
   for (const Case& c : cases()) {
     const std::string label = std::string(c.name) + std::to_string(c.blocks.front().channels);
     rar20enc::Encoder enc(std::size_t{64} << 10 << c.dictionary);
     const std::string packed = enc.pack(c.data, c.blocks);
-    expectRoundTrip({packedEntry("f.bin", c.data, packed, c.dictionary)}, false, label);
-    const rar20enc::Stats& s = enc.stats();
-    for (auto [sum, add] : {std::pair{&total.literals, s.literals},
-                            {&total.repeatLast, s.repeatLast},
-                            {&total.oldDistance, s.oldDistance},
-                            {&total.shortDistance, s.shortDistance},
-                            {&total.match, s.match},
-                            {&total.matchFrom8K, s.matchFrom8K},
-                            {&total.matchFrom256K, s.matchFrom256K},
-                            {&total.keptTables, s.keptTables},
-                            {&total.audioBytes, s.audioBytes}})
-      *sum += add;
+    SCOPED_TRACE(label);
+    checkBothDecoders({packedEntry("f.bin", c.data, packed, c.dictionary)}, false);
+    decodertest::addCounters(total, enc.stats(), kCodes);
   }
   // The streams above must have used every code the format has.
-  EXPECT_GT(total.literals, 0u);
-  EXPECT_GT(total.repeatLast, 0u);
-  EXPECT_GT(total.oldDistance, 0u);
-  EXPECT_GT(total.shortDistance, 0u);
-  EXPECT_GT(total.match, 0u);
-  EXPECT_GT(total.matchFrom8K, 0u);
-  EXPECT_GT(total.matchFrom256K, 0u);
-  EXPECT_GT(total.keptTables, 0u);
-  EXPECT_GT(total.audioBytes, 0u);
+  decodertest::expectEveryCounterUsed(total, kCodes);
 }
 
 // A solid stream: the second entry goes on with the first entry's audio
 // tables, in the middle of a frame, then matches far back into the first
 // entry; the third starts with new tables that add to the old lengths.
-TEST_F(Rar20Test, SolidEntriesShareWindowTablesAndAudioState) {
+TEST(Rar20, SolidEntriesShareWindowTablesAndAudioState) {
   const std::string first = text(11, 60000) + audio(2, 10000, 12).substr(1);
   const std::string second = audio(2, 5000, 13) + text(11, 60000);
   const std::string third = text(14, 20000) + second.substr(0, 30000);
@@ -183,9 +142,9 @@ TEST_F(Rar20Test, SolidEntriesShareWindowTablesAndAudioState) {
   const std::string p3 = enc.pack(third, {lz(0, true)});
   // The text in the second entry costs little: it is found in the first.
   EXPECT_LT(p2.size(), 12000u);
-  expectRoundTrip({packedEntry("a.bin", first, p1, 2), packedEntry("b.bin", second, p2, 2),
-                   packedEntry("c.bin", third, p3, 2)},
-                  true, "solid");
+  checkBothDecoders({packedEntry("a.bin", first, p1, 2), packedEntry("b.bin", second, p2, 2),
+                     packedEntry("c.bin", third, p3, 2)},
+                    true);
 }
 
 // Damaged streams end with an error or with exactly the entry's size, never
@@ -200,29 +159,9 @@ TEST(Rar20Damage, DamagedStreamsFailCleanly) {
   e.unpSize = data.size();
   e.dictBytes = std::size_t{64} << 10;
 
-  auto run = [&](const std::string& stream, std::string* out) {
-    auto dec = unrar::makeRar20Decoder(false);
-    decodertest::StringSink sink;
-    int rc = dec->decode(e, std::make_unique<decodertest::MemoryStream>(stream), 0, sink);
-    EXPECT_EQ(sink.out.size() <= data.size(), true);
-    if (out) *out = sink.out;
-    return rc;
-  };
   // Our decoder needs no byte past the last code, unlike unar.
-  std::string whole;
-  ASSERT_EQ(run(packed.substr(0, packed.size() - 1), &whole), ERAR_SUCCESS);
-  EXPECT_EQ(whole, data);
-  EXPECT_EQ(run(packed.substr(0, packed.size() / 2), nullptr), ERAR_BAD_DATA);
-
-  std::mt19937 rng(5);
-  for (int i = 0; i < 300; ++i) {
-    std::string bad = packed;
-    for (int k = 0; k < 1 + i % 4; ++k)
-      bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
-    std::string out;
-    const int rc = run(bad, &out);
-    EXPECT_TRUE(rc == ERAR_BAD_DATA || (rc == ERAR_SUCCESS && out.size() == data.size())) << rc;
-  }
+  decodertest::expectDamagedStreamsFailCleanly(unrar::makeRar20Decoder, e,
+                                               packed.substr(0, packed.size() - 1), data, false);
 }
 
 }  // namespace

@@ -49,28 +49,9 @@ std::string copies(std::size_t n, unsigned seed) {
   return s;
 }
 
-struct Extracted {
-  std::vector<int> status;
-  std::vector<std::string> data;
-};
-
-Extracted extractWithLibrary(const std::string& archive,
-                             const std::vector<rarwriter::Entry>& entries, const std::string& dir) {
-  Extracted x;
-  x.status = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, dir).status;
-  for (const auto& e : entries)
-    x.data.push_back(unrartest::exists(dir + "/" + e.name) ? unrartest::readFile(dir + "/" + e.name)
-                                                           : std::string());
-  return x;
-}
-
 rarwriter::Entry prepacked(const std::string& name, const std::string& data,
                            const std::string& packed) {
-  rarwriter::Entry e;
-  e.name = name;
-  e.data = data;
-  e.prepacked = rarwriter::Entry::Prepacked{packed, 29, 0x33, 3};  // 512 KiB dictionary
-  return e;
+  return decodertest::packedEntry(name, data, packed, 29, 0x33, 3);  // 512 KiB dictionary
 }
 
 using decodertest::checkBothDecoders;
@@ -101,11 +82,18 @@ TEST(Rar29Lz, WriterStreamsDecodeAsUnarDecodesThem) {
 TEST(Rar29Lz, EncoderCoversEveryLzCode) {
   rar29enc::Encoder enc(std::size_t{512} << 10);
   enc.pack(copies(1500000, 2) + words(100000, 5), {{600000, false}, {0, true}});
-  const rar29enc::Stats& s = enc.stats();
-  for (std::uint64_t n :
-       {s.literals, s.repeatLast, s.oldDistance, s.shortMatch, s.match, s.matchFrom8K,
-        s.matchFrom256K, s.lowDistCodes, s.lowDistRepeats, s.keptTables})
-    EXPECT_GT(n, 0u);
+  using S = rar29enc::Stats;
+  constexpr decodertest::Counter<S> kCodes[] = {{"literals", &S::literals},
+                                                {"repeatLast", &S::repeatLast},
+                                                {"oldDistance", &S::oldDistance},
+                                                {"shortMatch", &S::shortMatch},
+                                                {"match", &S::match},
+                                                {"matchFrom8K", &S::matchFrom8K},
+                                                {"matchFrom256K", &S::matchFrom256K},
+                                                {"lowDistCodes", &S::lowDistCodes},
+                                                {"lowDistRepeats", &S::lowDistRepeats},
+                                                {"keptTables", &S::keptTables}};
+  decodertest::expectEveryCounterUsed(enc.stats(), kCodes);
 }
 
 // A solid stream: the second entry goes on with the first one's tables, the
@@ -172,15 +160,11 @@ TEST(Rar29Lz, FilterBlocksAcrossTheWindowWrap) {
   rarwriter::Entry a = prepacked("first.txt", first, enc.pack(first, {}, false));
   rarwriter::Entry b = prepacked("bsdcat.exe", reference, filtered);
   a.prepacked->dictionary = b.prepacked->dictionary = 6;  // 4 MiB
-  rarwriter::Options opt;
-  opt.format = rarwriter::Format::Rar4;
-  opt.solidFlag = true;
-  const std::string archive = tmp.file("wrap.rar");
-  rarwriter::write(archive, {a, b}, opt);
-  Extracted x = extractWithLibrary(archive, {a, b}, tmp.file("out"));
-  EXPECT_EQ(x.status, (std::vector<int>{ERAR_SUCCESS, ERAR_SUCCESS}));
-  EXPECT_TRUE(x.data[0] == first);
-  EXPECT_TRUE(x.data[1] == reference);
+  const std::string archive = decodertest::writeRar4(tmp, "wrap.rar", {a, b}, true);
+  EXPECT_EQ(unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("out")).status,
+            (std::vector<int>{ERAR_SUCCESS, ERAR_SUCCESS}));
+  EXPECT_TRUE(unrartest::readFile(tmp.file("out/first.txt")) == first);
+  EXPECT_TRUE(unrartest::readFile(tmp.file("out/bsdcat.exe")) == reference);
 }
 
 // Damaged streams end with an error status or the right data, never a crash
@@ -189,27 +173,8 @@ TEST(Rar29Lz, DamagedStreamsFailCleanly) {
   const std::string data = copies(200000, 9);
   rar29enc::Encoder enc(std::size_t{512} << 10);
   const std::string packed = enc.pack(data, {{100000, false}, {0, true}});
-  std::mt19937 rng(10);
-  unrartest::TempDir tmp;
-  for (int round = 0; round < 40; ++round) {
-    std::string bad = packed;
-    if (round % 4 == 0) {
-      bad.resize(rng() % bad.size());
-    } else {
-      for (int k = 0; k < 1 + round % 3; ++k)
-        bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
-    }
-    rarwriter::Options opt;
-    opt.format = rarwriter::Format::Rar4;
-    const std::string archive = tmp.file("d" + std::to_string(round) + ".rar");
-    rarwriter::write(archive, {prepacked("f", data, bad)}, opt);
-    Extracted x = extractWithLibrary(archive, {prepacked("f", data, bad)},
-                                     tmp.file("out" + std::to_string(round)));
-    ASSERT_EQ(x.status.size(), 1u);
-    if (x.status[0] == ERAR_SUCCESS) {
-      EXPECT_TRUE(x.data[0] == data) << "round " << round;
-    }
-  }
+  decodertest::expectDamagedArchivesFailCleanly(
+      packed, data, 10, [&](const std::string& bad) { return prepacked("f", data, bad); });
 }
 
 }  // namespace
