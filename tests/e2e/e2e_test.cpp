@@ -54,14 +54,6 @@ QByteArray readAll(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
 }
 
-// The lines an unattended run said on standard error, without their prefix.
-QStringList reportsIn(const QString& output) {
-  QStringList reports;
-  for (const QString& line : output.split(QLatin1Char('\n')))
-    if (line.startsWith(QLatin1String("quillmoss: "))) reports << line.mid(11);
-  return reports;
-}
-
 // Every file and folder below root, as paths relative to it.
 QStringList tree(const QString& root) {
   QStringList found;
@@ -131,12 +123,16 @@ class Program : public ::testing::Test {
   // Starts the copied program with the arguments, unattended as scripts/run.sh
   // runs it without a display; the run must end by itself. Every question it
   // asks is answered and said on standard error (see reports()). With a prefix
-  // (such as setpriv and its options) the program is started through it.
+  // (such as setpriv and its options, or xvfbPrefix()) the program is started
+  // through it.
   RunResult run(const QStringList& arguments, const QString& workingFolder = QString(),
                 const QStringList& prefix = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (realDisplay)
+      environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    else
+      environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
     if (boxesWait)
       environment.remove(QStringLiteral("QUILLMOSS_UNATTENDED"));
@@ -168,6 +164,22 @@ class Program : public ::testing::Test {
     return result;
   }
 
+  // A new X server for the run, with a driver script that gets the program and
+  // its arguments. The X server tests run side by side under ctest -j: each
+  // looks for a free display from a number of its own, so that two never start
+  // on the same one.
+  QStringList xvfbPrefix(const QString& xvfb, const QString& firstDisplay, const char* script) {
+    realDisplay = true;
+    runLimitMs = 60000;
+    return {xvfb,
+            QStringLiteral("-a"),
+            QStringLiteral("-n"),
+            firstDisplay,
+            QStringLiteral("-s"),
+            QStringLiteral("-screen 0 1280x1024x24"),
+            QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/") + QLatin1String(script)};
+  }
+
   void expectSampleFilesIn(const QString& folder) {
     for (const rarwriter::Entry& e : sampleEntries()) {
       const QString path = QDir(folder).filePath(QString::fromStdString(e.name));
@@ -193,7 +205,12 @@ class Program : public ::testing::Test {
 
   // What the last run said of the questions it answered and of its failures,
   // one line each.
-  QStringList reports() const { return reportsIn(lastOutput); }
+  QStringList reports() const {
+    QStringList lines;
+    for (const QString& line : lastOutput.split(QLatin1Char('\n')))
+      if (line.startsWith(QLatin1String("quillmoss: "))) lines << line.mid(11);
+    return lines;
+  }
 
   QTemporaryDir root;
   QString program;
@@ -201,6 +218,8 @@ class Program : public ::testing::Test {
   QString lastOutput;
   // Not unattended: message boxes are real and wait for a person who never comes.
   bool boxesWait = false;
+  // On the X server the prefix starts, not on Qt's offscreen platform.
+  bool realDisplay = false;
   QMap<QString, QString> extraEnvironment;
   int runLimitMs = kRunLimitMs;
 };
@@ -312,8 +331,6 @@ TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
 // The real prompt on a real X server, answered with keys: Tab Tab Return
 // presses "Overwrite all files!", after which no further prompt may come
 // (the driver would time out waiting for the program to end).
-// The X server tests run side by side under ctest -j: each looks for a free
-// display from a number of its own, so that two never start on the same one.
 TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
   const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
   const QString xdotool = QStandardPaths::findExecutable(QStringLiteral("xdotool"));
@@ -324,26 +341,13 @@ TEST_F(Program, RealPromptAnsweredWithKeysUnderXvfb) {
   writeFile(QDir(data).filePath(QStringLiteral("docs/readme.txt")), "old");
   writeFile(QDir(data).filePath(QStringLiteral("docs/deep/notes.md")), "old");
 
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
-  process.setProcessEnvironment(environment);
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-n"), QStringLiteral("171"),
-                       QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
-                       QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/answer_prompt.sh"),
-                       QDir(program).filePath(QStringLiteral("quillmoss")), archive,
-                       QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Return")});
-  const bool finished = process.waitForFinished(60000);
-  if (!finished) {
-    process.kill();  // our own child, by its pid
-    process.waitForFinished(5000);
-  }
-  const QString output = QString::fromLocal8Bit(process.readAll());
-  ASSERT_TRUE(finished) << qPrintable(output);
-  ASSERT_EQ(process.exitCode(), 0) << "90: no prompt, 91: the program kept waiting\n"
-                                   << qPrintable(output);
+  boxesWait = true;  // the prompt is answered by the keys
+  const RunResult result =
+      run({archive, QStringLiteral("Tab"), QStringLiteral("Tab"), QStringLiteral("Return")}, {},
+          xvfbPrefix(xvfb, QStringLiteral("171"), "answer_prompt.sh"));
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  ASSERT_EQ(result.exitCode, 0) << "90: no prompt, 91: the program kept waiting\n"
+                                << qPrintable(result.output);
   expectSampleFilesIn(data);
 }
 
@@ -362,28 +366,13 @@ TEST_F(Program, WindowRedrawsDuringALargeEntryUnderXvfb) {
   const QString archive = QDir(data).filePath(QStringLiteral("big.rar"));
   rarwriter::write(archive.toStdString(), {big});
 
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-  environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
-  environment.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
-  process.setProcessEnvironment(environment);
-  process.setProcessChannelMode(QProcess::MergedChannels);
-  process.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-n"), QStringLiteral("181"),
-                       QStringLiteral("-s"), QStringLiteral("-screen 0 1280x1024x24"),
-                       QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/redraw_check.sh"),
-                       QDir(program).filePath(QStringLiteral("quillmoss")), archive, root.path()});
-  const bool finished = process.waitForFinished(60000);
-  if (!finished) {
-    process.kill();  // our own child, by its pid
-    process.waitForFinished(5000);
-  }
-  const QString output = QString::fromLocal8Bit(process.readAll());
-  ASSERT_TRUE(finished) << qPrintable(output);
-  EXPECT_EQ(process.exitCode(), 0) << "92: no extraction seen, 93: no redraw, 94: entry too short\n"
-                                   << qPrintable(output);
+  const RunResult result =
+      run({archive, root.path()}, {}, xvfbPrefix(xvfb, QStringLiteral("181"), "redraw_check.sh"));
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 0) << "92: no extraction seen, 93: no redraw, 94: entry too short\n"
+                                << qPrintable(result.output);
   EXPECT_EQ(QFileInfo(QDir(data).filePath(QStringLiteral("big.bin"))).size(), qint64{1} << 30);
-  EXPECT_TRUE(reportsIn(output).isEmpty()) << qPrintable(output);
+  EXPECT_TRUE(reports().isEmpty()) << qPrintable(result.output);
 }
 
 // Headless and unattended, a question must not wait for a person: an
