@@ -279,56 +279,15 @@ std::vector<Encoder::Token> Encoder::tokenizeLz(std::size_t start, std::size_t e
   return out;
 }
 
-std::uint8_t Encoder::audioStep(Audio& a, int& channelDelta, unsigned symbol) {
-  ++a.count;
-  a.delta[3] = a.delta[2];
-  a.delta[2] = a.delta[1];
-  a.delta[1] = a.lastDelta - a.delta[0];
-  a.delta[0] = a.lastDelta;
-  const int predicted =
-      ((8 * a.lastByte + a.weight[0] * a.delta[0] + a.weight[1] * a.delta[1] +
-        a.weight[2] * a.delta[2] + a.weight[3] * a.delta[3] + a.weight[4] * channelDelta) >>
-       3) &
-      0xFF;
-  const int byte = (predicted - static_cast<int>(symbol)) & 0xFF;
-  const int err = static_cast<std::int8_t>(symbol) * 8;
-  const int terms[11] = {err,
-                         err - a.delta[0],
-                         err + a.delta[0],
-                         err - a.delta[1],
-                         err + a.delta[1],
-                         err - a.delta[2],
-                         err + a.delta[2],
-                         err - a.delta[3],
-                         err + a.delta[3],
-                         err - channelDelta,
-                         err + channelDelta};
-  for (unsigned i = 0; i < 11; ++i) a.error[i] += static_cast<unsigned>(std::abs(terms[i]));
-  channelDelta = a.lastDelta = static_cast<std::int8_t>(byte - a.lastByte);
-  a.lastByte = byte;
-  if ((a.count & 31) == 0) {
-    unsigned best = 0;
-    for (unsigned i = 1; i < 11; ++i)
-      if (a.error[i] < a.error[best]) best = i;
-    a.error.fill(0);
-    if (best) {
-      int& w = a.weight[(best - 1) / 2];
-      if (best % 2 == 1 && w >= -16) --w;
-      if (best % 2 == 0 && w < 16) ++w;
-    }
-  }
-  return static_cast<std::uint8_t>(byte);
-}
-
 std::vector<std::uint16_t> Encoder::tokenizeAudio(std::size_t start, std::size_t end,
                                                   unsigned channels) {
   std::vector<std::uint16_t> out;
   for (std::size_t p = start; p < end; ++p) {
-    Audio probe = audioState_[channel_];
+    unrar::AudioChannel probe = audioState_[channel_];
     int probeDelta = channelDelta_;
-    const unsigned predicted = audioStep(probe, probeDelta, 0);
+    const unsigned predicted = unrar::predictAudio(probe, probeDelta, 0);
     const unsigned symbol = (predicted - static_cast<std::uint8_t>(history_[p])) & 0xFF;
-    if (audioStep(audioState_[channel_], channelDelta_, symbol) !=
+    if (unrar::predictAudio(audioState_[channel_], channelDelta_, symbol) !=
         static_cast<std::uint8_t>(history_[p]))
       throw std::logic_error("rar20 encoder: audio prediction mismatch");
     out.push_back(static_cast<std::uint16_t>(symbol));

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "rar20_audio.h"
+
 namespace rar20enc {
 
 enum class Mode { Lz, Audio };
@@ -52,14 +54,6 @@ class Encoder {
   const Stats& stats() const { return stats_; }
 
  private:
-  struct Audio {
-    std::array<int, 5> weight{};
-    std::array<int, 4> delta{};
-    int lastDelta = 0;
-    int lastByte = 0;
-    std::array<unsigned, 11> error{};
-    unsigned count = 0;
-  };
   // One LZ code with its extra bits: the length code of symbols 257-260 and
   // 270-297, and the distance code of 270-297.
   struct Token {
@@ -81,7 +75,6 @@ class Encoder {
   std::uint32_t matchLength(std::size_t pos, std::size_t dist, std::size_t end) const;
   void indexUpTo(std::size_t pos);
   std::uint32_t hash3(std::size_t pos) const;
-  static std::uint8_t audioStep(Audio& a, int& channelDelta, unsigned symbol);
 
   std::size_t window_;
   std::string history_;  // every byte of the stream so far
@@ -102,7 +95,7 @@ class Encoder {
   std::uint32_t lastLength_ = 0;
   unsigned channel_ = 0;
   int channelDelta_ = 0;
-  std::array<Audio, 4> audioState_{};
+  std::array<unrar::AudioChannel, 4> audioState_{};
 
   Stats stats_;
 };
