@@ -20,10 +20,18 @@
 #include "huffman.h"
 #include "lz_window.h"
 #include "rar20_audio.h"
+#include "rar2x_codes.h"
 #include "unrar.h"
 
 namespace unrar {
 namespace {
+
+using unrar::rar2x::kDistBase20;
+using unrar::rar2x::kDistBits20;
+using unrar::rar2x::kLengthBase;
+using unrar::rar2x::kLengthBits;
+using unrar::rar2x::kShortBase;
+using unrar::rar2x::kShortBits;
 
 constexpr unsigned kMainSymbols = 298;
 constexpr unsigned kDistSymbols = 48;
@@ -42,22 +50,6 @@ constexpr std::size_t kMaxWindow = std::size_t{1} << 20;
 // three bonuses of far distances. Decoding stops this far before unflushed
 // data would be overwritten.
 constexpr unsigned kMaxMatch = 224 + 31 + 3 + 3;
-
-constexpr std::uint8_t kLengthBase[kLengthSymbols] = {0,  1,  2,  3,   4,   5,   6,   7,  8,  10,
-                                                      12, 14, 16, 20,  24,  28,  32,  40, 48, 56,
-                                                      64, 80, 96, 112, 128, 160, 192, 224};
-constexpr std::uint8_t kLengthBits[kLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                                      2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr std::uint32_t kDistBase[kDistSymbols] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-constexpr std::uint8_t kDistBits[kDistSymbols] = {
-    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr std::uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 std::size_t roundWindow(std::uint64_t bytes) {
   std::size_t w = kMinWindow;
@@ -242,8 +234,8 @@ class Rar20Decoder final : public LzWindowDecoder {
           rc = ERAR_BAD_DATA;
           break;
         }
-        dist = kDistBase[ds] + 1u;
-        if (kDistBits[ds]) dist += in.bits(kDistBits[ds]);
+        dist = kDistBase20[ds] + 1u;
+        if (kDistBits20[ds]) dist += in.bits(kDistBits20[ds]);
         if (dist >= 0x2000) {
           ++len;
           if (dist >= 0x40000) ++len;

@@ -20,10 +20,16 @@
 #include "huffman.h"
 #include "ppmd_h.h"
 #include "rar29_filters.h"
+#include "rar2x_codes.h"
 #include "unrar.h"
 
 namespace unrar {
 namespace {
+
+using unrar::rar2x::kLengthBase;
+using unrar::rar2x::kLengthBits;
+using unrar::rar2x::kShortBase;
+using unrar::rar2x::kShortBits;
 
 constexpr std::size_t kMainSymbols = 299;
 constexpr std::size_t kDistSymbols = 60;
@@ -31,14 +37,6 @@ constexpr std::size_t kLowDistSymbols = 17;
 constexpr std::size_t kLengthSymbols = 28;
 constexpr std::size_t kTableSymbols =
     kMainSymbols + kDistSymbols + kLowDistSymbols + kLengthSymbols;
-
-constexpr std::uint8_t kLengthBase[kLengthSymbols] = {0,  1,  2,  3,   4,   5,   6,   7,  8,  10,
-                                                      12, 14, 16, 20,  24,  28,  32,  40, 48, 56,
-                                                      64, 80, 96, 112, 128, 160, 192, 224};
-constexpr std::uint8_t kLengthBits[kLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                                      2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr std::uint8_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 struct DistCodes {
   std::array<std::uint32_t, kDistSymbols> base{};

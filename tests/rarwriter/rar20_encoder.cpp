@@ -1,4 +1,5 @@
 #include "rar20_encoder.h"
+#include "rar2x_codes.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,6 +11,13 @@
 namespace rar20enc {
 namespace {
 
+using unrar::rar2x::kDistBase20;
+using unrar::rar2x::kDistBits20;
+using unrar::rar2x::kLengthBase;
+using unrar::rar2x::kLengthBits;
+using unrar::rar2x::kShortBase;
+using unrar::rar2x::kShortBits;
+
 constexpr unsigned kMainSymbols = 298;
 constexpr unsigned kDistSymbols = 48;
 constexpr unsigned kLengthSymbols = 28;
@@ -17,25 +25,9 @@ constexpr unsigned kAudioSymbols = 257;
 constexpr unsigned kMaxBits = 15;
 constexpr std::uint32_t kMaxDistance = std::uint32_t{1} << 20;
 
-constexpr std::uint32_t kLengthBase[kLengthSymbols] = {0,  1,  2,  3,   4,   5,   6,   7,  8,  10,
-                                                       12, 14, 16, 20,  24,  28,  32,  40, 48, 56,
-                                                       64, 80, 96, 112, 128, 160, 192, 224};
-constexpr unsigned kLengthBits[kLengthSymbols] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                                  2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr std::uint32_t kDistBase[kDistSymbols] = {
-    0,      1,      2,      3,      4,      6,      8,      12,     16,     24,     32,     48,
-    64,     96,     128,    192,    256,    384,    512,    768,    1024,   1536,   2048,   3072,
-    4096,   6144,   8192,   12288,  16384,  24576,  32768,  49152,  65536,  98304,  131072, 196608,
-    262144, 327680, 393216, 458752, 524288, 589824, 655360, 720896, 786432, 851968, 917504, 983040};
-constexpr unsigned kDistBits[kDistSymbols] = {
-    0,  0,  0,  0,  1,  1,  2,  2,  3,  3,  4,  4,  5,  5,  6,  6,  7,  7,  8,  8,  9,  9,  10, 10,
-    11, 11, 12, 12, 13, 13, 14, 14, 15, 15, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16, 16};
-constexpr std::uint32_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr unsigned kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
-
 // The slot whose range [base, base + 2^bits) holds `value`.
-template <std::size_t N>
-unsigned slotOf(std::uint32_t value, const std::uint32_t (&base)[N], const unsigned (&bits)[N]) {
+template <typename Base, std::size_t N>
+unsigned slotOf(std::uint32_t value, const Base (&base)[N], const std::uint8_t (&bits)[N]) {
   for (unsigned i = 0; i < N; ++i)
     if (value >= base[i] && value - base[i] < (std::uint32_t{1} << bits[i])) return i;
   throw std::logic_error("rar20 encoder: value out of range");
@@ -262,8 +254,8 @@ std::vector<Encoder::Token> Encoder::tokenizeLz(std::size_t start, std::size_t e
         const unsigned ls = slotOf(v, kLengthBase, kLengthBits);
         t.symbol = static_cast<std::uint16_t>(270 + ls);
         t.lengthExtra = v - kLengthBase[ls];
-        t.distSymbol = static_cast<std::uint8_t>(slotOf(d - 1, kDistBase, kDistBits));
-        t.distExtra = d - 1 - kDistBase[t.distSymbol];
+        t.distSymbol = static_cast<std::uint8_t>(slotOf(d - 1, kDistBase20, kDistBits20));
+        t.distExtra = d - 1 - kDistBase20[t.distSymbol];
         ++stats_.match;
         if (d >= 0x2000) ++stats_.matchFrom8K;
         if (d >= 0x40000) ++stats_.matchFrom256K;
@@ -403,7 +395,7 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
           const unsigned ls = t.symbol - 270u;
           if (kLengthBits[ls]) out.put(t.lengthExtra, kLengthBits[ls]);
           out.put(dist_, t.distSymbol);
-          if (kDistBits[t.distSymbol]) out.put(t.distExtra, kDistBits[t.distSymbol]);
+          if (kDistBits20[t.distSymbol]) out.put(t.distExtra, kDistBits20[t.distSymbol]);
         } else if (t.symbol >= 261) {
           out.put(t.distExtra, kShortBits[t.symbol - 261]);
         } else if (t.symbol >= 257) {

@@ -1,4 +1,5 @@
 #include "rar29_encoder.h"
+#include "rar2x_codes.h"
 
 #include <algorithm>
 #include <array>
@@ -8,16 +9,13 @@
 namespace rar29enc {
 namespace {
 
+using unrar::rar2x::kLengthBase;
+using unrar::rar2x::kLengthBits;
+using unrar::rar2x::kShortBase;
+using unrar::rar2x::kShortBits;
+
 constexpr std::size_t kMain = 299, kDist = 60, kLow = 17, kLen = 28;
 constexpr std::size_t kTableSymbols = kMain + kDist + kLow + kLen;
-
-constexpr std::uint32_t kLengthBase[kLen] = {0,  1,  2,  3,   4,   5,   6,   7,  8,  10,
-                                             12, 14, 16, 20,  24,  28,  32,  40, 48, 56,
-                                             64, 80, 96, 112, 128, 160, 192, 224};
-constexpr std::uint8_t kLengthBits[kLen] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2,
-                                            2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5};
-constexpr std::uint32_t kShortBase[8] = {0, 4, 8, 16, 32, 64, 128, 192};
-constexpr std::uint8_t kShortBits[8] = {2, 2, 3, 4, 5, 6, 6, 6};
 
 std::uint8_t distBits(std::size_t i) {
   return static_cast<std::uint8_t>(i < 4 ? 0 : i < 36 ? (i - 2) / 2 : i < 48 ? 16 : 18);
