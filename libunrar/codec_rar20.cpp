@@ -26,12 +26,7 @@
 namespace unrar {
 namespace {
 
-using unrar::rar2x::kDistBase20;
-using unrar::rar2x::kDistBits20;
-using unrar::rar2x::kLengthBase;
-using unrar::rar2x::kLengthBits;
-using unrar::rar2x::kShortBase;
-using unrar::rar2x::kShortBits;
+using namespace unrar::rar2x;
 
 constexpr unsigned kMainSymbols = 298;
 constexpr unsigned kDistSymbols = 48;

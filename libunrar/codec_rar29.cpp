@@ -26,10 +26,7 @@
 namespace unrar {
 namespace {
 
-using unrar::rar2x::kLengthBase;
-using unrar::rar2x::kLengthBits;
-using unrar::rar2x::kShortBase;
-using unrar::rar2x::kShortBits;
+using namespace unrar::rar2x;
 
 constexpr std::size_t kMainSymbols = 299;
 constexpr std::size_t kDistSymbols = 60;

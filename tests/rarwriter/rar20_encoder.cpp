@@ -11,12 +11,7 @@
 namespace rar20enc {
 namespace {
 
-using unrar::rar2x::kDistBase20;
-using unrar::rar2x::kDistBits20;
-using unrar::rar2x::kLengthBase;
-using unrar::rar2x::kLengthBits;
-using unrar::rar2x::kShortBase;
-using unrar::rar2x::kShortBits;
+using namespace unrar::rar2x;
 
 constexpr unsigned kMainSymbols = 298;
 constexpr unsigned kDistSymbols = 48;

@@ -9,10 +9,7 @@
 namespace rar29enc {
 namespace {
 
-using unrar::rar2x::kLengthBase;
-using unrar::rar2x::kLengthBits;
-using unrar::rar2x::kShortBase;
-using unrar::rar2x::kShortBits;
+using namespace unrar::rar2x;
 
 constexpr std::size_t kMain = 299, kDist = 60, kLow = 17, kLen = 28;
 constexpr std::size_t kTableSymbols = kMain + kDist + kLow + kLen;
