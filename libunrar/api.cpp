@@ -44,11 +44,13 @@ void copyWide(wchar_t* dst, std::size_t cap, const std::wstring& s) {
   dst[n] = 0;
 }
 
-void fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
+// Returns whether both name fields hold the entry's whole name.
+bool fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   copyName(d->ArcName, sizeof d->ArcName, volume);
   copyWide(d->ArcNameW, 1024, utf8ToWide(volume));
   copyName(d->FileName, sizeof d->FileName, e.name);
-  copyWide(d->FileNameW, 1024, utf8ToWide(e.name));
+  const std::wstring wide = utf8ToWide(e.name);
+  copyWide(d->FileNameW, 1024, wide);
   d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
   d->PackSize = static_cast<unsigned>(e.packSize);
   d->PackSizeHigh = static_cast<unsigned>(e.packSize >> 32);
@@ -80,6 +82,7 @@ void fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   d->CtimeHigh = static_cast<unsigned>(e.ctime >> 32);
   d->AtimeLow = static_cast<unsigned>(e.atime);
   d->AtimeHigh = static_cast<unsigned>(e.atime >> 32);
+  return e.name.size() < sizeof d->FileName && wide.size() < 1024;
 }
 
 void fillComment(RAROpenArchiveDataEx* d, Archive& a) {
@@ -206,7 +209,7 @@ int RARReadHeaderEx(HANDLE h, RARHeaderDataEx* d) {
     Entry e;
     std::string volume;
     int rc = a->readHeader(e, volume);
-    if (rc == ERAR_SUCCESS) fillEx(d, e, volume);
+    if (rc == ERAR_SUCCESS) a->setNameShownWhole(fillEx(d, e, volume));
     return rc;
   });
 }
@@ -221,6 +224,7 @@ int RARReadHeader(HANDLE h, RARHeaderData* d) {
     if (rc != ERAR_SUCCESS) return rc;
     copyName(d->ArcName, sizeof d->ArcName, volume);
     copyName(d->FileName, sizeof d->FileName, e.name);
+    a->setNameShownWhole(e.name.size() < sizeof d->FileName);
     d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
     d->PackSize = static_cast<unsigned>(e.packSize);
     d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);

@@ -272,12 +272,18 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         return ERAR_SUCCESS;
       case BlockKind::End:
       case BlockKind::EndOfData: {
-        bool more =
-            b.kind == BlockKind::End
-                ? b.moreVolumes
-                : vol_->main.volume &&
-                      isRegularFile(nextVolumeName(
-                          vol_->path(), vol_->main.newNumbering || format_ == Format::Rar5));
+        // Every RAR 5 volume ends with an end block: without one it was cut
+        // short, even when the cut fell between two blocks. Old RAR 4 writers
+        // leave the end block out, and nothing in a RAR 4 archive promises one.
+        if (b.kind == BlockKind::EndOfData && format_ == Format::Rar5) {
+          state_ = State::Failed;
+          failCode_ = ERAR_BAD_DATA;
+          return failCode_;
+        }
+        bool more = b.kind == BlockKind::End
+                        ? b.moreVolumes
+                        : vol_->main.volume &&
+                              isRegularFile(nextVolumeName(vol_->path(), vol_->main.newNumbering));
         if (!more) {
           state_ = State::End;
           return ERAR_END_ARCHIVE;
@@ -331,6 +337,9 @@ int Archive::nextVolume(bool listing) {
     if (!callback_ && !changeVolProc_) return ERAR_EOPEN;
     char buf[1024] = {};
     std::strncpy(buf, name.c_str(), sizeof buf - 1);
+    // A name too long for the buffer was shown cut: given back unchanged, it
+    // still means this name, not the file its cut form names.
+    const std::string shown = buf;
     if (callback_) {
       if (callback_(UCM_CHANGEVOLUME, userData_, reinterpret_cast<LPARAM>(buf), RAR_VOL_ASK) == -1)
         return ERAR_EOPEN;
@@ -339,7 +348,7 @@ int Archive::nextVolume(bool listing) {
     }
     buf[sizeof buf - 1] = 0;
     std::string asked = buf;
-    if (asked.empty() || asked == name) {
+    if (asked.empty() || asked == name || asked == shown) {
       if (++sameAsks >= kMaxSameVolumeAsks) return ERAR_EOPEN;
     } else {
       sameAsks = 0;
@@ -356,6 +365,10 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
     done.checkCrc = !last.encrypted && last.hasCrc &&
                     (format_ == Format::Rar5 || (last.unpVer >= 20 && last.crc != 0xFFFFFFFFu));
     done.crc = last.crc;
+    // Only the first and the last part hold their volumes open; the ones
+    // between are opened again when they are read.
+    done.path = done.volume->path();
+    if (parts.size() > 1) done.volume.reset();
     int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
     if (rc) return rc;
     for (int guard = 0;; ++guard) {
@@ -418,13 +431,23 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
     Entry last;
     return collectParts(parts, last);
   }
+  // An entry is never tested or written under a name the system would read
+  // short, nor written under a name its caller was shown only in part; it is
+  // passed over as a skipped one is, and fails with the reason.
+  int refusal = ERAR_SUCCESS;
+  if (operation != RAR_SKIP && entry_.zeroInName)
+    refusal = ERAR_BAD_DATA;
+  else if (operation == RAR_EXTRACT && !nameShownWhole_ && !(destName && *destName))
+    refusal = ERAR_ECREATE;
+  if (refusal) operation = RAR_SKIP;
   // A solid stream has to be decoded through every entry, skipped or not.
   const bool solidDecode = solidArchive_ && entry_.method != 0 && !entry_.directory &&
                            entry_.redir == RedirKind::None && canDecode(format_, entry_);
   if (operation == RAR_SKIP && !solidDecode) {
     std::vector<Part> parts;
     Entry last;
-    return collectParts(parts, last);
+    const int rc = collectParts(parts, last);
+    return rc ? rc : refusal;
   }
   int rc = processData(operation, destPath, destName);
   // RAR 4 has no check value: data that fails its checks is how a wrong
@@ -433,7 +456,7 @@ int Archive::processFile(int operation, const char* destPath, const char* destNa
     if (rc == ERAR_SUCCESS) crypto_.dataChecked();
     if (rc == ERAR_BAD_DATA) crypto_.dataFailed();
   }
-  return rc;
+  return rc ? rc : refusal;
 }
 
 int Archive::processData(int operation, const char* destPath, const char* destName) {

@@ -49,6 +49,8 @@ class Archive {
   void setChangeVolProc(CHANGEVOLPROC p) { changeVolProc_ = p; }
   void setProcessDataProc(PROCESSDATAPROC p) { processDataProc_ = p; }
   void setPassword(const char* pw) { crypto_.setPassword(pw); }
+  // Whether the record the last header went into held the entry's whole name.
+  void setNameShownWhole(bool whole) { nameShownWhole_ = whole; }
 
   std::uint32_t magic = kMagic;
 
@@ -83,6 +85,7 @@ class Archive {
   std::shared_ptr<VolumeFile> commentVolume_;
 
   Entry entry_;  // the header read last
+  bool nameShownWhole_ = true;
   std::unique_ptr<Decoder> solidSession_;
   std::uint32_t sessionAlgorithm_ = 0;
   // Where entries go, and the files written so far for hard links and copies.

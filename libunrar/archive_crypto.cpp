@@ -1,11 +1,14 @@
 #include "archive_crypto.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "decrypt_stream.h"
+#include "format_values.h"
 #include "legacy_cipher.h"
 #include "utf8.h"
 
@@ -43,6 +46,19 @@ class MemorySource final : public ByteSource {
   const std::vector<std::uint8_t>& bytes_;
 };
 
+// Whether a decrypted RAR 4 header's CRC16 holds. The plain readers trust an
+// end block or a block of another kind without it, but a wrong key makes
+// blocks of every kind: here the CRC comes before the type means anything.
+bool rar4HeaderCrcHolds(const std::vector<std::uint8_t>& h) {
+  if (h.size() < 7) return false;
+  const auto stored = static_cast<std::uint16_t>(h[0] | (h[1] << 8));
+  if ((crc32(0, h.data() + 2, static_cast<uInt>(h.size() - 2)) & 0xFFFF) == stored) return true;
+  // An old-style file comment is left out of its header's CRC; the file
+  // reader checks that shorter CRC itself.
+  const auto flags = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
+  return (h[2] == rar4::kFileHead || h[2] == rar4::kServiceHead) && (flags & rar4::kFileComment);
+}
+
 // Passwords arrive as UTF-8; bytes that are not UTF-8 are taken as Latin-1,
 // so an 8-bit password still derives a key instead of failing.
 void setUtf8Password(crypto::KeyCache& keys, const char* text) {
@@ -67,7 +83,8 @@ bool readParts(const std::vector<Part>& parts, std::uint64_t offset, std::uint8_
       continue;
     }
     std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, p.size - offset));
-    if (p.volume->readAt(p.offset + offset, buf, take) != take) return false;
+    const std::shared_ptr<VolumeFile> volume = p.open();
+    if (!volume || volume->readAt(p.offset + offset, buf, take) != take) return false;
     buf += take;
     n -= take;
     offset = 0;
@@ -243,6 +260,7 @@ Block ArchiveCrypto::readBlock(VolumeFile& vol, std::uint64_t pos) {
   int rc = decryptHeader(vol, pos, plain, dataStart);
   if (rc == ERAR_END_ARCHIVE) broken.kind = BlockKind::EndOfData;
   if (rc) return broken;
+  if (vol.format == Format::Rar4 && !rar4HeaderCrcHolds(plain)) return broken;
   MemorySource src(plain);
   Block b = vol.format == Format::Rar4 ? readBlockRar4(src, 0) : readBlockRar5(src, 0);
   // The memory holds the whole header: running out of it is damage.

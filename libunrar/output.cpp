@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <sys/stat.h>
@@ -10,6 +11,8 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <cstdlib>
+#include <ctime>
 #include <random>
 #include <string>
 #include <string_view>
@@ -41,6 +44,12 @@ void pushParts(std::vector<std::string>& stack, const std::string& path) {
   stack.insert(stack.end(), parts.rbegin(), parts.rend());
 }
 
+// A part of a path below the destination as the system will read it: a zero
+// would end it early ("..\0x" is ".."), an empty part would join two.
+bool plainPart(std::string_view part) {
+  return !part.empty() && part != "." && part != ".." && part.find('\0') == std::string_view::npos;
+}
+
 int createError(int err) {
   return err == ENOSPC || err == EDQUOT ? ERAR_EWRITE : ERAR_ECREATE;
 }
@@ -49,17 +58,53 @@ int dupFd(int fd) {
   return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
-std::string randomSuffix() {
+// Temporary names are exactly kTempPrefix and kTempRandom characters from
+// kTempDigits, so that one left behind by a killed run is known for ours.
+constexpr std::string_view kTempPrefix = ".qmtmp-";
+constexpr std::size_t kTempRandom = 10;
+constexpr std::string_view kTempDigits = "abcdefghijklmnopqrstuvwxyz0123456789";
+
+std::string tempName() {
   static thread_local std::mt19937_64 rng{std::random_device{}()};
-  static const char* digits = "abcdefghijklmnopqrstuvwxyz0123456789";
-  std::string s;
-  for (int i = 0; i < 10; ++i) s += digits[rng() % 36];
+  std::string s(kTempPrefix);
+  for (std::size_t i = 0; i < kTempRandom; ++i) s += kTempDigits[rng() % kTempDigits.size()];
   return s;
 }
 
-std::string tempName(const std::string& base) {
-  std::string b = base.size() > 100 ? base.substr(0, 100) : base;
-  return "." + b + ".qmtmp-" + randomSuffix();
+bool isTempName(std::string_view name) {
+  return name.size() == kTempPrefix.size() + kTempRandom &&
+         name.substr(0, kTempPrefix.size()) == kTempPrefix &&
+         name.find_first_not_of(kTempDigits, kTempPrefix.size()) == std::string_view::npos;
+}
+
+// When this process started, on the realtime clock, from the kernel's count
+// of clock ticks since boot; false where /proc cannot tell.
+bool processStart(timespec& out) {
+  UniqueFd f(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
+  if (!f.valid()) return false;
+  char buf[1024];
+  const ssize_t n = ::read(f.get(), buf, sizeof buf - 1);
+  if (n <= 0) return false;
+  const std::string_view stat(buf, static_cast<std::size_t>(n));
+  // The fields after the command name, which may hold anything but ends at
+  // the last ')': state is field 3, the start time field 22.
+  std::size_t at = stat.rfind(')');
+  for (int field = 2; field < 22 && at != std::string_view::npos; ++field)
+    at = stat.find(' ', at + 1);
+  if (at == std::string_view::npos) return false;
+  const unsigned long long ticks = std::strtoull(buf + at + 1, nullptr, 10);
+  const long hz = ::sysconf(_SC_CLK_TCK);
+  timespec boot{}, real{};
+  if (ticks == 0 || hz <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &boot) != 0 ||
+      ::clock_gettime(CLOCK_REALTIME, &real) != 0)
+    return false;
+  constexpr std::int64_t kNs = 1000000000;
+  const std::int64_t sinceStart =
+      (boot.tv_sec * kNs + boot.tv_nsec) - static_cast<std::int64_t>(ticks) * (kNs / hz);
+  const std::int64_t start = real.tv_sec * kNs + real.tv_nsec - sinceStart;
+  out.tv_sec = static_cast<time_t>(start / kNs);
+  out.tv_nsec = static_cast<long>(start % kNs);
+  return true;
 }
 
 std::string joinRel(const std::string& a, const std::string& b) {
@@ -136,7 +181,7 @@ int linkByDescriptor(int fd, int dir, const std::string& name) {
 template <typename Make>
 int putInPlace(int dir, const std::string& base, Make make) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string tmp = tempName(base);
+    std::string tmp = tempName();
     if (make(tmp) != 0) {
       if (errno == EEXIST) continue;
       return createError(errno);
@@ -196,7 +241,9 @@ int OutputTree::walk(Folder& at, std::vector<std::string> stack, bool create,
   while (!stack.empty()) {
     std::string part = std::move(stack.back());
     stack.pop_back();
-    if (part.empty() || part == "." || part == kEndOfLink) continue;
+    // Whatever the readers let through, a part is opened only as it is checked.
+    if (part.find('\0') != std::string::npos) return ERAR_ECREATE;
+    if (part.empty() || part == ".") continue;
     if (part == "..") {
       // Only a link's text can climb; never above the destination.
       if (at.depth == 0) return ERAR_ECREATE;
@@ -265,6 +312,9 @@ int OutputTree::folder(const std::string& rel, unsigned lastMode, const Folder*&
   if (!at.fd.valid()) return createError(errno);
   std::vector<std::string> stack;
   if (!rest.empty()) pushParts(stack, rest);
+  // The entry's own parts: only a link's text may have empty or "." parts.
+  for (const std::string& part : stack)
+    if (!plainPart(part)) return ERAR_ECREATE;
   int rc = walk(at, std::move(stack), true, lastMode);
   if (rc) return rc;
   cached_ = std::move(at);
@@ -280,6 +330,30 @@ void OutputTree::replaced(const std::string& rel) {
       (cachedRel_.size() > rel.size() && cachedRel_.compare(0, rel.size(), rel) == 0 &&
        cachedRel_[rel.size()] == '/'))
     haveCache_ = false;
+}
+
+void OutputTree::sweepOnce(const Folder& f) {
+  struct stat st {};
+  if (::fstat(f.fd.get(), &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
+  timespec start{};
+  if (!processStart(start)) return;
+  UniqueFd dir(::openat(f.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!dir.valid()) return;
+  DIR* listing = ::fdopendir(dir.get());
+  if (!listing) return;
+  const int fd = dir.release();
+  std::vector<std::string> stale;
+  while (const dirent* e = ::readdir(listing)) {
+    if (!isTempName(e->d_name)) continue;
+    struct stat t {};
+    if (::fstatat(fd, e->d_name, &t, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    const bool older = t.st_ctim.tv_sec < start.tv_sec ||
+                       (t.st_ctim.tv_sec == start.tv_sec && t.st_ctim.tv_nsec < start.tv_nsec);
+    if ((S_ISREG(t.st_mode) || S_ISLNK(t.st_mode)) && t.st_uid == ::geteuid() && older)
+      stale.emplace_back(e->d_name);
+  }
+  for (const std::string& name : stale) ::unlinkat(fd, name.c_str(), 0);
+  ::closedir(listing);
 }
 
 bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) const {
@@ -418,6 +492,8 @@ int OutputSet::destination(const char* destPath, const char* destName, const std
     out.rel = sanitizeName(name);
     if (out.rel.empty()) return ERAR_ECREATE;
   }
+  for (const std::string& part : splitParts(out.rel))
+    if (!plainPart(part)) return ERAR_ECREATE;
   // A path the system cannot name could not be opened, checked or removed
   // later; refused before anything is made.
   if (root.size() + 1 + out.rel.size() >= PATH_MAX) return ERAR_ECREATE;
@@ -459,7 +535,7 @@ int TempOutput::create(const Folder& folder, unsigned mode) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = tempName("entry");
+    temp_ = tempName();
     fd_ = ::openat(dir_.get(), temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                    static_cast<mode_t>(mode));
     if (fd_ >= 0) return ERAR_SUCCESS;
@@ -542,7 +618,9 @@ void TempOutput::discard() {
 // ---------------------------------------------------------------- entries
 
 int entryFolder(const Destination& d, const Folder*& out) {
-  return d.tree->folder(d.parentRel(), 0777, out);
+  const int rc = d.tree->folder(d.parentRel(), 0777, out);
+  if (!rc) d.tree->sweepOnce(*out);
+  return rc;
 }
 
 int makeDirectories(const Destination& d, unsigned mode, std::uint64_t mtime) {

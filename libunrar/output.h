@@ -15,7 +15,9 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "rar_entry.h"
@@ -75,6 +77,11 @@ class OutputTree {
   // An entry was put at `rel`: a walk through it may now end elsewhere.
   void replaced(const std::string& rel);
 
+  // Once per folder: removes what a killed run left in `f` where the file
+  // system has no unnamed files, files and links under our exact temporary
+  // pattern, owned by this user and last changed before this process started.
+  void sweepOnce(const Folder& f);
+
   // True when a link in `in` with text `target` resolves inside the
   // destination now and whatever later entries of the archive put on disk:
   // it climbs ("..") only through real folders, never after a link or a part
@@ -97,6 +104,7 @@ class OutputTree {
   std::string cachedRel_;
   Folder cached_;
   bool haveCache_ = false;
+  std::set<std::pair<dev_t, ino_t>> swept_;
 };
 
 // The destination of an entry: the tree and the path below its root.

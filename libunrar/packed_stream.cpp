@@ -18,10 +18,13 @@ int PackedStream::read(std::uint8_t* buf, std::size_t n, std::size_t& got) {
       ++index_;
       inPart_ = 0;
       partCrc_ = 0;
+      reading_.reset();
       continue;
     }
+    if (!reading_) reading_ = p.open();
+    if (!reading_) return ERAR_EOPEN;
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - got, p.size - inPart_));
-    std::size_t r = p.volume->readAt(p.offset + inPart_, buf + got, want);
+    std::size_t r = reading_->readAt(p.offset + inPart_, buf + got, want);
     if (p.checkCrc)
       partCrc_ = static_cast<std::uint32_t>(crc32(partCrc_, buf + got, static_cast<uInt>(r)));
     got += r;

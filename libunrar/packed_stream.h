@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "volume.h"
@@ -20,12 +21,20 @@ class InStream {
 };
 
 struct Part {
+  // The part's volume, while it is held open. An entry may span more volumes
+  // than a process may hold open: a part in the middle of a span keeps only
+  // its volume's path, and the volume is opened while the part is read.
   std::shared_ptr<VolumeFile> volume;
   std::uint64_t offset = 0;
   std::uint64_t size = 0;
   // A part continued in the next volume carries the CRC32 of its own packed bytes.
   bool checkCrc = false;
   std::uint32_t crc = 0;
+  std::string path{};
+
+  // The volume, opened again by its path when it is not held; nullptr when
+  // it cannot be.
+  std::shared_ptr<VolumeFile> open() const { return volume ? volume : VolumeFile::open(path); }
 };
 
 class PackedStream final : public InStream {
@@ -40,6 +49,7 @@ class PackedStream final : public InStream {
 
  private:
   std::vector<Part> parts_;
+  std::shared_ptr<VolumeFile> reading_;  // the volume of parts_[index_]
   std::size_t index_ = 0;
   std::uint64_t inPart_ = 0;
   std::uint64_t total_ = 0;

@@ -34,7 +34,10 @@ enum class RedirKind : std::uint8_t {
 };
 
 struct Entry {
-  std::string name;            // UTF-8, "/" between parts, exactly as stored otherwise
+  std::string name;  // UTF-8, "/" between parts, exactly as stored otherwise
+  // The stored name held a zero, shown in `name` as U+FFFD: the system would
+  // read such a name only up to the zero, so the entry is refused.
+  bool zeroInName = false;
   std::uint32_t rawFlags = 0;  // RAR 4: the file header's flag word; RAR 5: built
   bool splitBefore = false;
   bool splitAfter = false;

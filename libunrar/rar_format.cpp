@@ -43,6 +43,22 @@ std::string backslashesToSlashes(std::string s) {
   return s;
 }
 
+// A name is handed to the system as a C string, which ends at a zero: a name
+// "..\0x" would be checked as one thing and opened as "..". Such a name marks
+// its entry refused and is shown with U+FFFD in place of each zero.
+void refuseZeros(Entry& e) {
+  if (e.name.find('\0') == std::string::npos) return;
+  e.zeroInName = true;
+  std::string shown;
+  for (char c : e.name) {
+    if (c)
+      shown += c;
+    else
+      shown += "\xEF\xBF\xBD";
+  }
+  e.name = std::move(shown);
+}
+
 struct VintReader {
   const std::uint8_t* p;
   std::size_t n;
@@ -185,7 +201,18 @@ std::string decodeRar4Name(const std::uint8_t* p, std::size_t n, bool unicodeFla
       }
     }
   }
-  return utf16ToUtf8(out);
+  // A zero unit is kept, as a zero, for the caller to refuse: the text
+  // conversion would end the name there.
+  std::string name;
+  std::size_t from = 0;
+  for (std::size_t i = 0; i <= out.size(); ++i) {
+    if (i < out.size() && out[i] != 0) continue;
+    if (from > 0) name += '\0';
+    name += utf16ToUtf8(std::vector<char16_t>(out.begin() + static_cast<std::ptrdiff_t>(from),
+                                              out.begin() + static_cast<std::ptrdiff_t>(i)));
+    from = i + 1;
+  }
+  return name;
 }
 
 bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool& futureFormat) {
@@ -374,6 +401,7 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
       return b;
     }
     e.name = backslashesToSlashes(name);
+    refuseZeros(e);
     off += nameSize;
     if (flags & kFileSalt) {
       if (off + 8 <= size) {
@@ -629,6 +657,7 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
         break;
     }
   }
+  refuseZeros(e);
   e.dosTime = e.mtime ? fileTimeToDosTime(e.mtime) : 0;
 
   // The older flag word: split bits, encryption, solid and the dictionary in

@@ -93,7 +93,13 @@ std::wstring utf8ToWide(const std::string& s) {
         if ((cc & 0xC0) != 0x80) ok = false;
         cp = (cp << 6) | (cc & 0x3F);
       }
-      if (ok) {
+      // An overlong form would show another character than the bytes are
+      // (C0 AE as '.', C0 80 as the end of the name), so it shows as U+FFFD.
+      static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+      if (ok && (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) {
+        cp = 0xFFFD;
+        i += len;
+      } else if (ok) {
         i += len;
       } else {
         cp = 0xFFFD;

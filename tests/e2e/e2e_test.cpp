@@ -429,6 +429,30 @@ TEST_F(Program, UnattendedRunReportsADamagedEntry) {
   EXPECT_FALSE(QFileInfo::exists(QDir(data).filePath(QStringLiteral("docs/readme.txt"))));
 }
 
+// The system reads a name up to its first zero: "..\0x" would open as "..".
+// Such an entry is refused as damaged, and nothing lands outside.
+TEST_F(Program, UnattendedRunRefusesANameWithAZeroAndWritesNothingOutside) {
+  for (const auto format : {rarwriter::Format::Rar5, rarwriter::Format::Rar4}) {
+    const QString folder = QDir(data).filePath(format == rarwriter::Format::Rar5 ? "five" : "four");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString archive = QDir(folder).filePath(QStringLiteral("zero.rar"));
+    rarwriter::Entry entry;
+    entry.name = std::string("..\0x/..\0x/escape.txt", 20);
+    entry.data = "escaped";
+    rarwriter::Options options;
+    options.format = format;
+    rarwriter::write(archive.toStdString(), {entry}, options);
+    const QStringList before = tree(root.path());
+    const RunResult result = run({archive});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_TRUE(result.output.contains(
+        QString::fromUtf8("error: Corrupted data! (..\xef\xbf\xbdx/..\xef\xbf\xbdx/escape.txt)")))
+        << qPrintable(result.output);
+    EXPECT_EQ(tree(root.path()), before);
+  }
+}
+
 // A name from the archive may carry terminal escapes; the report shows them
 // as text.
 TEST_F(Program, UnattendedReportEscapesControlCharactersInNames) {

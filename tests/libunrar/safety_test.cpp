@@ -1,9 +1,11 @@
 // Nothing is ever written outside the destination folder: stored names with
-// "..", absolute paths and drive letters, links that point out (directly or
-// through other links), folders reached through links, hard links and copies
-// of files not extracted here; deep folders and cut archives.
+// "..", absolute paths, drive letters and zeros, links that point out (directly
+// or through other links), folders reached through links, hard links and copies
+// of files not extracted here; names longer than the header record, deep
+// folders, cut archives and end blocks, and temporary files left behind.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -84,6 +86,50 @@ TEST_P(Safety, DotDotAbsoluteAndDriveLetterNamesStayInside) {
   EXPECT_EQ(readFile(out + "/drive/escape3.txt"), "3");
   EXPECT_EQ(readFile(out + "/a/escape4.txt"), "4");
   EXPECT_EQ(readFile(out + "/ok/x.txt"), "5");
+}
+
+// The system reads a name up to its first zero: "..\0x" would climb while the
+// walk counted one level down. Such entries are damaged; the rest goes on.
+TEST_P(Safety, ANameWithAZeroIsRefusedAndTheRestIsExtracted) {
+  TempDir dir;
+  const std::string up("..\0x/", 5);
+  // RAR 4 keeps an ASCII name as it is and writes others in its UTF-16 form.
+  std::string path = make(
+      dir, {file(up + up + "escape.txt", "1"), file("\xc3\xa9" + up + up + up + "escape.txt", "2"),
+            file(up + up + "/etc/escape.txt", "3"), file("ok.txt", "4")});
+  writeFile(dir.file("escape.txt"), "mine");
+  std::string out = dir.file("out");
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  EXPECT_EQ(r.status, (std::vector<int>{ERAR_BAD_DATA, ERAR_BAD_DATA, ERAR_BAD_DATA, 0}));
+  EXPECT_EQ(r.endStatus, ERAR_END_ARCHIVE);
+  ASSERT_EQ(r.names.size(), 4u);
+  EXPECT_EQ(r.names[0], "..\xef\xbf\xbdx/..\xef\xbf\xbdx/escape.txt");
+  EXPECT_EQ(readFile(dir.file("escape.txt")), "mine");
+  EXPECT_EQ(strays(dir), std::vector<std::string>{"escape.txt"});
+  EXPECT_EQ(listTree(out), std::vector<std::string>{"ok.txt"});
+  EXPECT_EQ(runAll(path, RAR_OM_EXTRACT, RAR_TEST, "").status, r.status);
+}
+
+// A caller decides about an entry by the name in the header record (1,024
+// characters): an entry whose name does not fit is never written under it.
+TEST_P(Safety, ANameLongerThanTheRecordIsNotWrittenUnderIt) {
+  TempDir dir;
+  std::string folders;
+  for (int i = 0; i < 9; ++i) folders += std::string(120, static_cast<char>('a' + i)) + "/";
+  const std::string fits = folders.substr(0, 1023 - 6) + "/f.txt";
+  std::string path = make(dir, {file(folders + "long.txt", "1"), file(fits, "2")});
+  std::string out = dir.file("out");
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  EXPECT_EQ(r.status, (std::vector<int>{ERAR_ECREATE, 0}));
+  EXPECT_EQ(readFile(out + "/" + fits), "2");
+  EXPECT_FALSE(exists(out + "/" + folders + "long.txt"));
+  EXPECT_EQ(runAll(path, RAR_OM_EXTRACT, RAR_TEST, "").status, (std::vector<int>{0, 0}));
+  // Under a name the caller gives, it is written.
+  Archive a(path, RAR_OM_EXTRACT);
+  auto hd = std::make_unique<RARHeaderDataEx>();
+  ASSERT_EQ(a.next(*hd), ERAR_SUCCESS);
+  EXPECT_EQ(a.process(RAR_EXTRACT, "", out + "/given.txt"), ERAR_SUCCESS);
+  EXPECT_EQ(readFile(out + "/given.txt"), "1");
 }
 
 TEST_P(Safety, SymlinkPointingOutsideFailsWith16AndCreatesNothing) {
@@ -349,9 +395,11 @@ TEST(DeepFolders, MadeOrRefusedInSeconds) {
   }
 }
 
-// A block that starts but does not fit in the file is damage; the end of the
-// file between blocks, without an end block, is a valid end.
-TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEnd) {
+// A block that starts but does not fit in the file is damage. The end of the
+// file between blocks, without an end block, is a valid end for RAR 4 (old
+// writers leave the end block out) and damage for RAR 5 (every volume has one),
+// reported after the entries that are whole.
+TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEndOnlyForRar4) {
   struct Cut {
     const char* where;
     std::vector<int> status;
@@ -374,7 +422,10 @@ TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEnd) {
                                                                      : (password.empty() ? 8 : 32);
       std::vector<std::pair<std::size_t, Cut>> cuts = {
           {bytes.size() - 3, {"in the end block", {0, 0, 0, 0}, ERAR_BAD_DATA}},
-          {bytes.size() - endBlock, {"before the end block", {0, 0, 0, 0}, ERAR_END_ARCHIVE}},
+          {bytes.size() - endBlock,
+           {"before the end block",
+            {0, 0, 0, 0},
+            format == rarwriter::Format::Rar4 ? ERAR_END_ARCHIVE : ERAR_BAD_DATA}},
       };
       if (password.empty()) {
         const std::size_t lastName = bytes.find("d.txt");
@@ -396,6 +447,75 @@ TEST(CutArchives, CutInsideABlockIsDamageCutBetweenBlocksIsTheEnd) {
       }
     }
   }
+}
+
+// An end block whose header CRC fails is not the end. Under RAR 4 header
+// encryption a wrong key makes blocks of every kind, so a first block that
+// fails is a wrong password, never an empty archive. A plain RAR 4 end block's
+// CRC is not relied on: it only adds the "more volumes" hint.
+TEST(CutArchives, AnEndBlockWithABadCrcIsNotTheEnd) {
+  struct Case {
+    rarwriter::Format format;
+    const char* password;
+    std::size_t entries;
+    std::vector<int> status;
+    int end;
+  };
+  const Case cases[] = {
+      {rarwriter::Format::Rar4, "", 1, {0}, ERAR_END_ARCHIVE},
+      {rarwriter::Format::Rar4, "pw", 1, {0}, ERAR_BAD_DATA},
+      {rarwriter::Format::Rar4, "pw", 0, {}, ERAR_BAD_PASSWORD},
+      {rarwriter::Format::Rar5, "", 1, {0}, ERAR_BAD_DATA},
+      {rarwriter::Format::Rar5, "pw", 1, {0}, ERAR_BAD_DATA},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    rarwriter::Options o;
+    o.format = c.format;
+    o.headerPassword = c.password;
+    o.damage = rarwriter::Damage::BadEndCrc;
+    const std::string path = dir.file("a.rar");
+    rarwriter::write(path, std::vector<rarwriter::Entry>(c.entries, file("a.txt", "a")), o);
+    const std::string what = std::string(c.format == rarwriter::Format::Rar4 ? "RAR 4" : "RAR 5") +
+                             ", password \"" + c.password + "\", " + std::to_string(c.entries) +
+                             " entries";
+    RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_TEST, "", nullptr, c.password);
+    EXPECT_EQ(r.status, c.status) << what;
+    EXPECT_EQ(r.endStatus, c.end) << what;
+  }
+}
+
+// Where the file system has no unnamed files, a run killed while it wrote
+// leaves a file under a temporary name. The next entry written into that
+// folder removes it: only our exact pattern, from before the process started.
+TEST(TemporaryNames, StaleOnesOfOursGoWhenAnEntryIsWrittenBesideThem) {
+  TempDir dir;
+  const std::string path = dir.file("a.rar");
+  rarwriter::write(path, {file("x.txt", "x")});
+  const std::string out = dir.file("out");
+  ASSERT_EQ(::mkdir(out.c_str(), 0755), 0);
+  const std::vector<std::string> kept = {".qmtmp-abcdefgh1", ".qmtmp-ABCDEFGH12",
+                                         "x.qmtmp-abcdefgh12", ".qmtmp-abcdefgh12x"};
+  for (const std::string& name : kept) writeFile(out + "/" + name, "not ours");
+  writeFile(out + "/.qmtmp-abcdefgh12", "stale");
+  ASSERT_EQ(::mkdir((out + "/.qmtmp-folder0000").c_str(), 0755), 0);
+  // The kernel counts a process's start in clock ticks.
+  ::usleep(50000);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    writeFile(out + "/.qmtmp-newnewnew1", "made after the start");
+    RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+    ::_exit(r.status == std::vector<int>{0} ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_FALSE(exists(out + "/.qmtmp-abcdefgh12"));
+  for (const std::string& name : kept) EXPECT_TRUE(exists(out + "/" + name)) << name;
+  EXPECT_TRUE(exists(out + "/.qmtmp-folder0000"));
+  EXPECT_TRUE(exists(out + "/.qmtmp-newnewnew1"));
+  EXPECT_EQ(readFile(out + "/x.txt"), "x");
 }
 
 // The name reported is the name written, so that a caller's questions about

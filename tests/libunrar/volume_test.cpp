@@ -1,6 +1,7 @@
 // Volume sets: both naming schemes, split entries joined, the volume
 // callback's questions and notices, and what a missing volume gives.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -179,6 +180,41 @@ TEST_P(Volumes, DamagedMiddleVolumeFailsAtItsOwnEnd) {
   EXPECT_EQ(r.status[1], ERAR_BAD_DATA) << "damaged part gave " << r.status[1];
   // The part's own checksum stops the entry before later volumes are read.
   EXPECT_LT(s.dataBytes, 5 + data_.size());
+}
+
+// An entry over more volumes than the process may hold open at once: each
+// volume is open only while its part is read.
+TEST_P(Volumes, AnEntryOverManyVolumesExtractsUnderALowDescriptorLimit) {
+  TempDir dir;
+  rarwriter::Entry e;
+  e.name = "long.bin";
+  e.data.assign(40000, '\0');
+  rarwriter::fillPattern(9, 0, e.data.data(), e.data.size());
+  rarwriter::Options o;
+  o.format = GetParam().format;
+  o.volumeSize = 400;
+  o.oldVolumeNaming = GetParam().oldNaming;
+  auto vols =
+      rarwriter::write(dir.file(GetParam().oldNaming ? "set.rar" : "set.part1.rar"), {e}, o);
+  ASSERT_GT(vols.size(), 120u);
+  struct DescriptorLimit {
+    rlimit saved{};
+    DescriptorLimit() {
+      ::getrlimit(RLIMIT_NOFILE, &saved);
+      rlimit low = saved;
+      low.rlim_cur = 64;
+      ::setrlimit(RLIMIT_NOFILE, &low);
+    }
+    ~DescriptorLimit() { ::setrlimit(RLIMIT_NOFILE, &saved); }
+  };
+  RunResult r;
+  {
+    DescriptorLimit limit;
+    r = runAll(vols[0], RAR_OM_EXTRACT, RAR_EXTRACT, dir.file("out"));
+  }
+  EXPECT_EQ(r.status, std::vector<int>{0});
+  EXPECT_EQ(r.endStatus, ERAR_END_ARCHIVE);
+  EXPECT_TRUE(readFile(dir.file("out/long.bin")) == e.data) << "the joined entry differs";
 }
 
 int g_volProcCalls = 0;

@@ -64,9 +64,10 @@ std::pair<Bytes, bool> storedName(const std::string& name, bool utf8Names) {
   if (ascii) return {withBackslashes, false};
   if (utf8Names) return {withBackslashes, true};
 
+  // The 8-bit name ends at its first zero, so a zero unit is '_' there too.
   std::u16string units = utf16(withBackslashes);
   Bytes low;
-  for (char16_t u : units) low.push_back(u < 0x80 ? static_cast<char>(u) : '_');
+  for (char16_t u : units) low.push_back(u < 0x80 && u != 0 ? static_cast<char>(u) : '_');
   std::uint8_t high = 0;
   for (char16_t u : units)
     if (u >= 0x100) {
@@ -90,7 +91,8 @@ std::pair<Bytes, bool> storedName(const std::string& name, bool utf8Names) {
   };
   for (std::size_t i = 0; i < units.size();) {
     std::size_t run = 0;
-    while (i + run < units.size() && units[i + run] < 0x80 && run < 0x7F + 2) ++run;
+    while (i + run < units.size() && units[i + run] < 0x80 && units[i + run] != 0 && run < 0x7F + 2)
+      ++run;
     if (run >= 2) {  // copy a run of ASCII from the 8-bit name
       op(3);
       enc.push_back(static_cast<char>(run - 2));
@@ -223,12 +225,13 @@ class Rar4Emitter final : public Emitter {
     return wrap(h);
   }
 
-  Bytes endBlock(std::size_t index, bool last, bool multiVolume) override {
+  Bytes endBlock(std::size_t index, bool last, bool multiVolume, bool badCrc) override {
     std::uint16_t flags = kSkipIfUnknown;
     if (multiVolume) flags |= 0x0008 | (last ? 0 : 0x0001);
     Bytes b = blockStart(kEndHead, flags);
     if (multiVolume) putLe(b, index, 2);
     seal(b);
+    if (badCrc) b[0] = static_cast<char>(b[0] ^ 0x5A);
     return wrap(b);
   }
 

@@ -157,12 +157,14 @@ class Rar5Emitter final : public Emitter {
     return wrap(h);
   }
 
-  Bytes endBlock(std::size_t, bool last, bool) override {
+  Bytes endBlock(std::size_t, bool last, bool, bool badCrc) override {
     Bytes body;
     putVint(body, kEndHeader);
     putVint(body, kSkipIfUnknown);
     putVint(body, last ? 0 : 0x01);
-    return wrap(block(body));
+    Bytes h = block(body);
+    if (badCrc) h[0] = static_cast<char>(h[0] ^ 0x5A);
+    return wrap(h);
   }
 
   std::uint32_t storedCrc(const PreparedEntry& pe, std::uint32_t crc) const override {

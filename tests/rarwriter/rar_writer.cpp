@@ -400,7 +400,7 @@ std::vector<Volume> plan(const std::vector<PreparedEntry>& entries, Emitter& emi
   const PartChecksums zero;
   auto fixedSize = [&](std::size_t index) {
     std::uint64_t n = emitter.signature().size() + emitter.volumeStart(index, multi).size() +
-                      emitter.endBlock(index, false, multi).size();
+                      emitter.endBlock(index, false, multi, false).size();
     if (index == 0) n += options.sfxStubSize;
     return n;
   };
@@ -540,7 +540,8 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
       if (v + 1 == volumes.size())
         truncateAt = part.length > 0 ? dataAt + part.length / 2 : headerAt + final.size() / 2;
     }
-    out.append(emitter->endBlock(v, v + 1 == volumes.size(), multi));
+    const bool last = v + 1 == volumes.size();
+    out.append(emitter->endBlock(v, last, multi, last && options.damage == Damage::BadEndCrc));
     out.close();
   }
 

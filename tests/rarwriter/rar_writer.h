@@ -72,6 +72,7 @@ enum class Damage {
   BadDataCrc,     // the first file's stored CRC32 does not match its data
   Truncated,      // the last volume is cut in the middle of the last entry's data
   MissingVolume,  // the second volume of a set is not written (needs two volumes or more)
+  BadEndCrc,      // the last volume's end block has a wrong header CRC
 };
 
 struct Options {

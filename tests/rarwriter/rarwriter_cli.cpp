@@ -31,7 +31,8 @@ const char kUsage[] =
     "  --header-password PW       encrypt the headers too\n"
     "  --encrypted-flag           set the files' encrypted flag without encrypting\n"
     "  --compress                 RAR 4: store files as RAR 2.9 literal-code streams\n"
-    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume\n"
+    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume,\n"
+    "                             bad-end-crc\n"
     "  --sfx SIZE                 put an executable stub of SIZE bytes in front\n"
     "  --host NAME                msdos, os2, windows (default), unix, macos, beos\n"
     "  --blake2                   RAR 5: BLAKE2sp hashes instead of CRC32\n"
@@ -75,6 +76,7 @@ rarwriter::Damage parseDamage(const std::string& name) {
   if (name == "bad-data-crc") return Damage::BadDataCrc;
   if (name == "truncated") return Damage::Truncated;
   if (name == "missing-volume") return Damage::MissingVolume;
+  if (name == "bad-end-crc") return Damage::BadEndCrc;
   throw std::invalid_argument("unknown damage: " + name);
 }
 

@@ -144,7 +144,7 @@ class Emitter {
   virtual Bytes volumeStart(std::size_t index, bool multiVolume) = 0;
   virtual Bytes fileHeader(const PreparedEntry& entry, const Part& part, const PartChecksums& sums,
                            bool badCrc) = 0;
-  virtual Bytes endBlock(std::size_t index, bool last, bool multiVolume) = 0;
+  virtual Bytes endBlock(std::size_t index, bool last, bool multiVolume, bool badCrc) = 0;
   // The CRC32 value the header stores for `crc` (RAR 5 turns it into a MAC for
   // entries encrypted with a password).
   virtual std::uint32_t storedCrc(const PreparedEntry& entry, std::uint32_t crc) const = 0;
