@@ -109,6 +109,10 @@ Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
 
 Archive::~Archive() {
   magic = 0;
+  try {
+    outputs_.finish();
+  } catch (...) {
+  }
 }
 
 Block Archive::readBlockAt(std::uint64_t pos) {
@@ -475,7 +479,10 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     Destination d;
     rc = outputs_.destination(destPath, destName, e.name, d);
     if (!rc) rc = makeDirectories(d, directoryMode(e), e.mtime);
-    if (!rc) outputs_.forget(e.name);
+    if (!rc) {
+      outputs_.forget(e.name);
+      outputs_.recordFolderTime(d, e.mtime);
+    }
     return rc;
   }
   if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy)

@@ -77,9 +77,11 @@ bool isTempName(std::string_view name) {
          name.find_first_not_of(kTempDigits, kTempPrefix.size()) == std::string_view::npos;
 }
 
-// When this process started, on the realtime clock, from the kernel's count
-// of clock ticks since boot; false where /proc cannot tell.
-bool processStart(timespec& out) {
+// A second before this process started, on the realtime clock, from the
+// kernel's count of clock ticks since boot; false where /proc cannot tell.
+// File times come from a coarser clock than the start, and a tick is 10 ms:
+// the second keeps a file made just after the start from looking older.
+bool beforeProcessStart(timespec& out) {
   UniqueFd f(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
   if (!f.valid()) return false;
   char buf[1024];
@@ -101,7 +103,7 @@ bool processStart(timespec& out) {
   constexpr std::int64_t kNs = 1000000000;
   const std::int64_t sinceStart =
       (boot.tv_sec * kNs + boot.tv_nsec) - static_cast<std::int64_t>(ticks) * (kNs / hz);
-  const std::int64_t start = real.tv_sec * kNs + real.tv_nsec - sinceStart;
+  const std::int64_t start = real.tv_sec * kNs + real.tv_nsec - sinceStart - kNs;
   out.tv_sec = static_cast<time_t>(start / kNs);
   out.tv_nsec = static_cast<long>(start % kNs);
   return true;
@@ -336,7 +338,7 @@ void OutputTree::sweepOnce(const Folder& f) {
   struct stat st {};
   if (::fstat(f.fd.get(), &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
   timespec start{};
-  if (!processStart(start)) return;
+  if (!beforeProcessStart(start)) return;
   UniqueFd dir(::openat(f.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return;
   DIR* listing = ::fdopendir(dir.get());
@@ -414,6 +416,21 @@ bool OutputTree::linkStaysInside(const Folder& in, const std::string& target) co
     }
   }
   return true;
+}
+
+void OutputTree::setFolderTime(const std::string& rel, std::uint64_t mtime) {
+  Folder at;
+  at.fd.reset(dupFd(rootFd_.get()));
+  const std::size_t slash = rel.rfind('/');
+  const std::string base = slash == std::string::npos ? rel : rel.substr(slash + 1);
+  std::vector<std::string> stack;
+  if (slash != std::string::npos) pushParts(stack, rel.substr(0, slash));
+  struct stat st {};
+  if (mtime == 0 || !at.fd.valid() || !plainPart(base) || walk(at, std::move(stack), false, 0) ||
+      ::fstatat(at.fd.get(), base.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode))
+    return;
+  const timespec t[2] = {toTimespec(mtime), toTimespec(mtime)};
+  ::utimensat(at.fd.get(), base.c_str(), t, AT_SYMLINK_NOFOLLOW);
 }
 
 int OutputTree::openRecorded(const std::string& physical, dev_t dev, ino_t ino,
@@ -503,6 +520,17 @@ int OutputSet::destination(const char* destPath, const char* destName, const std
 void OutputSet::recordFile(const std::string& name, const Destination& d,
                            const std::string& folderPhysical, dev_t dev, ino_t ino) {
   written_[name] = Written{d.tree->root(), joinRel(folderPhysical, d.base()), dev, ino};
+}
+
+void OutputSet::recordFolderTime(const Destination& d, std::uint64_t mtime) {
+  if (mtime) folderTimes_.push_back({d.tree, d.rel, mtime});
+}
+
+void OutputSet::finish() {
+  // The deepest first, though a folder's time does not change its parent's.
+  for (auto it = folderTimes_.rbegin(); it != folderTimes_.rend(); ++it)
+    it->tree->setFolderTime(it->rel, it->mtime);
+  folderTimes_.clear();
 }
 
 int OutputSet::openWritten(const std::string& name, UniqueFd& out) {

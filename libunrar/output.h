@@ -88,6 +88,10 @@ class OutputTree {
   // that does not exist yet, which later entries could make into links.
   bool linkStaysInside(const Folder& in, const std::string& target) const;
 
+  // Gives the folder at `rel` (sanitized) the time `mtime`, when it is still
+  // a real folder reached the way entries are.
+  void setFolderTime(const std::string& rel, std::uint64_t mtime);
+
   // Opens a file by its physical place without following any link; fails
   // unless it is still the regular file (device, inode) recorded.
   int openRecorded(const std::string& physical, dev_t dev, ino_t ino, UniqueFd& out) const;
@@ -134,6 +138,10 @@ class OutputSet {
   void recordFile(const std::string& name, const Destination& d, const std::string& folderPhysical,
                   dev_t dev, ino_t ino);
   void forget(const std::string& name) { written_.erase(name); }
+  // A folder entry's time is set once everything is written, as writing into
+  // a folder changes its time: `finish` sets the times recorded here.
+  void recordFolderTime(const Destination& d, std::uint64_t mtime);
+  void finish();
   // Opens a file this extraction wrote under the (sanitized) entry name.
   // Returns 0, ERAR_EREFERENCE when there is none or it has been replaced since.
   int openWritten(const std::string& name, UniqueFd& out);
@@ -145,6 +153,12 @@ class OutputSet {
   // last few stay open.
   std::vector<std::shared_ptr<OutputTree>> trees_;
   std::map<std::string, Written> written_;
+  struct FolderTime {
+    std::shared_ptr<OutputTree> tree;
+    std::string rel;
+    std::uint64_t mtime = 0;
+  };
+  std::vector<FolderTime> folderTimes_;
 };
 
 // An output file that gets its name only when it is complete: an unnamed

@@ -203,6 +203,30 @@ TEST_P(Processing, PermissionsFollowTheStoredAttributes) {
   EXPECT_EQ(st.st_mtime, 1700000000);
 }
 
+// Writing into a folder changes its time: a folder gets its stored time once
+// everything in it is written, by the time the archive is closed.
+TEST_P(Processing, FoldersKeepTheirStoredTimesAfterTheirContents) {
+  TempDir dir;
+  rarwriter::Entry d, sub;
+  d.name = "d";
+  d.directory = true;
+  d.mtime = 1500000000;
+  sub.name = "d/sub";
+  sub.directory = true;
+  sub.mtime = 1400000000;
+  std::string path =
+      make(dir, GetParam(), {d, file("d/f.txt", "f"), file("d/sub/g.txt", "g"), sub});
+  std::string out = dir.file("out");
+  RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out);
+  ASSERT_EQ(r.status, (std::vector<int>{0, 0, 0, 0}));
+  for (const auto& [folder, time] :
+       {std::pair{"/d", 1500000000}, std::pair{"/d/sub", 1400000000}}) {
+    struct stat st {};
+    ASSERT_EQ(::stat((out + folder).c_str(), &st), 0) << folder;
+    EXPECT_EQ(st.st_mtime, time) << folder;
+  }
+}
+
 // The entry is flagged encrypted but stored in plain: decrypting it gives bytes
 // that fail the checksum, as a wrong password would.
 TEST_P(Processing, EncryptedEntryAsksForThePasswordThenFails) {
