@@ -153,7 +153,7 @@ std::uint32_t fileTimeToDosTime(std::uint64_t ft) {
 std::string decodeRar4Name(const std::uint8_t* p, std::size_t n, bool unicodeFlag) {
   if (!unicodeFlag) return utf8OrLatin1(p, n);
   const void* nul = std::memchr(p, 0, n);
-  if (!nul) return std::string(reinterpret_cast<const char*>(p), n);
+  if (!nul) return utf8OrLatin1(p, n);
   std::size_t nameLen = static_cast<std::size_t>(static_cast<const std::uint8_t*>(nul) - p);
   const std::uint8_t* enc = p + nameLen + 1;
   std::size_t encLen = n - nameLen - 1;
@@ -579,7 +579,9 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   e.dictBytes = e.directory ? 0 : dict;
   e.rar5UnixHost = host == kHostUnix;
   e.hostOS = e.rar5UnixHost ? rar4::kHostUnix : rar4::kHostWin32;
-  std::string nm(reinterpret_cast<const char*>(name), nameLen);
+  // Stored as UTF-8; bytes that are not are kept apart as Latin-1, so that the
+  // name written is the name its caller is shown in either form.
+  std::string nm = utf8OrLatin1(name, static_cast<std::size_t>(nameLen));
   if (!e.rar5UnixHost)
     for (char& c : nm)
       if (c == '\\') c = '_';

@@ -8,6 +8,14 @@ std::size_t sequenceLength(unsigned char c) {
   return c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
 }
 
+// Whether `cp`, decoded from a sequence of `len` bytes, is a character in its
+// shortest form. An overlong form would show another character than its bytes
+// are (C0 AE as '.', C0 80 as the end of a name).
+bool shortestForm(char32_t cp, std::size_t len) {
+  static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
+  return cp >= kLeast[len] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp < 0xE000);
+}
+
 }  // namespace
 
 void appendUtf8(std::string& out, char32_t c) {
@@ -34,8 +42,15 @@ bool validUtf8(const void* data, std::size_t n) {
   while (i < n) {
     const std::size_t len = sequenceLength(p[i]);
     if (len == 0 || i + len > n) return false;
-    for (std::size_t k = 1; k < len; ++k)
+    char32_t cp = len == 1   ? p[i]
+                  : len == 2 ? (p[i] & 0x1F)
+                  : len == 3 ? (p[i] & 0x0F)
+                             : (p[i] & 0x07);
+    for (std::size_t k = 1; k < len; ++k) {
       if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (!shortestForm(cp, len)) return false;
     i += len;
   }
   return true;
@@ -93,10 +108,7 @@ std::wstring utf8ToWide(const std::string& s) {
         if ((cc & 0xC0) != 0x80) ok = false;
         cp = (cp << 6) | (cc & 0x3F);
       }
-      // An overlong form would show another character than the bytes are
-      // (C0 AE as '.', C0 80 as the end of the name), so it shows as U+FFFD.
-      static constexpr char32_t kLeast[5] = {0, 0, 0x80, 0x800, 0x10000};
-      if (ok && (cp < kLeast[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) {
+      if (ok && !shortestForm(cp, len)) {
         cp = 0xFFFD;
         i += len;
       } else if (ok) {

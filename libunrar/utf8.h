@@ -9,6 +9,7 @@
 namespace unrar {
 
 void appendUtf8(std::string& out, char32_t c);
+// Well-formed UTF-8: no overlong forms, surrogates or values above U+10FFFF.
 bool validUtf8(const void* p, std::size_t n);
 
 // Bytes that are UTF-8 are kept; others come from an 8-bit code page we cannot

@@ -527,6 +527,7 @@ TEST(Names, TheReportedNameIsThePathWritten) {
     rarwriter::HostOS host;
     const char* stored;
     const char* reported;
+    bool rar4Utf8Names = false;
   };
   const Case cases[] = {
       {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "u\\b", "u\\b"},
@@ -540,6 +541,12 @@ TEST(Names, TheReportedNameIsThePathWritten) {
       {rarwriter::Format::Rar4, rarwriter::HostOS::Unix, "/lead.txt", "lead.txt"},
       {rarwriter::Format::Rar5, rarwriter::HostOS::Windows, "dir/ordinary name.txt",
        "dir/ordinary name.txt"},
+      // Bytes that are no UTF-8 (or an overlong form of "..") are written as
+      // the Latin-1 characters the wide name shows.
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "bad\xff.txt", "bad\xc3\xbf.txt"},
+      {rarwriter::Format::Rar4, rarwriter::HostOS::Unix, "bad\xff.txt", "bad\xc3\xbf.txt", true},
+      {rarwriter::Format::Rar5, rarwriter::HostOS::Unix, "\xc0\xae\xc0\xae/x.txt",
+       "\xc3\x80\xc2\xae\xc3\x80\xc2\xae/x.txt"},
   };
   for (const Case& c : cases) {
     TempDir dir;
@@ -547,6 +554,7 @@ TEST(Names, TheReportedNameIsThePathWritten) {
     e.host = c.host;
     rarwriter::Options o;
     o.format = c.format;
+    o.rar4Utf8Names = c.rar4Utf8Names;
     std::string path = dir.file("a.rar");
     rarwriter::write(path, {e}, o);
     std::string out = dir.file("out");
