@@ -74,4 +74,8 @@ std::unique_ptr<Decoder> makeRar20Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar29Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive);
 
+// The threads a RAR 5 entry may decode on (1 or 2). By default the machine's
+// cores decide, capped by the environment variable QUILLMOSS_UNRAR_THREADS.
+void setRar5ThreadLimit(unsigned threads);
+
 }  // namespace unrar
