@@ -4,7 +4,6 @@
 // with a second core, a worker thread decodes the symbols of the blocks in
 // between, so that Huffman decoding and window, checksums and writing overlap.
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <cstdlib>
 #include <deque>
@@ -33,19 +32,28 @@ constexpr std::uint64_t kThreadedMinPacked = 512u << 10;
 constexpr std::size_t kBlocksAhead = 2;
 constexpr std::size_t kChunksAhead = 3;
 
-std::atomic<unsigned> gThreadLimit{0};  // 0: not decided yet
+// How RAR 5 entries use threads; decided once, from the machine's cores and
+// QUILLMOSS_UNRAR_THREADS: 1 keeps every entry on one thread, 2 gives every
+// entry the worker however small (for tests comparing the two).
+struct Threading {
+  unsigned threads = 0;  // 0: not decided yet
+  std::uint64_t minPacked = kThreadedMinPacked;
+};
+std::mutex gThreadingMutex;
+Threading gThreading;
 
-unsigned threadLimit() {
-  unsigned n = gThreadLimit.load(std::memory_order_relaxed);
-  if (n) return n;
-  n = std::max(1u, std::min(2u, std::thread::hardware_concurrency()));
-  if (const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS")) {
-    const long v = std::strtol(env, nullptr, 10);
-    if (v >= 1) n = std::min<unsigned>(n, static_cast<unsigned>(v));
+Threading threading() {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  if (gThreading.threads == 0) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    gThreading.threads = std::min(2u, cores);
+    if (const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS")) {
+      const long v = std::strtol(env, nullptr, 10);
+      if (v == 1) gThreading.threads = 1;
+      if (v >= 2) gThreading.minPacked = 0;
+    }
   }
-  unsigned expected = 0;
-  gThreadLimit.compare_exchange_strong(expected, n);
-  return gThreadLimit.load();
+  return gThreading;
 }
 
 // Decodes one chunk from the block; true when the block is used up.
@@ -188,7 +196,8 @@ class Rar5Decoder final : public StreamDecoder {
     symbols_.configure(v7 ? kDistanceSymbolsV7 : kDistanceSymbols, maxWindow);
     window_.configure(maxWindow, e.unpSizeUnknown ? 0 : entryStart_ + e.unpSize);
 
-    const bool threaded = threadLimit() > 1 && in.remaining() >= kThreadedMinPacked;
+    const Threading t = threading();
+    const bool threaded = t.threads > 1 && in.remaining() >= t.minPacked;
     int rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
     if (rc) return rc;
     const std::uint64_t produced = window_.position() - entryStart_;
@@ -266,7 +275,11 @@ class Rar5Decoder final : public StreamDecoder {
 
 }  // namespace
 
-void setRar5ThreadLimit(unsigned threads) { gThreadLimit.store(std::max(1u, threads)); }
+void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  gThreading.threads = std::clamp(threads, 1u, 2u);
+  gThreading.minPacked = minPacked;
+}
 
 std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive) {
   return std::make_unique<Rar5Decoder>(solidArchive);
