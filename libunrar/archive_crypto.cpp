@@ -245,8 +245,8 @@ int ArchiveCrypto::unlockHeaders(VolumeFile& vol, UNRARCALLBACK cb, LPARAM user)
   return ERAR_SUCCESS;
 }
 
-int ArchiveCrypto::openData(Format format, const Entry& e,
-                            std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
+int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStream>& in,
+                            UNRARCALLBACK cb, LPARAM user) {
   const EncryptionInfo& c = e.crypt;
   if (format == Format::Rar4) {
     // RAR 1.3, 1.5 and 2.0 had ciphers of their own.

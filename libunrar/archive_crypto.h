@@ -72,7 +72,8 @@ class ArchiveCrypto {
   // decoded: the cipher, whole cipher blocks, a password, and RAR 5's check value.
   // Returns 0, ERAR_MISSING_PASSWORD, ERAR_BAD_PASSWORD (RAR 5),
   // ERAR_UNKNOWN_FORMAT or ERAR_BAD_DATA.
-  int openData(Format format, const Entry& e, std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user);
+  int openData(Format format, const Entry& e, std::unique_ptr<InStream>& in, UNRARCALLBACK cb,
+               LPARAM user);
 
   // Whether checksums computed over the plain data match the stored ones, which
   // for RAR 5 entries with the MAC flag are MACs under the password.

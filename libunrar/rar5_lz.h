@@ -112,7 +112,7 @@ class SymbolDecoder {
   bool haveTables_ = false;
   std::array<std::uint64_t, 4> distances_{};
   std::uint32_t lastLength_ = 0;
-  std::uint64_t pos_ = 0;        // stream position after the commands so far
+  std::uint64_t pos_ = 0;          // stream position after the commands so far
   std::uint64_t historyFrom_ = 0;  // the oldest position the window keeps...
   std::uint64_t maxDistance_ = 0;  // ...or this far back, whichever is nearer
   std::uint64_t filterEnd_ = 0;    // where the last filter ends

@@ -229,8 +229,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
   };
 
   while (in.bit() < end) {
-    if (pos >= chunkEnd || c.commands.size() >= kChunkCommands ||
-        c.filters.size() >= kChunkFilters)
+    if (pos >= chunkEnd || c.commands.size() >= kChunkCommands || c.filters.size() >= kChunkFilters)
       break;
     const int sym = in.symbol(main_);
     if (sym < 256) {

@@ -68,7 +68,9 @@ void undelta(const std::uint8_t* in, std::uint8_t* out, std::size_t n, unsigned 
 
 }  // namespace
 
-Window::~Window() { std::free(buf_); }
+Window::~Window() {
+  std::free(buf_);
+}
 
 void Window::reset(bool keepBuffer) {
   if (!keepBuffer) {
