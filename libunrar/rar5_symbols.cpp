@@ -228,19 +228,32 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
     return true;
   };
 
+  constexpr unsigned kTop = 64 - HuffmanTable::kMaxBits;
   while (in.bit() < end) {
-    if (pos >= chunkEnd || c.commands.size() >= kChunkCommands || c.filters.size() >= kChunkFilters)
-      break;
-    const int sym = in.symbol(main_);
-    if (sym < 256) {
-      if (sym < 0) {
-        error = ERAR_BAD_DATA;
-        break;
-      }
+    if (pos >= chunkEnd) break;
+    std::uint64_t w = in.window();
+    unsigned len = 0;
+    int sym = main_.lookup(static_cast<std::uint32_t>(w >> kTop), len);
+    if (static_cast<unsigned>(sym) < 256) {
+      in.skip(len);
+      lit[nLit++] = static_cast<std::uint8_t>(sym);
+      ++run;
+      ++pos;
+      // Literals come in runs, and the next code is already in `w` (57 bits
+      // or more, less at most 15 used).
+      w <<= len;
+      sym = main_.lookup(static_cast<std::uint32_t>(w >> kTop), len);
+      if (static_cast<unsigned>(sym) >= 256 || in.bit() >= end || pos >= chunkEnd) continue;
+      in.skip(len);
       lit[nLit++] = static_cast<std::uint8_t>(sym);
       ++run;
       ++pos;
       continue;
+    }
+    in.skip(len);
+    if (sym < 0) {
+      error = ERAR_BAD_DATA;
+      break;
     }
     if (sym >= 262) {
       std::uint32_t length = slotLength(static_cast<unsigned>(sym - 262), in);
@@ -318,6 +331,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
       filterEnd_ = f.start + f.length;
       c.filters.push_back(f);
     }
+    if (c.commands.size() >= kChunkCommands || c.filters.size() >= kChunkFilters) break;
   }
   if (run) c.commands.push_back({run, 0, 0});
   c.literalCount = nLit;
