@@ -214,6 +214,21 @@ TEST(Rar5, MemoryFollowsTheDataNotTheDeclaredDictionary) {
   }
 }
 
+// RAR 7 marks its entries with algorithm version 1 (reported as 70): stored
+// or compressed, they are ours to decode; an unknown version is not.
+TEST(Rar5, EntriesOfRar7AreDecodable) {
+  const struct {
+    std::uint32_t unpVer, method;
+    bool decodable;
+  } rows[] = {{50, 0, true}, {50, 3, true}, {70, 0, true}, {70, 5, true}, {9999, 0, false},
+              {9999, 3, false}};
+  for (const auto& r : rows) {
+    unrar::Entry e = entryFor(10, false, 128u << 10, r.unpVer);
+    e.method = r.method;
+    EXPECT_EQ(unrar::canDecode(unrar::Format::Rar5, e), r.decodable) << r.unpVer << " " << r.method;
+  }
+}
+
 TEST(Rar5Damage, DamagedStreamsFailCleanly) {
   std::string expected;
   const std::string stream = everyCommand(expected);
