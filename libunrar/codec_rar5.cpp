@@ -96,76 +96,50 @@ class SymbolWorker {
   SymbolWorker& operator=(const SymbolWorker&) = delete;
 
   // A free block to read into, or null when enough are waiting.
-  CodeBlock* freeBlock() {
-    std::lock_guard<std::mutex> lock(m_);
-    if (freeBlocks_.empty()) return nullptr;
-    CodeBlock* b = freeBlocks_.front();
-    freeBlocks_.pop_front();
-    return b;
-  }
-  void pushBlock(CodeBlock* b) {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      blocks_.push_back(b);
-    }
-    cv_.notify_all();
-  }
+  CodeBlock* freeBlock() { return take(freeBlocks_, false); }
+  void pushBlock(CodeBlock* b) { give(blocks_, b); }
   // The next decoded chunk; waits for it only when `wait`.
-  Chunk* popChunk(bool wait) {
-    std::unique_lock<std::mutex> lock(m_);
-    if (wait) cv_.wait(lock, [this] { return !chunks_.empty(); });
-    if (chunks_.empty()) return nullptr;
-    Chunk* c = chunks_.front();
-    chunks_.pop_front();
-    return c;
-  }
-  void recycle(Chunk* c) {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      freeChunks_.push_back(c);
-    }
-    cv_.notify_all();
-  }
+  Chunk* popChunk(bool wait) { return take(chunks_, wait); }
+  void recycle(Chunk* c) { give(freeChunks_, c); }
 
  private:
+  template <typename T>
+  void give(std::deque<T*>& q, T* item) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      q.push_back(item);
+    }
+    cv_.notify_all();
+  }
+  // The queue's first item; null when it is empty and `wait` is false, or
+  // when the worker is told to stop.
+  template <typename T>
+  T* take(std::deque<T*>& q, bool wait) {
+    std::unique_lock<std::mutex> lock(m_);
+    if (wait) cv_.wait(lock, [&] { return stop_ || !q.empty(); });
+    if (q.empty() || stop_) return nullptr;
+    T* item = q.front();
+    q.pop_front();
+    return item;
+  }
+
   void run() {
     for (;;) {
-      CodeBlock* b = nullptr;
-      {
-        std::unique_lock<std::mutex> lock(m_);
-        cv_.wait(lock, [this] { return stop_ || !blocks_.empty(); });
-        if (stop_) return;
-        b = blocks_.front();
-        blocks_.pop_front();
-      }
+      CodeBlock* b = take(blocks_, true);
+      if (!b) return;
       bool finished = false;
       do {
-        Chunk* c = nullptr;
-        {
-          std::unique_lock<std::mutex> lock(m_);
-          cv_.wait(lock, [this] { return stop_ || !freeChunks_.empty(); });
-          if (stop_) return;
-          c = freeChunks_.front();
-          freeChunks_.pop_front();
-        }
+        Chunk* c = take(freeChunks_, true);
+        if (!c) return;
         c->clear();
         finished = decodeStep(symbols_, *b, *c);
-        {
-          std::lock_guard<std::mutex> lock(m_);
-          chunks_.push_back(c);
-        }
-        cv_.notify_all();
+        give(chunks_, c);
         if (c->error || c->end || c->empty) return;
       } while (!finished);
-      {
-        std::lock_guard<std::mutex> lock(m_);
-        freeBlocks_.push_back(b);
-      }
-      cv_.notify_all();
+      give(freeBlocks_, b);
     }
   }
 
- private:
   SymbolDecoder& symbols_;
   std::mutex m_;
   std::condition_variable cv_;
