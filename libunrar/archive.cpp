@@ -198,7 +198,7 @@ int Archive::readComment(std::string& text) {
   ce.crypt = comment_.crypt;
   int rc;
   if (ce.encrypted) {
-    rc = crypto_.openData(format_, ce, parts, in, callback_, userData_);
+    rc = crypto_.openData(format_, ce, in, callback_, userData_);
     if (rc) return rc;
   }
   StringSink sink(kMaxCommentBytes);
@@ -493,7 +493,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
   // Links of RAR 5 keep their target in the header: no data to decrypt.
   if (e.encrypted && (e.redir == RedirKind::None || e.rar4Symlink)) {
-    rc = crypto_.openData(format_, e, parts, in, callback_, userData_);
+    rc = crypto_.openData(format_, e, in, callback_, userData_);
     if (rc) return rc;
   }
   if (symlink) {

@@ -73,74 +73,6 @@ void setUtf8Password(crypto::KeyCache& keys, const char* text) {
   crypto::wipe(utf8.data(), utf8.size());
 }
 
-// Random access to an entry's ciphertext across its volume parts.
-bool readParts(const std::vector<Part>& parts, std::uint64_t offset, std::uint8_t* buf,
-               std::size_t n) {
-  for (const Part& p : parts) {
-    if (n == 0) break;
-    if (offset >= p.size) {
-      offset -= p.size;
-      continue;
-    }
-    std::size_t take = static_cast<std::size_t>(std::min<std::uint64_t>(n, p.size - offset));
-    const std::shared_ptr<VolumeFile> volume = p.open();
-    if (!volume || volume->readAt(p.offset + offset, buf, take) != take) return false;
-    buf += take;
-    n -= take;
-    offset = 0;
-  }
-  return n == 0;
-}
-
-// Decrypts `n` plain bytes at `offset` of a CBC stream without decrypting what
-// comes before: each block needs only the cipher block in front of it.
-bool decryptAt(const std::vector<Part>& parts, const std::uint8_t* key, std::size_t keySize,
-               const std::uint8_t* iv, std::uint64_t offset, std::uint8_t* out, std::size_t n) {
-  const std::uint64_t first = offset / kBlock * kBlock;
-  const std::size_t span = static_cast<std::size_t>(roundUp(offset + n) - first);
-  std::uint8_t chainIv[kBlock];
-  if (first == 0) {
-    std::memcpy(chainIv, iv, kBlock);
-  } else if (!readParts(parts, first - kBlock, chainIv, kBlock)) {
-    return false;
-  }
-  std::vector<std::uint8_t> cipher(span), plain(span);
-  if (!readParts(parts, first, cipher.data(), span) ||
-      !crypto::aesCbc(crypto::AesCbc::Direction::Decrypt, key, keySize, chainIv, cipher.data(),
-                      span, plain.data()))
-    return false;
-  std::memcpy(out, plain.data() + (offset - first), n);
-  return true;
-}
-
-// The length of RAR 5 compressed data without the cipher's padding, found by
-// walking its block headers (flags, checksum, 1-3 size bytes) to the block
-// marked last. libarchive reads a file's data until its packed size is used
-// up, so the padding must not reach it. Returns `total` when the walk fails:
-// the codec then reports the damage.
-std::uint64_t rar5CompressedLength(const std::vector<Part>& parts, std::uint64_t total,
-                                   const std::uint8_t* key, const std::uint8_t* iv) {
-  std::uint64_t pos = 0;
-  for (std::uint64_t blocks = 0; pos + 3 <= total && blocks < total; ++blocks) {
-    std::uint8_t h[5] = {};
-    std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(sizeof h, total - pos));
-    if (!decryptAt(parts, key, 32, iv, pos, h, want)) return total;
-    const std::uint8_t flags = h[0];
-    const std::size_t sizeBytes = ((flags >> 3) & 7) + 1u;
-    if (sizeBytes > 3 || 2 + sizeBytes > want) return total;
-    std::uint32_t size = 0;
-    std::uint8_t sum = 0x5A ^ flags;
-    for (std::size_t k = 0; k < sizeBytes; ++k) {
-      size |= static_cast<std::uint32_t>(h[2 + k]) << (8 * k);
-      sum ^= h[2 + k];
-    }
-    if (sum != h[1]) return total;
-    pos += 2 + sizeBytes + size;
-    if (flags & 0x40) return pos <= total ? pos : total;
-  }
-  return total;
-}
-
 }  // namespace
 
 void ArchiveCrypto::setPassword(const char* utf8) {
@@ -330,8 +262,8 @@ int ArchiveCrypto::unlockHeaders(VolumeFile& vol, UNRARCALLBACK cb, LPARAM user)
   return ERAR_SUCCESS;
 }
 
-int ArchiveCrypto::openData(Format format, const Entry& e, const std::vector<Part>& parts,
-                            std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
+int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStream>& in,
+                            UNRARCALLBACK cb, LPARAM user) {
   const EncryptionInfo& c = e.crypt;
   if (format == Format::Rar4) {
     // RAR 1.3, 1.5 and 2.0 had ciphers of their own.
@@ -346,8 +278,8 @@ int ArchiveCrypto::openData(Format format, const Entry& e, const std::vector<Par
   int rc = obtainPassword(cb, user);
   if (rc) return rc;
 
-  // Stored data ends at its true size; compressed data where its last block
-  // ends (RAR 5) or padded (RAR 4: its decoder stops by the unpacked size).
+  // Stored data ends at its true size; compressed data is passed on padded:
+  // the decoders stop at their last block (RAR 5) or by the unpacked size.
   std::uint64_t limit = e.method == 0 && !e.unpSizeUnknown ? e.unpSize : total;
   std::unique_ptr<DecryptStream> stream;
   if (format == Format::Rar4) {
@@ -361,7 +293,6 @@ int ArchiveCrypto::openData(Format format, const Entry& e, const std::vector<Par
       rejectPassword();
       return ERAR_BAD_PASSWORD;
     }
-    if (e.method != 0) limit = rar5CompressedLength(parts, total, k->key.data(), c.iv.data());
     stream = std::make_unique<DecryptStream>(std::move(in), k->key.data(), 32, c.iv.data(), limit);
   }
   if (!stream->ready()) return ERAR_BAD_DATA;

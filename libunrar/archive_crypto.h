@@ -68,12 +68,12 @@ class ArchiveCrypto {
   // ---- encrypted data ----
 
   // Puts the decrypting stage in front of `in`, which holds an encrypted entry's
-  // (or comment's) packed bytes, read from `parts`. Checks what can be checked before any data is
+  // (or comment's) packed bytes. Checks what can be checked before any data is
   // decoded: the cipher, whole cipher blocks, a password, and RAR 5's check value.
   // Returns 0, ERAR_MISSING_PASSWORD, ERAR_BAD_PASSWORD (RAR 5),
   // ERAR_UNKNOWN_FORMAT or ERAR_BAD_DATA.
-  int openData(Format format, const Entry& e, const std::vector<Part>& parts,
-               std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user);
+  int openData(Format format, const Entry& e, std::unique_ptr<InStream>& in, UNRARCALLBACK cb,
+               LPARAM user);
 
   // Whether checksums computed over the plain data match the stored ones, which
   // for RAR 5 entries with the MAC flag are MACs under the password.

@@ -23,7 +23,8 @@ Factory factoryFor(Format format, const Entry& e) {
 }  // namespace
 
 std::uint32_t algorithmOf(Format format, const Entry& e) {
-  if (format == Format::Rar5) return e.unpVer == 50 ? 50 : 0;
+  // RAR 7's algorithm (70) is RAR 5's with larger dictionaries: one decoder.
+  if (format == Format::Rar5) return e.unpVer == 50 || e.unpVer == 70 ? 50 : 0;
   // RAR 3.6 wrote 36 for the 2.9 algorithm with large files; 26 is RAR 2.0's
   // with large files.
   switch (e.unpVer) {

@@ -1,216 +1,262 @@
-// RAR 5 decoding through libarchive's rar5 reader, fed by read callbacks from
-// a queue of rebuilt headers and packed-data streams.
-#include <archive.h>
-#include <archive_entry.h>
-#include <zlib.h>
-
-#include <cstring>
+// RAR 5 decoding (and RAR 7's, which is the same with larger dictionaries and
+// a larger distance alphabet). The calling thread reads the packed blocks and
+// applies the decoded commands to the window; for a large entry on a machine
+// with a second core, a worker thread decodes the symbols of the blocks in
+// between, so that Huffman decoding and window, checksums and writing overlap.
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
 #include <deque>
-#include <iterator>
-#include <string>
-#include <vector>
+#include <mutex>
+#include <thread>
 
 #include "codec.h"
 #include "format_values.h"
+#include "rar5_lz.h"
 #include "unrar.h"
 
 namespace unrar {
 namespace {
 
-void putVint(std::vector<std::uint8_t>& v, std::uint64_t x) {
-  do {
-    std::uint8_t b = x & 0x7F;
-    x >>= 7;
-    v.push_back(static_cast<std::uint8_t>(b | (x ? 0x80 : 0)));
-  } while (x);
+using namespace rar5lz;
+
+// Compression information bit of RAR 7 headers: the data uses RAR 5's
+// distance alphabet.
+constexpr std::uint32_t kCompV5Distances = 0x100000;
+// The window holds at least this much: a whole filter's data waits in it
+// while the next chunk is decoded.
+constexpr std::uint64_t kMinWindow = kMaxFilterBytes + (2u << 20);
+// Entries with less packed data than this decode on one thread.
+constexpr std::uint64_t kThreadedMinPacked = 512u << 10;
+// Blocks read ahead of the worker, and chunks decoded ahead of the window.
+constexpr std::size_t kBlocksAhead = 2;
+constexpr std::size_t kChunksAhead = 3;
+
+// How RAR 5 entries use threads; decided once, from the machine's cores and
+// QUILLMOSS_UNRAR_THREADS: 1 keeps every entry on one thread, 2 gives every
+// entry the worker however small (for tests comparing the two).
+struct Threading {
+  unsigned threads = 0;  // 0: not decided yet
+  std::uint64_t minPacked = kThreadedMinPacked;
+};
+std::mutex gThreadingMutex;
+Threading gThreading;
+
+Threading threading() {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  if (gThreading.threads == 0) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    gThreading.threads = std::min(2u, cores);
+    if (const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS")) {
+      const long v = std::strtol(env, nullptr, 10);
+      if (v == 1) gThreading.threads = 1;
+      if (v >= 2) gThreading.minPacked = 0;
+    }
+  }
+  return gThreading;
 }
 
-// Wraps header fields (type onward) into a block with its CRC and size.
-std::vector<std::uint8_t> block(const std::vector<std::uint8_t>& body) {
-  std::vector<std::uint8_t> size;
-  putVint(size, body.size());
-  std::vector<std::uint8_t> out(4);
-  out.insert(out.end(), size.begin(), size.end());
-  out.insert(out.end(), body.begin(), body.end());
-  std::uint32_t c =
-      static_cast<std::uint32_t>(crc32(0, out.data() + 4, static_cast<uInt>(out.size() - 4)));
-  for (int i = 0; i < 4; ++i)
-    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(c >> (8 * i));
-  return out;
+// Decodes one chunk from the block; true when the block is used up.
+bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
+  if (b.error) {
+    c.error = b.error;
+    return true;
+  }
+  if (b.empty) {
+    c.empty = true;
+    return true;
+  }
+  try {
+    symbols.decode(b, c);
+  } catch (const std::bad_alloc&) {
+    c.error = ERAR_NO_MEMORY;
+  }
+  const bool done = c.error || b.bit >= b.endBit;
+  if (done && b.last && !c.error) c.end = true;
+  return done;
 }
 
-// A queue item: literal bytes, or the packed data of one entry.
-struct Segment {
-  std::vector<std::uint8_t> bytes;
-  std::size_t used = 0;
-  std::unique_ptr<InStream> stream;
+// The worker side of a threaded entry: blocks in, chunks out, in order.
+class SymbolWorker {
+ public:
+  explicit SymbolWorker(SymbolDecoder& symbols) : symbols_(symbols) {
+    for (auto& b : blockPool_) freeBlocks_.push_back(&b);
+    for (auto& c : chunkPool_) freeChunks_.push_back(&c);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~SymbolWorker() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  SymbolWorker(const SymbolWorker&) = delete;
+  SymbolWorker& operator=(const SymbolWorker&) = delete;
+
+  // A free block to read into, or null when enough are waiting.
+  CodeBlock* freeBlock() { return take(freeBlocks_, false); }
+  void pushBlock(CodeBlock* b) { give(blocks_, b); }
+  // The next decoded chunk; waits for it only when `wait`.
+  Chunk* popChunk(bool wait) { return take(chunks_, wait); }
+  void recycle(Chunk* c) { give(freeChunks_, c); }
+
+ private:
+  template <typename T>
+  void give(std::deque<T*>& q, T* item) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      q.push_back(item);
+    }
+    cv_.notify_all();
+  }
+  // The queue's first item; null when it is empty and `wait` is false, or
+  // when the worker is told to stop.
+  template <typename T>
+  T* take(std::deque<T*>& q, bool wait) {
+    std::unique_lock<std::mutex> lock(m_);
+    if (wait) cv_.wait(lock, [&] { return stop_ || !q.empty(); });
+    if (q.empty() || stop_) return nullptr;
+    T* item = q.front();
+    q.pop_front();
+    return item;
+  }
+
+  void run() {
+    for (;;) {
+      CodeBlock* b = take(blocks_, true);
+      if (!b) return;
+      bool finished = false;
+      do {
+        Chunk* c = take(freeChunks_, true);
+        if (!c) return;
+        c->clear();
+        finished = decodeStep(symbols_, *b, *c);
+        give(chunks_, c);
+        if (c->error || c->end || c->empty) return;
+      } while (!finished);
+      give(freeBlocks_, b);
+    }
+  }
+
+  SymbolDecoder& symbols_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::array<CodeBlock, kBlocksAhead + 1> blockPool_;
+  std::array<Chunk, kChunksAhead> chunkPool_;
+  std::deque<CodeBlock*> freeBlocks_, blocks_;
+  std::deque<Chunk*> freeChunks_, chunks_;
+  std::thread thread_;
 };
 
-// Read callbacks after the queue ran dry; libarchive asking again and again
-// means it is going round in circles.
-constexpr int kMaxCallsAfterEnd = 64;
-
-class LibarchiveDecoder final : public Decoder {
+class Rar5Decoder final : public StreamDecoder {
  public:
-  explicit LibarchiveDecoder(bool solid) : solid_(solid) {}
-  ~LibarchiveDecoder() override {
-    if (a_) archive_read_free(a_);
+  explicit Rar5Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
+
+ private:
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+    if (!started_ || !e.solid) {
+      symbols_.reset();
+      // A non-solid archive's next entry starts afresh and may need less.
+      window_.reset(solidArchive_);
+      started_ = true;
+    }
+    if (e.dictBytes > kMaxDictionary) return ERAR_BAD_DATA;
+    const bool v7 = e.unpVer == 70 && !(e.rar5CompInfo & kCompV5Distances);
+    const std::uint64_t maxWindow = std::max<std::uint64_t>(e.dictBytes, kMinWindow);
+    entryStart_ = window_.position();
+    symbols_.configure(v7 ? kDistanceSymbolsV7 : kDistanceSymbols, maxWindow);
+    window_.configure(maxWindow, e.unpSizeUnknown ? 0 : entryStart_ + e.unpSize);
+
+    const Threading t = threading();
+    const bool threaded = t.threads > 1 && in.remaining() >= t.minPacked;
+    int rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
+    if (rc) return rc;
+    const std::uint64_t produced = window_.position() - entryStart_;
+    if (!e.unpSizeUnknown && produced != e.unpSize) return ERAR_BAD_DATA;
+    // A filter that starts in this entry must end in it.
+    if (window_.filterPending(window_.position())) return ERAR_BAD_DATA;
+    return ERAR_SUCCESS;
   }
-  LibarchiveDecoder(const LibarchiveDecoder&) = delete;
-  LibarchiveDecoder& operator=(const LibarchiveDecoder&) = delete;
 
-  bool usable() const override { return !broken_; }
-
-  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) override {
-    if (broken_) return ERAR_BAD_DATA;
-    int rc = decodeImpl(e, std::move(in), sink);
-    if (rc != ERAR_SUCCESS) broken_ = true;
+  // Applies one chunk and hands its output on. Returns an ERAR_* code, or 0
+  // with `done` set after the stream's last block.
+  int consume(const Entry& e, const Chunk& c, Sink& sink, bool& done) {
+    if (c.empty) {
+      done = true;
+      return e.unpSizeUnknown || e.unpSize == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+    }
+    int rc = window_.apply(c);
+    if (!rc && !e.unpSizeUnknown && window_.position() - entryStart_ > e.unpSize)
+      rc = ERAR_BAD_DATA;
+    if (!rc) rc = window_.flush(sink, entryStart_);
+    if (!rc) rc = c.error;
+    done = c.end;
     return rc;
   }
 
- private:
-  static la_ssize_t readCallback(archive*, void* self, const void** out) {
-    return static_cast<LibarchiveDecoder*>(self)->pull(out);
-  }
-
-  la_ssize_t pull(const void** out) {
-    while (!queue_.empty()) {
-      Segment& s = queue_.front();
-      if (s.stream) {
-        std::size_t got = 0;
-        int rc = s.stream->read(buf_.get(), kBuffer, got);
-        if (rc) {
-          streamError_ = rc;
-          return ARCHIVE_FATAL;
-        }
-        if (got) {
-          *out = buf_.get();
-          return static_cast<la_ssize_t>(got);
-        }
-      } else if (s.used < s.bytes.size()) {
-        // The bytes must stay valid until the next call: move them out first.
-        current_ = std::move(s.bytes);
-        std::size_t used = s.used;
-        queue_.pop_front();
-        *out = current_.data() + used;
-        return static_cast<la_ssize_t>(current_.size() - used);
-      }
-      queue_.pop_front();
-    }
-    if (++callsAfterEnd_ > kMaxCallsAfterEnd) return ARCHIVE_FATAL;
-    *out = nullptr;
-    return 0;
-  }
-
-  std::vector<std::uint8_t> fileHeader(const Entry& e, std::uint64_t pack, bool continuation) {
-    std::vector<std::uint8_t> b;
-    putVint(b, rar5::kFileHead);
-    putVint(b, rar5::kHeadData);
-    putVint(b, pack);
-    // No mtime and no CRC: libunrar checks the data itself.
-    putVint(b, e.unpSizeUnknown ? rar5::kFileUnknownSize : 0);
-    putVint(b, e.unpSizeUnknown ? 0 : e.unpSize);
-    putVint(b, 0x20);  // a plain file's attributes
-    std::uint64_t ci = e.rar5CompInfo & ~rar5::kCompSolid;
-    if (continuation) ci |= rar5::kCompSolid;
-    putVint(b, ci);
-    putVint(b, rar5::kHostWindows);
-    putVint(b, 1);  // the name's length
-    b.push_back('x');
-    return block(b);
-  }
-
-  // libarchive's rar5 reader looks ahead past an entry's data and quietly
-  // returns no data when the stream ends there. Each entry is therefore
-  // followed by a service block that it skips when it reads the next header.
-  static std::vector<std::uint8_t> trailer() {
-    constexpr std::size_t kPad = 256;
-    std::vector<std::uint8_t> b;
-    putVint(b, rar5::kServiceHead);
-    putVint(b, rar5::kHeadData);
-    putVint(b, kPad);
-    putVint(b, 0);  // file flags
-    putVint(b, 0);  // unpacked size
-    putVint(b, 0);  // attributes
-    putVint(b, 0);  // compression information: stored
-    putVint(b, rar5::kHostWindows);
-    putVint(b, 2);  // the name's length
-    b.push_back('Q');
-    b.push_back('O');
-    std::vector<std::uint8_t> out = block(b);
-    out.resize(out.size() + kPad, 0);
-    return out;
-  }
-
-  int decodeImpl(const Entry& e, std::unique_ptr<InStream> in, Sink& sink) {
-    const bool first = a_ == nullptr;
-    const std::uint64_t pack = in->remaining();
-    if (first) {
-      Segment s;
-      s.bytes.assign(std::begin(kSignatureRar5), std::end(kSignatureRar5));
-      std::vector<std::uint8_t> m;
-      putVint(m, rar5::kMainHead);
-      putVint(m, 0);  // header flags
-      putVint(m, solid_ ? rar5::kArcSolid : 0);
-      auto mb = block(m);
-      s.bytes.insert(s.bytes.end(), mb.begin(), mb.end());
-      queue_.push_back(std::move(s));
-    }
-    Segment h;
-    // An entry without the solid bit restarts the decoder, so one session can
-    // serve a whole archive and keep libarchive's window between entries.
-    h.bytes = fileHeader(e, pack, !first && solid_ && e.solid);
-    queue_.push_back(std::move(h));
-    Segment d;
-    d.stream = std::move(in);
-    queue_.push_back(std::move(d));
-    Segment t;
-    t.bytes = trailer();
-    queue_.push_back(std::move(t));
-    callsAfterEnd_ = 0;
-
-    if (first) {
-      a_ = archive_read_new();
-      if (!a_) return ERAR_NO_MEMORY;
-      if (archive_read_support_format_rar5(a_) != ARCHIVE_OK ||
-          archive_read_open(a_, this, nullptr, readCallback, nullptr) != ARCHIVE_OK)
-        return streamError_ ? streamError_ : ERAR_BAD_DATA;
-    }
-    archive_entry* ae = nullptr;
-    if (archive_read_next_header(a_, &ae) != ARCHIVE_OK)
-      return streamError_ ? streamError_ : ERAR_BAD_DATA;
-    std::uint64_t total = 0;
+  int decodeSingle(const Entry& e, InStream& in, Sink& sink) {
+    bool first = true;
     for (;;) {
-      la_ssize_t n = archive_read_data(a_, out_.get(), kBuffer);
-      if (n < 0) return streamError_ ? streamError_ : ERAR_BAD_DATA;
-      if (n == 0) break;
-      total += static_cast<std::uint64_t>(n);
-      if (!e.unpSizeUnknown && total > e.unpSize) return ERAR_BAD_DATA;
-      int rc = sink.put(out_.get(), static_cast<std::size_t>(n));
-      if (rc) return rc;
+      readBlock(in, block_, first);
+      first = false;
+      for (;;) {
+        chunk_.clear();
+        const bool used = decodeStep(symbols_, block_, chunk_);
+        bool done = false;
+        int rc = consume(e, chunk_, sink, done);
+        if (rc || done) return rc;
+        if (used) break;
+      }
     }
-    if (streamError_) return streamError_;
-    return e.unpSizeUnknown || total == e.unpSize ? ERAR_SUCCESS : ERAR_BAD_DATA;
   }
 
-  bool solid_;
-  bool broken_ = false;
-  archive* a_ = nullptr;
-  std::deque<Segment> queue_;
-  std::vector<std::uint8_t> current_;
-  // Left uninitialised: zero-filling them for every small entry costs more
-  // than decoding it.
-  static constexpr std::size_t kBuffer = 1 << 20;
-  std::unique_ptr<std::uint8_t[]> buf_{new std::uint8_t[kBuffer]};
-  std::unique_ptr<std::uint8_t[]> out_{new std::uint8_t[kBuffer]};
-  int streamError_ = 0;
-  int callsAfterEnd_ = 0;
+  int decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
+    SymbolWorker worker(symbols_);
+    bool first = true;
+    bool allRead = false;
+    for (;;) {
+      Chunk* c = worker.popChunk(false);
+      if (!c) {
+        CodeBlock* b = allRead ? nullptr : worker.freeBlock();
+        if (b) {
+          readBlock(in, *b, first);
+          first = false;
+          allRead = b->error || b->empty || b->last;
+          worker.pushBlock(b);
+          continue;
+        }
+        c = worker.popChunk(true);
+      }
+      bool done = false;
+      int rc = consume(e, *c, sink, done);
+      const bool stop = rc || done || c->error || c->end || c->empty;
+      worker.recycle(c);
+      if (stop) return rc;
+    }
+  }
+
+  bool solidArchive_;
+  bool started_ = false;
+  std::uint64_t entryStart_ = 0;
+  SymbolDecoder symbols_;
+  Window window_;
+  CodeBlock block_;
+  Chunk chunk_;
 };
 
 }  // namespace
 
+void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  gThreading.threads = std::clamp(threads, 1u, 2u);
+  gThreading.minPacked = minPacked;
+}
+
 std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive) {
-  return std::make_unique<LibarchiveDecoder>(solidArchive);
+  return std::make_unique<Rar5Decoder>(solidArchive);
 }
 
 }  // namespace unrar

@@ -39,13 +39,13 @@ bool HuffmanTable::build(const std::uint8_t* lengths, std::size_t count) {
   return true;
 }
 
-int HuffmanTable::decodeSlow(BitInput& in, std::uint32_t bits) const {
-  for (unsigned len = kQuickBits + 1; len <= kMaxBits; ++len) {
-    if (bits < limit_[len]) {
-      if (bits < first_[len]) return -1;
-      std::uint32_t k = (bits - first_[len]) >> (kMaxBits - len);
-      in.skip(len);
-      return symbols_[offset_[len] + k];
+int HuffmanTable::lookupSlow(std::uint32_t bits, unsigned& len) const {
+  for (unsigned n = kQuickBits + 1; n <= kMaxBits; ++n) {
+    if (bits < limit_[n]) {
+      if (bits < first_[n]) return -1;
+      std::uint32_t k = (bits - first_[n]) >> (kMaxBits - n);
+      len = n;
+      return symbols_[offset_[n] + k];
     }
   }
   return -1;

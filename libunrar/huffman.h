@@ -22,19 +22,25 @@ class HuffmanTable {
 
   // The next symbol, or -1 for a code that is not in the table.
   int decode(BitInput& in) const {
-    std::uint32_t bits = in.peek(kMaxBits);
+    unsigned len = 0;
+    int sym = lookup(in.peek(kMaxBits), len);
+    if (sym >= 0) in.skip(len);
+    return sym;
+  }
+
+  // The symbol whose code begins `bits` (the next kMaxBits bits of the
+  // stream) and its code length, without consuming anything; -1 for a code
+  // that is not in the table.
+  int lookup(std::uint32_t bits, unsigned& len) const {
     std::uint32_t quick = bits >> (kMaxBits - kQuickBits);
-    std::uint8_t len = quickLen_[quick];
-    if (len) {
-      in.skip(len);
-      return quickSym_[quick];
-    }
-    return decodeSlow(in, bits);
+    len = quickLen_[quick];
+    if (len) return quickSym_[quick];
+    return lookupSlow(bits, len);
   }
 
  private:
   static constexpr unsigned kQuickBits = 10;
-  int decodeSlow(BitInput& in, std::uint32_t bits) const;
+  int lookupSlow(std::uint32_t bits, unsigned& len) const;
 
   std::array<std::uint8_t, 1u << kQuickBits> quickLen_{};
   std::array<std::uint16_t, 1u << kQuickBits> quickSym_{};

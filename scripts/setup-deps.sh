@@ -10,7 +10,7 @@ packages=(
   # build
   g++ cmake ninja-build pkg-config git clang-format
   qt6-base-dev libjpeg62-turbo-dev
-  libarchive-dev zlib1g-dev libb2-dev libssl-dev
+  zlib1g-dev libb2-dev libssl-dev
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool imagemagick
   libarchive-tools unar desktop-file-utils xdg-utils hicolor-icon-theme
