@@ -171,9 +171,13 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
       t.filter = static_cast<std::uint32_t>(nextFilter);
       t.distExtra = start - p;
       out.push_back(t);
-      ++stats_.filters[static_cast<std::size_t>(f.type)];
+      std::uint64_t Stats::*const kByType[] = {&Stats::deltaFilters, &Stats::e8Filters,
+                                               &Stats::e8e9Filters, &Stats::armFilters};
+      ++(stats_.*kByType[static_cast<std::size_t>(f.type)]);
       ++nextFilter;
     }
+    if (settings_.matchesStopAtWindowEnd)
+      limit = std::min<std::size_t>(limit, (p / settings_.dictionary + 1) * settings_.dictionary);
     insertUpTo(p);
 
     enum Kind { Literal, Repeat, Old, New } kind = Literal;
@@ -248,7 +252,9 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
         lastLength_ = len;
         t.symbol = static_cast<std::uint16_t>(258 + oldIndex);
         lengthSlot(len, t.lengthSlot, t.lengthBits, t.lengthExtra);
-        ++stats_.oldDistance[oldIndex];
+        std::uint64_t Stats::*const kOld[] = {&Stats::oldDistance0, &Stats::oldDistance1,
+                                              &Stats::oldDistance2, &Stats::oldDistance3};
+        ++(stats_.*kOld[oldIndex]);
         if (t.lengthSlot >= 8) ++stats_.lengthExtraBits;
         break;
       }
@@ -279,7 +285,9 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
             throw std::invalid_argument("rar5 encoder: distance beyond the alphabet");
           if (t.distSlot >= 64) ++stats_.distanceWide;
         }
-        for (unsigned k = 0; k < b; ++k) ++stats_.lengthBonus[k];
+        std::uint64_t Stats::*const kBonus[] = {&Stats::bonusFrom256, &Stats::bonusFrom8K,
+                                                &Stats::bonusFrom256K};
+        for (unsigned k = 0; k < b; ++k) ++(stats_.*kBonus[k]);
         if (t.lengthSlot >= 8) ++stats_.lengthExtraBits;
         ++stats_.matches;
         for (std::size_t k = 3; k > 0; --k) oldDist_[k] = oldDist_[k - 1];

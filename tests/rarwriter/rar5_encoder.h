@@ -48,6 +48,11 @@ struct Settings {
   // Matches at distances that are not multiples of this many bytes are not used
   // (1: any), so that a test can push matches to long distances.
   std::uint32_t distanceStep = 1;
+  // No match runs across a multiple of the dictionary size in the stream. unar
+  // 1.10.1 decodes into a window of the dictionary's size up to its end, lets a
+  // match run on past it, and only then hands out the window's bytes: with a
+  // dictionary of 256 KiB or less the match's tail overwrites bytes not yet out.
+  bool matchesStopAtWindowEnd = false;
   // A zero byte after the entry's last block, where a cipher's padding would be.
   // Readers disagree on streams ending anywhere else than at the last block's
   // end: unar 1.10.1 wants more bytes in the stream than some last codes take
@@ -60,17 +65,18 @@ struct Settings {
 // How often each form was written, so tests can tell what their streams cover.
 struct Stats {
   std::uint64_t literals = 0;
-  std::uint64_t repeatLast = 0;                // symbol 257
-  std::array<std::uint64_t, 4> oldDistance{};  // 258..261
+  std::uint64_t repeatLast = 0;  // symbol 257
+  std::uint64_t oldDistance0 = 0, oldDistance1 = 0, oldDistance2 = 0, oldDistance3 = 0;
   std::uint64_t matches = 0;
   std::uint64_t distanceNoBits = 0;      // distance slots 0-3
   std::uint64_t distanceDirectBits = 0;  // slots 4-9: extra bits, no alignment code
   std::uint64_t distanceAlignOnly = 0;   // slots 10-11: the alignment code alone
   std::uint64_t distanceBitsAndAlign = 0;
-  std::uint64_t distanceWide = 0;              // slots 64 and up
-  std::array<std::uint64_t, 3> lengthBonus{};  // distances above 256, 8 KiB, 256 KiB
-  std::uint64_t lengthExtraBits = 0;           // length slots 8 and up
-  std::array<std::uint64_t, 4> filters{};      // by FilterType
+  std::uint64_t distanceWide = 0;  // slots 64 and up
+  // Matches whose length carries a bonus for a distance above 256 bytes, 8 KiB, 256 KiB.
+  std::uint64_t bonusFrom256 = 0, bonusFrom8K = 0, bonusFrom256K = 0;
+  std::uint64_t lengthExtraBits = 0;  // length slots 8 and up
+  std::uint64_t deltaFilters = 0, e8Filters = 0, e8e9Filters = 0, armFilters = 0;
   std::uint64_t blocks = 0;
   std::uint64_t lastBlocks = 0;
   std::uint64_t newTables = 0;
