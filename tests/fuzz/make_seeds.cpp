@@ -118,7 +118,7 @@ int main(int argc, char** argv) {
       list[static_cast<std::size_t>(i)].name = "m" + std::to_string(i);
       list[static_cast<std::size_t>(i)].data = *data[i];
       list[static_cast<std::size_t>(i)].prepacked =
-          Entry::Prepacked{pack(*data[i], i), unpVer, 0x33, 0};
+          Entry::Prepacked{pack(*data[i], i), unpVer, 0x33, 0, {}};
     }
     Options o;
     o.format = rarwriter::Format::Rar4;

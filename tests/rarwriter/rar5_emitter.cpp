@@ -147,7 +147,7 @@ class Rar5Emitter final : public Emitter {
     putVint(body, pe.unpackedSize);
     putVint(body, pe.attributes);
     if (hasCrc) putLe(body, sums.crc, 4);
-    putVint(body, pe.solid ? 0x40 : 0);  // version 0, stored, 128 KiB window
+    putVint(body, pe.compressionInfo | (pe.solid ? 0x40 : 0));
     putVint(body, windowsHost(e.host) ? 0 : 1);
     putVint(body, pe.name.size());
     body += pe.name;

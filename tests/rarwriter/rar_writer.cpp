@@ -15,6 +15,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "rar5_encoder.h"
 #include "writer_internal.h"
 
 namespace rarwriter {
@@ -268,8 +269,16 @@ std::string normalisedName(const std::string& raw) {
   return name;
 }
 
+std::array<std::uint8_t, 32> blake2Of(const std::string& bytes) {
+  std::array<std::uint8_t, 32> digest{};
+  blake2sp(digest.data(), bytes.data(), nullptr, 32, bytes.size(), 0);
+  return digest;
+}
+
+// `encoder` carries a RAR 5 archive's stream from entry to entry; made when first needed.
 PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
-                      const std::vector<PreparedEntry>& earlier) {
+                      const std::vector<PreparedEntry>& earlier,
+                      std::unique_ptr<rar5enc::Encoder>& encoder) {
   const Format format = options.format;
   PreparedEntry pe;
   pe.entry = &e;
@@ -335,13 +344,29 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
         inlineSource(rar29LiteralStream(bytes, !tablesSent, !options.solidFlag));
   }
 
-  if (e.prepacked && !pe.directory) {
-    if (format != Format::Rar4) throw std::invalid_argument("only RAR 4 entries are prepacked");
+  const bool rar5Packs = format == Format::Rar5 && plain && plainSize > 0 && !pe.symlink &&
+                         (e.prepacked || options.compression);
+  if ((e.prepacked && !pe.directory && format == Format::Rar4) || rar5Packs) {
     std::string bytes(static_cast<std::size_t>(plainSize), '\0');
     if (plain) plain(0, bytes.data(), bytes.size());
     pe.compressed = true;
     pe.unpackedCrc = crc32Of(bytes.data(), bytes.size());
-    std::tie(plain, plainSize) = inlineSource(e.prepacked->bytes);
+    if (format == Format::Rar5 && options.blake2) pe.unpackedBlake2 = blake2Of(bytes);
+    if (format == Format::Rar5) {
+      const Rar5Compression& c = e.prepacked ? e.prepacked->rar5 : *options.compression;
+      pe.compressionInfo = compressionInfo(c, false);
+      if (!e.prepacked) {
+        if (!encoder) {
+          rar5enc::Settings settings;
+          settings.dictionary = c.dictionary;
+          settings.wideDistances = c.version == 1 && !c.rar5Distances;
+          settings.effort = c.method;
+          encoder = std::make_unique<rar5enc::Encoder>(settings);
+        }
+        bytes = encoder->pack(bytes);
+      }
+    }
+    std::tie(plain, plainSize) = inlineSource(e.prepacked ? e.prepacked->bytes : std::move(bytes));
   }
 
   // With encrypted headers RAR encrypts every file too, with the same password.
@@ -453,8 +478,10 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
   KeyRing keys;
   std::vector<PreparedEntry> prepared;
   prepared.reserve(entries.size());
+  std::unique_ptr<rar5enc::Encoder> encoder;
   for (const Entry& e : entries) {
-    prepared.push_back(prepare(e, options, keys, prepared));
+    if (!options.solidFlag) encoder.reset();
+    prepared.push_back(prepare(e, options, keys, prepared, encoder));
     prepared.back().solid = options.solidFlag && prepared.size() > 1;
   }
   std::unique_ptr<Emitter> emitter = options.format == Format::Rar4
@@ -522,7 +549,7 @@ std::vector<std::string> write(const std::string& path, const std::vector<Entry>
       } else {
         sums.crc = emitter->storedCrc(pe, pe.compressed ? pe.unpackedCrc : pe.packed->plainCrc());
         if (pe.blake2) {
-          sums.blake2 = pe.packed->plainBlake2();
+          sums.blake2 = pe.compressed ? pe.unpackedBlake2 : pe.packed->plainBlake2();
           if (pe.rar5Keys)
             sums.blake2 = unrar::crypto::rar5Blake2ToMac(*pe.rar5Keys, sums.blake2.data());
         }
@@ -597,6 +624,23 @@ std::vector<std::string> volumeNames(const std::string& firstVolume, std::size_t
     names.push_back(stem + std::string(width - number.size(), '0') + number + ".rar");
   }
   return names;
+}
+
+std::uint64_t compressionInfo(const Rar5Compression& c, bool solid) {
+  if (c.method < 1 || c.method > 5) throw std::invalid_argument("RAR 5 method is 1 to 5");
+  if (c.version > 1) throw std::invalid_argument("RAR 5 algorithm version is 0 or 1");
+  constexpr std::uint64_t kSmallest = std::uint64_t{128} << 10;
+  std::uint64_t n = 0;
+  while (n < 31 && (kSmallest << (n + 1)) <= c.dictionary) ++n;
+  const std::uint64_t power = kSmallest << n;
+  const std::uint64_t fraction = c.dictionary >= power ? (c.dictionary - power) / (power / 32) : 32;
+  const bool exact = c.dictionary >= power && c.dictionary == power + power / 32 * fraction;
+  if (c.version == 0 ? !exact || fraction != 0 || n > 15
+                     : !exact || c.dictionary > (std::uint64_t{64} << 30))
+    throw std::invalid_argument("dictionary size the RAR 5 version cannot declare");
+  std::uint64_t info = c.version | (solid ? 0x40 : 0) | std::uint64_t{c.method} << 7 | n << 10;
+  if (c.version == 1) info |= fraction << 15 | (c.rar5Distances ? 0x100000 : 0);
+  return info;
 }
 
 std::uint32_t crc32(const std::string& data) {

@@ -23,6 +23,22 @@ using DataSource = std::function<void(std::uint64_t offset, char* out, std::size
 // MsDos, Os2, Windows map to Windows there, the rest to Unix.
 enum class HostOS : std::uint8_t { MsDos = 0, Os2 = 1, Windows = 2, Unix = 3, MacOS = 4, BeOS = 5 };
 
+// How a RAR 5 file header declares compressed data. Algorithm version 0 (RAR 5.0)
+// declares dictionaries of 128 KiB << n up to 4 GiB; version 1 (RAR 7) up to
+// 64 GiB, also sizes between the powers of two (the power of two below plus
+// 1/32 of it for each step of the fraction), and codes distances with 80
+// symbols unless `rar5Distances` says the data keeps RAR 5.0's 64.
+struct Rar5Compression {
+  std::uint8_t method = 3;  // 1 fastest ... 5 best
+  std::uint8_t version = 0;
+  std::uint64_t dictionary = std::uint64_t{4} << 20;
+  bool rar5Distances = false;  // version 1 only: the flag for RAR 5.0 data
+};
+
+// The file header's compression-information field. Throws std::invalid_argument
+// when the version cannot declare that dictionary.
+std::uint64_t compressionInfo(const Rar5Compression& c, bool solid);
+
 struct Entry {
   std::string name;  // UTF-8, "/" between parts; stored with the format's own separator
   std::string data;  // the file's bytes; empty for a directory
@@ -52,13 +68,14 @@ struct Entry {
   // the stream runs on from the previous compressed entry, and only the first
   // compressed entry carries the code tables.
   bool compressed = false;
-  // RAR 4: the data already packed by a test's own encoder, stored as it is; `data`
+  // The data already packed by a test's own encoder, stored as it is; `data`
   // still holds the file's bytes (for the unpacked size and the CRC).
   struct Prepacked {
     std::string bytes;
     std::uint8_t unpVer = 29;     // the version needed to unpack: 15, 20, 26, 29, 36
     std::uint8_t method = 0x33;   // 0x31 fastest ... 0x35 best
     std::uint8_t dictionary = 0;  // file flags bits 5-7: 64 KiB << n (0..6)
+    Rar5Compression rar5;         // what a RAR 5 header declares instead
   };
   std::optional<Prepacked> prepacked;
   // When set, the entry's data comes from here (sourceSize bytes) instead of `data`.
@@ -99,6 +116,9 @@ struct Options {
   bool rar4Utf8Names = false;
   // RAR 5: a BLAKE2sp hash record instead of the CRC32 field, as RAR itself does.
   bool blake2 = false;
+  // RAR 5: every file's data compressed by the test encoder (rar5_encoder.h) and
+  // declared so; in a solid archive the files are one stream.
+  std::optional<Rar5Compression> compression;
 };
 
 // Writes the archive to `path` (the first volume's name for volumes: for new

@@ -20,7 +20,7 @@ namespace {
 
 const char kUsage[] =
     "usage: rarwriter_cli [options] OUTPUT.rar\n"
-    "Writes a RAR archive of stored entries and prints the files written, one a line.\n"
+    "Writes a RAR archive of stored or compressed entries and prints the files written, one a line.\n"
     "  --format rar4|rar5         archive format (rar5)\n"
     "  --comment TEXT             archive comment\n"
     "  --old-style-comment        RAR 4: comment inside the main header\n"
@@ -31,8 +31,18 @@ const char kUsage[] =
     "  --header-password PW       encrypt the headers too\n"
     "  --encrypted-flag           set the files' encrypted flag without encrypting\n"
     "  --compress                 RAR 4: store files as RAR 2.9 literal-code streams\n"
-    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume,\n"
-    "                             bad-end-crc\n"
+    "  --method N                 RAR 5: compress files with the test encoder, method 1-5
+"
+    "  --dictionary SIZE          RAR 5: the dictionary declared and used (4M)
+"
+    "  --rar7                     RAR 5: algorithm version 1 (sizes up to 64G, 80 distance
+"
+    "                             symbols); with --rar5-distances the RAR 5.0 alphabet
+"
+    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume,
+"
+    "                             bad-end-crc
+"
     "  --sfx SIZE                 put an executable stub of SIZE bytes in front\n"
     "  --host NAME                msdos, os2, windows (default), unix, macos, beos\n"
     "  --blake2                   RAR 5: BLAKE2sp hashes instead of CRC32\n"
@@ -216,6 +226,18 @@ int run(int argc, char** argv) {
       settings.encryptedFlag = true;
     } else if (arg == "--compress") {
       settings.compressed = true;
+    } else if (arg == "--method") {
+      if (!options.compression) options.compression.emplace();
+      options.compression->method = static_cast<std::uint8_t>(std::stoul(value()));
+    } else if (arg == "--dictionary") {
+      if (!options.compression) options.compression.emplace();
+      options.compression->dictionary = parseSize(value());
+    } else if (arg == "--rar7") {
+      if (!options.compression) options.compression.emplace();
+      options.compression->version = 1;
+    } else if (arg == "--rar5-distances") {
+      if (!options.compression) options.compression.emplace();
+      options.compression->rar5Distances = true;
     } else if (arg == "--damage") {
       options.damage = parseDamage(value());
     } else if (arg == "--sfx") {

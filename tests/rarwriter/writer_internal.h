@@ -94,8 +94,10 @@ struct PreparedEntry {
   bool hardlink = false;
   std::uint64_t unpackedSize = 0;  // the file's true size
   std::uint64_t packedSize = 0;    // bytes stored in the archive (padded when encrypted)
-  bool compressed = false;         // RAR 4: data is a RAR 2.9 literal stream
+  bool compressed = false;         // the stored data is a packed stream
   std::uint32_t unpackedCrc = 0;   // when compressed: the CRC32 of the file's bytes
+  std::array<std::uint8_t, 32> unpackedBlake2{};  // and, RAR 5 with blake2, their hash
+  std::uint64_t compressionInfo = 0;              // RAR 5, without the solid bit
   std::shared_ptr<PackedStream> packed;
   std::uint32_t attributes = 0;
   bool solid = false;   // continues the previous entry's stream (solid flag)

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <random>
@@ -76,34 +77,54 @@ inline rarwriter::Entry packedEntry(const std::string& name, const std::string& 
   rarwriter::Entry e;
   e.name = name;
   e.data = data;
-  e.prepacked = rarwriter::Entry::Prepacked{stream, version, method, dictionary};
+  e.prepacked = rarwriter::Entry::Prepacked{stream, version, method, dictionary, {}};
   return e;
 }
 
-inline std::string writeRar4(const unrartest::TempDir& tmp, const std::string& name,
-                             const std::vector<rarwriter::Entry>& entries, bool solid) {
+inline std::string writeArchive(const unrartest::TempDir& tmp, const std::string& name,
+                                const std::vector<rarwriter::Entry>& entries, bool solid,
+                                rarwriter::Format format) {
   rarwriter::Options opt;
-  opt.format = rarwriter::Format::Rar4;
+  opt.format = format;
   opt.solidFlag = solid;
   const std::string archive = tmp.file(name);
   rarwriter::write(archive, entries, opt);
   return archive;
 }
 
-// Our library and unar must both give back every entry, and nothing else.
+inline std::string writeRar4(const unrartest::TempDir& tmp, const std::string& name,
+                             const std::vector<rarwriter::Entry>& entries, bool solid) {
+  return writeArchive(tmp, name, entries, solid, rarwriter::Format::Rar4);
+}
+
+enum class Peer { None, Unar, Bsdtar };
+
+// Our library and the peer must both give back every entry, and nothing else.
+inline void expectRoundTrip(const unrartest::TempDir& tmp, const std::string& archive,
+                            const std::vector<rarwriter::Entry>& entries, Peer peer,
+                            const std::string& password = "") {
+  const std::string tag = archive.substr(archive.rfind('/') + 1);
+  const peers::Tree expected = peers::expectedTree(entries);
+  std::filesystem::create_directories(tmp.file(tag + ".ours"));
+  const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(tag + ".ours"),
+                                      nullptr, password);
+  EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS)) << tag;
+  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file(tag + ".ours"))), "")
+      << "(ours) " << tag;
+  if (peer == Peer::None) return;
+  const char* tool = peer == Peer::Unar ? "unar" : "bsdtar";
+  if (!peers::haveTool(tool)) GTEST_SKIP() << tool << " missing: run scripts/setup-deps.sh";
+  const std::string dest = tmp.file(tag + "." + tool);
+  const peers::CommandResult r = peer == Peer::Unar ? peers::unarExtract(archive, dest, password)
+                                                    : peers::bsdtarExtract({archive}, dest);
+  EXPECT_EQ(r.status, 0) << tool << " " << tag << ": " << r.output;
+  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(dest)), "") << "(" << tool << ") " << tag;
+}
+
 inline void checkBothDecoders(const std::vector<rarwriter::Entry>& entries, bool solid,
                               const std::string& password = "") {
   unrartest::TempDir tmp;
-  const std::string archive = writeRar4(tmp, "a.rar", entries, solid);
-  const peers::Tree expected = peers::expectedTree(entries);
-  const auto ours =
-      unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("ours"), nullptr, password);
-  EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS));
-  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file("ours"))), "") << "(ours)";
-  if (!peers::haveTool("unar")) GTEST_SKIP() << "unar missing: run scripts/setup-deps.sh";
-  const peers::CommandResult r = peers::unarExtract(archive, tmp.file("unar"), password);
-  EXPECT_EQ(r.status, 0) << r.output;
-  EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file("unar"))), "") << "(unar)";
+  expectRoundTrip(tmp, writeRar4(tmp, "a.rar", entries, solid), entries, Peer::Unar, password);
 }
 
 // An encoder's counters, by name: the streams of a test add theirs up, and
