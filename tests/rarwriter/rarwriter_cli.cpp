@@ -31,18 +31,12 @@ const char kUsage[] =
     "  --header-password PW       encrypt the headers too\n"
     "  --encrypted-flag           set the files' encrypted flag without encrypting\n"
     "  --compress                 RAR 4: store files as RAR 2.9 literal-code streams\n"
-    "  --method N                 RAR 5: compress files with the test encoder, method 1-5
-"
-    "  --dictionary SIZE          RAR 5: the dictionary declared and used (4M)
-"
-    "  --rar7                     RAR 5: algorithm version 1 (sizes up to 64G, 80 distance
-"
-    "                             symbols); with --rar5-distances the RAR 5.0 alphabet
-"
-    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume,
-"
-    "                             bad-end-crc
-"
+    "  --method N                 RAR 5: compress files with the test encoder, method 1-5\n"
+    "  --dictionary SIZE          RAR 5: the dictionary declared and used (4M)\n"
+    "  --rar7                     RAR 5: algorithm version 1 (sizes up to 64G, 80 distance\n"
+    "                             symbols); with --rar5-distances the RAR 5.0 alphabet\n"
+    "  --damage KIND              bad-header-crc, bad-data-crc, truncated, missing-volume,\n"
+    "                             bad-end-crc\n"
     "  --sfx SIZE                 put an executable stub of SIZE bytes in front\n"
     "  --host NAME                msdos, os2, windows (default), unix, macos, beos\n"
     "  --blake2                   RAR 5: BLAKE2sp hashes instead of CRC32\n"
