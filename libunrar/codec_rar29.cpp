@@ -139,7 +139,6 @@ class Rar29Decoder final : public StreamDecoder {
   int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
   int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
-  void readPpmdTail(BitInput& in);
 
   int readTables(BitInput& in);
   int readLzTables(BitInput& in);
@@ -266,14 +265,10 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
     if (rc) return rc;
   }
   if (!endOfFile_) {
-    if (ppmdBlock_) {
-      // The range decoder's input ends with this entry's data: the next entry
-      // of the stream starts with a table read that restarts it. The model
-      // goes on, so it must also learn the end-of-file code the encoder sent.
-      if (solidArchive_) readPpmdTail(in);
-      tablesNeeded_ = true;
-    } else if (solidArchive_) {
+    if (solidArchive_) {
       readTail(in);
+    } else if (ppmdBlock_) {
+      tablesNeeded_ = true;
     }
   }
   // Decoded bytes past the entry's end (a damaged stream's last match) are dropped.
@@ -281,46 +276,43 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   return 0;
 }
 
-// After an entry's last byte of a solid PPMd stream: the escape and end-of-file
-// codes that close it (filter records may precede them), decoded so that the
-// model stays in step with the encoder's for the next entry.
-void Rar29Decoder::readPpmdTail(BitInput& in) {
-  for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
-    if (ppmd_.decodeChar(in) != ppmdEscape_) break;
-    int code = ppmd_.decodeChar(in);
-    if (code == 2) return;
-    if (code != 3 || readFilterRecord(in, true) != 0) break;
-  }
-  broken_ = true;
-}
-
-// After an entry's last byte of a solid stream: its end-of-file code says
-// whether the next entry starts with new tables. Filter records may precede
-// it. Anything else is left alone: the next entry has a stream of its own.
+// After an entry's last byte of a solid stream: the codes that close it,
+// followed as the encoder wrote them so that the tables, the model and the
+// filters stay in step with its own for the next entry. Filter records and
+// new tables (LZ or PPMd) may precede the end-of-file code, which in an LZ
+// block says whether the next entry starts with new tables. A PPMd block's
+// range decoder ends with the entry's data, so the next entry starts with a
+// table read that restarts it; the model goes on, so it must also learn the
+// codes the encoder sent. Anything else in an LZ block is left alone: the
+// next entry has a stream of its own.
 void Rar29Decoder::readTail(BitInput& in) {
   for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
-    int sym = main_.decode(in);
-    if (sym == 256) {
-      if (in.bits(1)) {
-        if (readTables(in) != 0) {
-          broken_ = true;
-          return;
-        }
-        if (ppmdBlock_) {
-          tablesNeeded_ = true;
-          return;
-        }
-        continue;
+    int rc = 0;
+    if (ppmdBlock_) {
+      if (ppmd_.decodeChar(in) != ppmdEscape_) break;
+      const int code = ppmd_.decodeChar(in);
+      if (code == 2) {
+        tablesNeeded_ = true;
+        return;
       }
-      tablesNeeded_ = in.bits(1) != 0;
-      return;
+      if (code != 0 && code != 3) break;
+      rc = code == 0 ? readTables(in) : readFilterRecord(in, true);
+    } else {
+      const int sym = main_.decode(in);
+      if (sym == 256 && !in.bits(1)) {
+        tablesNeeded_ = in.bits(1) != 0;
+        return;
+      }
+      if (sym != 256 && sym != 257) return;
+      rc = sym == 256 ? readTables(in) : readFilterRecord(in, false);
     }
-    if (sym != 257) return;
-    if (readFilterRecord(in, false) != 0) {
+    if (rc != 0) {
       broken_ = true;
       return;
     }
   }
+  // Codes that end early: a PPMd model cannot follow the encoder's.
+  if (ppmdBlock_) broken_ = true;
 }
 
 int Rar29Decoder::readTables(BitInput& in) {

@@ -326,7 +326,7 @@ void Encoder::writeTables(BitWriter& out, bool keepOld, const std::vector<std::u
 }
 
 std::string Encoder::pack(const std::string& data, const std::vector<Block>& blocks,
-                          bool nextKeepsTables) {
+                          bool nextKeepsTables, bool thenPpmd) {
   const std::size_t base = history_.size();
   history_ += data;
   BitWriter out;
@@ -385,6 +385,11 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
     }
   }
   out.put(codes_[0], 256);
+  if (thenPpmd) {
+    out.put(1, 1);  // new tables: a PPMd block's header on the next byte
+    tablesNeeded_ = true;
+    return out.finish();
+  }
   out.put(0, 1);  // end of the file
   out.put(nextKeepsTables ? 0 : 1, 1);
   tablesNeeded_ = !nextKeepsTables;

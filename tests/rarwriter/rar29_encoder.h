@@ -41,9 +41,11 @@ class Encoder {
   // The packed data of the stream's next entry. It starts with new tables
   // unless the previous entry ended saying the next one keeps them (then its
   // first block's tables are those in force). `nextKeepsTables` is what this
-  // entry's end code says about the next entry.
+  // entry's end code says about the next entry. With `thenPpmd` the entry
+  // ends with a switch to new tables instead, and the caller appends a PPMd
+  // block that ends the entry.
   std::string pack(const std::string& data, const std::vector<Block>& blocks,
-                   bool nextKeepsTables = false);
+                   bool nextKeepsTables = false, bool thenPpmd = false);
 
   const Stats& stats() const { return stats_; }
 

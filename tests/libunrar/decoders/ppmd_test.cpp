@@ -14,6 +14,7 @@
 #include "peer_tools.h"
 #include "ppmd_h.h"
 #include "ppmd_h_encoder.h"
+#include "rar29_encoder.h"
 #include "rar_writer.h"
 #include "unrar_test_support.h"
 
@@ -120,6 +121,21 @@ TEST(PpmdH, SolidEntriesContinueTheModel) {
       prepacked("a.txt", a, enc.pack(a, {{0, Params{2, 8, -1}}})),
       prepacked("b.bin", b, enc.pack(b, {{0, std::nullopt}})),
       prepacked("c.txt", c, enc.pack(c, {{0, std::nullopt}})),
+  };
+  checkBothDecoders(entries, true);
+}
+
+// The codes after an entry's last byte may switch between LZ and PPMd before
+// its end code: an LZ entry whose tail starts the model, a PPMd entry whose
+// tail escapes to LZ tables; the model goes on in the third entry.
+TEST(PpmdH, SolidTailsSwitchBetweenLzAndPpmd) {
+  ppmdenc::Encoder ppmd;
+  rar29enc::Encoder lz(std::size_t{1} << 20);
+  const std::string a = prose(60000, 15), b = prose(40000, 16), c = a.substr(100, 20000);
+  std::vector<rarwriter::Entry> entries = {
+      prepacked("a.txt", a, lz.pack(a, {}, false, true) + ppmd.pack("", {{0, Params{1, 8, -1}}})),
+      prepacked("b.txt", b, ppmd.pack(b, {{0, std::nullopt}}, true) + lz.pack("", {})),
+      prepacked("c.txt", c, ppmd.pack(c, {{0, std::nullopt}})),
   };
   checkBothDecoders(entries, true);
 }
