@@ -131,12 +131,18 @@ class Rar29Decoder final : public StreamDecoder {
     // An empty entry leaves the stream as it is, unless it is part of a solid
     // stream and has data: its end-of-file code says what the next entry
     // starts with.
-    if (e.unpSize == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
-    if (int rc = prepareWindow(e.dictBytes, e.unpSize)) return rc;
+    // An entry of unknown size ends with its end-of-file code.
+    const std::uint64_t size = e.unpSizeUnknown ? kUnknownSize : e.unpSize;
+    // Positions count bytes of the session; no real stream comes near the limit.
+    if (!e.unpSizeUnknown && size > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
+    if (size == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
+    if (int rc = prepareWindow(e.dictBytes, size)) return rc;
     BitInput bits(in);
-    return decodeStream(bits, e.unpSize, sink);
+    return decodeStream(bits, size, sink);
   }
+  static constexpr std::uint64_t kUnknownSize = UINT64_MAX;
   int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
+  // Decodes `size` bytes, or with kUnknownSize up to the end-of-file code.
   int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
 
@@ -243,7 +249,7 @@ int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize
 
 int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   entryStart_ = flushed_ = pos_;
-  entryEnd_ = entryStart_ + size;
+  entryEnd_ = size == kUnknownSize ? kUnknownSize : entryStart_ + size;
   endOfFile_ = false;
   if (tablesNeeded_) {
     if (int rc = readTables(in)) return rc;
@@ -251,7 +257,10 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   for (;;) {
     if (int rc = emitReady(sink)) return rc;
     if (flushed_ >= entryEnd_) break;
-    if (endOfFile_) return ERAR_BAD_DATA;  // the stream ended before the entry did
+    if (endOfFile_) {
+      if (size == kUnknownSize && flushed_ == pos_) break;
+      return ERAR_BAD_DATA;  // the stream ended before the entry did, or a filter block did not
+    }
     if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
     std::uint64_t limit = std::min(entryEnd_, pos_ + kChunk);
     if (!pending_.empty()) {

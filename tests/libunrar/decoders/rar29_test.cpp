@@ -108,6 +108,24 @@ TEST(Rar29Lz, SolidStreamContinuesWindowAndTables) {
       prepacked("c.bin", c, enc.pack(c, {{0, true}}, false)),
   };
   checkBothDecoders(entries, true);
+
+  // Straight into the decoder, the second entry of unknown size: it ends
+  // with its end-of-file code, and the third goes on from there.
+  auto dec = unrar::makeRar29Decoder(true);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    unrar::Entry e;
+    e.unpVer = 29;
+    e.method = 3;
+    e.dictBytes = std::size_t{512} << 10;
+    e.unpSizeUnknown = i == 1;
+    e.unpSize = e.unpSizeUnknown ? UINT64_MAX : entries[i].data.size();
+    decodertest::StringSink sink;
+    EXPECT_EQ(
+        dec->decode(e, std::make_unique<decodertest::MemoryStream>(entries[i].prepacked->bytes), 0,
+                    sink),
+        ERAR_SUCCESS);
+    EXPECT_TRUE(sink.out == entries[i].data) << entries[i].name;
+  }
 }
 
 // The packed data of a RAR 4 archive's first file, with its unpacked size.
