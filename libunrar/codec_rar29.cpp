@@ -60,6 +60,10 @@ constexpr std::size_t kMaxWindow = 4u << 20;
 constexpr std::size_t kSmallestWindow = 64u << 10;
 constexpr std::uint64_t kChunk = 256 * 1024;  // output per sink call, at most
 constexpr std::size_t kMaxPendingFilters = 8192;
+// Filters on one block run one after the other on the same bytes: their
+// number bounds the work per output byte. Encoders write one filter a block
+// (the peers refuse a second one on the same block).
+constexpr std::uint32_t kMaxFiltersPerBlock = 16;
 constexpr std::size_t kMaxPrograms = 1024;
 constexpr std::uint32_t kVmGlobalAddress = 0x3C000;
 constexpr std::uint32_t kVmUserGlobalSize = 0x2000 - 0x40;
@@ -119,6 +123,7 @@ struct PendingFilter {
   std::array<std::uint32_t, 7> r;
   std::uint64_t start;  // window position of the block's first byte
   std::uint32_t length;
+  std::uint32_t earlier;  // filters on the same block that run before this one
 };
 
 class Rar29Decoder final : public StreamDecoder {
@@ -625,6 +630,8 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
   if (!isNew) ++prog.usage;
   if (flags & 0x20) prog.lastLength = r.number();
   f.length = prog.lastLength;
+  // No block longer than the filters' memory can ever run.
+  if (f.length > rar29::kVmMemorySize) return ERAR_BAD_DATA;
 
   f.r = {};
   f.r[3] = kVmGlobalAddress;
@@ -664,6 +671,8 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
     const PendingFilter& last = pending_.back();
     if (f.start < last.start || (f.start != last.start && f.start < last.start + last.length))
       return ERAR_BAD_DATA;
+    if (f.start == last.start && (f.earlier = last.earlier + 1) >= kMaxFiltersPerBlock)
+      return ERAR_BAD_DATA;
   }
   f.kind = prog.kind;
   if (isNew) programs_.push_back(fresh);
@@ -698,7 +707,7 @@ int Rar29Decoder::emitReady(Sink& sink) {
 int Rar29Decoder::runFilters(Sink& sink) {
   PendingFilter f = pending_.front();
   pending_.pop_front();
-  if (f.length > rar29::kVmMemorySize || f.start < entryStart_) return ERAR_BAD_DATA;
+  if (f.start < entryStart_) return ERAR_BAD_DATA;
   if (!vm_) vm_ = std::make_unique<std::uint8_t[]>(rar29::kVmMemorySize + 4);
   std::uint8_t* mem = vm_.get();
   std::size_t at = f.start & mask_;
