@@ -94,6 +94,10 @@ TEST(PpmdH, WriterStreamsDecodeAsUnarDecodesThem) {
       {"blocks",
        prose(150000, 5) + binary(60000, 6),
        {{50000, Params{1, 10, -1}}, {50000, std::nullopt}, {0, Params{3, 25, 0x65}}}},
+      // A smaller model after a larger one fills up at its own size.
+      {"smaller_model_runs_out",
+       prose(400000, 7),
+       {{20000, Params{8, 64, -1}}, {0, Params{1, 64, -1}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
