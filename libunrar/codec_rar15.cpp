@@ -354,13 +354,16 @@ class Rar15Decoder final : public LzWindowDecoder {
     std::uint32_t len = raw + 3;
     if (offset >= farOffset_) ++len;
     if (offset <= 256) len += 8;
+    // Whether this match counts as near is judged by the limit its length
+    // bonus was judged by, not by the one the next match will use.
+    const std::uint32_t limit = farOffset_;
     farOffset_ = avgNear_ > 0xB0 || (avgLiteral_ >= 0x2A00 && avgLength_ < 0x40) ? 0x7F00 : 0x2001;
 
     avgLength_ += raw;
     avgLength_ -= avgLength_ >> 5;
     avgOffset_ += index;
     avgOffset_ -= avgOffset_ >> 8;
-    if (raw == 0 && offset <= farOffset_) {
+    if (raw == 0 && offset <= limit) {
       ++avgNear_;
       avgNear_ -= avgNear_ >> 8;
     } else if (raw != 1 && raw != 4 && avgNear_ > 0) {

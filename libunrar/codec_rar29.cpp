@@ -60,6 +60,10 @@ constexpr std::size_t kMaxWindow = 4u << 20;
 constexpr std::size_t kSmallestWindow = 64u << 10;
 constexpr std::uint64_t kChunk = 256 * 1024;  // output per sink call, at most
 constexpr std::size_t kMaxPendingFilters = 8192;
+// Filters on one block run one after the other on the same bytes: their
+// number bounds the work per output byte. Encoders write one filter a block
+// (the peers refuse a second one on the same block).
+constexpr std::uint32_t kMaxFiltersPerBlock = 16;
 constexpr std::size_t kMaxPrograms = 1024;
 constexpr std::uint32_t kVmGlobalAddress = 0x3C000;
 constexpr std::uint32_t kVmUserGlobalSize = 0x2000 - 0x40;
@@ -119,6 +123,7 @@ struct PendingFilter {
   std::array<std::uint32_t, 7> r;
   std::uint64_t start;  // window position of the block's first byte
   std::uint32_t length;
+  std::uint32_t earlier;  // filters on the same block that run before this one
 };
 
 class Rar29Decoder final : public StreamDecoder {
@@ -131,15 +136,20 @@ class Rar29Decoder final : public StreamDecoder {
     // An empty entry leaves the stream as it is, unless it is part of a solid
     // stream and has data: its end-of-file code says what the next entry
     // starts with.
-    if (e.unpSize == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
-    if (int rc = prepareWindow(e.dictBytes, e.unpSize)) return rc;
+    // An entry of unknown size ends with its end-of-file code.
+    const std::uint64_t size = e.unpSizeUnknown ? kUnknownSize : e.unpSize;
+    // Positions count bytes of the session; no real stream comes near the limit.
+    if (!e.unpSizeUnknown && size > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
+    if (size == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
+    if (int rc = prepareWindow(e.dictBytes, size)) return rc;
     BitInput bits(in);
-    return decodeStream(bits, e.unpSize, sink);
+    return decodeStream(bits, size, sink);
   }
+  static constexpr std::uint64_t kUnknownSize = UINT64_MAX;
   int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
+  // Decodes `size` bytes, or with kUnknownSize up to the end-of-file code.
   int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
-  void readPpmdTail(BitInput& in);
 
   int readTables(BitInput& in);
   int readLzTables(BitInput& in);
@@ -244,7 +254,7 @@ int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize
 
 int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   entryStart_ = flushed_ = pos_;
-  entryEnd_ = entryStart_ + size;
+  entryEnd_ = size == kUnknownSize ? kUnknownSize : entryStart_ + size;
   endOfFile_ = false;
   if (tablesNeeded_) {
     if (int rc = readTables(in)) return rc;
@@ -252,7 +262,10 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   for (;;) {
     if (int rc = emitReady(sink)) return rc;
     if (flushed_ >= entryEnd_) break;
-    if (endOfFile_) return ERAR_BAD_DATA;  // the stream ended before the entry did
+    if (endOfFile_) {
+      if (size == kUnknownSize && flushed_ == pos_) break;
+      return ERAR_BAD_DATA;  // the stream ended before the entry did, or a filter block did not
+    }
     if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
     std::uint64_t limit = std::min(entryEnd_, pos_ + kChunk);
     if (!pending_.empty()) {
@@ -266,14 +279,10 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
     if (rc) return rc;
   }
   if (!endOfFile_) {
-    if (ppmdBlock_) {
-      // The range decoder's input ends with this entry's data: the next entry
-      // of the stream starts with a table read that restarts it. The model
-      // goes on, so it must also learn the end-of-file code the encoder sent.
-      if (solidArchive_) readPpmdTail(in);
-      tablesNeeded_ = true;
-    } else if (solidArchive_) {
+    if (solidArchive_) {
       readTail(in);
+    } else if (ppmdBlock_) {
+      tablesNeeded_ = true;
     }
   }
   // Decoded bytes past the entry's end (a damaged stream's last match) are dropped.
@@ -281,46 +290,43 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   return 0;
 }
 
-// After an entry's last byte of a solid PPMd stream: the escape and end-of-file
-// codes that close it (filter records may precede them), decoded so that the
-// model stays in step with the encoder's for the next entry.
-void Rar29Decoder::readPpmdTail(BitInput& in) {
-  for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
-    if (ppmd_.decodeChar(in) != ppmdEscape_) break;
-    int code = ppmd_.decodeChar(in);
-    if (code == 2) return;
-    if (code != 3 || readFilterRecord(in, true) != 0) break;
-  }
-  broken_ = true;
-}
-
-// After an entry's last byte of a solid stream: its end-of-file code says
-// whether the next entry starts with new tables. Filter records may precede
-// it. Anything else is left alone: the next entry has a stream of its own.
+// After an entry's last byte of a solid stream: the codes that close it,
+// followed as the encoder wrote them so that the tables, the model and the
+// filters stay in step with its own for the next entry. Filter records and
+// new tables (LZ or PPMd) may precede the end-of-file code, which in an LZ
+// block says whether the next entry starts with new tables. A PPMd block's
+// range decoder ends with the entry's data, so the next entry starts with a
+// table read that restarts it; the model goes on, so it must also learn the
+// codes the encoder sent. Anything else in an LZ block is left alone: the
+// next entry has a stream of its own.
 void Rar29Decoder::readTail(BitInput& in) {
   for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
-    int sym = main_.decode(in);
-    if (sym == 256) {
-      if (in.bits(1)) {
-        if (readTables(in) != 0) {
-          broken_ = true;
-          return;
-        }
-        if (ppmdBlock_) {
-          tablesNeeded_ = true;
-          return;
-        }
-        continue;
+    int rc = 0;
+    if (ppmdBlock_) {
+      if (ppmd_.decodeChar(in) != ppmdEscape_) break;
+      const int code = ppmd_.decodeChar(in);
+      if (code == 2) {
+        tablesNeeded_ = true;
+        return;
       }
-      tablesNeeded_ = in.bits(1) != 0;
-      return;
+      if (code != 0 && code != 3) break;
+      rc = code == 0 ? readTables(in) : readFilterRecord(in, true);
+    } else {
+      const int sym = main_.decode(in);
+      if (sym == 256 && !in.bits(1)) {
+        tablesNeeded_ = in.bits(1) != 0;
+        return;
+      }
+      if (sym != 256 && sym != 257) return;
+      rc = sym == 256 ? readTables(in) : readFilterRecord(in, false);
     }
-    if (sym != 257) return;
-    if (readFilterRecord(in, false) != 0) {
+    if (rc != 0) {
       broken_ = true;
       return;
     }
   }
+  // Codes that end early: a PPMd model cannot follow the encoder's.
+  if (ppmdBlock_) broken_ = true;
 }
 
 int Rar29Decoder::readTables(BitInput& in) {
@@ -624,6 +630,8 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
   if (!isNew) ++prog.usage;
   if (flags & 0x20) prog.lastLength = r.number();
   f.length = prog.lastLength;
+  // No block longer than the filters' memory can ever run.
+  if (f.length > rar29::kVmMemorySize) return ERAR_BAD_DATA;
 
   f.r = {};
   f.r[3] = kVmGlobalAddress;
@@ -663,6 +671,8 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
     const PendingFilter& last = pending_.back();
     if (f.start < last.start || (f.start != last.start && f.start < last.start + last.length))
       return ERAR_BAD_DATA;
+    if (f.start == last.start && (f.earlier = last.earlier + 1) >= kMaxFiltersPerBlock)
+      return ERAR_BAD_DATA;
   }
   f.kind = prog.kind;
   if (isNew) programs_.push_back(fresh);
@@ -697,7 +707,7 @@ int Rar29Decoder::emitReady(Sink& sink) {
 int Rar29Decoder::runFilters(Sink& sink) {
   PendingFilter f = pending_.front();
   pending_.pop_front();
-  if (f.length > rar29::kVmMemorySize || f.start < entryStart_) return ERAR_BAD_DATA;
+  if (f.start < entryStart_) return ERAR_BAD_DATA;
   if (!vm_) vm_ = std::make_unique<std::uint8_t[]>(rar29::kVmMemorySize + 4);
   std::uint8_t* mem = vm_.get();
   std::size_t at = f.start & mask_;

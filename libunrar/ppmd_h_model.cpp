@@ -84,30 +84,37 @@ void Model::FreeArena::operator()(std::uint8_t* p) const {
 
 bool Model::allocate(std::size_t size) {
   if (size < kMinSize || size > (std::size_t{1} << 31)) return false;
-  if (arena_ && size_ == size) return true;
-  arena_.reset();
-  size_ = 0;
-  base_ = nullptr;
   // The units end on a 4-byte boundary; one more unit past the end holds the
   // sentinel that stops the gluing of free blocks.
-  alignOffset_ = 4 - static_cast<unsigned>(size & 3);
-  const std::size_t total = alignOffset_ + size + kUnitSize;
-  void* p = nullptr;
-  if (total >= kHugePage) {
-    // The model jumps all over its memory: on huge pages most of those jumps
-    // stop missing the TLB. Aligned so every whole 2 MiB stretch can be one.
-    if (posix_memalign(&p, kHugePage, total) != 0) return false;
+  const unsigned alignOffset = 4 - static_cast<unsigned>(size & 3);
+  const std::size_t total = alignOffset + size + kUnitSize;
+  if (total > capacity_) {
+    // One arena serves the sizes of all later models too: it grows only when
+    // a larger size comes, so blocks that alternate between sizes do not
+    // map memory afresh each time.
+    arena_.reset();
+    capacity_ = 0;
+    size_ = 0;
+    base_ = nullptr;
+    void* p = nullptr;
+    if (total >= kHugePage) {
+      // The model jumps all over its memory: on huge pages most of those jumps
+      // stop missing the TLB. Aligned so every whole 2 MiB stretch can be one.
+      if (posix_memalign(&p, kHugePage, total) != 0) return false;
 #ifdef MADV_HUGEPAGE
-    madvise(p, total & ~(kHugePage - 1), MADV_HUGEPAGE);
+      madvise(p, total & ~(kHugePage - 1), MADV_HUGEPAGE);
 #endif
-  } else {
-    p = std::malloc(total);
-    if (p == nullptr) return false;
+    } else {
+      p = std::malloc(total);
+      if (p == nullptr) return false;
+    }
+    arena_.reset(static_cast<std::uint8_t*>(p));
+    base_ = arena_.get();
+    capacity_ = total;
   }
-  arena_.reset(static_cast<std::uint8_t*>(p));
-  base_ = arena_.get();
-  // What lies before the text reads as "no statistics" wherever offset 0
-  // (no context) is looked at.
+  // The model uses exactly `size` bytes of the arena. What lies before the
+  // text reads as "no statistics" wherever offset 0 (no context) is looked at.
+  alignOffset_ = alignOffset;
   std::memset(base_, 0, alignOffset_);
   size_ = size;
   return true;

@@ -79,9 +79,9 @@ class Model {
   Model(const Model&) = delete;
   Model& operator=(const Model&) = delete;
 
-  // Makes room for a model of `size` bytes (kept when the size is the same
-  // as before). False when the memory cannot be had or is too small to hold
-  // even the order-0 context.
+  // Makes room for a model of exactly `size` bytes, in the memory of earlier
+  // models where that is large enough. False when the memory cannot be had
+  // or is too small to hold even the order-0 context.
   bool allocate(std::size_t size);
   bool allocated() const { return arena_ != nullptr; }
   // Starts the model afresh with contexts up to maxOrder (2..kMaxOrder).
@@ -268,7 +268,8 @@ class Model {
     void operator()(std::uint8_t* p) const;
   };
   std::unique_ptr<std::uint8_t, FreeArena> arena_;
-  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;  // bytes of the arena
+  std::size_t size_ = 0;      // bytes of them the model uses, after alignOffset_
   std::uint8_t* base_ = nullptr;
   unsigned alignOffset_ = 0;
   std::uint8_t* text_ = nullptr;

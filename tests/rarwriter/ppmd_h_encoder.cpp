@@ -149,7 +149,7 @@ void Encoder::encodeSymbol(unsigned symbol) {
   }
 }
 
-std::string Encoder::pack(const std::string& data, const std::vector<Block>& blocks) {
+std::string Encoder::pack(const std::string& data, const std::vector<Block>& blocks, bool thenLz) {
   out_.clear();
   const std::vector<Block> plan = blocks.empty() ? std::vector<Block>{Block{0, Params{}}} : blocks;
   std::size_t pos = 0;
@@ -175,7 +175,7 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
       ++pos;
     }
     encodeSymbol(static_cast<unsigned>(escape_));
-    encodeSymbol(last ? 2 : 0);
+    encodeSymbol(last && !thenLz ? 2 : 0);
     flush();
     countRestarts();
     if (last) break;

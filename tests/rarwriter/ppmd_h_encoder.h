@@ -38,8 +38,10 @@ class Encoder {
 
   // The packed data of the stream's next entry, block by block, ending with
   // the end-of-file command. Runs of four or more equal bytes go out as the
-  // repeat command, the escape byte itself as escape + 1.
-  std::string pack(const std::string& data, const std::vector<Block>& blocks);
+  // repeat command, the escape byte itself as escape + 1. With `thenLz` the
+  // entry ends with the command for new tables instead, and the caller
+  // appends an LZ block that ends the entry.
+  std::string pack(const std::string& data, const std::vector<Block>& blocks, bool thenLz = false);
 
   // How often the model started over because its memory ran out, in all.
   std::uint64_t modelRestarts() const { return restarts_; }

@@ -296,12 +296,15 @@ struct Encoder::State {
     put(t.index[code][idx]);
     offsetMap.use(idx, 0xFF);
     put(dist & 0x7F, 7);
+    const unsigned limit = farOffset;
     farOffset = avgNear > 0xB0 || (avgLiteral >= 0x2A00 && avgLength < 0x40) ? 0x7F00 : 0x2001;
     avgLength += raw;
     avgLength -= avgLength >> 5;
     avgOffset += idx;
     avgOffset -= avgOffset >> 8;
-    if (raw == 0 && dist <= farOffset) {
+    // Near by the limit this match was coded with, whatever the next one uses.
+    if (raw == 0 && (dist <= limit) != (dist <= farOffset)) ++stats.nearByOldLimit;
+    if (raw == 0 && dist <= limit) {
       ++avgNear;
       avgNear -= avgNear >> 8;
     } else if (raw != 1 && raw != 4 && avgNear > 0) {

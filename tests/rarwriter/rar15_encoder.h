@@ -26,6 +26,9 @@ struct Stats {
   std::uint64_t longUnary = 0;  // long match lengths in unary (low average length)
   std::uint64_t longCode1 = 0;  // ... with the first length code
   std::uint64_t longCode2 = 0;  // ... with the second
+  // Long matches of raw length 0 that are near by the far-offset limit in
+  // force before the match and not by the one after it, or the other way round.
+  std::uint64_t nearByOldLimit = 0;
   std::uint64_t nearMatches = 0;
   std::uint64_t repeatLast = 0;   // selector 9
   std::uint64_t repeatBits = 0;   // the one-bit repeat after two repeats

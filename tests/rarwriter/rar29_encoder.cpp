@@ -325,8 +325,48 @@ void Encoder::writeTables(BitWriter& out, bool keepOld, const std::vector<std::u
   if (keepOld) ++stats_.keptTables;
 }
 
+// Flags, the record's length, then its fields, MSB first; numbers in their
+// 32-bit form.
+void Encoder::writeFilterRecord(BitWriter& out, const FilterRecord& f) {
+  BitWriter rec;
+  auto number = [&](std::uint32_t v) {
+    rec.put(3, 2);
+    rec.put(v, 32);
+  };
+  std::uint8_t flags = 0;
+  if (f.program) {
+    flags |= 0x80;
+    number(*f.program + 1);
+  }
+  number(f.start);
+  if (f.length) {
+    flags |= 0x20;
+    number(*f.length);
+  }
+  if (f.r0) {
+    flags |= 0x10;
+    rec.put(1, 7);
+    number(*f.r0);
+  }
+  if (!f.code.empty()) {
+    number(static_cast<std::uint32_t>(f.code.size()));
+    for (char c : f.code) rec.put(static_cast<std::uint8_t>(c), 8);
+  }
+  const std::string bytes = rec.finish();
+  if (bytes.size() < 7) {
+    out.put(flags | static_cast<std::uint8_t>(bytes.size() - 1), 8);
+  } else if (bytes.size() < 7 + 256) {
+    out.put(flags | 6u, 8);
+    out.put(static_cast<std::uint32_t>(bytes.size() - 7), 8);
+  } else {
+    out.put(flags | 7u, 8);
+    out.put(static_cast<std::uint32_t>(bytes.size()), 16);
+  }
+  for (char c : bytes) out.put(static_cast<std::uint8_t>(c), 8);
+}
+
 std::string Encoder::pack(const std::string& data, const std::vector<Block>& blocks,
-                          bool nextKeepsTables) {
+                          bool nextKeepsTables, bool thenPpmd) {
   const std::size_t base = history_.size();
   history_ += data;
   BitWriter out;
@@ -363,6 +403,10 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
       }
       writeTables(out, plan[b].keepOldLengths, lengths);
     }
+    for (const FilterRecord& f : plan[b].filters) {
+      out.put(codes_[0], 257);
+      writeFilterRecord(out, f);
+    }
     for (const Token& t : tokens) {
       out.put(codes_[0], t.symbol);
       if (t.symbol >= 271) {
@@ -385,6 +429,11 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
     }
   }
   out.put(codes_[0], 256);
+  if (thenPpmd) {
+    out.put(1, 1);  // new tables: a PPMd block's header on the next byte
+    tablesNeeded_ = true;
+    return out.finish();
+  }
   out.put(0, 1);  // end of the file
   out.put(nextKeepsTables ? 0 : 1, 1);
   tablesNeeded_ = !nextKeepsTables;

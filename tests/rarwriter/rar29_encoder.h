@@ -8,15 +8,31 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace rar29enc {
 
+// A filter record: which program runs on which block, with what.
+struct FilterRecord {
+  std::optional<std::uint32_t> program;  // stated number (0-based); else the last one's
+  std::uint32_t start = 0;               // the block's start, from the record's position
+  std::optional<std::uint32_t> length;   // stated block length; else the program's last
+  std::optional<std::uint32_t> r0;       // register 0 (a filter's parameter)
+  std::string code;                      // bytecode of a new program
+};
+
 struct Block {
+  Block(std::size_t bytes = 0, bool keepOld = false, std::vector<FilterRecord> records = {})
+      : size(bytes), keepOldLengths(keepOld), filters(std::move(records)) {}
+
   std::size_t size = 0;  // bytes of the entry this block codes; 0: the rest
   // The table read adds to the code lengths in force instead of replacing them.
   bool keepOldLengths = false;
+  // Filter records written at the block's start, each after symbol 257.
+  std::vector<FilterRecord> filters;
 };
 
 // How often each kind of code was written, so tests can tell what a stream covers.
@@ -41,9 +57,11 @@ class Encoder {
   // The packed data of the stream's next entry. It starts with new tables
   // unless the previous entry ended saying the next one keeps them (then its
   // first block's tables are those in force). `nextKeepsTables` is what this
-  // entry's end code says about the next entry.
+  // entry's end code says about the next entry. With `thenPpmd` the entry
+  // ends with a switch to new tables instead, and the caller appends a PPMd
+  // block that ends the entry.
   std::string pack(const std::string& data, const std::vector<Block>& blocks,
-                   bool nextKeepsTables = false);
+                   bool nextKeepsTables = false, bool thenPpmd = false);
 
   const Stats& stats() const { return stats_; }
 
@@ -67,6 +85,7 @@ class Encoder {
   std::vector<Token> tokenize(std::size_t start, std::size_t end);
   bool longMatchToken(std::uint32_t dist, std::uint32_t len, Token& t, bool commit);
   void writeTables(BitWriter& out, bool keepOld, const std::vector<std::uint8_t>& lengths);
+  static void writeFilterRecord(BitWriter& out, const FilterRecord& f);
   std::uint32_t matchLength(std::size_t pos, std::size_t dist, std::size_t end) const;
   void indexUpTo(std::size_t pos);
   std::uint32_t hash3(std::size_t pos) const;

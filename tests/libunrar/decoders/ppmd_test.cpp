@@ -14,6 +14,7 @@
 #include "peer_tools.h"
 #include "ppmd_h.h"
 #include "ppmd_h_encoder.h"
+#include "rar29_encoder.h"
 #include "rar_writer.h"
 #include "unrar_test_support.h"
 
@@ -93,6 +94,10 @@ TEST(PpmdH, WriterStreamsDecodeAsUnarDecodesThem) {
       {"blocks",
        prose(150000, 5) + binary(60000, 6),
        {{50000, Params{1, 10, -1}}, {50000, std::nullopt}, {0, Params{3, 25, 0x65}}}},
+      // A smaller model after a larger one fills up at its own size.
+      {"smaller_model_runs_out",
+       prose(400000, 7),
+       {{20000, Params{8, 64, -1}}, {0, Params{1, 64, -1}}}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -120,6 +125,21 @@ TEST(PpmdH, SolidEntriesContinueTheModel) {
       prepacked("a.txt", a, enc.pack(a, {{0, Params{2, 8, -1}}})),
       prepacked("b.bin", b, enc.pack(b, {{0, std::nullopt}})),
       prepacked("c.txt", c, enc.pack(c, {{0, std::nullopt}})),
+  };
+  checkBothDecoders(entries, true);
+}
+
+// The codes after an entry's last byte may switch between LZ and PPMd before
+// its end code: an LZ entry whose tail starts the model, a PPMd entry whose
+// tail escapes to LZ tables; the model goes on in the third entry.
+TEST(PpmdH, SolidTailsSwitchBetweenLzAndPpmd) {
+  ppmdenc::Encoder ppmd;
+  rar29enc::Encoder lz(std::size_t{1} << 20);
+  const std::string a = prose(60000, 15), b = prose(40000, 16), c = a.substr(100, 20000);
+  std::vector<rarwriter::Entry> entries = {
+      prepacked("a.txt", a, lz.pack(a, {}, false, true) + ppmd.pack("", {{0, Params{1, 8, -1}}})),
+      prepacked("b.txt", b, ppmd.pack(b, {{0, std::nullopt}}, true) + lz.pack("", {})),
+      prepacked("c.txt", c, ppmd.pack(c, {{0, std::nullopt}})),
   };
   checkBothDecoders(entries, true);
 }

@@ -108,6 +108,24 @@ TEST(Rar29Lz, SolidStreamContinuesWindowAndTables) {
       prepacked("c.bin", c, enc.pack(c, {{0, true}}, false)),
   };
   checkBothDecoders(entries, true);
+
+  // Straight into the decoder, the second entry of unknown size: it ends
+  // with its end-of-file code, and the third goes on from there.
+  auto dec = unrar::makeRar29Decoder(true);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    unrar::Entry e;
+    e.unpVer = 29;
+    e.method = 3;
+    e.dictBytes = std::size_t{512} << 10;
+    e.unpSizeUnknown = i == 1;
+    e.unpSize = e.unpSizeUnknown ? UINT64_MAX : entries[i].data.size();
+    decodertest::StringSink sink;
+    EXPECT_EQ(
+        dec->decode(e, std::make_unique<decodertest::MemoryStream>(entries[i].prepacked->bytes), 0,
+                    sink),
+        ERAR_SUCCESS);
+    EXPECT_TRUE(sink.out == entries[i].data) << entries[i].name;
+  }
 }
 
 // The packed data of a RAR 4 archive's first file, with its unpacked size.
@@ -165,6 +183,55 @@ TEST(Rar29Lz, FilterBlocksAcrossTheWindowWrap) {
             (std::vector<int>{ERAR_SUCCESS, ERAR_SUCCESS}));
   EXPECT_TRUE(unrartest::readFile(tmp.file("out/first.txt")) == first);
   EXPECT_TRUE(unrartest::readFile(tmp.file("out/bsdcat.exe")) == reference);
+}
+
+// RAR's delta program as RAR writes it into filter records (taken from a
+// RAR-made archive of libarchive's tests).
+const std::string kDeltaProgram(
+    "\x2f\x01\x9a\x41\x80\xec\x27\x48\x2f\x09\x76\x6d\xd3\xea\x41\x5b\x59\x44\xe8\x17"
+    "\x5c\xe1\x6c\x91\x4c\x4e\x3f\x77\x00",
+    29);
+
+// Filter records are checked when they are read: a block longer than the
+// filters' memory, and more filters on one block than the bound (each runs on
+// the previous one's output), fail even where the block lies beyond the entry.
+TEST(Rar29Lz, FilterRecordsAreCheckedWhenRead) {
+  const std::string data = copies(200000, 12);
+  struct Row {
+    const char* name;
+    std::uint32_t start;
+    std::uint32_t length;
+    int filters;
+    int status;
+  };
+  const Row rows[] = {
+      {"one_delta_filter", 1000, 0x10000, 1, ERAR_SUCCESS},
+      {"sixteen_on_one_block", 1000, 0x10000, 16, ERAR_SUCCESS},
+      {"seventeen_on_one_block", 1000, 0x10000, 17, ERAR_BAD_DATA},
+      {"block_longer_than_the_memory", 300000, 0x40001, 1, ERAR_BAD_DATA},
+  };
+  unrartest::TempDir tmp;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::vector<rar29enc::FilterRecord> records = {{0, row.start, row.length, 1, kDeltaProgram}};
+    records.resize(static_cast<std::size_t>(row.filters), {std::nullopt, row.start, {}, 1, {}});
+    std::string expected = data;
+    for (int k = 0; k < row.filters && row.start < data.size(); ++k) {
+      std::uint8_t last = 0;
+      for (std::size_t i = row.start; i < row.start + row.length; ++i)
+        expected[i] = static_cast<char>(last -= static_cast<std::uint8_t>(expected[i]));
+    }
+    rar29enc::Encoder enc(std::size_t{512} << 10);
+    const rarwriter::Entry e = prepacked("f", expected, enc.pack(data, {{0, false, records}}));
+    const std::string archive =
+        decodertest::writeRar4(tmp, std::string(row.name) + ".rar", {e}, false);
+    const std::string out = tmp.file(row.name);
+    EXPECT_EQ(unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, out).status,
+              std::vector<int>{row.status});
+    if (row.status == ERAR_SUCCESS) {
+      EXPECT_TRUE(unrartest::readFile(out + "/f") == expected);
+    }
+  }
 }
 
 // Damaged streams end with an error status or the right data, never a crash
