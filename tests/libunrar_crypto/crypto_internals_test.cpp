@@ -159,7 +159,7 @@ std::size_t derivationsForWalk(rarwriter::Format f, int entries) {
     if (b.kind == unrar::BlockKind::File) {
       std::vector<unrar::Part> parts{{vol, b.entry.dataOffset, b.entry.packSize}};
       std::unique_ptr<unrar::InStream> in = std::make_unique<unrar::PackedStream>(parts);
-      EXPECT_EQ(crypto.openData(vol->format, b.entry, parts, in, nullptr, 0), 0);
+      EXPECT_EQ(crypto.openData(vol->format, b.entry, in, nullptr, 0), 0);
       int rc = 0;
       auto data = drain(*in, 4096, rc);
       EXPECT_EQ(std::string(data.begin(), data.end()), list[static_cast<std::size_t>(files)].data);
