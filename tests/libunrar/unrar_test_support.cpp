@@ -57,6 +57,16 @@ std::string sha256Hex(const std::string& data) {
   return out;
 }
 
+std::uint64_t readVint(const std::string& bytes, std::size_t& i) {
+  std::uint64_t v = 0;
+  for (int shift = 0; i < bytes.size(); shift += 7) {
+    auto c = static_cast<std::uint8_t>(bytes[i++]);
+    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
+    if (!(c & 0x80)) break;
+  }
+  return v;
+}
+
 bool exists(const std::string& path) {
   struct stat st {};
   return ::lstat(path.c_str(), &st) == 0;

@@ -27,6 +27,8 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 std::string sha256Hex(const std::string& data);
 bool exists(const std::string& path);
+// The RAR 5 variable-length integer at `i`; `i` moves past it.
+std::uint64_t readVint(const std::string& bytes, std::size_t& i);
 // Every path below `root`, relative, sorted.
 std::vector<std::string> listTree(const std::string& root);
 

@@ -338,16 +338,6 @@ TEST(EncryptedRar4, EntriesOfOlderVersionsUseTheirOwnCiphers) {
   }
 }
 
-std::uint64_t readVint(const std::string& b, std::size_t& i) {
-  std::uint64_t v = 0;
-  for (int shift = 0; i < b.size(); shift += 7) {
-    auto c = static_cast<std::uint8_t>(b[i++]);
-    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
-    if (!(c & 0x80)) break;
-  }
-  return v;
-}
-
 // Rewrites one byte of the first file header's encryption record (0: version,
 // 2: KDF count) and fixes the header's CRC.
 std::string patchRar5Record(std::string bytes, std::size_t field, std::uint8_t value) {
