@@ -333,27 +333,19 @@ TEST(Fields, Rar5RecordInTheOlderConvention) {
   // The first entry flagged "size unknown": every size field of both records
   // says so, and the entry still tests good.
   std::string bytes = readFile(path);
-  const std::size_t start = 8 + 8;  // signature and the writer's minimal main header
-  std::size_t i = start + 4;
-  const std::uint64_t size = readVint(bytes, i);
-  const std::size_t end = i + static_cast<std::size_t>(size);
-  readVint(bytes, i);  // type
-  const std::uint64_t flags = readVint(bytes, i);
-  if (flags & 1) readVint(bytes, i);  // extra area size
-  if (flags & 2) readVint(bytes, i);  // data size
-  ASSERT_EQ(bytes[i] & 0x88, 0) << "file flags of one byte without the unknown-size flag";
-  bytes[i] = static_cast<char>(bytes[i] | 0x08);
-  const std::uint32_t crc = rarwriter::crc32(bytes.substr(start + 4, end - (start + 4)));
-  for (int k = 0; k < 4; ++k)
-    bytes[start + static_cast<std::size_t>(k)] = static_cast<char>(crc >> (8 * k));
-  writeFile(dir.file("unknown.rar"), bytes);
-  Archive unknown(dir.file("unknown.rar"), RAR_OM_EXTRACT);
+  const Rar5Header header = firstRar5FileHeader(bytes);
+  ASSERT_EQ(bytes[header.fields] & 0x88, 0)
+      << "file flags of one byte without the unknown-size flag";
+  bytes[header.fields] = static_cast<char>(bytes[header.fields] | 0x08);
+  resealRar5Header(bytes, header);
+  std::string unknownPath = dir.file("unknown.rar");
+  writeFile(unknownPath, bytes);
+  Archive unknown(unknownPath, RAR_OM_EXTRACT);
   ASSERT_EQ(unknown.next(*hd), ERAR_SUCCESS);
   EXPECT_EQ(hd->UnpSize, 0x7FFFFFFFu);
   EXPECT_EQ(hd->UnpSizeHigh, 0x7FFFFFFFu);
   EXPECT_EQ(unknown.process(RAR_TEST), ERAR_SUCCESS);
   RAROpenArchiveData od{};
-  std::string unknownPath = dir.file("unknown.rar");
   od.ArcName = unknownPath.data();
   od.OpenMode = RAR_OM_LIST;
   HANDLE h = RAROpenArchive(&od);
