@@ -39,6 +39,14 @@ rarwriter::Options format(rarwriter::Format f) {
   return o;
 }
 
+// Opened for listing with the older RAROpenArchive, whose records are the short ones.
+HANDLE openForShortRecords(std::string& path) {
+  RAROpenArchiveData od{};
+  od.ArcName = path.data();
+  od.OpenMode = RAR_OM_LIST;
+  return RAROpenArchive(&od);
+}
+
 class BothFormats : public ::testing::TestWithParam<rarwriter::Format> {};
 
 TEST(Exports, OnlyThePublishedEntryPoints) {
@@ -345,10 +353,7 @@ TEST(Fields, Rar5RecordInTheOlderConvention) {
   EXPECT_EQ(hd->UnpSize, 0x7FFFFFFFu);
   EXPECT_EQ(hd->UnpSizeHigh, 0x7FFFFFFFu);
   EXPECT_EQ(unknown.process(RAR_TEST), ERAR_SUCCESS);
-  RAROpenArchiveData od{};
-  od.ArcName = unknownPath.data();
-  od.OpenMode = RAR_OM_LIST;
-  HANDLE h = RAROpenArchive(&od);
+  HANDLE h = openForShortRecords(unknownPath);
   ASSERT_NE(h, nullptr);
   RARHeaderData shortHd{};
   EXPECT_EQ(RARReadHeader(h, &shortHd), ERAR_SUCCESS);
@@ -390,10 +395,7 @@ TEST_P(BothFormats, ShortRecordCutsNamesAt259) {
   };
   std::string path = write(dir, "a.rar", {file(names[0].first, "x"), file(names[1].first, "x")},
                            format(GetParam()));
-  RAROpenArchiveData od{};
-  od.ArcName = path.data();
-  od.OpenMode = RAR_OM_LIST;
-  HANDLE h = RAROpenArchive(&od);
+  HANDLE h = openForShortRecords(path);
   ASSERT_NE(h, nullptr);
   RARHeaderData hd{};
   for (const auto& [name, cut] : names) {
