@@ -174,11 +174,12 @@ std::string checkSet(const QJsonObject& set, const std::string& dir) {
   return err.str();
 }
 
-// Each list of sets and the folder of its archives: the main collection, and
-// the real archives of the oldest methods beside it.
+// Each list of sets and the folder of its archives: the main collection, the
+// real archives of the oldest methods beside it, and the fuzzer's finds.
 const std::pair<const char*, const char*> kSetLists[] = {
     {"/expected.json", "libarchive"},
     {"/rarfile/expected.json", "rarfile"},
+    {"/fuzz/expected.json", "fuzz"},
 };
 
 TEST(CorpusConformance, EverySetGivesWhatExpectedJsonSays) {
