@@ -1,8 +1,17 @@
 #!/usr/bin/env bash
 # Fuzzes libunrar for SECONDS (default 60): builds the fuzz preset (clang,
 # libFuzzer, ASan, UBSan), makes writer seeds, then runs the target over the
-# shared corpus and the seeds. Fails on any crash, leak, sanitizer report or hang.
+# seeds and the archives of tests/corpus. Fails on any crash, leak, sanitizer
+# report or hang.
 #   scripts/fuzz.sh [SECONDS]
+#
+# A find is left in build-fuzz/fuzz-artifacts/ (crash-*, leak-*, timeout-*,
+# oom-*). Once it is fixed, it joins the test corpus for good: copy it to
+# tests/corpus/fuzz/<what-it-exercises>.rar, named for the code path it broke in
+# lower-case words joined by underscores (say rar29_filter_past_window_end.rar),
+# and give it a row in tests/corpus/fuzz/expected.json that says what the library
+# must answer; the corpus conformance test runs every row. Minimise it first
+# (build-fuzz/bin/libunrar_fuzz -minimize_crash=1 -runs=10000 FILE) if it is big.
 set -euo pipefail
 seconds=${1:-60}
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -15,13 +24,8 @@ seeds="$build/fuzz-seeds"
 rm -rf "$seeds"
 mkdir -p "$work" "$seeds" "$build/fuzz-artifacts"
 "$build/bin/libunrar_fuzz_seeds" "$seeds"
-dirs=("$work" "$seeds")
-corpus="$root/../shared/corpus/libarchive"
-if [[ -d "$corpus" ]]; then
-  dirs+=("$corpus")
-else
-  echo "fuzz: shared corpus not found at $corpus; seeding with writer output only"
-fi
+dirs=("$work" "$seeds" "$root/tests/corpus/libarchive" "$root/tests/corpus/rarfile"
+  "$root/tests/corpus/fuzz")
 # The sanitizer runtimes of the executable serve the instrumented library.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

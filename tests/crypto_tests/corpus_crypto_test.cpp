@@ -17,7 +17,7 @@ std::string corpusFile(const std::string& name) {
 }
 
 #define REQUIRE_CORPUS(path) \
-  if (!std::filesystem::exists(path)) GTEST_SKIP() << "corpus not present: " << path
+  ASSERT_TRUE(std::filesystem::exists(path)) << "corpus file missing: " << path
 
 const std::uint8_t* u8(const std::string& s) {
   return reinterpret_cast<const std::uint8_t*>(s.data());

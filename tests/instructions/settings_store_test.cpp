@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include "settings_store.h"
@@ -119,8 +121,28 @@ TEST_F(SettingsStoreTest, KeyUnderARegularFileIsNotOpenAndRefusesWrites) {
   EXPECT_EQ(key.writeString(kName, QStringLiteral("1031")), SettingsStatus::WriteFailed);
 }
 
+// Permission bits do not bind root: as root, the test runs again as nobody,
+// from a copy of this program in a folder nobody may enter.
 TEST_F(SettingsStoreTest, ReadOnlyFileRefusesTheWriteForLackOfRights) {
-  if (::geteuid() == 0) GTEST_SKIP() << "permission bits do not bind root";
+  if (::geteuid() == 0) {
+    const QString copy = dir.path() + QStringLiteral("/as_nobody");
+    ASSERT_TRUE(QFile::copy(QCoreApplication::applicationFilePath(), copy));
+    ASSERT_EQ(::chmod(QFile::encodeName(dir.path()).constData(), 0755), 0);
+    const ::testing::TestInfo* self = ::testing::UnitTest::GetInstance()->current_test_info();
+    QProcess run;
+    run.setProcessChannelMode(QProcess::MergedChannels);
+    run.setWorkingDirectory(dir.path());
+    run.start(QStringLiteral("setpriv"),
+              {QStringLiteral("--reuid=65534"), QStringLiteral("--regid=65534"),
+               QStringLiteral("--clear-groups"), copy,
+               QStringLiteral("--gtest_filter=%1.%2")
+                   .arg(QLatin1String(self->test_suite_name()), QLatin1String(self->name()))});
+    ASSERT_TRUE(run.waitForFinished(60000));
+    const QByteArray output = run.readAll();
+    EXPECT_EQ(run.exitCode(), 0) << output.toStdString();
+    EXPECT_TRUE(output.contains("[  PASSED  ] 1 test.")) << output.toStdString();
+    return;
+  }
   const QString path = platform::settingsFilePath(SettingsRoot::MachineWide, kKey);
   write(path, "[General]\n");
   ASSERT_TRUE(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));

@@ -1,4 +1,4 @@
-// Every archive set of the shared corpus, opened, listed and extracted through
+// Every archive set of the corpus, opened, listed and extracted through
 // the published interface and compared with what expected.json says a correct
 // library reports and writes.
 #include <gtest/gtest.h>
@@ -174,11 +174,12 @@ std::string checkSet(const QJsonObject& set, const std::string& dir) {
   return err.str();
 }
 
-// Each list of sets and the folder of its archives: the main collection, and
-// the real archives of the oldest methods beside it.
+// Each list of sets and the folder of its archives: the main collection, the
+// real archives of the oldest methods beside it, and the fuzzer's finds.
 const std::pair<const char*, const char*> kSetLists[] = {
     {"/expected.json", "libarchive"},
     {"/rarfile/expected.json", "rarfile"},
+    {"/fuzz/expected.json", "fuzz"},
 };
 
 TEST(CorpusConformance, EverySetGivesWhatExpectedJsonSays) {
@@ -189,8 +190,7 @@ TEST(CorpusConformance, EverySetGivesWhatExpectedJsonSays) {
   std::vector<Set> sets;
   for (const auto& [list, dir] : kSetLists) {
     QFile f(QString::fromStdString(kCorpus + list));
-    if (!f.open(QIODevice::ReadOnly))
-      GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "corpus missing: " << kCorpus << list;
     QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
     for (auto it = all.begin(); it != all.end(); ++it)
       sets.push_back({dir, it.key().toStdString(), it.value().toObject()});
@@ -228,8 +228,7 @@ namespace {
 // after it come out wrong.
 TEST(CorpusSolid, SkippingEarlierEntriesStillGivesTheLastOneRight) {
   QFile f(QString::fromStdString(kCorpus + "/expected.json"));
-  if (!f.open(QIODevice::ReadOnly))
-    GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "corpus missing: " << kCorpus;
   QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
   for (const char* key : {"test_read_format_rar5_solid.rar", "test_read_format_rar_unicode.rar",
                           "test_read_format_rar5_multiarchive_solid.part01.rar"}) {
@@ -262,8 +261,7 @@ namespace {
 // between must not disturb the ones decoded after them.
 TEST(CorpusSkipping, AlternateEntriesOfANonSolidArchive) {
   QFile f(QString::fromStdString(kCorpus + "/expected.json"));
-  if (!f.open(QIODevice::ReadOnly))
-    GTEST_SKIP() << "corpus not found at " << kCorpus << ": skipped";
+  ASSERT_TRUE(f.open(QIODevice::ReadOnly)) << "corpus missing: " << kCorpus;
   QJsonObject all = QJsonDocument::fromJson(f.readAll()).object();
   for (const char* key :
        {"test_read_format_rar5_multiple_files.rar", "test_read_format_rar5_win32.rar",

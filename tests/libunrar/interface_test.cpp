@@ -39,6 +39,14 @@ rarwriter::Options format(rarwriter::Format f) {
   return o;
 }
 
+// Opened for listing with the older RAROpenArchive, whose records are the short ones.
+HANDLE openForShortRecords(std::string& path) {
+  RAROpenArchiveData od{};
+  od.ArcName = path.data();
+  od.OpenMode = RAR_OM_LIST;
+  return RAROpenArchive(&od);
+}
+
 class BothFormats : public ::testing::TestWithParam<rarwriter::Format> {};
 
 TEST(Exports, OnlyThePublishedEntryPoints) {
@@ -204,6 +212,14 @@ TEST_P(BothFormats, CommentSizeCountsTheZeroAndTooSmallIsCutAndTerminated) {
     EXPECT_EQ(a.cmtSize(), 0u);
     EXPECT_TRUE(a.flags() & ROADF_COMMENT);
   }
+  {
+    // A comment ends at its first zero: what follows is neither copied nor counted.
+    o.comment = std::string("short\0tail", 10);
+    Archive a(write(dir, "zero.rar", {file("a.txt", "hello")}, o), RAR_OM_LIST, nullptr, 7);
+    EXPECT_EQ(a.cmtState(), 1u);
+    EXPECT_EQ(a.cmtSize(), 6u);
+    EXPECT_EQ(a.comment(), "short");
+  }
   std::string plain = write(dir, "b.rar", {file("a.txt", "hello")}, format(GetParam()));
   Archive b(plain, RAR_OM_LIST, nullptr, 100);
   EXPECT_EQ(b.cmtState(), 0u);
@@ -223,6 +239,15 @@ TEST(Comments, OldStyleCommentInTheMainHeader) {
   RARHeaderDataEx hd;
   EXPECT_EQ(a.next(hd), ERAR_SUCCESS);
   EXPECT_STREQ(hd.FileName, "a.txt");
+  // The main header's CRC, over its fixed part only, is still checked: a
+  // damaged main header opens, and the first header read says so.
+  std::string damaged = readFile(path);
+  damaged[7] = static_cast<char>(damaged[7] ^ 0x01);
+  writeFile(dir.file("damaged.rar"), damaged);
+  Archive b(dir.file("damaged.rar"), RAR_OM_LIST, nullptr, 100);
+  ASSERT_NE(b.handle(), nullptr) << "open status " << b.openResult();
+  EXPECT_EQ(b.cmtState(), 0u);
+  EXPECT_EQ(b.next(hd), ERAR_BAD_DATA);
 }
 
 TEST(Comments, RAROpenArchiveFillsTheCommentToo) {
@@ -312,6 +337,28 @@ TEST(Fields, Rar5RecordInTheOlderConvention) {
   ASSERT_EQ(a.next(*hd), ERAR_SUCCESS);
   EXPECT_EQ(hd->HostOS, 3u);
   EXPECT_EQ(hd->FileAttr, 0100600u);
+
+  // The first entry flagged "size unknown": every size field of both records
+  // says so, and the entry still tests good.
+  std::string bytes = readFile(path);
+  const Rar5Header header = firstRar5FileHeader(bytes);
+  ASSERT_EQ(bytes[header.fields] & 0x88, 0)
+      << "file flags of one byte without the unknown-size flag";
+  bytes[header.fields] = static_cast<char>(bytes[header.fields] | 0x08);
+  resealRar5Header(bytes, header);
+  std::string unknownPath = dir.file("unknown.rar");
+  writeFile(unknownPath, bytes);
+  Archive unknown(unknownPath, RAR_OM_EXTRACT);
+  ASSERT_EQ(unknown.next(*hd), ERAR_SUCCESS);
+  EXPECT_EQ(hd->UnpSize, 0x7FFFFFFFu);
+  EXPECT_EQ(hd->UnpSizeHigh, 0x7FFFFFFFu);
+  EXPECT_EQ(unknown.process(RAR_TEST), ERAR_SUCCESS);
+  HANDLE h = openForShortRecords(unknownPath);
+  ASSERT_NE(h, nullptr);
+  RARHeaderData shortHd{};
+  EXPECT_EQ(RARReadHeader(h, &shortHd), ERAR_SUCCESS);
+  EXPECT_EQ(shortHd.UnpSize, 0x7FFFFFFFu);
+  RARCloseArchive(h);
 }
 
 TEST(Fields, Rar5Blake2HashIsReportedAndChecked) {
@@ -340,20 +387,25 @@ TEST_P(BothFormats, UnicodeNamesInBothRecords) {
 
 TEST_P(BothFormats, ShortRecordCutsNamesAt259) {
   TempDir dir;
-  std::string longName(300, 'n');
-  std::string path = write(dir, "a.rar", {file(longName, "x")}, format(GetParam()));
-  RAROpenArchiveData od{};
-  od.ArcName = path.data();
-  od.OpenMode = RAR_OM_LIST;
-  HANDLE h = RAROpenArchive(&od);
+  // Each name and what of it fits: 259 bytes, or fewer where the 259th byte
+  // would split a character.
+  const std::pair<std::string, std::string> names[] = {
+      {std::string(300, 'n'), std::string(259, 'n')},
+      {std::string(258, 'n') + "\xC3\xA9" + std::string(40, 'n'), std::string(258, 'n')},
+  };
+  std::string path = write(dir, "a.rar", {file(names[0].first, "x"), file(names[1].first, "x")},
+                           format(GetParam()));
+  HANDLE h = openForShortRecords(path);
   ASSERT_NE(h, nullptr);
   RARHeaderData hd{};
-  ASSERT_EQ(RARReadHeader(h, &hd), ERAR_SUCCESS);
-  EXPECT_EQ(std::strlen(hd.FileName), 259u);
-  EXPECT_EQ(hd.UnpSize, 1u);
-  EXPECT_EQ(hd.FileCRC, rarwriter::crc32("x"));
-  EXPECT_EQ(hd.CmtState, 0u);
-  EXPECT_EQ(RARProcessFile(h, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+  for (const auto& [name, cut] : names) {
+    ASSERT_EQ(RARReadHeader(h, &hd), ERAR_SUCCESS);
+    EXPECT_EQ(std::string(hd.FileName), cut);
+    EXPECT_EQ(hd.UnpSize, 1u);
+    EXPECT_EQ(hd.FileCRC, rarwriter::crc32("x"));
+    EXPECT_EQ(hd.CmtState, 0u);
+    EXPECT_EQ(RARProcessFile(h, RAR_SKIP, nullptr, nullptr), ERAR_SUCCESS);
+  }
   EXPECT_EQ(RARReadHeader(h, &hd), ERAR_END_ARCHIVE);
   RARCloseArchive(h);
 }

@@ -291,6 +291,12 @@ const LinkCase kLinkCases[] = {
      {kOk, ERAR_EREFERENCE},
      {"stolen"},
      {}},
+    // Without its ".." the source would name "orig", which this run wrote.
+    {"copy and hard link whose source climbs",
+     {file("orig", "data"), reference("c", "../orig", true), reference("h", "../orig", false)},
+     {kOk, ERAR_EREFERENCE, ERAR_EREFERENCE},
+     {"c", "h"},
+     {}},
     {"copy of a file replaced by a link since",
      {file("g", "inside"), file("f", "mine"), symlink("f", "g"), reference("c", "f", true)},
      {kOk, kOk, kOk, ERAR_EREFERENCE},

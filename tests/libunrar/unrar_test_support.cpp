@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdlib>
@@ -55,6 +56,37 @@ std::string sha256Hex(const std::string& data) {
     out += hex[md[i] & 15];
   }
   return out;
+}
+
+std::uint64_t readVint(const std::string& bytes, std::size_t& i) {
+  std::uint64_t v = 0;
+  for (int shift = 0; i < bytes.size(); shift += 7) {
+    auto c = static_cast<std::uint8_t>(bytes[i++]);
+    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
+    if (!(c & 0x80)) break;
+  }
+  return v;
+}
+
+Rar5Header firstRar5FileHeader(const std::string& bytes) {
+  Rar5Header h;
+  h.start = 8 + 8;
+  std::size_t i = h.start + 4;
+  const std::uint64_t size = readVint(bytes, i);
+  h.end = i + static_cast<std::size_t>(size);
+  readVint(bytes, i);  // type
+  const std::uint64_t flags = readVint(bytes, i);
+  const std::uint64_t extra = (flags & 1) ? readVint(bytes, i) : 0;
+  if (flags & 2) readVint(bytes, i);  // data size
+  h.fields = i;
+  h.extra = h.end - static_cast<std::size_t>(extra);
+  return h;
+}
+
+void resealRar5Header(std::string& bytes, const Rar5Header& h) {
+  const auto* p = reinterpret_cast<const Bytef*>(bytes.data() + h.start + 4);
+  const auto crc = static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(h.end - h.start - 4)));
+  for (std::size_t k = 0; k < 4; ++k) bytes[h.start + k] = static_cast<char>(crc >> (8 * k));
 }
 
 bool exists(const std::string& path) {

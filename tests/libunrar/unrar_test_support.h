@@ -27,6 +27,21 @@ std::string readFile(const std::string& path);
 void writeFile(const std::string& path, const std::string& data);
 std::string sha256Hex(const std::string& data);
 bool exists(const std::string& path);
+// The RAR 5 variable-length integer at `i`; `i` moves past it.
+std::uint64_t readVint(const std::string& bytes, std::size_t& i);
+
+// Where the parts of the first file header of a writer-made RAR 5 archive are
+// (it follows the signature and the writer's minimal main header), for tests
+// that change a field.
+struct Rar5Header {
+  std::size_t start = 0;   // its CRC32
+  std::size_t fields = 0;  // the file header's own fields, from the file flags on
+  std::size_t extra = 0;   // its extra area, which runs to `end`
+  std::size_t end = 0;     // one past its last byte
+};
+Rar5Header firstRar5FileHeader(const std::string& bytes);
+// Stores the CRC32 of the header's bytes after its CRC field.
+void resealRar5Header(std::string& bytes, const Rar5Header& h);
 // Every path below `root`, relative, sorted.
 std::vector<std::string> listTree(const std::string& root);
 

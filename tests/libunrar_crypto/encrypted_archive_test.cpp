@@ -338,28 +338,12 @@ TEST(EncryptedRar4, EntriesOfOlderVersionsUseTheirOwnCiphers) {
   }
 }
 
-std::uint64_t readVint(const std::string& b, std::size_t& i) {
-  std::uint64_t v = 0;
-  for (int shift = 0; i < b.size(); shift += 7) {
-    auto c = static_cast<std::uint8_t>(b[i++]);
-    v |= static_cast<std::uint64_t>(c & 0x7F) << shift;
-    if (!(c & 0x80)) break;
-  }
-  return v;
-}
-
 // Rewrites one byte of the first file header's encryption record (0: version,
 // 2: KDF count) and fixes the header's CRC.
 std::string patchRar5Record(std::string bytes, std::size_t field, std::uint8_t value) {
-  const std::size_t start = 8 + 8;  // signature and the writer's minimal main header
-  std::size_t i = start + 4;
-  const std::uint64_t size = readVint(bytes, i);
-  const std::size_t end = i + static_cast<std::size_t>(size);
-  readVint(bytes, i);  // type
-  const std::uint64_t flags = readVint(bytes, i);
-  const std::uint64_t extra = (flags & 1) ? readVint(bytes, i) : 0;
-  std::size_t r = end - static_cast<std::size_t>(extra);
-  while (r < end) {
+  const Rar5Header h = firstRar5FileHeader(bytes);
+  std::size_t r = h.extra;
+  while (r < h.end) {
     std::size_t at = r;
     const std::uint64_t recSize = readVint(bytes, at);
     std::size_t payload = at;
@@ -369,9 +353,7 @@ std::string patchRar5Record(std::string bytes, std::size_t field, std::uint8_t v
     }
     r = at + static_cast<std::size_t>(recSize);
   }
-  std::uint32_t crc = rarwriter::crc32(bytes.substr(start + 4, end - (start + 4)));
-  for (int k = 0; k < 4; ++k)
-    bytes[start + static_cast<std::size_t>(k)] = static_cast<char>(crc >> (8 * k));
+  resealRar5Header(bytes, h);
   return bytes;
 }
 
