@@ -100,6 +100,15 @@ void Window::grow(std::uint64_t need) {
   size = std::max(size, kept + need);
   size = std::min(size, maxSize_);
   if (size > SIZE_MAX) throw std::bad_alloc();
+  if (w_ == kept) {
+    // The kept bytes are at the buffer's start, in order: the allocator may
+    // extend the buffer in place (large ones are remapped, not copied).
+    auto* nb = static_cast<std::uint8_t*>(std::realloc(buf_, static_cast<std::size_t>(size)));
+    if (!nb) throw std::bad_alloc();
+    buf_ = nb;
+    cap_ = size;
+    return;
+  }
   auto* nb = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
   if (!nb) throw std::bad_alloc();
   // The kept bytes in order, oldest first.
