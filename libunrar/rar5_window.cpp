@@ -66,6 +66,28 @@ void undelta(const std::uint8_t* in, std::uint8_t* out, std::size_t n, unsigned 
   }
 }
 
+// Copies n bytes between places that do not overlap; short copies (most
+// literal runs and matches) without a call.
+inline void copyBytes(std::uint8_t* d, const std::uint8_t* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+  } else {
+    std::memcpy(d, s, n);
+  }
+}
+
 }  // namespace
 
 Window::~Window() {
@@ -132,10 +154,10 @@ void Window::copyOut(std::uint64_t from, std::size_t n, std::uint8_t* out) const
   }
 }
 
-void Window::put(const std::uint8_t* p, std::size_t n) {
+__attribute__((always_inline)) inline void Window::put(const std::uint8_t* p, std::size_t n) {
   while (n) {
     const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, cap_ - w_));
-    std::memcpy(buf_ + w_, p, k);
+    copyBytes(buf_ + w_, p, k);
     p += k;
     n -= k;
     w_ += k;
@@ -144,12 +166,15 @@ void Window::put(const std::uint8_t* p, std::size_t n) {
   // pos_ is advanced by the caller.
 }
 
-void Window::copyMatch(std::uint64_t distance, std::uint32_t length) {
+__attribute__((always_inline)) inline void Window::copyMatch(std::uint64_t distance,
+                                                             std::uint32_t length) {
   std::uint64_t src = w_ >= distance ? w_ - distance : w_ + cap_ - distance;
   if (src + length <= cap_ && w_ + length <= cap_) {
     std::uint8_t* d = buf_ + w_;
     const std::uint8_t* s = buf_ + src;
-    if (distance >= length || src > w_) {
+    if (distance >= length) {
+      copyBytes(d, s, length);
+    } else if (src > w_) {
       std::memmove(d, s, length);
     } else if (distance >= 8) {
       // Overlapping, but each 8-byte step reads only bytes already written.
