@@ -29,6 +29,12 @@ void putLe32(std::uint8_t* p, std::uint32_t v) {
 // again here. `pos`: the file position of data[0].
 void unfilterX86(std::uint8_t* data, std::size_t n, std::uint64_t pos, bool jumps) {
   for (std::size_t i = 0; i + 4 < n;) {
+    if (!jumps) {
+      // Calls alone: the library's search finds them faster.
+      const void* at = std::memchr(data + i, 0xE8, n - 4 - i);
+      if (!at) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - data);
+    }
     const std::uint8_t b = data[i++];
     if (b != 0xE8 && !(jumps && b == 0xE9)) continue;
     const auto offset = static_cast<std::uint32_t>((pos + i) % kX86FileSize);
