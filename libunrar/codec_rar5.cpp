@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "codec.h"
@@ -214,7 +215,14 @@ class Rar5Decoder final : public StreamDecoder {
   }
 
   int decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
-    SymbolWorker worker(symbols_);
+    std::unique_ptr<SymbolWorker> started;
+    try {
+      started = std::make_unique<SymbolWorker>(symbols_);
+    } catch (const std::system_error&) {
+      // No thread to be had: one will do.
+      return decodeSingle(e, in, sink);
+    }
+    SymbolWorker& worker = *started;
     bool first = true;
     bool allRead = false;
     for (;;) {
