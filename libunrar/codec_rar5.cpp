@@ -259,7 +259,11 @@ class Rar5Decoder final : public StreamDecoder {
 
 void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
   std::lock_guard<std::mutex> lock(gThreadingMutex);
-  gThreading.threads = std::clamp(threads, 1u, 2u);
+  if (threads == 0) {
+    gThreading = Threading{};
+    return;
+  }
+  gThreading.threads = std::min(threads, 2u);
   gThreading.minPacked = minPacked;
 }
 

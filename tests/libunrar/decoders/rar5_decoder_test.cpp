@@ -98,7 +98,7 @@ std::string everyCommand(std::string& expected, unsigned distanceSymbols = 64) {
 class Rar5Threads : public ::testing::TestWithParam<unsigned> {
  protected:
   void SetUp() override { unrar::setRar5Threading(GetParam(), 0); }
-  void TearDown() override { unrar::setRar5Threading(2, 512u << 10); }
+  void TearDown() override { unrar::setRar5Threading(0, 0); }
 };
 
 TEST_P(Rar5Threads, EveryCommandAndFilter) {
