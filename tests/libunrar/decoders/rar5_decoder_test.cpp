@@ -220,8 +220,8 @@ TEST(Rar5, EntriesOfRar7AreDecodable) {
   const struct {
     std::uint32_t unpVer, method;
     bool decodable;
-  } rows[] = {{50, 0, true}, {50, 3, true}, {70, 0, true}, {70, 5, true}, {9999, 0, false},
-              {9999, 3, false}};
+  } rows[] = {{50, 0, true}, {50, 3, true},    {70, 0, true},
+              {70, 5, true}, {9999, 0, false}, {9999, 3, false}};
   for (const auto& r : rows) {
     unrar::Entry e = entryFor(10, false, 128u << 10, r.unpVer);
     e.method = r.method;
