@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <system_error>
 #include <thread>
 
 #include "codec.h"
@@ -214,7 +215,14 @@ class Rar5Decoder final : public StreamDecoder {
   }
 
   int decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
-    SymbolWorker worker(symbols_);
+    std::unique_ptr<SymbolWorker> started;
+    try {
+      started = std::make_unique<SymbolWorker>(symbols_);
+    } catch (const std::system_error&) {
+      // No thread to be had: one will do.
+      return decodeSingle(e, in, sink);
+    }
+    SymbolWorker& worker = *started;
     bool first = true;
     bool allRead = false;
     for (;;) {
@@ -251,7 +259,11 @@ class Rar5Decoder final : public StreamDecoder {
 
 void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
   std::lock_guard<std::mutex> lock(gThreadingMutex);
-  gThreading.threads = std::clamp(threads, 1u, 2u);
+  if (threads == 0) {
+    gThreading = Threading{};
+    return;
+  }
+  gThreading.threads = std::min(threads, 2u);
   gThreading.minPacked = minPacked;
 }
 

@@ -29,6 +29,12 @@ void putLe32(std::uint8_t* p, std::uint32_t v) {
 // again here. `pos`: the file position of data[0].
 void unfilterX86(std::uint8_t* data, std::size_t n, std::uint64_t pos, bool jumps) {
   for (std::size_t i = 0; i + 4 < n;) {
+    if (!jumps) {
+      // Calls alone: the library's search finds them faster.
+      const void* at = std::memchr(data + i, 0xE8, n - 4 - i);
+      if (!at) break;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - data);
+    }
     const std::uint8_t b = data[i++];
     if (b != 0xE8 && !(jumps && b == 0xE9)) continue;
     const auto offset = static_cast<std::uint32_t>((pos + i) % kX86FileSize);
@@ -66,6 +72,28 @@ void undelta(const std::uint8_t* in, std::uint8_t* out, std::size_t n, unsigned 
   }
 }
 
+// Copies n bytes between places that do not overlap; short copies (most
+// literal runs and matches) without a call.
+inline void copyBytes(std::uint8_t* d, const std::uint8_t* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::uint64_t a, b;
+    std::memcpy(&a, s, 8);
+    std::memcpy(&b, s + n - 8, 8);
+    std::memcpy(d, &a, 8);
+    std::memcpy(d + n - 8, &b, 8);
+  } else if (n >= 4 && n < 8) {
+    std::uint32_t a, b;
+    std::memcpy(&a, s, 4);
+    std::memcpy(&b, s + n - 4, 4);
+    std::memcpy(d, &a, 4);
+    std::memcpy(d + n - 4, &b, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+  } else {
+    std::memcpy(d, s, n);
+  }
+}
+
 }  // namespace
 
 Window::~Window() {
@@ -100,6 +128,15 @@ void Window::grow(std::uint64_t need) {
   size = std::max(size, kept + need);
   size = std::min(size, maxSize_);
   if (size > SIZE_MAX) throw std::bad_alloc();
+  if (w_ == kept) {
+    // The kept bytes are at the buffer's start, in order: the allocator may
+    // extend the buffer in place (large ones are remapped, not copied).
+    auto* nb = static_cast<std::uint8_t*>(std::realloc(buf_, static_cast<std::size_t>(size)));
+    if (!nb) throw std::bad_alloc();
+    buf_ = nb;
+    cap_ = size;
+    return;
+  }
   auto* nb = static_cast<std::uint8_t*>(std::malloc(static_cast<std::size_t>(size)));
   if (!nb) throw std::bad_alloc();
   // The kept bytes in order, oldest first.
@@ -123,10 +160,10 @@ void Window::copyOut(std::uint64_t from, std::size_t n, std::uint8_t* out) const
   }
 }
 
-void Window::put(const std::uint8_t* p, std::size_t n) {
+__attribute__((always_inline)) inline void Window::put(const std::uint8_t* p, std::size_t n) {
   while (n) {
     const std::size_t k = static_cast<std::size_t>(std::min<std::uint64_t>(n, cap_ - w_));
-    std::memcpy(buf_ + w_, p, k);
+    copyBytes(buf_ + w_, p, k);
     p += k;
     n -= k;
     w_ += k;
@@ -135,12 +172,15 @@ void Window::put(const std::uint8_t* p, std::size_t n) {
   // pos_ is advanced by the caller.
 }
 
-void Window::copyMatch(std::uint64_t distance, std::uint32_t length) {
+__attribute__((always_inline)) inline void Window::copyMatch(std::uint64_t distance,
+                                                             std::uint32_t length) {
   std::uint64_t src = w_ >= distance ? w_ - distance : w_ + cap_ - distance;
   if (src + length <= cap_ && w_ + length <= cap_) {
     std::uint8_t* d = buf_ + w_;
     const std::uint8_t* s = buf_ + src;
-    if (distance >= length || src > w_) {
+    if (distance >= length) {
+      copyBytes(d, s, length);
+    } else if (src > w_) {
       std::memmove(d, s, length);
     } else if (distance >= 8) {
       // Overlapping, but each 8-byte step reads only bytes already written.

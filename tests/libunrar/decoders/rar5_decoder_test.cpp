@@ -98,7 +98,7 @@ std::string everyCommand(std::string& expected, unsigned distanceSymbols = 64) {
 class Rar5Threads : public ::testing::TestWithParam<unsigned> {
  protected:
   void SetUp() override { unrar::setRar5Threading(GetParam(), 0); }
-  void TearDown() override { unrar::setRar5Threading(2, 512u << 10); }
+  void TearDown() override { unrar::setRar5Threading(0, 0); }
 };
 
 TEST_P(Rar5Threads, EveryCommandAndFilter) {
@@ -220,8 +220,8 @@ TEST(Rar5, EntriesOfRar7AreDecodable) {
   const struct {
     std::uint32_t unpVer, method;
     bool decodable;
-  } rows[] = {{50, 0, true}, {50, 3, true}, {70, 0, true}, {70, 5, true}, {9999, 0, false},
-              {9999, 3, false}};
+  } rows[] = {{50, 0, true}, {50, 3, true},    {70, 0, true},
+              {70, 5, true}, {9999, 0, false}, {9999, 3, false}};
   for (const auto& r : rows) {
     unrar::Entry e = entryFor(10, false, 128u << 10, r.unpVer);
     e.method = r.method;
