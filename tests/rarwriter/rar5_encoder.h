@@ -118,6 +118,7 @@ class Encoder {
   void tokenize(std::size_t from, std::size_t to, std::vector<Token>& out,
                 const std::vector<Filter>& filters, std::size_t entryStart,
                 std::size_t& nextFilter);
+  // 0 where fewer than two bytes match.
   std::uint32_t matchLength(std::size_t pos, std::uint64_t dist, std::size_t end) const;
   void insertUpTo(std::size_t pos);
   void writeTables(rarcode::BitWriter& out, const std::vector<std::uint8_t>& lengths);
@@ -132,6 +133,7 @@ class Encoder {
   std::size_t chainMask_;
   std::vector<std::uint32_t> farHead_;  // hash of 32 bytes at multiples of 32: position + 1
   std::size_t hashed_ = 0;
+  std::uint32_t misses_ = 0;  // literals since the last match
 
   // What the decoder carries from block to block and entry to entry.
   std::array<Code, 4> codes_;  // main, distance, alignment, length
