@@ -46,30 +46,28 @@ int runLibunrar(const std::string& archive, const std::string& dest, bool extrac
   return failures ? 1 : 0;
 }
 
-// Runs in the measured child: becomes bsdtar, so the child's peak memory is bsdtar's.
+// Runs in the measured child: becomes the tool, so the child's peak memory is the tool's.
+int execQuiet(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
+  execvp(argv[0], argv.data());
+  return 127;
+}
+
 int runBsdtar(const std::string& archive, const std::string& dest, bool extract) {
   std::vector<std::string> args = {"bsdtar", extract ? "-xf" : "-tf", archive};
   if (extract) {
     args.push_back("-C");
     args.push_back(dest);
   }
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
-  execvp("bsdtar", argv.data());
-  return 127;
+  return execQuiet(args);
 }
 
-// The same for unar, beside the two on RAR 5.
+// unar, beside the two on RAR 5.
 int runUnar(const std::string& archive, const std::string& dest) {
-  std::vector<std::string> args = {"unar", "-q", "-f", "-D", "-o", dest, archive};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
-  execvp("unar", argv.data());
-  return 127;
+  return execQuiet({"unar", "-q", "-f", "-D", "-o", dest, archive});
 }
 
 void removeTree(const std::string& path) {
