@@ -201,7 +201,9 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
         len = lastLength_;
         score = static_cast<int>(len) + 1;
       }
-      for (std::size_t i = 0; i < 4; ++i) {
+      // Far from a match, the lower efforts try the last distance only.
+      const std::size_t olds = settings_.effort > 3 || misses_ <= 2 ? 4 : 1;
+      for (std::size_t i = 0; i < olds; ++i) {
         if (step > 1 && oldDist_[i] % step) continue;
         const std::uint32_t l = std::min(matchLength(p, oldDist_[i], limit), kMaxLength);
         if (l >= 2 && static_cast<int>(l) > score) {
