@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <random>
 #include <vector>
 
@@ -111,11 +112,13 @@ rarwriter::Rar5Compression declare(std::uint64_t dictionary, std::uint8_t versio
 void writeMixed(const std::string& path, std::uint64_t size) {
   const std::uint64_t third = size / 3;
   const rarwriter::Rar5Compression c = declare(32 * kMiB, 0);
-  std::vector<rarwriter::Entry> entries;
-  entries.push_back(packed("text.txt", textLike(third, 1), c, false));
-  entries.push_back(packed("records.bin", binary(third, 2), c, false));
-  entries.push_back(packed("code.exe", x86(size - 2 * third, 3), c, true));
-  rarwriter::write(path, entries);
+  // Three streams, packed side by side.
+  auto text = std::async(std::launch::async,
+                         [&] { return packed("text.txt", textLike(third, 1), c, false); });
+  auto records = std::async(std::launch::async,
+                            [&] { return packed("records.bin", binary(third, 2), c, false); });
+  rarwriter::Entry code = packed("code.exe", x86(size - 2 * third, 3), c, true);
+  rarwriter::write(path, {text.get(), records.get(), std::move(code)});
 }
 
 void writeLargeWindow(const std::string& path, std::uint64_t size) {
