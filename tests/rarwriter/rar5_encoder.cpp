@@ -113,7 +113,6 @@ Encoder::Encoder(const Settings& settings)
       farHead_(std::size_t{1} << kFarBits, 0) {
   if (settings_.effort < 1 || settings_.effort > 5)
     throw std::invalid_argument("rar5 encoder: effort is 1 to 5");
-  if (settings_.distanceStep == 0) settings_.distanceStep = 1;
   // The chains reach 256 KiB back at the lower efforts, 4 MiB at the higher
   // ones; the 32-byte table reaches the whole dictionary.
   const std::size_t reach = std::size_t{1} << (settings_.effort <= 3 ? 18 : 22);
@@ -161,7 +160,6 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
   static constexpr unsigned kNice[] = {0, 16, 32, 64, 256, kMaxLength};
   static constexpr unsigned kSkip[] = {0, 16, 32, 64, 1024, kMaxLength + 3};
   const unsigned depth = kDepth[settings_.effort], nice = kNice[settings_.effort];
-  const std::uint32_t step = settings_.distanceStep;
   for (std::size_t p = from; p < to;) {
     // A filter's record goes where the data has reached its lead.
     std::size_t limit = to;
@@ -204,7 +202,6 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
       // Far from a match, the lower efforts try the last distance only.
       const std::size_t olds = settings_.effort > 3 || misses_ <= 2 ? 4 : 1;
       for (std::size_t i = 0; i < olds; ++i) {
-        if (step > 1 && oldDist_[i] % step) continue;
         const std::uint32_t l = std::min(matchLength(p, oldDist_[i], limit), kMaxLength);
         if (l >= 2 && static_cast<int>(l) > score) {
           kind = Old;
@@ -216,9 +213,7 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
       std::uint32_t best = 0;
       std::uint64_t bestDist = 0;
       auto consider = [&](std::uint64_t d) {
-        if ((step > 1 && d % step) ||
-            (best && p + best < limit && history_[p + best] != history_[p + best - d]))
-          return;
+        if (best && p + best < limit && history_[p + best] != history_[p + best - d]) return;
         const std::uint32_t l = std::min(matchLength(p, d, limit), kMaxLength + bonus(d));
         if (l > best && l >= 2 + bonus(d) && (l >= 3 || d <= 0x40)) {
           best = l;
@@ -506,7 +501,6 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
     if (last) ++stats_.lastBlocks;
     pos = blockEnd;
   }
-  if (settings_.byteAfterLastBlock) packed.push_back('\0');
   return packed;
 }
 

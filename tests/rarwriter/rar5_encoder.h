@@ -6,6 +6,11 @@
 // it writes the form of algorithm version 1. It packs well enough and fast
 // enough for benchmark inputs of gigabytes; the knobs make streams that use
 // every code of the format.
+//
+// An entry's packed data ends with its last block, as libarchive 3.6.2 wants
+// (it reads on after the last block and fails on any byte there). unar 1.10.1
+// fills its bit buffer past some last codes and fails about one such stream in
+// four; given a byte more (where a cipher's padding would be) it reads them all.
 #pragma once
 
 #include <array>
@@ -45,21 +50,11 @@ struct Settings {
   // The level code gets lengths 1..15 over 16 symbols, so that a length of 15
   // is sent with its escape.
   bool longLevelCodes = false;
-  // Matches at distances that are not multiples of this many bytes are not used
-  // (1: any), so that a test can push matches to long distances.
-  std::uint32_t distanceStep = 1;
   // No match runs across a multiple of the dictionary size in the stream. unar
   // 1.10.1 decodes into a window of the dictionary's size up to its end, lets a
   // match run on past it, and only then hands out the window's bytes: with a
   // dictionary of 256 KiB or less the match's tail overwrites bytes not yet out.
   bool matchesStopAtWindowEnd = false;
-  // A zero byte after the entry's last block, where a cipher's padding would be.
-  // Readers disagree on streams ending anywhere else than at the last block's
-  // end: unar 1.10.1 wants more bytes in the stream than some last codes take
-  // (it fills its bit buffer past them) and fails about one stream in four
-  // without this byte; libarchive 3.6.2 goes on reading blocks after the last
-  // one and fails every stream with it.
-  bool byteAfterLastBlock = false;
 };
 
 // How often each form was written, so tests can tell what their streams cover.
