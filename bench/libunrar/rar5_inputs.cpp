@@ -100,6 +100,13 @@ rarwriter::Entry packed(const std::string& name, std::string data,
   return e;
 }
 
+void writeBoth(const std::string& path, const std::string& unarPath,
+               std::vector<rarwriter::Entry> entries) {
+  rarwriter::write(path, entries);
+  for (rarwriter::Entry& e : entries) e.prepacked->bytes.push_back('\0');
+  rarwriter::write(unarPath, entries);
+}
+
 rarwriter::Rar5Compression declare(std::uint64_t dictionary, std::uint8_t version) {
   rarwriter::Rar5Compression c;
   c.dictionary = dictionary;
@@ -109,7 +116,7 @@ rarwriter::Rar5Compression declare(std::uint64_t dictionary, std::uint8_t versio
 
 }  // namespace
 
-void writeMixed(const std::string& path, std::uint64_t size) {
+void writeMixed(const std::string& path, const std::string& unarPath, std::uint64_t size) {
   const std::uint64_t third = size / 3;
   const rarwriter::Rar5Compression c = declare(32 * kMiB, 0);
   // Three streams, packed side by side.
@@ -118,22 +125,24 @@ void writeMixed(const std::string& path, std::uint64_t size) {
   auto records = std::async(std::launch::async,
                             [&] { return packed("records.bin", binary(third, 2), c, false); });
   rarwriter::Entry code = packed("code.exe", x86(size - 2 * third, 3), c, true);
-  rarwriter::write(path, {text.get(), records.get(), std::move(code)});
+  writeBoth(path, unarPath, {text.get(), records.get(), std::move(code)});
 }
 
-void writeLargeWindow(const std::string& path, std::uint64_t size) {
+void writeLargeWindow(const std::string& path, const std::string& unarPath, std::uint64_t size) {
   std::string data = textLike(size / 2, 4);
   data.reserve(size);
   for (std::uint64_t at = 0; data.size() < size; ++at) {
     // The same text again, a byte changed every MiB.
     data.push_back(at % kMiB == 0 ? '#' : data[at]);
   }
-  rarwriter::write(path, {packed("window.txt", std::move(data), declare(1024 * kMiB, 0), false)});
+  writeBoth(path, unarPath,
+            {packed("window.txt", std::move(data), declare(1024 * kMiB, 0), false)});
 }
 
-void writeDeclared64GiB(const std::string& path, std::uint64_t size) {
-  rarwriter::write(path, {packed("declared.txt", textLike(size, 5),
-                                 declare(std::uint64_t{64} << 30, 1), false)});
+void writeDeclared64GiB(const std::string& path, const std::string& unarPath, std::uint64_t size) {
+  writeBoth(
+      path, unarPath,
+      {packed("declared.txt", textLike(size, 5), declare(std::uint64_t{64} << 30, 1), false)});
 }
 
 }  // namespace bench::rar5
