@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "measure.h"
+#include "rar5_inputs.h"
 #include "rar_writer.h"
 #include "unrar.h"
 
@@ -45,19 +46,28 @@ int runLibunrar(const std::string& archive, const std::string& dest, bool extrac
   return failures ? 1 : 0;
 }
 
-// Runs in the measured child: becomes bsdtar, so the child's peak memory is bsdtar's.
+// Runs in the measured child: becomes the tool, so the child's peak memory is the tool's.
+int execQuiet(std::vector<std::string> args) {
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
+  execvp(argv[0], argv.data());
+  return 127;
+}
+
 int runBsdtar(const std::string& archive, const std::string& dest, bool extract) {
   std::vector<std::string> args = {"bsdtar", extract ? "-xf" : "-tf", archive};
   if (extract) {
     args.push_back("-C");
     args.push_back(dest);
   }
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  if (!freopen("/dev/null", "w", stdout) || !freopen("/dev/null", "w", stderr)) return 126;
-  execvp("bsdtar", argv.data());
-  return 127;
+  return execQuiet(args);
+}
+
+// unar, beside the two on RAR 5.
+int runUnar(const std::string& archive, const std::string& dest) {
+  return execQuiet({"unar", "-q", "-f", "-D", "-o", dest, archive});
 }
 
 void removeTree(const std::string& path) {
@@ -85,8 +95,9 @@ bool emptyFolder(const std::string& path) {
   return std::system(cmd.c_str()) == 0;
 }
 
+// `unarArchive`: the same entries for unar, timed beside the two.
 void row(const std::string& label, const std::string& archive, const std::string& out, int runs,
-         const std::string& tmp) {
+         const std::string& tmp, const std::string& unarArchive = "") {
   for (bool extract : {false, true}) {
     // A fresh process of this program, so that its peak memory is its own.
     Measure ours = best(runs, out, [&] {
@@ -107,6 +118,12 @@ void row(const std::string& label, const std::string& archive, const std::string
                 theirs.peakKb / 1024.0, ours.status ? "(libunrar reported entry errors)" : "",
                 theirs.status ? "(bsdtar failed)" : "",
                 tmpClean ? "" : " (libunrar left files in TMPDIR)");
+    if (extract && !unarArchive.empty()) {
+      Measure unar = best(runs, out, [&] { return runUnar(unarArchive, out); });
+      std::printf("%-44s %-7s %9.3f %9s %7.2fx %9.1f %9s %s\n", "  unar beside", "extract",
+                  unar.seconds, "", ours.seconds / unar.seconds, unar.peakKb / 1024.0, "",
+                  unar.status ? "(unar failed)" : "");
+    }
     std::fflush(stdout);
   }
 }
@@ -137,6 +154,17 @@ int main(int argc, char** argv) {
   std::string big = work + "/stored-big.rar";
   std::string many = work + "/many-files.rar";
   std::string solid = work + "/solid-rar29.rar";
+  // RAR 5 compressed: at least 512 MiB of output, a window of 1 GiB, 64 GiB declared.
+  const std::uint64_t mixedSize = quick ? (48ull << 20) : (528ull << 20);
+  const std::uint64_t windowSize = quick ? (64ull << 20) : (640ull << 20);
+  const std::uint64_t declaredSize = quick ? (16ull << 20) : (64ull << 20);
+  std::string rar5Mixed = work + "/rar5-mixed.rar";
+  std::string rar5Window = work + "/rar5-window-1g.rar";
+  std::string rar5Declared = work + "/rar7-declared-64g.rar";
+  // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
+  const std::string forUnar = work + "/for-unar";
+  ::mkdir(forUnar.c_str(), 0755);
+  auto unarCopy = [&](const std::string& path) { return forUnar + path.substr(path.rfind('/')); };
   // Everything the measured programs put in the temporary folder shows here.
   const std::string tmp = work + "/tmp";
   removeTree(tmp);
@@ -184,6 +212,9 @@ int main(int argc, char** argv) {
       o.solidFlag = true;
       rarwriter::write(solid, entries, o);
     }
+    bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
+    bench::rar5::writeLargeWindow(rar5Window, unarCopy(rar5Window), windowSize);
+    bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
     return 0;
   });
   if (made.status != 0) {
@@ -197,6 +228,12 @@ int main(int argc, char** argv) {
   row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
   row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
       tmp);
+  row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
+      out, runs, tmp, unarCopy(rar5Mixed));
+  row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,
+      runs, tmp, unarCopy(rar5Window));
+  row("RAR 7 LZ, 64 GiB declared, " + std::to_string(declaredSize >> 20) + " MiB", rar5Declared,
+      out, runs, tmp, unarCopy(rar5Declared));
   const std::string corpus = std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/";
   for (const char* name :
        {"test_read_format_rar_ppmd_lzss_conversion.rar", "test_read_format_rar_binary_data.rar",
@@ -214,6 +251,10 @@ int main(int argc, char** argv) {
   removeTree(big);
   removeTree(many);
   removeTree(solid);
+  removeTree(rar5Mixed);
+  removeTree(rar5Window);
+  removeTree(rar5Declared);
+  removeTree(forUnar);
   removeTree(tmp);
   return 0;
 }

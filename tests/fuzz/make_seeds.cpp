@@ -10,6 +10,7 @@
 #include "rar15_encoder.h"
 #include "rar20_encoder.h"
 #include "rar29_encoder.h"
+#include "rar5_encoder.h"
 #include "rar_writer.h"
 
 int main(int argc, char** argv) {
@@ -165,6 +166,50 @@ int main(int argc, char** argv) {
           return enc.pack(d, {b});
         },
         29);
+  }
+  // RAR 5: a solid pair through the writer's own compression, one entry with
+  // every filter and kept tables, and a RAR 7 entry (80 distance symbols, a
+  // dictionary between powers of two).
+  {
+    Options o;
+    o.format = rarwriter::Format::Rar5;
+    o.solidFlag = true;
+    o.compression = rarwriter::Rar5Compression{};
+    o.compression->dictionary = 128 << 10;
+    std::vector<Entry> list(2);
+    list[0].name = "t";
+    list[0].data = text;
+    list[1].name = "u";
+    list[1].data = text.substr(50) + audio;
+    emit(list, o);
+  }
+  for (int version = 0; version < 2; ++version) {
+    rar5enc::Settings settings;
+    settings.dictionary = version ? (1u << 20) + (16u << 15) : 128u << 10;
+    settings.wideDistances = version == 1;
+    settings.longLevelCodes = true;
+    std::string data = text.substr(0, 3000) + audio.substr(0, 3000);
+    for (int i = 0; i < 500; ++i)
+      data += std::string("\xE8\x10\x00\x00\x00\x01\x02\x03\x04\xEB", 10);
+    using rar5enc::FilterType;
+    const std::vector<rar5enc::Filter> filters = {{3000, 3000, FilterType::Delta, 2, 100},
+                                                  {6000, 2000, FilterType::E8, 1, 0},
+                                                  {8000, 1000, FilterType::E8E9, 1, 0},
+                                                  {9000, 1000, FilterType::Arm, 1, 0}};
+    Entry e;
+    e.name = "f";
+    e.data = data;
+    e.prepacked = Entry::Prepacked{
+        rar5enc::Encoder(settings).pack(data, {{2500, true}, {2500, false}, {0, true}}, filters),
+        0,
+        0,
+        0,
+        {}};
+    e.prepacked->rar5.dictionary = settings.dictionary;
+    e.prepacked->rar5.version = static_cast<std::uint8_t>(version);
+    Options o;
+    o.format = rarwriter::Format::Rar5;
+    emit({e}, o);
   }
   return failures ? 1 : 0;
 }

@@ -1,4 +1,5 @@
 #include "rar20_encoder.h"
+#include "huffman_code.h"
 #include "rar2x_codes.h"
 
 #include <algorithm>
@@ -37,70 +38,15 @@ unsigned matchBonus(std::uint32_t d) {
   return (d >= 0x2000) + (d >= 0x40000);
 }
 
-// Huffman code lengths of at most kMaxBits bits; symbols with frequency 0
-// get none. At least two symbols get a code.
-std::vector<std::uint8_t> codeLengths(std::vector<std::uint64_t> freq) {
-  std::size_t used = std::count_if(freq.begin(), freq.end(), [](auto f) { return f > 0; });
-  for (std::size_t i = 0; used < 2 && i < freq.size(); ++i)
-    if (freq[i] == 0) {
-      freq[i] = 1;
-      ++used;
-    }
-  for (;;) {
-    struct Node {
-      std::uint64_t weight;
-      int left, right;
-    };
-    std::vector<Node> nodes;
-    using Item = std::pair<std::uint64_t, int>;
-    std::priority_queue<Item, std::vector<Item>, std::greater<>> queue;
-    for (std::size_t i = 0; i < freq.size(); ++i)
-      if (freq[i]) {
-        nodes.push_back({freq[i], -1, static_cast<int>(i)});
-        queue.push({freq[i], static_cast<int>(nodes.size() - 1)});
-      }
-    while (queue.size() > 1) {
-      auto [wa, a] = queue.top();
-      queue.pop();
-      auto [wb, b] = queue.top();
-      queue.pop();
-      nodes.push_back({wa + wb, a, b});
-      queue.push({wa + wb, static_cast<int>(nodes.size() - 1)});
-    }
-    std::vector<std::uint8_t> lengths(freq.size(), 0);
-    unsigned deepest = 0;
-    std::vector<std::pair<int, unsigned>> stack{{queue.top().second, 0}};
-    while (!stack.empty()) {
-      auto [n, depth] = stack.back();
-      stack.pop_back();
-      if (nodes[n].left < 0) {
-        lengths[nodes[n].right] = static_cast<std::uint8_t>(std::max(depth, 1u));
-        deepest = std::max(deepest, depth);
-      } else {
-        stack.push_back({nodes[n].left, depth + 1});
-        stack.push_back({nodes[n].right, depth + 1});
-      }
-    }
-    if (deepest <= kMaxBits) return lengths;
-    for (auto& f : freq)
-      if (f) f = (f + 1) / 2;
-  }
+std::vector<std::uint8_t> codeLengths(const std::vector<std::uint64_t>& freq) {
+  return rarcode::codeLengths(freq, kMaxBits, false);
 }
 
 }  // namespace
 
-class Encoder::BitWriter {
+class Encoder::BitWriter : public rarcode::BitWriter {
  public:
-  void put(std::uint32_t value, unsigned bits) {
-    for (unsigned i = bits; i-- > 0;) {
-      acc_ = static_cast<std::uint8_t>((acc_ << 1) | ((value >> i) & 1));
-      if (++have_ == 8) {
-        out_.push_back(static_cast<char>(acc_));
-        acc_ = 0;
-        have_ = 0;
-      }
-    }
-  }
+  using rarcode::BitWriter::put;
   void put(const Code& c, unsigned symbol) {
     if (c.lengths.at(symbol) == 0) throw std::logic_error("rar20 encoder: symbol without a code");
     put(c.codes[symbol], c.lengths[symbol]);
@@ -108,30 +54,18 @@ class Encoder::BitWriter {
   // Pads the last byte, and adds one zero byte: unar reads a byte past the
   // last code and fails a stream that ends right after it.
   std::string finish() {
-    if (have_) put(0, 8 - have_);
-    out_.push_back('\0');
-    return std::move(out_);
+    std::string out = rarcode::BitWriter::finish();
+    out.push_back('\0');
+    return out;
   }
-
- private:
-  std::string out_;
-  std::uint8_t acc_ = 0;
-  unsigned have_ = 0;
 };
 
 namespace {
 
-// Canonical codes: shorter first, within a length the smaller symbol first.
 template <typename CodeT>
 CodeT canonical(std::vector<std::uint8_t> lengths) {
   CodeT c;
-  c.codes.assign(lengths.size(), 0);
-  std::uint32_t code = 0;
-  for (unsigned len = 1; len <= kMaxBits; ++len) {
-    for (std::size_t s = 0; s < lengths.size(); ++s)
-      if (lengths[s] == len) c.codes[s] = code++;
-    code <<= 1;
-  }
+  c.codes = rarcode::canonicalCodes(lengths);
   c.lengths = std::move(lengths);
   return c;
 }

@@ -1,4 +1,5 @@
 #include "rar29_encoder.h"
+#include "huffman_code.h"
 #include "rar2x_codes.h"
 
 #include <algorithm>
@@ -42,80 +43,19 @@ std::size_t lengthSymbol(std::uint32_t l) {
   return s;
 }
 
-// Huffman code lengths of at most 15 bits; every symbol gets a code, so the
-// tables can serve a later entry whatever it holds.
-std::vector<std::uint8_t> codeLengths(std::vector<std::uint64_t> freq) {
-  for (auto& f : freq) ++f;
-  for (;;) {
-    struct Node {
-      std::uint64_t weight;
-      int index;
-      bool operator>(const Node& o) const { return weight > o.weight; }
-    };
-    std::vector<int> parent(freq.size() * 2, -1);
-    std::priority_queue<Node, std::vector<Node>, std::greater<Node>> q;
-    for (std::size_t i = 0; i < freq.size(); ++i) q.push({freq[i], static_cast<int>(i)});
-    int next = static_cast<int>(freq.size());
-    while (q.size() > 1) {
-      Node a = q.top();
-      q.pop();
-      Node b = q.top();
-      q.pop();
-      parent[a.index] = parent[b.index] = next;
-      q.push({a.weight + b.weight, next++});
-    }
-    std::vector<std::uint8_t> lengths(freq.size());
-    bool fits = true;
-    for (std::size_t i = 0; i < freq.size(); ++i) {
-      unsigned depth = 0;
-      for (int n = static_cast<int>(i); parent[n] >= 0; n = parent[n]) ++depth;
-      lengths[i] = static_cast<std::uint8_t>(std::max(depth, 1u));
-      if (depth > 15) fits = false;
-    }
-    if (fits) return lengths;
-    for (auto& f : freq) f = (f + 1) / 2;
-  }
+// Every symbol gets a code, so the tables can serve a later entry whatever it holds.
+std::vector<std::uint8_t> codeLengths(const std::vector<std::uint64_t>& freq) {
+  return rarcode::codeLengths(freq, 15, true);
 }
 
-// Canonical codes: shorter codes first, within a length the smaller symbol first.
-std::vector<std::uint32_t> canonicalCodes(const std::vector<std::uint8_t>& lengths) {
-  std::vector<std::uint32_t> codes(lengths.size());
-  std::uint32_t code = 0;
-  for (unsigned len = 1; len <= 15; ++len) {
-    for (std::size_t i = 0; i < lengths.size(); ++i)
-      if (lengths[i] == len) codes[i] = code++;
-    code <<= 1;
-  }
-  return codes;
-}
+using rarcode::canonicalCodes;
 
 }  // namespace
 
-class Encoder::BitWriter {
+class Encoder::BitWriter : public rarcode::BitWriter {
  public:
-  void put(std::uint32_t value, unsigned bits) {
-    for (unsigned i = bits; i-- > 0;) {
-      acc_ = static_cast<std::uint8_t>(acc_ << 1 | ((value >> i) & 1));
-      if (++used_ == 8) {
-        out_.push_back(static_cast<char>(acc_));
-        acc_ = 0;
-        used_ = 0;
-      }
-    }
-  }
+  using rarcode::BitWriter::put;
   void put(const Code& c, std::size_t symbol) { put(c.codes.at(symbol), c.lengths.at(symbol)); }
-  void align() {
-    if (used_) put(0, 8 - used_);
-  }
-  std::string finish() {
-    align();
-    return std::move(out_);
-  }
-
- private:
-  std::string out_;
-  std::uint8_t acc_ = 0;
-  unsigned used_ = 0;
 };
 
 Encoder::Encoder(std::size_t windowBytes) : window_(windowBytes), head_(1u << 16, -1) {}

@@ -10,7 +10,7 @@ namespace {
 
 constexpr std::size_t kMain = 306, kAlign = 16, kLen = 44;
 constexpr std::uint32_t kMaxLength = 4097;  // from the length slots, before the bonus
-constexpr std::size_t kHeadBits = 18, kFarBits = 20, kFarStep = 32;
+constexpr std::size_t kHeadBits = 16, kFarBits = 20, kFarStep = 32;
 
 unsigned bonus(std::uint64_t dist) {
   return (dist > 0x100) + (dist > 0x2000) + (dist > 0x40000);
@@ -113,9 +113,11 @@ Encoder::Encoder(const Settings& settings)
       farHead_(std::size_t{1} << kFarBits, 0) {
   if (settings_.effort < 1 || settings_.effort > 5)
     throw std::invalid_argument("rar5 encoder: effort is 1 to 5");
-  if (settings_.distanceStep == 0) settings_.distanceStep = 1;
+  // The chains reach 256 KiB back at the lower efforts, 4 MiB at the higher
+  // ones; the 32-byte table reaches the whole dictionary.
+  const std::size_t reach = std::size_t{1} << (settings_.effort <= 3 ? 18 : 22);
   std::size_t ring = std::size_t{1} << 16;
-  while (ring < settings_.dictionary && ring < (std::size_t{1} << 22)) ring <<= 1;
+  while (ring < settings_.dictionary && ring < reach) ring <<= 1;
   chain_.assign(ring, 0);
   chainMask_ = ring - 1;
 }
@@ -132,9 +134,10 @@ void Encoder::insertUpTo(std::size_t pos) {
 }
 
 std::uint32_t Encoder::matchLength(std::size_t pos, std::uint64_t dist, std::size_t end) const {
-  if (dist == 0 || dist > pos || dist > settings_.dictionary) return 0;
+  if (dist == 0 || dist > pos || dist > settings_.dictionary || end - pos < 2) return 0;
   const char* a = history_.data() + pos;
   const char* b = a - dist;
+  if (a[0] != b[0] || a[1] != b[1]) return 0;
   const std::size_t limit = std::min<std::size_t>(end - pos, kMaxLength + 3);
   std::size_t n = 0;
   while (n + 8 <= limit) {
@@ -151,10 +154,12 @@ std::uint32_t Encoder::matchLength(std::size_t pos, std::uint64_t dist, std::siz
 void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out,
                        const std::vector<Filter>& filters, std::size_t entryStart,
                        std::size_t& nextFilter) {
-  static constexpr unsigned kDepth[] = {0, 4, 8, 16, 48, 128};
-  static constexpr unsigned kNice[] = {0, 24, 48, 128, 512, kMaxLength};
+  // Candidates tried, and the length that ends the search, by effort; a match
+  // longer than kSkip leaves its middle out of the hash chains.
+  static constexpr unsigned kDepth[] = {0, 1, 2, 4, 16, 64};
+  static constexpr unsigned kNice[] = {0, 16, 32, 64, 256, kMaxLength};
+  static constexpr unsigned kSkip[] = {0, 16, 32, 64, 1024, kMaxLength + 3};
   const unsigned depth = kDepth[settings_.effort], nice = kNice[settings_.effort];
-  const std::uint32_t step = settings_.distanceStep;
   for (std::size_t p = from; p < to;) {
     // A filter's record goes where the data has reached its lead.
     std::size_t limit = to;
@@ -185,14 +190,18 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
     int score = 1;
     std::size_t oldIndex = 0;
     std::uint64_t newDist = 0;
-    if (limit - p >= 2) {
+    // Through data that does not match, the lower efforts look at fewer and
+    // fewer positions.
+    const bool look = settings_.effort > 3 || misses_ < 64 || p % (1 + misses_ / 64) == 0;
+    if (look && limit - p >= 2) {
       if (lastLength_ >= 2 && matchLength(p, oldDist_[0], limit) >= lastLength_) {
         kind = Repeat;
         len = lastLength_;
         score = static_cast<int>(len) + 1;
       }
-      for (std::size_t i = 0; i < 4; ++i) {
-        if (oldDist_[i] % step) continue;
+      // Far from a match, the lower efforts try the last distance only.
+      const std::size_t olds = settings_.effort > 3 || misses_ <= 2 ? 4 : 1;
+      for (std::size_t i = 0; i < olds; ++i) {
         const std::uint32_t l = std::min(matchLength(p, oldDist_[i], limit), kMaxLength);
         if (l >= 2 && static_cast<int>(l) > score) {
           kind = Old;
@@ -204,7 +213,7 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
       std::uint32_t best = 0;
       std::uint64_t bestDist = 0;
       auto consider = [&](std::uint64_t d) {
-        if (d % step) return;
+        if (best && p + best < limit && history_[p + best] != history_[p + best - d]) return;
         const std::uint32_t l = std::min(matchLength(p, d, limit), kMaxLength + bonus(d));
         if (l > best && l >= 2 + bonus(d) && (l >= 3 || d <= 0x40)) {
           best = l;
@@ -296,7 +305,10 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
         break;
       }
     }
+    misses_ = kind == Literal ? std::min<std::uint32_t>(misses_ + 1, 1024) : 0;
     out.push_back(t);
+    if (len > kSkip[settings_.effort] && hashed_ < p + len - 8)
+      hashed_ = std::max(hashed_, p + len - 8);
     p += len;
   }
 }
@@ -489,7 +501,6 @@ std::string Encoder::pack(const std::string& data, const std::vector<Block>& blo
     if (last) ++stats_.lastBlocks;
     pos = blockEnd;
   }
-  if (settings_.byteAfterLastBlock) packed.push_back('\0');
   return packed;
 }
 

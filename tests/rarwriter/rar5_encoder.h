@@ -6,6 +6,11 @@
 // it writes the form of algorithm version 1. It packs well enough and fast
 // enough for benchmark inputs of gigabytes; the knobs make streams that use
 // every code of the format.
+//
+// An entry's packed data ends with its last block, as libarchive 3.6.2 wants
+// (it reads on after the last block and fails on any byte there). unar 1.10.1
+// fills its bit buffer past some last codes and fails about one such stream in
+// four; given a byte more (where a cipher's padding would be) it reads them all.
 #pragma once
 
 #include <array>
@@ -45,21 +50,11 @@ struct Settings {
   // The level code gets lengths 1..15 over 16 symbols, so that a length of 15
   // is sent with its escape.
   bool longLevelCodes = false;
-  // Matches at distances that are not multiples of this many bytes are not used
-  // (1: any), so that a test can push matches to long distances.
-  std::uint32_t distanceStep = 1;
   // No match runs across a multiple of the dictionary size in the stream. unar
   // 1.10.1 decodes into a window of the dictionary's size up to its end, lets a
   // match run on past it, and only then hands out the window's bytes: with a
   // dictionary of 256 KiB or less the match's tail overwrites bytes not yet out.
   bool matchesStopAtWindowEnd = false;
-  // A zero byte after the entry's last block, where a cipher's padding would be.
-  // Readers disagree on streams ending anywhere else than at the last block's
-  // end: unar 1.10.1 wants more bytes in the stream than some last codes take
-  // (it fills its bit buffer past them) and fails about one stream in four
-  // without this byte; libarchive 3.6.2 goes on reading blocks after the last
-  // one and fails every stream with it.
-  bool byteAfterLastBlock = false;
 };
 
 // How often each form was written, so tests can tell what their streams cover.
@@ -118,6 +113,7 @@ class Encoder {
   void tokenize(std::size_t from, std::size_t to, std::vector<Token>& out,
                 const std::vector<Filter>& filters, std::size_t entryStart,
                 std::size_t& nextFilter);
+  // 0 where fewer than two bytes match.
   std::uint32_t matchLength(std::size_t pos, std::uint64_t dist, std::size_t end) const;
   void insertUpTo(std::size_t pos);
   void writeTables(rarcode::BitWriter& out, const std::vector<std::uint8_t>& lengths);
@@ -132,6 +128,7 @@ class Encoder {
   std::size_t chainMask_;
   std::vector<std::uint32_t> farHead_;  // hash of 32 bytes at multiples of 32: position + 1
   std::size_t hashed_ = 0;
+  std::uint32_t misses_ = 0;  // literals since the last match
 
   // What the decoder carries from block to block and entry to entry.
   std::array<Code, 4> codes_;  // main, distance, alignment, length
