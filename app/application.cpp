@@ -1,10 +1,26 @@
 #include "application.h"
 
+#include <QDirIterator>
+#include <QIcon>
 #include <exception>
 
 #include "message_box.h"
 
-TQuillmossApplication::TQuillmossApplication(int& argc, char** argv) : QApplication(argc, argv) {}
+// Resources of a static library are only linked in when something refers to them.
+static void initIcon() {
+  Q_INIT_RESOURCE(program_icon);
+}
+
+TQuillmossApplication::TQuillmossApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  initIcon();
+  // Every window shows the program's icon, and the desktop groups them under
+  // the program's entry (quillmoss.desktop).
+  QIcon icon;
+  QDirIterator sizes(QStringLiteral(":/app/icon"));
+  while (sizes.hasNext()) icon.addFile(sizes.next());
+  setWindowIcon(icon);
+  setDesktopFileName(QStringLiteral("quillmoss"));
+}
 
 bool TQuillmossApplication::notify(QObject* receiver, QEvent* event) {
   try {

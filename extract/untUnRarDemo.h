@@ -88,6 +88,9 @@ class TfrmMain : public QMainWindow {
   void vxUnRarComment(QObject* Sender, const QString& Comment);
   void vxUnRarOverride(QObject* Sender, const QString& FileName, bool& CanOverride);
   void vxUnRarBusy();
+  // Moves the bar while extracting: entriesDone entries written, and
+  // bytesDone of the next one's entrySize bytes.
+  void showProgress(quint32 entriesDone, quint64 bytesDone = 0, quint64 entrySize = 0);
 
   // The browser's Open command after its dialog: resets totals and the list and
   // runs the listing pass over path.
@@ -109,6 +112,8 @@ class TfrmMain : public QMainWindow {
   // The open dialog's initial folder, kept between uses.
   QString m_openFolder;
   bool m_running = false;
+  // The user asked to stop the run (a close request answered yes).
+  bool m_stopRequested = false;
 
   bool m_Extracting = false;
   QString m_CommentText;

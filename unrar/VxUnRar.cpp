@@ -275,7 +275,12 @@ void TVxUnRar::HeaderStep(int status) {
   }
 }
 
+quint64 TVxUnRar::EntrySize() const {
+  return quint64{FRun->header.UnpSizeHigh} << 32 | FRun->header.UnpSize;
+}
+
 int TVxUnRar::ProcessEntry() {
+  FEntryBytesDone = 0;
   char* destination = FRun->directory.data();
   auto process = [&](int operation) {
     const int result =
@@ -391,6 +396,7 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
       if (name[0] == '\0') result = -1;
     }
   } else if (Msg == UCM_PROCESSDATA) {
+    if (P2 > 0) FEntryBytesDone += static_cast<quint64>(P2);
     RaiseBusy();
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {

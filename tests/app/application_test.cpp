@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QIcon>
 #include <QTimer>
 #include <stdexcept>
 
@@ -30,4 +32,21 @@ TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
   EXPECT_EQ(boxes[0].text, QStringLiteral("Cannot open file \"x\""))
       << "a quote sorts before '.', so no full stop is appended";
   EXPECT_EQ(boxes[0].icon, platform::BoxIcon::Error);
+}
+
+// The desktop finds the program's entry by this name, and shows the icon that
+// entry names on every window.
+TEST(ApplicationObject, WindowsCarryTheProgramsIconAndDesktopEntry) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  int argc = 1;
+  char name[] = "application_tests";
+  char* argv[] = {name, nullptr};
+  TQuillmossApplication app(argc, argv);
+  EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("quillmoss"));
+  const QIcon icon = QApplication::windowIcon();
+  for (const int size : {16, 32, 48, 256})
+    EXPECT_EQ(icon.pixmap(size).size(), QSize(size, size)) << size;
+  QFile entry(QStringLiteral(QUILLMOSS_SOURCE_DIR "/packaging/quillmoss.desktop"));
+  ASSERT_TRUE(entry.open(QIODevice::ReadOnly));
+  EXPECT_TRUE(entry.readAll().contains("\nIcon=quillmoss\n"));
 }
