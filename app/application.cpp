@@ -1,6 +1,5 @@
 #include "application.h"
 
-#include <QDirIterator>
 #include <QIcon>
 #include <exception>
 
@@ -16,8 +15,9 @@ TQuillmossApplication::TQuillmossApplication(int& argc, char** argv) : QApplicat
   // Every window shows the program's icon, and the desktop groups them under
   // the program's entry (quillmoss.desktop).
   QIcon icon;
-  QDirIterator sizes(QStringLiteral(":/app/icon"));
-  while (sizes.hasNext()) icon.addFile(sizes.next());
+  // With its size given, a picture is read only when a window needs it.
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/app/icon/%1.png").arg(size), QSize(size, size));
   setWindowIcon(icon);
   setDesktopFileName(QStringLiteral("quillmoss"));
 }

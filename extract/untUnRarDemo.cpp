@@ -302,10 +302,12 @@ QFileDialog* TfrmMain::opndlgMain() {
 
 void TfrmMain::executeComponent() {
   const int errorsBefore = m_errorCount;
+  m_sinceEvents.invalidate();
   {
     FlagScope running(m_running);
     m_vxUnRar->Execute();
   }
+  m_listModel->flush();
   if (m_stopRequested) return;
   // Some failures end a run without an error of the component's own (no or a
   // wrong password, a cancel); such a run must not pass for a successful one.
@@ -385,7 +387,17 @@ void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, 
       m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
     m_listModel->append(hdrData);
   }
+  handlePendingEvents();
+}
+
+// Small entries come by the thousand a second. Handling what is pending after
+// each would cost more than many an entry; every kEventInterval is as
+// responsive to the eye and hand. The first entry of a run always does.
+void TfrmMain::handlePendingEvents() {
+  if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventInterval) return;
+  m_listModel->flush();
   QCoreApplication::processEvents();
+  m_sinceEvents.start();
 }
 
 // The entry that begins is the FilesProcessed-th: the ones before it are
@@ -439,7 +451,7 @@ void TfrmMain::vxUnRarBusy() {
   if (m_vxUnRar->FilesProcessed() > 0)
     showProgress(m_vxUnRar->FilesProcessed() - 1, m_vxUnRar->EntryBytesDone(),
                  m_vxUnRar->EntrySize());
-  QCoreApplication::processEvents();
+  handlePendingEvents();
 }
 
 void TfrmMain::Image1Click() {
