@@ -87,7 +87,9 @@ void TfrmOverWrite::FormShow() {
   m_fileName = fileName();
   m_shown = true;
   const QFontMetrics metrics = name->fontMetrics();
-  const int wanted = metrics.horizontalAdvance(m_fileName) + 50;
+  // The name's width and 50 pixels, as designed for a name that starts at 25;
+  // one that starts further right (a wider arrow) moves the edge with it.
+  const int wanted = metrics.horizontalAdvance(m_fileName) + 50 + std::max(0, name->x() - 25);
   if (dialog->frameGeometry().width() < wanted) {
     // Grows to the name, but no wider than the screen less 10 pixels, frame
     // included; the buttons keep their place at the right edge.

@@ -177,6 +177,8 @@ TEST(OverWritePrompt, ShortPathKeepsDesignWidth) {
   EXPECT_EQ(width, 592);
 }
 
+// 50 pixels for a name that starts at its design place (25); the arrow may
+// push it right, and the edge moves with it. The name is shown whole.
 TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
   PromptScope scope;
   const int screenWidth = scope.prompt->screen()->geometry().width();
@@ -187,16 +189,20 @@ TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
   const int textWidth = metrics.horizontalAdvance(path);
   ASSERT_GT(textWidth + 50, 592) << "the path must be wider than the dialog";
   ASSERT_LT(textWidth + 50, screenWidth) << "the path must fit the screen";
+  const int nameShift = scope.prompt->lblFileName()->x() - 25;
   int width = 0;
   QPoint centre;
+  QString shown;
   platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
                                              [&](TfrmOverWrite& p) {
                                                width = p.width();
                                                centre = p.geometry().center();
+                                               shown = p.lblFileName()->text();
                                                p.close();
                                              });
   ShowOverWritePrompt(*scope.prompt);
-  EXPECT_EQ(width, textWidth + 50);
+  EXPECT_EQ(width, textWidth + 50 + nameShift);
+  EXPECT_EQ(shown, path);
   const QPoint screenCentre = scope.prompt->screen()->geometry().center();
   // Centred at the final width: placed at the design width it would be 50 pixels off.
   EXPECT_LE(std::abs(centre.x() - screenCentre.x()), 3);
