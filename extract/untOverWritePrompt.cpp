@@ -104,7 +104,9 @@ void TfrmOverWrite::FormShow() {
   }
   // A name wider than that loses its middle: its start says where, its end what.
   const int room = dialog->width() - name->x() - 25;
-  const QString shownName = metrics.elidedText(m_fileName, Qt::ElideMiddle, room);
+  const QString shownName = metrics.horizontalAdvance(m_fileName) <= room
+                                ? m_fileName
+                                : metrics.elidedText(m_fileName, Qt::ElideMiddle, room);
   name->setText(shownName);
   name->setToolTip(shownName == m_fileName ? QString() : m_fileName);
   name->adjustSize();
