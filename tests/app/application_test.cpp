@@ -8,12 +8,23 @@
 #include "application.h"
 #include "message_box.h"
 
-TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+namespace {
+
+// The program's own command line, with no arguments, on the offscreen platform.
+struct Arguments {
+  Arguments() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
   int argc = 1;
-  char name[] = "application_tests";
-  char* argv[] = {name, nullptr};
-  TQuillmossApplication app(argc, argv);
+  char name[18] = "application_tests";
+  char* argv[2] = {name, nullptr};
+};
+
+}  // namespace
+
+TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
+  Arguments arguments;
+  TQuillmossApplication app(arguments.argc, arguments.argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
   QList<platform::Question> boxes;
   platform::setAnswerer(platform::Modal::MessageBox,
@@ -37,11 +48,8 @@ TEST(ApplicationObject, AnErrorEscapingAHandlerIsShownOnceInTheStandardBox) {
 // The desktop finds the program's entry by this name, and shows the icon that
 // entry names on every window.
 TEST(ApplicationObject, WindowsCarryTheProgramsIconAndDesktopEntry) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  int argc = 1;
-  char name[] = "application_tests";
-  char* argv[] = {name, nullptr};
-  TQuillmossApplication app(argc, argv);
+  Arguments arguments;
+  TQuillmossApplication app(arguments.argc, arguments.argv);
   EXPECT_EQ(QGuiApplication::desktopFileName(), QStringLiteral("quillmoss"));
   const QIcon icon = QApplication::windowIcon();
   for (const int size : {16, 32, 48, 256})
