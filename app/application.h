@@ -1,5 +1,5 @@
 // The application object: the one place where an error escaping an event
-// handler is caught and shown.
+// handler is caught and shown. It gives every window the program's icon.
 #pragma once
 
 #include <QApplication>

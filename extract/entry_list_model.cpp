@@ -1,6 +1,7 @@
 #include "entry_list_model.h"
 
 #include <algorithm>
+#include <iterator>
 #include <numeric>
 
 TEntryListModel::TEntryListModel(std::vector<TEntryColumn> columns, QObject* parent)
@@ -26,17 +27,25 @@ QVariant TEntryListModel::headerData(int section, Qt::Orientation orientation, i
 }
 
 void TEntryListModel::append(const TVxRARHeaderData& entry) {
-  const int row = static_cast<int>(m_rows.size());
-  beginInsertRows(QModelIndex(), row, row);
-  m_rows.push_back(entry);
+  m_pending.push_back(entry);
   // The volume name is the same for a whole volume and never shown in the list.
-  m_rows.back().ArcName = QString();
+  m_pending.back().ArcName = QString();
+}
+
+void TEntryListModel::flush() {
+  if (m_pending.empty()) return;
+  const int first = static_cast<int>(m_rows.size());
+  beginInsertRows(QModelIndex(), first, first + static_cast<int>(m_pending.size()) - 1);
+  m_rows.insert(m_rows.end(), std::make_move_iterator(m_pending.begin()),
+                std::make_move_iterator(m_pending.end()));
+  m_pending.clear();
   endInsertRows();
 }
 
 void TEntryListModel::clear() {
   beginResetModel();
   std::vector<TVxRARHeaderData>().swap(m_rows);
+  std::vector<TVxRARHeaderData>().swap(m_pending);
   endResetModel();
 }
 
@@ -48,6 +57,7 @@ QString TEntryListModel::text(int row, int column) const {
 
 void TEntryListModel::sortByText(
     int column, const std::function<int(const QString&, const QString&)>& compare) {
+  flush();
   // Each row's text is made once, not once per comparison.
   QStringList keys;
   keys.reserve(static_cast<qsizetype>(m_rows.size()));

@@ -30,7 +30,10 @@ class TEntryListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation,
                       int role = Qt::DisplayRole) const override;
 
+  // Appended rows join the list at the next flush(), all in one insertion: a
+  // view told of every row on its own would cost more than the row itself.
   void append(const TVxRARHeaderData& entry);
+  void flush();
   void clear();
   QString text(int row, int column) const;
   // Reorders the rows by the texts of one column under compare (negative,
@@ -40,4 +43,6 @@ class TEntryListModel : public QAbstractTableModel {
  private:
   std::vector<TEntryColumn> m_columns;
   std::vector<TVxRARHeaderData> m_rows;
+  // Appended, not yet in m_rows.
+  std::vector<TVxRARHeaderData> m_pending;
 };

@@ -34,9 +34,17 @@ QString extractingCaption(const QString& archivePath, const QString& folder) {
   return fileNamePart(archivePath) + QStringLiteral(" --> ") + folder;
 }
 
-std::optional<int> progressPosition(std::uint32_t filesProcessed, std::int32_t entryCount) {
+std::optional<int> progressPosition(std::uint32_t entriesDone, std::int32_t entryCount,
+                                    std::uint64_t bytesDone, std::uint64_t entrySize) {
   if (entryCount <= 0) return std::nullopt;
-  const std::int64_t percent = std::int64_t{filesProcessed} * 100 / entryCount;
+  std::int64_t percent = std::int64_t{entriesDone} * 100 / entryCount;
+  if (entrySize > 0 && bytesDone >= entrySize) {
+    percent = (std::int64_t{entriesDone} + 1) * 100 / entryCount;
+  } else if (entrySize > 0 && bytesDone > 0) {
+    // Whole entries stay exact in integers; the part entry may round down.
+    const long double share = static_cast<long double>(bytesDone) / entrySize;
+    percent = static_cast<std::int64_t>((entriesDone + share) * 100 / entryCount);
+  }
   return static_cast<int>(percent > 100 ? 100 : percent);
 }
 

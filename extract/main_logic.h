@@ -30,10 +30,12 @@ QString folderPart(const QString& path);
 QString listingCaption(const QString& archivePath);
 QString extractingCaption(const QString& archivePath, const QString& folder);
 
-// Progress bar position for the entry that begins: a whole percentage of the
-// entries counted by the listing pass, never above 100. A listing that counted
-// nothing leaves the bar alone (nullopt).
-std::optional<int> progressPosition(std::uint32_t filesProcessed, std::int32_t entryCount);
+// Progress bar position once entriesDone entries are written, and bytesDone
+// of the next one's entrySize bytes: each entry counted by the listing pass
+// is one equal share of the bar, the position a whole percentage, never above
+// 100. A listing that counted nothing leaves the bar alone (nullopt).
+std::optional<int> progressPosition(std::uint32_t entriesDone, std::int32_t entryCount,
+                                    std::uint64_t bytesDone = 0, std::uint64_t entrySize = 0);
 
 // Status lines as the window collects them.
 QString errorLine(const QString& message);

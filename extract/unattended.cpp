@@ -6,28 +6,11 @@
 #include <cstdio>
 
 #include "modal.h"
+#include "path_bytes.h"
 #include "untOverWritePrompt.h"
 #include "untUnRarDemo.h"
 
 namespace unattended {
-
-namespace {
-
-// Entry names come from the archive: an escape sequence in one would drive
-// the terminal the report is read on.
-QString escapeControls(const QString& line) {
-  QString escaped;
-  escaped.reserve(line.size());
-  for (const QChar c : line) {
-    if (c.category() == QChar::Other_Control)
-      escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
-    else
-      escaped += c;
-  }
-  return escaped;
-}
-
-}  // namespace
 
 bool requested() {
   return qEnvironmentVariable("QUILLMOSS_UNATTENDED") == QLatin1String("1");
@@ -39,7 +22,11 @@ void install(std::function<void(const QString&)> report) {
       std::fprintf(stderr, "quillmoss: %s\n", line.toLocal8Bit().constData());
       std::fflush(stderr);
     };
-  report = [write = std::move(report)](const QString& line) { write(escapeControls(line)); };
+  // Entry names come from the archive: an escape sequence in one would drive
+  // the terminal the report is read on.
+  report = [write = std::move(report)](const QString& line) {
+    write(platform::escapeControls(line));
+  };
   using platform::Modal;
   using platform::Question;
   platform::setAnswerer(Modal::MessageBox, [report](Question& box) {
@@ -47,7 +34,7 @@ void install(std::function<void(const QString&)> report) {
   });
   platform::setDialogAnswerer<TfrmOverWrite>(
       Modal::OverwritePrompt, [report](TfrmOverWrite& prompt) {
-        report(QStringLiteral("kept the existing file ") + prompt.lblFileName()->text() +
+        report(QStringLiteral("kept the existing file ") + prompt.fileName() +
                QStringLiteral(" (no one to ask)"));
         prompt.done(7);
       });

@@ -76,15 +76,40 @@ void TfrmOverWrite::fitBeforeShown() {
   FormShow();
 }
 
+QString TfrmOverWrite::fileName() const {
+  return m_shown ? m_fileName : ui->lblFileName->text();
+}
+
 void TfrmOverWrite::FormShow() {
   // Sizes the dialog that frmOverWrite names, which the caller made this one.
   TfrmOverWrite* dialog = frmOverWrite ? frmOverWrite : this;
-  ui->lblFileName->adjustSize();
-  const int wanted = ui->lblFileName->fontMetrics().horizontalAdvance(ui->lblFileName->text()) + 50;
-  if (dialog->frameGeometry().width() >= wanted) return;
-  const QScreen* shown = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
-  const int screenWidth = shown->geometry().width();
-  dialog->setFixedWidth(wanted > screenWidth ? screenWidth - 10 : wanted);
+  QLabel* name = ui->lblFileName;
+  m_fileName = fileName();
+  m_shown = true;
+  const QFontMetrics metrics = name->fontMetrics();
+  // The name's width and 50 pixels, as designed for a name that starts at 25;
+  // one that starts further right (a wider arrow) moves the edge with it.
+  const int wanted = metrics.horizontalAdvance(m_fileName) + 50 + std::max(0, name->x() - 25);
+  if (dialog->frameGeometry().width() < wanted) {
+    // Grows to the name, but no wider than the screen less 10 pixels, frame
+    // included; the buttons keep their place at the right edge.
+    const QScreen* shown = dialog->screen() ? dialog->screen() : QGuiApplication::primaryScreen();
+    const int frame = dialog->frameGeometry().width() - dialog->width();
+    const int widest = shown->availableGeometry().width() - 10 - frame;
+
+    const int width = std::max(dialog->width(), std::min(wanted, widest));
+    for (QPushButton* button : {ui->btnYes, ui->btnNo, ui->btnAlways, ui->btnNever})
+      button->move(button->x() + width - dialog->width(), button->y());
+    dialog->setFixedWidth(width);
+  }
+  // A name wider than that loses its middle: its start says where, its end what.
+  const int room = dialog->width() - name->x() - 25;
+  const QString shownName = metrics.horizontalAdvance(m_fileName) <= room
+                                ? m_fileName
+                                : metrics.elidedText(m_fileName, Qt::ElideMiddle, room);
+  name->setText(shownName);
+  name->setToolTip(shownName == m_fileName ? QString() : m_fileName);
+  name->adjustSize();
 }
 
 void TfrmOverWrite::ButtonClick() {

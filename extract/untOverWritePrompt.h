@@ -19,6 +19,9 @@ class TfrmOverWrite : public platform::FixedDialog {
   ~TfrmOverWrite() override;
 
   QLabel* lblFileName() const;
+  // The name the caller put into lblFileName, whole: once shown, a name too
+  // wide for the screen is shortened in the middle there.
+  QString fileName() const;
 
  private slots:
   void ButtonClick();
@@ -31,6 +34,8 @@ class TfrmOverWrite : public platform::FixedDialog {
   void FitButtonsToText();
 
   std::unique_ptr<Ui::TfrmOverWrite> ui;
+  QString m_fileName;
+  bool m_shown = false;
 };
 
 // The prompt being shown; its owner sets it before showing and clears it after.

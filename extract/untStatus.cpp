@@ -1,6 +1,10 @@
 #include "untStatus.h"
 
+#include <QKeyEvent>
+#include <QStringList>
+
 #include "modal.h"
+#include "path_bytes.h"
 #include "ui_untStatus.h"
 
 TfrmStatus* frmStatus = nullptr;
@@ -14,6 +18,18 @@ TfrmStatus::~TfrmStatus() = default;
 
 QPlainTextEdit* TfrmStatus::mmStatus() const {
   return ui->mmStatus;
+}
+
+void TfrmStatus::setLines(const QStringList& lines) {
+  QStringList shown;
+  shown.reserve(lines.size());
+  for (const QString& line : lines) shown.append(platform::escapeControls(line));
+  ui->mmStatus->setPlainText(shown.join(QLatin1Char('\n')));
+}
+
+// Nothing is asked here, so Escape closes the dialog as its close box does.
+void TfrmStatus::keyPressEvent(QKeyEvent* event) {
+  QDialog::keyPressEvent(event);
 }
 
 void TfrmStatus::Button1Click() {

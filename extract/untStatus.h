@@ -10,8 +10,8 @@ namespace Ui {
 class TfrmStatus;
 }
 
-// Editing the text changes nothing outside the dialog. Ok and the close box end
-// it with 2.
+// Editing the text changes nothing outside the dialog. Ok, Escape and the close
+// box end it with 2; long lines wrap.
 class TfrmStatus : public platform::FixedDialog {
   Q_OBJECT
  public:
@@ -19,9 +19,14 @@ class TfrmStatus : public platform::FixedDialog {
   ~TfrmStatus() override;
 
   QPlainTextEdit* mmStatus() const;
+  // Puts the lines into mmStatus, one a line, control characters escaped.
+  void setLines(const QStringList& lines);
 
  private slots:
   void Button1Click();
+
+ protected:
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TfrmStatus> ui;

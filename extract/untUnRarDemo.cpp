@@ -46,6 +46,15 @@ static void initPictures() {
 namespace {
 
 const QString kProductPage = QStringLiteral("https://www.brenvale.example/software/quillmoss.php");
+const QString kStopQuestion = QStringLiteral(
+    "Stop extracting? The file being written is removed; the files already "
+    "extracted stay.");
+
+// A path or a name as the window shows it: bytes that are no text as U+FFFD,
+// control characters escaped.
+QString shownName(const QString& path) {
+  return platform::escapeControls(platform::displayPath(path));
+}
 int& automaticRunExitCode() {
   static int instance = 0;
   return instance;
@@ -98,8 +107,10 @@ QString attributeText(const TVxRARHeaderData& h) {
 // The list's columns in their order: the row caption, then the 15 sub-items.
 using Entry = TVxRARHeaderData;
 const std::vector<TEntryColumn> kListColumns = {
-    {"FileName", 100, [](const Entry& h) { return mainlogic::fileNamePart(h.FileName); }},
-    {"Directory", 150, [](const Entry& h) { return mainlogic::folderPart(h.FileName); }},
+    {"FileName", 100,
+     [](const Entry& h) { return platform::escapeControls(mainlogic::fileNamePart(h.FileName)); }},
+    {"Directory", 150,
+     [](const Entry& h) { return platform::escapeControls(mainlogic::folderPart(h.FileName)); }},
     {"unpacked", 60, [](const Entry& h) { return QString::number(h.UnpSize); }},
     {"packed", 60, [](const Entry& h) { return QString::number(h.PackSize); }},
     {"Pass", 40, [](const Entry& h) { return star(h.Encrypted); }},
@@ -255,10 +266,16 @@ bool TfrmMain::event(QEvent* e) {
 }
 
 void TfrmMain::closeEvent(QCloseEvent* e) {
-  // The desktop can still ask to close a window without a close box; closing
-  // in the middle of a run would end the program with an entry half written.
+  // The desktop can still ask to close a window without a close box. In the
+  // middle of a run that is a question: stopping ends the run at once, the
+  // library removes the entry it was writing, and the run counts as failed.
   if (running()) {
     e->ignore();
+    if (!m_stopRequested &&
+        platform::questionBox(this, QStringLiteral("Quillmoss"), kStopQuestion) == 6) {
+      m_stopRequested = true;
+      m_vxUnRar->SetStopProcessing(true);
+    }
     return;
   }
   FormClose();
@@ -285,10 +302,13 @@ QFileDialog* TfrmMain::opndlgMain() {
 
 void TfrmMain::executeComponent() {
   const int errorsBefore = m_errorCount;
+  m_sinceEvents.invalidate();
   {
     FlagScope running(m_running);
     m_vxUnRar->Execute();
   }
+  m_listModel->flush();
+  if (m_stopRequested) return;
   // Some failures end a run without an error of the component's own (no or a
   // wrong password, a cancel); such a run must not pass for a successful one.
   // A stop the user asked for is no failure.
@@ -302,7 +322,7 @@ void TfrmMain::Timer1Timer() {
   if (running()) return;
   const QString archive = mainlogic::archivePathFromArguments(
       programArguments(), platform::executableFolder(), platform::filePresent);
-  setWindowTitle(platform::displayPath(mainlogic::listingCaption(archive)));
+  setWindowTitle(shownName(mainlogic::listingCaption(archive)));
   openArchive(archive);
 
   const QString folderFile = platform::besideExecutable(QStringLiteral("folder.txt"));
@@ -310,17 +330,19 @@ void TfrmMain::Timer1Timer() {
   const std::optional<QString> folder = mainlogic::automaticTargetFolder(
       archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
   bool extracted = false;
-  if (!folder) {
+  if (m_stopRequested) {
+    // Asked for by the user, so no failure to show.
+  } else if (!folder) {
     platform::showErrorBox(error);
   } else if (platform::folderPresent(*folder)) {
-    setWindowTitle(platform::displayPath(mainlogic::extractingCaption(archive, *folder)));
+    setWindowTitle(shownName(mainlogic::extractingCaption(archive, *folder)));
     extractInto(*folder);
     extracted = true;
   }
   // A failed run must not look like a finished one: whoever started it may
   // delete the archive next.
   if (m_errorCount > 0) acStatusInfoExecute();
-  automaticRunExitCode() = extracted && m_errorCount == 0 ? 0 : 1;
+  automaticRunExitCode() = extracted && m_errorCount == 0 && !m_stopRequested ? 0 : 1;
   close();
 }
 
@@ -331,7 +353,7 @@ void TfrmMain::openArchive(const QString& path) {
   m_UnpackedTotal = 0;
   m_CommentText.clear();
   m_listModel->clear();
-  ui->stbrMain->showMessage(QStringLiteral("  ") + platform::displayPath(path));
+  ui->stbrMain->showMessage(QStringLiteral("  ") + shownName(path));
   m_ArchiveOpen = true;
   ui->prgbrUnRar->setValue(0);
   m_vxUnRar->SetFileName(path);
@@ -349,6 +371,8 @@ void TfrmMain::extractInto(const QString& folder) {
   m_vxUnRar->SetDirectory(folder);
   m_vxUnRar->SetMode(VxRAR_EXTRACT);
   executeComponent();
+  // The last entry is written: its share of the bar fills.
+  if (!m_stopRequested) showProgress(m_vxUnRar->FilesProcessed());
 }
 
 void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, int) {
@@ -363,12 +387,29 @@ void TfrmMain::vxUnRarFileProcessing(QObject*, const TVxRARHeaderData& hdrData, 
       m_vxUnRar->FileList().append(m_vxUnRar->Directory() + QLatin1Char('/') + hdrData.FileName);
     m_listModel->append(hdrData);
   }
-  QCoreApplication::processEvents();
+  handlePendingEvents();
 }
 
+// Small entries come by the thousand a second. Handling what is pending after
+// each would cost more than many an entry; every kEventInterval is as
+// responsive to the eye and hand. The first entry of a run always does.
+void TfrmMain::handlePendingEvents() {
+  if (m_sinceEvents.isValid() && m_sinceEvents.elapsed() < kEventInterval) return;
+  m_listModel->flush();
+  QCoreApplication::processEvents();
+  m_sinceEvents.start();
+}
+
+// The entry that begins is the FilesProcessed-th: the ones before it are
+// written, and the bar fills its share while the library writes it.
 void TfrmMain::vxUnRarProgress(QObject*, quint32 FilesProcessed, quint32, quint32, quint32) {
+  if (FilesProcessed > 0) showProgress(FilesProcessed - 1);
+}
+
+void TfrmMain::showProgress(quint32 entriesDone, quint64 bytesDone, quint64 entrySize) {
   if (!m_Extracting) return;
-  if (const std::optional<int> position = mainlogic::progressPosition(FilesProcessed, m_EntryCount))
+  if (const std::optional<int> position =
+          mainlogic::progressPosition(entriesDone, m_EntryCount, bytesDone, entrySize))
     ui->prgbrUnRar->setValue(*position);
 }
 
@@ -392,7 +433,7 @@ void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverr
   struct Forget {
     ~Forget() { frmOverWrite = nullptr; }
   } forget;
-  prompt->lblFileName()->setText(platform::displayPath(FileName));
+  prompt->lblFileName()->setText(shownName(FileName));
   const mainlogic::OverwriteAnswer answer =
       mainlogic::overwriteAnswer(ShowOverWritePrompt(*prompt), CanOverride);
   CanOverride = answer.canOverride;
@@ -402,12 +443,15 @@ void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverr
     m_vxUnRar->SetOverrideEvent(OR_NEVER);
 }
 
-// Raised during one long entry. Only window-system work is done here: a
-// repaint, the desktop's are-you-alive pings. Keys and clicks wait until the
-// entry's end, where the window handles everything (vxUnRarFileProcessing),
-// so nothing a person does can act on the run in the middle of an entry.
+// Raised during one long entry: the bar moves through the entry's share, and
+// the window handles what is pending as it does between entries: a repaint,
+// the desktop's pings, and a close request, which asks whether to stop. The
+// commands that would start a run refuse while one is in progress.
 void TfrmMain::vxUnRarBusy() {
-  QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+  if (m_vxUnRar->FilesProcessed() > 0)
+    showProgress(m_vxUnRar->FilesProcessed() - 1, m_vxUnRar->EntryBytesDone(),
+                 m_vxUnRar->EntrySize());
+  handlePendingEvents();
 }
 
 void TfrmMain::Image1Click() {
@@ -471,7 +515,7 @@ void TfrmMain::acStatusInfoExecute() {
   struct Forget {
     ~Forget() { frmStatus = nullptr; }
   } forget;
-  dialog->mmStatus()->setPlainText(m_StatusLines.join(QLatin1Char('\n')));
+  dialog->setLines(m_StatusLines);
   ShowStatusDialog(*dialog);
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+#include <QElapsedTimer>
 #include <QIcon>
 #include <QList>
 #include <QMainWindow>
@@ -88,6 +89,10 @@ class TfrmMain : public QMainWindow {
   void vxUnRarComment(QObject* Sender, const QString& Comment);
   void vxUnRarOverride(QObject* Sender, const QString& FileName, bool& CanOverride);
   void vxUnRarBusy();
+  void handlePendingEvents();
+  // Moves the bar while extracting: entriesDone entries written, and
+  // bytesDone of the next one's entrySize bytes.
+  void showProgress(quint32 entriesDone, quint64 bytesDone = 0, quint64 entrySize = 0);
 
   // The browser's Open command after its dialog: resets totals and the list and
   // runs the listing pass over path.
@@ -109,6 +114,11 @@ class TfrmMain : public QMainWindow {
   // The open dialog's initial folder, kept between uses.
   QString m_openFolder;
   bool m_running = false;
+  // Since the window last handled pending events during a run.
+  QElapsedTimer m_sinceEvents;
+  static constexpr qint64 kEventInterval = 10;  // milliseconds
+  // The user asked to stop the run (a close request answered yes).
+  bool m_stopRequested = false;
 
   bool m_Extracting = false;
   QString m_CommentText;

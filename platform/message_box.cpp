@@ -51,8 +51,26 @@ int messageBox(QWidget* parent, const QString& caption, const QString& text, Box
   QMessageBox box(toQt(icon), caption, boxDisplayText(text), QMessageBox::Ok, parent);
   // Boxes carry names and comments, never markup.
   box.setTextFormat(Qt::PlainText);
+  keepAbove(box);
   box.exec();
   return 1;
+}
+
+int questionBox(QWidget* parent, const QString& caption, const QString& text) {
+  Question question;
+  question.owner = parent;
+  question.caption = caption;
+  question.text = text;
+  question.icon = BoxIcon::Question;
+  question.result = 7;
+  if (answerInstead(question)) return question.result == 6 ? 6 : 7;
+  QMessageBox box(QMessageBox::Question, caption, boxDisplayText(text),
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  box.setTextFormat(Qt::PlainText);
+  box.setDefaultButton(QMessageBox::No);
+  box.setEscapeButton(QMessageBox::No);
+  keepAbove(box);
+  return box.exec() == QMessageBox::Yes ? 6 : 7;
 }
 
 QString standardErrorText(const QString& message) {

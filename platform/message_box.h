@@ -17,6 +17,11 @@ QString boxDisplayText(const QString& text);
 // gets the text as given; the box shows boxDisplayText() of it, as plain text.
 int messageBox(QWidget* parent, const QString& caption, const QString& text, BoxIcon icon);
 
+// A question box with Yes and No; No is the default and the answer of Escape
+// and of the close box. Returns 6 (yes) or 7 (no); an answerer's result starts
+// as 7, so an answerer that only looks leaves the answer no.
+int questionBox(QWidget* parent, const QString& caption, const QString& text);
+
 // The text the standard error box shows: the message with a full stop appended
 // when its last character sorts after ".".
 QString standardErrorText(const QString& message);

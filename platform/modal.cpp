@@ -36,7 +36,12 @@ bool answerInstead(Question& question) {
   return true;
 }
 
+void keepAbove(QWidget& window) {
+  window.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+}
+
 int execModal(QDialog& dialog, Modal kind) {
+  keepAbove(dialog);
   if (!answererFor(kind)) return dialog.exec();
   Question question;
   question.kind = kind;

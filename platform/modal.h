@@ -78,8 +78,15 @@ void clearAnswerers();
 // false means a person must be asked.
 bool answerInstead(Question& question);
 
-// Shows the prompt or dialog modally and returns its modal result; while its
-// kind has an answerer, the answerer answers it instead.
+// Keeps a question's window above every other window of the program. The
+// instructions window stays on top of the desktop's windows; a question that
+// opened under it (this program's or a second copy's) would look like a hung
+// run, so every question is kept on top too, and the newest comes first.
+void keepAbove(QWidget& window);
+
+// Shows the prompt or dialog modally, above every other window of the program
+// (keepAbove), and returns its modal result; while its kind has an answerer,
+// the answerer answers it instead.
 int execModal(QDialog& dialog, Modal kind);
 
 }  // namespace platform

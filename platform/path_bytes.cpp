@@ -82,4 +82,23 @@ QString displayPath(const QString& path) {
   return shown;
 }
 
+QString escapeControls(const QString& text) {
+  QString escaped;
+  escaped.reserve(text.size());
+  for (const QChar c : text) {
+    if (c.category() != QChar::Other_Control) {
+      escaped += c;
+    } else if (c == QLatin1Char('\n')) {
+      escaped += QLatin1String("\\n");
+    } else if (c == QLatin1Char('\r')) {
+      escaped += QLatin1String("\\r");
+    } else if (c == QLatin1Char('\t')) {
+      escaped += QLatin1String("\\t");
+    } else {
+      escaped += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+    }
+  }
+  return escaped;
+}
+
 }  // namespace platform

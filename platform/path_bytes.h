@@ -16,4 +16,9 @@ QByteArray pathToBytes(const QString& path);
 // The path as a person sees it: each kept byte shows as U+FFFD.
 QString displayPath(const QString& path);
 
+// A name from an archive as a window or a report shows it on one line: each
+// control character (a line break, the escape that starts a terminal's
+// sequences) as an escape such as \n or \x1b.
+QString escapeControls(const QString& text);
+
 }  // namespace platform

@@ -73,6 +73,8 @@ struct TVxUnRar::Run {
   HANDLE ArchiveHandle = nullptr;
   QByteArray fileName;
   QByteArray directory;
+  // FHeaderData holds the entry of the header read last (its name made once).
+  bool nameConverted = false;
   // Measures the time since OnBusy was last raised (or the run started).
   QElapsedTimer sinceBusy;
   // An exception thrown by a handler inside the library callback waits here
@@ -267,6 +269,7 @@ void TVxUnRar::HeaderStep(int status) {
   }
   if (!OnFileProcessing && !OnProgress) return;
   vxunrar::ConvertHeader(FRun->header, FHeaderData);
+  FRun->nameConverted = true;
   if (OnFileProcessing) OnFileProcessing(this, FHeaderData, status);
   if (OnProgress) {
     ++FFilesProcessed;
@@ -275,7 +278,12 @@ void TVxUnRar::HeaderStep(int status) {
   }
 }
 
+quint64 TVxUnRar::EntrySize() const {
+  return quint64{FRun->header.UnpSizeHigh} << 32 | FRun->header.UnpSize;
+}
+
 int TVxUnRar::ProcessEntry() {
+  FEntryBytesDone = 0;
   char* destination = FRun->directory.data();
   auto process = [&](int operation) {
     const int result =
@@ -284,7 +292,8 @@ int TVxUnRar::ProcessEntry() {
     return result;
   };
   if (FOverrideEvent == OR_ALWAYS) return process(FOperation);
-  const QString target = vxunrar::TargetPath(FDirectory, vxunrar::EntryName(FRun->header));
+  const QString target = vxunrar::TargetPath(
+      FDirectory, FRun->nameConverted ? FHeaderData.FileName : vxunrar::EntryName(FRun->header));
   if (!vxunrar::IsSelected(FFileList, target)) return process(RAR_SKIP);
   if ((FRun->header.Flags & 0xE0) == 0xE0) return process(FOperation);
   if (FOperation == RAR_EXTRACT && platform::filePresent(target)) {
@@ -305,6 +314,7 @@ void TVxUnRar::MainPass() {
   bool failureReported = false;
   for (;;) {
     repeat.prepare(FRun->header);
+    FRun->nameConverted = false;
     const int status = untUnRar::RARReadHeaderEx(FRun->ArchiveHandle, &FRun->header);
     FRun->rethrowPending();
     if (status == ERAR_END_ARCHIVE) break;
@@ -391,6 +401,7 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
       if (name[0] == '\0') result = -1;
     }
   } else if (Msg == UCM_PROCESSDATA) {
+    if (P2 > 0) FEntryBytesDone += static_cast<quint64>(P2);
     RaiseBusy();
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {

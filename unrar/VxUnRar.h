@@ -64,8 +64,9 @@ using TRarStatusEvent = std::function<void(QObject* Sender, QString Message, TRa
 using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, int Mode)>;
 // Raised while the library unpacks an entry, from its data callback, at most
 // once per TVxUnRar::kBusyInterval: a window uses it to keep answering the
-// desktop during one long entry. The handler must not start a run or change
-// the run's properties.
+// desktop and to show how far the entry has come (EntryBytesDone) during one
+// long entry. The handler must not start a run or change the run's
+// properties, except StopProcessing, which ends the run at once.
 using TRarBusyEvent = std::function<void(QObject* Sender)>;
 
 namespace vxunrar {
@@ -145,6 +146,11 @@ class TVxUnRar : public QObject {
   quint32 SizeProcessed() const { return FSizeProcessed; }
   // The entry reported last.
   const TVxRARHeaderData& HeaderData() const { return FHeaderData; }
+  // The entry being processed: its unpacked size (all 64 bits) and the bytes
+  // the library has unpacked of it so far (from its data callback; 0 before
+  // any, and for an entry that is skipped).
+  quint64 EntrySize() const;
+  quint64 EntryBytesDone() const { return FEntryBytesDone; }
   // The library's status that ended the last run's entry loop, 0 when it read
   // to the end. Several failures (a missing or wrong password, a cancel) end
   // a run without an OnError; this tells them apart from success.
@@ -199,6 +205,7 @@ class TVxUnRar : public QObject {
   std::unique_ptr<Run> FRun;  // the library's records, comment buffer and handle
   qint32 FOperation = 1;
   qint32 FRunResult = 0;
+  quint64 FEntryBytesDone = 0;
   bool FDllLoaded = false;
   TVxRARHeaderData FHeaderData;
   QString FArchivComment;

@@ -30,10 +30,32 @@ QString EntryName(const RARHeaderDataEx& header) {
   return QString::fromWCharArray(header.FileNameW, static_cast<qsizetype>(length));
 }
 
+namespace {
+
+// The CRC as "%X" writes it: upper-case digits, no leading zeros.
+QString HexText(quint32 value) {
+  char16_t digits[8];
+  int first = 8;
+  do {
+    digits[--first] = u"0123456789ABCDEF"[value & 0x0F];
+    value >>= 4;
+  } while (value != 0);
+  return QString(reinterpret_cast<const QChar*>(digits + first), 8 - first);
+}
+
+}  // namespace
+
 void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
+  // Every entry of a volume names the same volume: its text is made once.
+  static thread_local QByteArray lastArcBytes;
+  static thread_local QString lastArcName;
   const size_t arcNameLength = strnlen(source.ArcName, sizeof source.ArcName);
-  target.ArcName =
-      platform::pathFromBytes(QByteArray(source.ArcName, static_cast<qsizetype>(arcNameLength)));
+  const QByteArrayView arcBytes(source.ArcName, static_cast<qsizetype>(arcNameLength));
+  if (arcBytes != lastArcBytes || lastArcName.isNull()) {
+    lastArcBytes = arcBytes.toByteArray();
+    lastArcName = platform::pathFromBytes(lastArcBytes);
+  }
+  target.ArcName = lastArcName;
   target.FileName = EntryName(source);
   target.SplitAfter = (source.Flags & 0x02) != 0;
   target.SplitBefore = (source.Flags & 0x01) != 0;
@@ -45,17 +67,19 @@ void ConvertHeader(const RARHeaderDataEx& source, TVxRARHeaderData& target) {
   target.PackSize = source.PackSize;
   target.UnpSize = source.UnpSize;
   // An unknown host system or method leaves the converted text as it was.
-  static const char* const kHostNames[] = {"DOS", "IBM OS/2", "Windows", "Unix"};
-  if (source.HostOS < std::size(kHostNames))
-    target.HostOS = QString::fromLatin1(kHostNames[source.HostOS]);
-  target.CRC = QString::number(source.FileCRC, 16).toUpper();
+  static const QString kHostNames[] = {QStringLiteral("DOS"), QStringLiteral("IBM OS/2"),
+                                       QStringLiteral("Windows"), QStringLiteral("Unix")};
+  if (source.HostOS < std::size(kHostNames)) target.HostOS = kHostNames[source.HostOS];
+  target.CRC = HexText(source.FileCRC);
   target.FileTime = PackedDateTime(source.FileTime);
   target.UnpVerMajor = source.UnpVer / 10;
   target.UnpVerMinor = source.UnpVer % 10;
   // Methods 0x30 (store) to 0x35 (best), in that order.
-  static const char* const kMethodNames[] = {"store", "fastest", "fast", "normal", "good", "best"};
+  static const QString kMethodNames[] = {QStringLiteral("store"), QStringLiteral("fastest"),
+                                         QStringLiteral("fast"),  QStringLiteral("normal"),
+                                         QStringLiteral("good"),  QStringLiteral("best")};
   if (source.Method >= 0x30 && source.Method - 0x30 < std::size(kMethodNames))
-    target.Method = QString::fromLatin1(kMethodNames[source.Method - 0x30]);
+    target.Method = kMethodNames[source.Method - 0x30];
   const quint32 attr = source.FileAttr;
   target.AttrArchive = (attr & 0x20) != 0;
   target.AttrCompressed = (attr & 0x800) != 0;

@@ -1,8 +1,11 @@
 // The password and next-volume prompts, built in code when the library asks.
 #include <QDialog>
+#include <QFontMetrics>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
+#include <algorithm>
 
 #include "VxUnRar.h"
 #include "VxUnRarConvert.h"
@@ -40,13 +43,21 @@ struct PromptLayout {
 PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool masked,
                          const QString& initialText) {
   form.setWindowTitle(caption);
-  form.setFixedSize(268, 69);
+  // 268 pixels are too narrow for "Protected Archive - Enter Password:" in a
+  // title bar: the desktop would shorten it. The prompt grows to its caption,
+  // measured bold as title bars draw it, with room for the title bar's buttons.
+  const int titleHeight = form.style()->pixelMetric(QStyle::PM_TitleBarHeight);
+  QFont titleFont = form.font();
+  titleFont.setBold(true);
+  const int width =
+      std::max(268, QFontMetrics(titleFont).horizontalAdvance(caption) + 4 * titleHeight + 16);
+  form.setFixedSize(width, 69);
   form.setBackgroundRole(QPalette::Button);
   form.setAutoFillBackground(true);
 
   auto* edit = new QLineEdit(&form);
   edit->setObjectName(QStringLiteral("edtPrompt"));
-  edit->setGeometry(8, 8, 253, 21);
+  edit->setGeometry(8, 8, width - 15, 21);
   // Typing stops at 120 characters; a longer text given to start with (a
   // volume path, a line of password.txt) is kept whole, never cut.
   edit->setMaxLength(std::max<int>(kTypedLimit, static_cast<int>(initialText.size())));
@@ -58,11 +69,11 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
 
   auto* ok = new QPushButton(QStringLiteral("OK"), &form);
   ok->setObjectName(QStringLiteral("btnOk"));
-  ok->setGeometry(107, 37, 75, 25);
+  ok->setGeometry(width - 161, 37, 75, 25);
   ok->setDefault(true);
   auto* cancel = new QPushButton(QStringLiteral("Cancel"), &form);
   cancel->setObjectName(QStringLiteral("btnCancel"));
-  cancel->setGeometry(187, 37, 75, 25);
+  cancel->setGeometry(width - 81, 37, 75, 25);
   cancel->setAutoDefault(false);
   QWidget::setTabOrder(edit, ok);
   QWidget::setTabOrder(ok, cancel);

@@ -177,6 +177,8 @@ TEST(OverWritePrompt, ShortPathKeepsDesignWidth) {
   EXPECT_EQ(width, 592);
 }
 
+// 50 pixels for a name that starts at its design place (25); the arrow may
+// push it right, and the edge moves with it. The name is shown whole.
 TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
   PromptScope scope;
   const int screenWidth = scope.prompt->screen()->geometry().width();
@@ -187,36 +189,58 @@ TEST(OverWritePrompt, LongPathWidensToTextPlus50AndIsCentred) {
   const int textWidth = metrics.horizontalAdvance(path);
   ASSERT_GT(textWidth + 50, 592) << "the path must be wider than the dialog";
   ASSERT_LT(textWidth + 50, screenWidth) << "the path must fit the screen";
+  const int nameShift = scope.prompt->lblFileName()->x() - 25;
   int width = 0;
   QPoint centre;
+  QString shown;
   platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
                                              [&](TfrmOverWrite& p) {
                                                width = p.width();
                                                centre = p.geometry().center();
+                                               shown = p.lblFileName()->text();
                                                p.close();
                                              });
   ShowOverWritePrompt(*scope.prompt);
-  EXPECT_EQ(width, textWidth + 50);
+  EXPECT_EQ(width, textWidth + 50 + nameShift);
+  EXPECT_EQ(shown, path);
   const QPoint screenCentre = scope.prompt->screen()->geometry().center();
   // Centred at the final width: placed at the design width it would be 50 pixels off.
   EXPECT_LE(std::abs(centre.x() - screenCentre.x()), 3);
 }
 
-TEST(OverWritePrompt, PathWiderThanScreenGivesScreenWidthLess10) {
+// Wider than the screen: the dialog stays on it, its buttons at its right
+// edge, and the name loses its middle, kept whole for whoever answers.
+TEST(OverWritePrompt, PathWiderThanScreenIsShortenedInTheMiddleAndFitsTheScreen) {
   PromptScope scope;
-  const int screenWidth = scope.prompt->screen()->geometry().width();
+  const int screenWidth = scope.prompt->screen()->availableGeometry().width();
   QString path = QStringLiteral("/srv/");
   while (scope.prompt->lblFileName()->fontMetrics().horizontalAdvance(path) < screenWidth + 100)
     path += QStringLiteral("long-folder-name/");
+  path += QStringLiteral("end.txt");
   scope.prompt->lblFileName()->setText(path);
-  int width = 0;
+  int width = 0, clientWidth = 0;
+  QString shown, whole;
+  QRect name, never;
   platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
                                              [&](TfrmOverWrite& p) {
-                                               width = p.width();
+                                               width = p.frameGeometry().width();
+                                               clientWidth = p.width();
+                                               shown = p.lblFileName()->text();
+                                               whole = p.fileName();
+                                               name = p.lblFileName()->geometry();
+                                               never = button(p, "btnNever")->geometry();
                                                p.close();
                                              });
   ShowOverWritePrompt(*scope.prompt);
-  EXPECT_EQ(width, screenWidth - 10);
+  // The frame is the desktop's, unknown before the first show: 10 pixels are left for it.
+  EXPECT_EQ(clientWidth, screenWidth - 10);
+  EXPECT_LE(width, screenWidth);
+  EXPECT_EQ(whole, path);
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv/long-folder-name/"))) << qPrintable(shown);
+  EXPECT_TRUE(shown.endsWith(QStringLiteral("/end.txt"))) << qPrintable(shown);
+  EXPECT_TRUE(shown.contains(QChar(0x2026))) << qPrintable(shown);
+  EXPECT_LE(name.right(), clientWidth);
+  EXPECT_EQ(never.right(), clientWidth - 7) << "the buttons keep their place at the right edge";
 }
 
 TEST(OverWritePrompt, NeverNarrowerThanDesign) {
@@ -247,7 +271,8 @@ TEST(StatusDialog, BuildsWithEveryConnectionBound) {
   EXPECT_EQ(dialog.mmStatus()->geometry().bottom() + 1, panel->geometry().top());
   EXPECT_FALSE(dialog.mmStatus()->isReadOnly());
   EXPECT_EQ(dialog.mmStatus()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
-  EXPECT_EQ(dialog.mmStatus()->horizontalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
+  EXPECT_EQ(dialog.mmStatus()->lineWrapMode(), QPlainTextEdit::WidgetWidth)
+      << "a long line wraps instead of running out of sight";
   dialog.close();
 }
 
@@ -262,23 +287,29 @@ TEST(StatusDialog, OkClosesWithCancelResult) {
   EXPECT_FALSE(dialog.isVisible());
 }
 
-TEST(StatusDialog, EscapeDoesNothingAndEnterInTheTextStartsALine) {
+TEST(StatusDialog, EnterInTheTextStartsALineAndEscapeClosesAsTheCloseBoxDoes) {
   TfrmStatus dialog;
   dialog.mmStatus()->setPlainText(QStringLiteral("one"));
-  bool openAfterEscape = false;
+  bool openAfterEscape = true;
   QString textAfterEnter;
   platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& d) {
-    QTest::keyClick(&d, Qt::Key_Escape);
-    openAfterEscape = d.isVisible();
     d.mmStatus()->setFocus();
     d.mmStatus()->moveCursor(QTextCursor::End);
     QTest::keyClick(d.mmStatus(), Qt::Key_Return);
     QTest::keyClicks(d.mmStatus(), QStringLiteral("two"));
     textAfterEnter = d.mmStatus()->toPlainText();
-    d.close();
+    QTest::keyClick(d.mmStatus(), Qt::Key_Escape);
+    openAfterEscape = d.isVisible();
   });
   EXPECT_EQ(ShowStatusDialog(dialog), 2);
   platform::setAnswerer(platform::Modal::StatusDialog, {});
-  EXPECT_TRUE(openAfterEscape);
+  EXPECT_FALSE(openAfterEscape);
   EXPECT_EQ(textAfterEnter, QStringLiteral("one\ntwo"));
+}
+
+TEST(StatusDialog, ControlCharactersInALineShowAsEscapes) {
+  TfrmStatus dialog;
+  dialog.setLines({QStringLiteral("Fehler: bad\x1b[2J.txt"), QStringLiteral("two\nlines")});
+  EXPECT_EQ(dialog.mmStatus()->toPlainText(),
+            QStringLiteral("Fehler: bad\\x1b[2J.txt\ntwo\\nlines"));
 }

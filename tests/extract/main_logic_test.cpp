@@ -82,6 +82,31 @@ TEST(ProgressPosition, SevenEntriesStepThroughWholePercentages) {
   EXPECT_EQ(seen, (std::vector<int>{14, 28, 42, 57, 71, 85, 100}));
 }
 
+// Within an entry the bar moves through that entry's share by its bytes, and
+// meets the whole-entry value when the entry is written.
+TEST(ProgressPosition, AnEntryFillsItsShareByItsBytes) {
+  const struct {
+    std::uint32_t done;
+    std::int32_t count;
+    std::uint64_t bytes, size;
+    int position;
+  } rows[] = {
+      {0, 1, 0, 1536ull << 20, 0},
+      {0, 1, 768ull << 20, 1536ull << 20, 50},
+      {0, 1, 1536ull << 20, 1536ull << 20, 100},
+      {2, 4, 1, 4, 56},
+      {2, 4, 4, 4, 75},
+      {6, 7, 9, 10, 98},
+      {6, 7, 20, 10, 100},
+      {3, 7, 5, 0, 42},
+      {0, 3, 1, 6ull << 30, 0},
+      {1, 3, (6ull << 30) - 1, 6ull << 30, 66},
+  };
+  for (const auto& r : rows)
+    EXPECT_EQ(progressPosition(r.done, r.count, r.bytes, r.size), r.position)
+        << r.done << "/" << r.count << " " << r.bytes << "/" << r.size;
+}
+
 TEST(ProgressPosition, NothingCountedLeavesTheBarAndNeverPasses100) {
   EXPECT_FALSE(progressPosition(1, 0).has_value());
   EXPECT_FALSE(progressPosition(1, -5).has_value());

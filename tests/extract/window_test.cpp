@@ -2,6 +2,8 @@
 // the automatic run, the overwrite decisions and the collected status lines.
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -354,19 +356,88 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
   }
 }
 
-// Without a close box the desktop can still ask; mid-run the window stays.
-TEST_F(ExtractionWindow, ACloseRequestDuringARunIsRefused) {
-  auto window = makeWindow(entries(3));
-  window->show();
-  bool visibleAfterRequest = false;
-  QTimer::singleShot(0, window.get(), [&] {
-    window->close();
-    visibleAfterRequest = window->isVisible();
-  });
+// A long first entry: its file exists, and the prompt's answer takes long
+// enough for the data callback to report the entry's progress to the window.
+const char kLongEntry[] =
+    "entry name=f1.txt unp=100 data=\"content 1\"\n"
+    "callback msg=1 size=50 op=2\n"
+    "callback msg=1 size=50 op=2\n"
+    "entry name=f2.txt unp=10 data=\"content 2\"\n";
+
+void overwriteSlowly(std::function<void()> whileAsked = {}) {
+  platform::setDialogAnswerer<TfrmOverWrite>(
+      platform::Modal::OverwritePrompt, [whileAsked](TfrmOverWrite& prompt) {
+        if (whileAsked) whileAsked();
+        QTest::qSleep(static_cast<int>(TVxUnRar::kBusyInterval) + 10);
+        prompt.findChild<QPushButton*>(QStringLiteral("btnYes"))->click();
+      });
+}
+
+TEST_F(ExtractionWindow, ALongEntryMovesTheBarThroughItsShare) {
+  writeFile(target(QStringLiteral("f1.txt")), "old");
+  auto window = makeWindow(QString::fromLatin1(kLongEntry));
+  QList<int> progress;
+  QObject::connect(window->findChild<QProgressBar*>(QStringLiteral("prgbrUnRar")),
+                   &QProgressBar::valueChanged, [&](int v) { progress.append(v); });
+  overwriteSlowly();
   window->Timer1Timer();
-  EXPECT_TRUE(visibleAfterRequest);
-  EXPECT_FALSE(window->isVisible()) << "the run's own close still closes it";
-  EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+  // Half of the first entry's share, then the first entry written, then both.
+  EXPECT_EQ(progress, (QList<int>{25, 50, 100}));
+}
+
+// Without a close box the desktop can still ask. Mid-run that asks whether to
+// stop: no goes on; yes ends the run at once, as failed, without more to show.
+TEST_F(ExtractionWindow, ACloseRequestDuringALongEntryAsksWhetherToStop) {
+  for (const bool stop : {false, true}) {
+    writeFile(target(QStringLiteral("f1.txt")), "old");
+    QFile::remove(target(QStringLiteral("f2.txt")));
+    auto window = makeWindow(QString::fromLatin1(kLongEntry));
+    window->show();
+    QStringList asked;
+    bool visibleAfterRequest = false;
+    platform::setAnswerer(platform::Modal::MessageBox, [&](platform::Question& question) {
+      asked.append(question.text);
+      if (stop) question.result = 6;
+    });
+    int statusShown = 0;
+    platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& d) {
+      ++statusShown;
+      d.accept();
+    });
+    // Posted while the first entry is asked about; handled while it is written.
+    overwriteSlowly([&] {
+      QTimer::singleShot(0, window.get(), [&] {
+        window->close();
+        visibleAfterRequest = window->isVisible();
+      });
+    });
+    window->Timer1Timer();
+    EXPECT_EQ(asked.size(), 1) << stop;
+    EXPECT_TRUE(visibleAfterRequest) << stop;
+    EXPECT_FALSE(window->isVisible()) << "the run's own close still closes it";
+    const QVector<QVector<int>> operations = fake.operationsPerOpen();
+    ASSERT_EQ(operations.size(), 2);
+    EXPECT_EQ(operations[1], (stop ? QVector<int>{2} : QVector<int>{2, 2})) << stop;
+    EXPECT_EQ(AutomaticRunExitCode(), stop ? 1 : 0);
+    EXPECT_EQ(statusShown, 0) << stop;
+  }
+}
+
+// Names from the archive show on one line, in the list and in the overwrite
+// prompt, escaped as the unattended report writes them.
+TEST_F(ExtractionWindow, ControlCharactersInNamesShowAsEscapes) {
+  writeFile(target(QStringLiteral("red\x1b[31m\nline.txt")), "old");
+  auto window = makeWindow(QStringLiteral("entry name=\"red\x1b[31m\\nline.txt\" data=\"new\"\n"));
+  QString asked;
+  platform::setDialogAnswerer<TfrmOverWrite>(platform::Modal::OverwritePrompt,
+                                             [&](TfrmOverWrite& prompt) {
+                                               asked = prompt.lblFileName()->text();
+                                               prompt.close();
+                                             });
+  window->Timer1Timer();
+  const auto* list = window->findChild<QTreeView*>(QStringLiteral("lstvwMain"));
+  EXPECT_EQ(cell(list, 0, 0), QStringLiteral("red\\x1b[31m\\nline.txt"));
+  EXPECT_EQ(asked, target(QStringLiteral("red\\x1b[31m\\nline.txt")));
 }
 
 // --- overwrite decisions -----------------------------------------------------

@@ -61,6 +61,24 @@ TEST(PathBytes, EveryByteStringComesBackWholeAndValidUtf8ReadsAsText) {
             QStringLiteral(u"caf\uFFFD.rar"));
 }
 
+// Names from an archive show on one line, in the windows as in the report.
+TEST(PathBytes, ControlCharactersShowAsEscapes) {
+  const struct {
+    const char16_t* text;
+    const char* shown;
+  } rows[] = {
+      {u"red\x1b[31m.txt", "red\\x1b[31m.txt"},
+      {u"two\nlines\r\tend", "two\\nlines\\r\\tend"},
+      {u"bell\x07"
+       u"del\x7f\x85",
+       "bell\\x07del\\x7f\\x85"},
+      {u"caf\u00e9 \u65e5\\n.txt", "caf\u00e9 \u65e5\\n.txt"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(platform::escapeControls(QString::fromUtf16(row.text)), QString::fromUtf8(row.shown))
+        << row.shown;
+}
+
 TEST(FilePresent, ANameThatIsNoUtf8IsFoundByItsBytes) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDialog>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "message_box.h"
+#include "modal.h"
 
 TEST(StandardErrorBox, FullStopOnlyAfterCharactersSortingAfterDot) {
   EXPECT_EQ(platform::standardErrorText(QStringLiteral("abc")), QStringLiteral("abc."));
@@ -49,4 +52,36 @@ TEST(MessageBox, EachLineBreakShowsOnce) {
                        platform::BoxIcon::Information);
   EXPECT_EQ(shown, QStringLiteral("Dateien: 1\nKommentar: <b>a</b>\nb\nc\nd\n\ne"));
   EXPECT_EQ(format, Qt::PlainText);
+}
+
+// The instructions window stays on top of other windows; a question that
+// opened under it would look like a hung run. Answered through the seam, shown
+// for real, and the yes/no box alike.
+TEST(ModalQuestion, EveryQuestionIsKeptAboveTheProgramsWindows) {
+  enum class Way { Answered, Shown, YesNoBox };
+  for (const Way way : {Way::Answered, Way::Shown, Way::YesNoBox}) {
+    bool above = false;
+    const auto look = [&](QDialog& shown) {
+      above = shown.isVisible() && shown.windowFlags().testFlag(Qt::WindowStaysOnTopHint);
+      if (auto* box = qobject_cast<QMessageBox*>(&shown))
+        box->button(QMessageBox::Yes)->click();
+      else
+        shown.accept();
+    };
+    QDialog dialog;
+    if (way == Way::Answered) {
+      platform::setDialogAnswerer(platform::Modal::StatusDialog, look);
+    } else {
+      QTimer::singleShot(0, [&] {
+        if (auto* modal = qobject_cast<QDialog*>(QApplication::activeModalWidget())) look(*modal);
+      });
+    }
+    if (way == Way::YesNoBox)
+      EXPECT_EQ(
+          platform::questionBox(nullptr, QStringLiteral("Quillmoss"), QStringLiteral("Stop?")), 6);
+    else
+      platform::execModal(dialog, platform::Modal::StatusDialog);
+    platform::setAnswerer(platform::Modal::StatusDialog, {});
+    EXPECT_TRUE(above) << static_cast<int>(way);
+  }
 }

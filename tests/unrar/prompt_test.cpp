@@ -3,6 +3,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStyle>
 #include <QTest>
 #include <QTimer>
 
@@ -263,26 +264,40 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
     cancelGeometry = button(d, "btnCancel")->geometry();
     button(d, "btnOk")->click();
   };
+  // The whole caption fits the title bar, measured bold as title bars draw
+  // it, with room for three of the bar's buttons; the fields keep their
+  // margins at the right edge.
+  const auto expectLayout = [&](int designWidth) {
+    QFont bold = QApplication::font();
+    bold.setBold(true);
+    const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    EXPECT_GE(size.width(), QFontMetrics(bold).horizontalAdvance(caption) + 3 * titleBar);
+    EXPECT_GE(size.width(), designWidth);
+    EXPECT_EQ(size.height(), 69);
+    const int w = size.width();
+    EXPECT_EQ(editGeometry, QRect(8, 8, w - 15, 21));
+    EXPECT_EQ(okGeometry, QRect(w - 161, 37, 75, 25));
+    EXPECT_EQ(cancelGeometry, QRect(w - 81, 37, 75, 25));
+  };
   platform::setDialogAnswerer(platform::Modal::PasswordPrompt, inspect);
   QString password;
   vx.PromptPassword(password);
   platform::setAnswerer(platform::Modal::PasswordPrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Protected Archive - Enter Password:"));
-  EXPECT_EQ(size, QSize(268, 69));
+  expectLayout(268);
   EXPECT_TRUE(masked);
   EXPECT_EQ(maxLength, 120);
   EXPECT_EQ(okText, QStringLiteral("OK"));
   EXPECT_EQ(cancelText, QStringLiteral("Cancel"));
   EXPECT_TRUE(okDefault);
-  EXPECT_EQ(editGeometry, QRect(8, 8, 253, 21));
-  EXPECT_EQ(okGeometry, QRect(107, 37, 75, 25));
-  EXPECT_EQ(cancelGeometry, QRect(187, 37, 75, 25));
 
   platform::setDialogAnswerer(platform::Modal::VolumePrompt, inspect);
   char buffer[1024] = "x";
   EXPECT_TRUE(vx.PromptNextVolume(QStringLiteral("/v/a.rar"), buffer, sizeof buffer));
   platform::setAnswerer(platform::Modal::VolumePrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Next Archive:"));
+  expectLayout(268);
+  EXPECT_EQ(size.width(), 268) << "a short caption keeps the design width";
   EXPECT_FALSE(masked);
   EXPECT_STREQ(buffer, "/v/a.rar");
 }
