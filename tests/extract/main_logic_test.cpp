@@ -115,8 +115,8 @@ TEST(StatusLines, GermanLabelsAfterTheMessage) {
   EXPECT_EQ(statusLine(QString(), 1), QStringLiteral(": Archiv wird geöffnet"));
   EXPECT_EQ(statusLine(QString(), 0), QStringLiteral(": Archiv geöffnet"));
   EXPECT_EQ(statusLine(QString(), 2), QStringLiteral(": Nach Schließen"));
-  EXPECT_EQ(statusLine(QStringLiteral("Used Password is: x"), 3),
-            QStringLiteral("Used Password is: x: Passwortabfrage"));
+  EXPECT_EQ(statusLine(QStringLiteral("A password was used"), 3),
+            QStringLiteral("A password was used: Passwortabfrage"));
   EXPECT_EQ(statusLine(QStringLiteral("m"), 7), QStringLiteral("m: "));
   EXPECT_EQ(errorLine(QStringLiteral("Corrupted data!")),
             QStringLiteral("Fehler: Corrupted data!"));
