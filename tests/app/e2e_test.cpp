@@ -18,22 +18,24 @@ struct Outcome {
   QString output;       // standard output
 };
 
-// Unattended on Qt's offscreen platform, as scripts/run.sh starts it; or
-// (noDisplay) with no display and nothing else said, as a terminal without
-// one starts it.
+// How the program is started: unattended on Qt's offscreen platform, as
+// scripts/run.sh starts it; with no display and nothing else said, as a
+// terminal without one starts it; or unattended although a display is named.
+enum class Start { Unattended, NoDisplay, UnattendedWithADisplay };
+
 Outcome runProgram(const QStringList& arguments, const QTemporaryDir& dir,
                    const QString& executable = QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"),
-                   const QString& library = QString(), bool noDisplay = false) {
+                   const QString& library = QString(), Start start = Start::Unattended) {
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  if (noDisplay) {
-    for (const char* name :
-         {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMOSS_UNATTENDED"})
-      env.remove(QLatin1String(name));
-  } else {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMOSS_UNATTENDED"})
+    env.remove(QLatin1String(name));
+  if (start != Start::NoDisplay) {
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     env.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
   }
+  if (start == Start::UnattendedWithADisplay)
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
   if (!library.isEmpty()) env.insert(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"), library);
   program.setProcessEnvironment(env);
   program.setWorkingDirectory(dir.path());
@@ -65,28 +67,28 @@ TEST(Program, StartUpOutcomesSayWhyTheyEnd) {
       "says more)");
   const struct {
     QStringList arguments;
-    bool noDisplay;
+    Start start;
     int exitCode;
     QStringList reports;
     QString outputStart;
   } cases[] = {
       // Caption and text: the joined archive text, not the executable-folder path.
       {{"/no/such/My", "Files.RAR "},
-       false,
+       Start::Unattended,
        1,
        {"Error: File not found!: /no/such/My Files.RAR"},
        {}},
-      {{"folder.rar"}, false, 1, {"Error: File not found!: folder.rar"}, {}},
-      {{"nowhere.rar"}, true, 1, {"Error: File not found!: nowhere.rar"}, {}},
+      {{"folder.rar"}, Start::Unattended, 1, {"Error: File not found!: folder.rar"}, {}},
+      {{"nowhere.rar"}, Start::NoDisplay, 1, {"Error: File not found!: nowhere.rar"}, {}},
       // Nothing to do where the instructions window cannot be seen.
-      {{}, true, 2, {usage}, {}},
-      {{"notes.txt"}, true, 2, {usage}, {}},
-      {{"--help"}, true, 0, {}, "Usage: quillmoss ARCHIVE.rar\n"},
-      {{"--version"}, false, 0, {}, "quillmoss " QUILLMOSS_VERSION "\n"},
+      {{}, Start::NoDisplay, 2, {usage}, {}},
+      {{"notes.txt"}, Start::NoDisplay, 2, {usage}, {}},
+      {{"--help"}, Start::NoDisplay, 0, {}, "Usage: quillmoss ARCHIVE.rar\n"},
+      {{"--version"}, Start::Unattended, 0, {}, "quillmoss " QUILLMOSS_VERSION "\n"},
   };
   for (const auto& c : cases) {
     const Outcome outcome = runProgram(
-        c.arguments, dir, QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), c.noDisplay);
+        c.arguments, dir, QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), c.start);
     const std::string row = c.arguments.join(' ').toStdString();
     ASSERT_TRUE(outcome.finished) << row << ": the program must end by itself";
     EXPECT_EQ(outcome.exitCode, c.exitCode) << row;
@@ -133,13 +135,39 @@ TEST(Program, WithoutADisplayARelativeNameIsExtractedInTheCurrentFolder) {
   makeArchive(dir);
   const Outcome outcome =
       runProgram({QStringLiteral("My Archive.rar")}, dir,
-                 QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), true);
+                 QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), Start::NoDisplay);
   ASSERT_TRUE(outcome.finished) << "the program must end by itself";
   EXPECT_EQ(outcome.exitCode, 0);
   EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
   QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
   ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
   EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
+}
+
+// The report names the missing display only where that is why nobody is asked.
+TEST(Program, AnUnattendedRunSaysWhyNobodyIsAsked) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  rarwriter::Entry entry;
+  entry.name = "locked.txt";
+  entry.data = "secret";
+  entry.password = "right";
+  rarwriter::write(dir.filePath(QStringLiteral("locked.rar")).toStdString(), {entry});
+  const std::pair<Start, const char*> cases[] = {
+      {Start::NoDisplay, "a password is needed; none can be typed without a display"},
+      {Start::UnattendedWithADisplay,
+       "a password is needed; none can be typed in an unattended run"},
+  };
+  for (const auto& [start, question] : cases) {
+    const Outcome outcome =
+        runProgram({dir.filePath(QStringLiteral("locked.rar"))}, dir,
+                   QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), start);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.reports,
+              (QStringList{QLatin1String(question), "error: No Password! (locked.txt)",
+                           "error: Not extracted: 1 of 1 entry."}));
+  }
 }
 
 TEST(Program, AnUnreadableSilentTxtIsShownOnceAndNothingIsWritten) {
