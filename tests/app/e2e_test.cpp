@@ -111,37 +111,34 @@ QString makeArchive(const QTemporaryDir& dir) {
 
 }  // namespace
 
+// Unquoted, the path arrives in two pieces and is joined again. Without a
+// display, by a relative name from the archive's folder, the program runs
+// unattended on the offscreen platform and finds the archive where start-up
+// found it.
 TEST(Program, AnExistingArchiveIsExtractedBesideItAndTheProgramEnds) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const QString archive = makeArchive(dir);
-  // Unquoted, the path arrives in two pieces and is joined again.
-  const Outcome outcome =
-      runProgram({dir.filePath(QStringLiteral("My")), QStringLiteral("Archive.rar")}, dir);
-  ASSERT_TRUE(outcome.finished) << "the extraction window closes itself after its run";
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
-  QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
-  ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-  EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
-}
-
-// Without a display, by a relative name, from the archive's folder: the
-// program runs unattended on the offscreen platform and finds the archive
-// where start-up found it.
-TEST(Program, WithoutADisplayARelativeNameIsExtractedInTheCurrentFolder) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  makeArchive(dir);
-  const Outcome outcome =
-      runProgram({QStringLiteral("My Archive.rar")}, dir,
-                 QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), Start::NoDisplay);
-  ASSERT_TRUE(outcome.finished) << "the program must end by itself";
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
-  QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
-  ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-  EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
+  const struct {
+    QStringList arguments;  // "<dir>" stands for the archive's folder
+    Start start;
+  } cases[] = {
+      {{"<dir>/My", "Archive.rar"}, Start::Unattended},
+      {{"My Archive.rar"}, Start::NoDisplay},
+  };
+  for (const auto& c : cases) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    makeArchive(dir);
+    QStringList arguments = c.arguments;
+    arguments.replaceInStrings(QStringLiteral("<dir>"), dir.path());
+    const Outcome outcome = runProgram(
+        arguments, dir, QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), c.start);
+    const std::string row = c.arguments.join(' ').toStdString();
+    ASSERT_TRUE(outcome.finished) << row << ": the extraction window closes itself after its run";
+    EXPECT_EQ(outcome.exitCode, 0) << row;
+    EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
+    QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly)) << row;
+    EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
+  }
 }
 
 // The report names the missing display only where that is why nobody is asked.
