@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QEvent>
 #include <QWidget>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <memory>
 
@@ -30,10 +32,7 @@ bool IsArchiveTail(const QString& tail) {
 }
 
 QString FindArchive(const QString& archiveText) {
-  if (platform::filePresent(archiveText)) return archiveText;
-  const QString beside = platform::executableFolder() + archiveText;
-  if (platform::filePresent(beside)) return beside;
-  return QString();
+  return platform::findArchive(archiveText, platform::executableFolder(), platform::filePresent);
 }
 
 StartMode ChooseMode(const QString& archiveText) {
@@ -101,6 +100,64 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
   return 0;
 }
 
+namespace {
+
+const char kUsage[] =
+    "Usage: quillmoss ARCHIVE.rar\n"
+    "       quillmoss shutdown\n"
+    "       quillmoss --help | --version\n"
+    "\n"
+    "Extracts every entry of ARCHIVE.rar into the archive's folder, or into the folder\n"
+    "named by the first line of folder.txt beside the program. It asks before it\n"
+    "overwrites a file, and for a password or the next volume when the archive needs\n"
+    "one. Without an archive it shows its instructions window. \"shutdown\" ends every\n"
+    "running copy of the program.\n"
+    "\n"
+    "Without a display (DISPLAY and WAYLAND_DISPLAY unset), or with\n"
+    "QUILLMOSS_UNATTENDED=1, nobody is asked: an existing file is kept, an encrypted\n"
+    "entry gets no password (unless password.txt beside the program holds one), a\n"
+    "missing volume is not looked for; each answer and each failure is said on\n"
+    "standard error.\n"
+    "\n"
+    "Exit status: 0 every entry was extracted; 1 a failure (said on screen, or on\n"
+    "standard error without a display); 2 nothing to do without a display.\n";
+
+bool environmentSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value && *value;
+}
+
+}  // namespace
+
+BeforeQt DecideBeforeQt(int argc, char** argv) {
+  BeforeQt decision;
+  if (argc == 2 && QByteArray(argv[1]) == "--help") {
+    std::fputs(kUsage, stdout);
+    decision.exitCode = 0;
+    return decision;
+  }
+  if (argc == 2 && QByteArray(argv[1]) == "--version") {
+    std::fputs("quillmoss " QUILLMOSS_VERSION "\n", stdout);
+    decision.exitCode = 0;
+    return decision;
+  }
+  if (argc > 1 && QByteArray(argv[1]) == "shutdown") return decision;
+  if (environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY")) return decision;
+  decision.noDisplay = true;
+  if (!environmentSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << platform::pathFromBytes(QByteArray(argv[i]));
+  if (!IsArchiveTail(ArchiveTail(ArchiveText(arguments)))) {
+    // The instructions window would wait for ever where nobody can see it.
+    std::fputs(
+        "quillmoss: no display for the instructions window; usage: quillmoss ARCHIVE.rar "
+        "(quillmoss --help says more)\n",
+        stderr);
+    decision.exitCode = 2;
+  }
+  return decision;
+}
+
 int Run(int argc, char** argv, const WindowFactories& factories) {
   if (argc > 1 && QByteArray(argv[1]) == "shutdown")
     return RunShutdown(QStringLiteral("quillmoss"));
@@ -119,7 +176,7 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   if (mode == StartMode::ArchiveNotFound) {
     platform::messageBox(nullptr, QStringLiteral("Error: File not found!"),
                          platform::displayPath(archiveText), platform::BoxIcon::None);
-    return 0;
+    return 1;
   }
   return RunWindows(mode, factories);
 }

@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <optional>
 
 class QWidget;
 
@@ -21,9 +22,9 @@ QString ArchiveTail(const QString& archiveText);
 // True for the tails "rar" and ".rar".
 bool IsArchiveTail(const QString& tail);
 
-// The path under which the archive text names an existing file: as passed
-// (relative to the current folder), then the executable's folder followed
-// directly by the text. Empty when neither is a file.
+// platform::findArchive on the real folders: the archive text as passed
+// (relative to the current folder, made absolute), then the executable's
+// folder followed directly by the text. Empty when neither is a file.
 QString FindArchive(const QString& archiveText);
 
 enum class StartMode { Instructions, Archive, ArchiveNotFound };
@@ -39,6 +40,17 @@ struct WindowFactories {
   std::function<QWidget*()> createConfig;  // the instructions window
 };
 int RunWindows(StartMode mode, const WindowFactories& factories);
+
+// What is decided before Qt starts. No display (neither DISPLAY nor
+// WAYLAND_DISPLAY set) means Qt's offscreen platform (unless QT_QPA_PLATFORM
+// names one) and a run without anyone to answer; with nothing to extract
+// there is then nothing to do. "--help" and "--version" alone print the usage
+// or the version on standard output.
+struct BeforeQt {
+  std::optional<int> exitCode;  // set: the program ends at once with it
+  bool noDisplay = false;
+};
+BeforeQt DecideBeforeQt(int argc, char** argv);
 
 // The whole start-up on the program's arguments (argv[1] onwards).
 int Run(int argc, char** argv, const WindowFactories& factories);

@@ -53,6 +53,12 @@ install(DIRECTORY ${_packaging}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADI
 install(FILES ${_packaging}/icons/quillmoss.svg
   DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 
+# The manual page, compressed as Debian keeps them.
+set(_manual ${CMAKE_BINARY_DIR}/packaging/quillmoss.1)
+configure_file(${_packaging}/quillmoss.1.in ${_manual} @ONLY)
+file(ARCHIVE_CREATE OUTPUT ${_manual}.gz PATHS ${_manual} FORMAT raw COMPRESSION GZip)
+install(FILES ${_manual}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
 # Launchers name the program by its path under the install prefix, which is known only
 # when installing: install-launchers.cmake writes them then (after the icons, as it also
 # refreshes the caches).

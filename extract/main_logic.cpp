@@ -2,7 +2,6 @@
 
 #include <QFile>
 
-#include "VxUnRar.h"
 #include "command_line.h"
 #include "executable.h"
 #include "text_file.h"
@@ -13,9 +12,8 @@ namespace mainlogic {
 QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
                                  const std::function<bool(const QString&)>& filePresent) {
   const QString joined = platform::joinArguments(arguments);
-  const QString beside = executableFolder + joined;
-  if (filePresent(beside)) return platform::trimBlanksAndControls(beside);
-  return joined;
+  const QString found = platform::findArchive(joined, executableFolder, filePresent);
+  return found.isEmpty() ? joined : found;
 }
 
 QString fileNamePart(const QString& path) {
@@ -52,9 +50,37 @@ QString errorLine(const QString& message) {
   return QStringLiteral("Fehler: ") + message;
 }
 
-QString unreportedFailureText(int status) {
-  const bool unreported = status == 11 || status == 20 || (status >= 22 && status <= 24);
-  return unreported ? vxunrar::StatusText(status) : QStringLiteral("Unknown error!");
+QString failureLine(const QString& message, const QString& entry, const QString& volume) {
+  QStringList names;
+  if (!entry.isEmpty()) names << entry;
+  if (!volume.isEmpty()) names << QStringLiteral("volume ") + volume;
+  return names.isEmpty()
+             ? message
+             : message + QStringLiteral(" (") + names.join(QStringLiteral(", ")) + QLatin1Char(')');
+}
+
+QString notExtractedText(std::int64_t notExtracted, std::int32_t entryCount) {
+  if (entryCount > 0 && notExtracted <= entryCount)
+    return QStringLiteral("Not extracted: %1 of %2 %3.")
+        .arg(notExtracted)
+        .arg(entryCount)
+        .arg(entryCount == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
+  return QStringLiteral("Not extracted: %1 %2, and any that follow in the archive.")
+      .arg(notExtracted)
+      .arg(notExtracted == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
+}
+
+QString noFolderText(const QString& folder, bool fromFolderFile) {
+  if (!fromFolderFile)
+    return QStringLiteral("The archive's folder could not be found; nothing was extracted.");
+  if (folder.isEmpty()) return QStringLiteral("folder.txt names no folder; nothing was extracted.");
+  return QStringLiteral("The folder %1 named in folder.txt does not exist; nothing was extracted.")
+      .arg(folder);
+}
+
+QStringList statusDialogLines(const QStringList& lead, const QStringList& statusLines) {
+  if (lead.isEmpty()) return statusLines;
+  return lead + QStringList{QString()} + statusLines;
 }
 
 QString statusLine(const QString& message, int status) {

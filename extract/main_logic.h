@@ -16,9 +16,10 @@ namespace mainlogic {
 
 // The archive path rebuilt from the program's arguments (the program itself
 // excluded): several arguments are trimmed and joined by single blanks, so a
-// path the shell split at blanks is whole again; one argument is trimmed. When
-// the executable's folder followed directly by that text names a file, that
-// combination wins.
+// path the shell split at blanks is whole again; one argument is trimmed. The
+// archive is then looked for as start-up looks for it (platform::findArchive:
+// the name as given first, then beside the executable); the text stays as it
+// is when neither names a file.
 QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
                                  const std::function<bool(const QString&)>& filePresent);
 
@@ -39,9 +40,18 @@ std::optional<int> progressPosition(std::uint32_t entriesDone, std::int32_t entr
 
 // Status lines as the window collects them.
 QString errorLine(const QString& message);
-// The message for a library status that ended a run without a message of
-// the component's own (a missing or wrong password, a cancel).
-QString unreportedFailureText(int status);
+// A failure as the status dialog leads with it: the component's text, then
+// in brackets the entry's name and the missing volume's, where known.
+QString failureLine(const QString& message, const QString& entry, const QString& volume);
+// How many entries a run did not extract, of the entries the listing counted
+// (0 or fewer: the listing could not count them all).
+QString notExtractedText(std::int64_t notExtracted, std::int32_t entryCount);
+// Why an automatic run extracted nothing for want of a folder: the one folder.txt
+// names does not exist (or it names none), or the archive's own is gone.
+QString noFolderText(const QString& folder, bool fromFolderFile);
+// The status dialog's lines: the lead lines, an empty line, then the status
+// lines as gathered; the status lines alone without a lead.
+QStringList statusDialogLines(const QStringList& lead, const QStringList& statusLines);
 // status carries the component's status ordinals: 0 opened, 1 before open,
 // 2 after close, 3 password; any other value gets an empty label.
 QString statusLine(const QString& message, int status);

@@ -16,7 +16,9 @@ bool requested() {
   return qEnvironmentVariable("QUILLMOSS_UNATTENDED") == QLatin1String("1");
 }
 
-void install(std::function<void(const QString&)> report) {
+void install(Reason reason, std::function<void(const QString&)> report) {
+  const QString why = reason == Reason::NoDisplay ? QStringLiteral("without a display")
+                                                  : QStringLiteral("in an unattended run");
   if (!report)
     report = [](const QString& line) {
       std::fprintf(stderr, "quillmoss: %s\n", line.toLocal8Bit().constData());
@@ -38,15 +40,15 @@ void install(std::function<void(const QString&)> report) {
                QStringLiteral(" (no one to ask)"));
         prompt.done(7);
       });
-  platform::setDialogAnswerer(Modal::PasswordPrompt, [report](QDialog& prompt) {
+  platform::setDialogAnswerer(Modal::PasswordPrompt, [report, why](QDialog& prompt) {
     const QLineEdit* field = prompt.findChild<QLineEdit*>();
     report(field && !field->text().isEmpty()
                ? QStringLiteral("a password is needed; the one from password.txt is used")
-               : QStringLiteral("a password is needed; none can be typed without a display"));
+               : QStringLiteral("a password is needed; none can be typed ") + why);
     prompt.accept();
   });
-  platform::setDialogAnswerer(Modal::VolumePrompt, [report](QDialog& prompt) {
-    report(QStringLiteral("the next volume is missing; none can be chosen without a display"));
+  platform::setDialogAnswerer(Modal::VolumePrompt, [report, why](QDialog& prompt) {
+    report(QStringLiteral("the next volume is missing; none can be chosen ") + why);
     prompt.reject();
   });
   platform::setDialogAnswerer(Modal::StatusDialog, [](QDialog& dialog) { dialog.accept(); });
@@ -55,10 +57,7 @@ void install(std::function<void(const QString&)> report) {
   platform::setAnswerer(Modal::OpenChooser, [](Question&) {});
   // The window never shows its status lines in an automatic run; here the
   // failures among them are the only account of what went wrong.
-  SetErrorObserver([report](const QString& message, const QString& entry) {
-    report(QStringLiteral("error: ") + message +
-           (entry.isEmpty() ? QString() : QStringLiteral(" (") + entry + QLatin1Char(')')));
-  });
+  SetErrorObserver([report](const QString& line) { report(QStringLiteral("error: ") + line); });
 }
 
 }  // namespace unattended

@@ -6,9 +6,12 @@
 
 namespace unattended {
 
-// True when QUILLMOSS_UNATTENDED is set to 1 (scripts/run.sh sets it when it
-// runs the program without a display).
+// True when QUILLMOSS_UNATTENDED is set to 1.
 bool requested();
+
+// Why nobody can answer: there is no display (the program then runs on Qt's
+// offscreen platform), or the unattended mode was asked for.
+enum class Reason { NoDisplay, Requested };
 
 // Answers every question the program may ask with its safe choice, and
 // reports each on `report` (standard error when empty): a message box is
@@ -17,6 +20,7 @@ bool requested();
 // volume is cancelled; a folder chooser picks nothing. Failures of the run are
 // reported the same way. Control characters in a report (an entry's name may
 // hold any) reach it as escapes such as \x1b.
-void install(std::function<void(const QString&)> report = {});
+// The reports name the reason only where it is the reason.
+void install(Reason reason, std::function<void(const QString&)> report = {});
 
 }  // namespace unattended

@@ -301,20 +301,14 @@ QFileDialog* TfrmMain::opndlgMain() {
 }
 
 void TfrmMain::executeComponent() {
-  const int errorsBefore = m_errorCount;
+  m_passFailures.clear();
+  m_lastEntry.clear();
   m_sinceEvents.invalidate();
   {
     FlagScope running(m_running);
     m_vxUnRar->Execute();
   }
   m_listModel->flush();
-  if (m_stopRequested) return;
-  // Some failures end a run without an error of the component's own (no or a
-  // wrong password, a cancel); such a run must not pass for a successful one.
-  // A stop the user asked for is no failure.
-  const int result = m_vxUnRar->RunResult();
-  if (result != 0 && m_errorCount == errorsBefore && !m_vxUnRar->StopProcessing())
-    vxUnRarError(m_vxUnRar, mainlogic::unreportedFailureText(result), result);
 }
 
 void TfrmMain::Timer1Timer() {
@@ -329,24 +323,47 @@ void TfrmMain::Timer1Timer() {
   QString error;
   const std::optional<QString> folder = mainlogic::automaticTargetFolder(
       archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
+  // What the listing found wrong is only half the story when the extraction
+  // runs: a question answered differently there, or an entry the listing
+  // did not test, is decided by the extraction alone.
+  QStringList report = m_passFailures;
+  // A listing that failed may have stopped before the archive's end.
+  const bool allCounted = m_passFailures.isEmpty();
   bool extracted = false;
   if (m_stopRequested) {
     // Asked for by the user, so no failure to show.
   } else if (!folder) {
     platform::showErrorBox(error);
-  } else if (platform::folderPresent(*folder)) {
+  } else if (folder->isEmpty() || !platform::folderPresent(*folder)) {
+    report << mainlogic::noFolderText(platform::displayPath(*folder),
+                                      platform::filePresent(folderFile));
+  } else {
     setWindowTitle(shownName(mainlogic::extractingCaption(archive, *folder)));
     extractInto(*folder);
     extracted = true;
+    report = m_passFailures;
+    const std::int64_t unreached =
+        std::int64_t{m_EntryCount} - std::int64_t{m_vxUnRar->FilesProcessed()};
+    const std::int64_t notExtracted = m_vxUnRar->EntriesFailed() + (unreached > 0 ? unreached : 0);
+    if (notExtracted > 0)
+      report << mainlogic::notExtractedText(notExtracted, allCounted ? m_EntryCount : 0);
   }
+  m_reportLead = report;
   // A failed run must not look like a finished one: whoever started it may
   // delete the archive next.
-  if (m_errorCount > 0) acStatusInfoExecute();
-  automaticRunExitCode() = extracted && m_errorCount == 0 && !m_stopRequested ? 0 : 1;
+  // A stop the user asked for is no failure to show, but no success either.
+  if (!report.isEmpty() && !m_stopRequested) {
+    if (errorObserver())
+      for (const QString& line : report) errorObserver()(line);
+    acStatusInfoExecute();
+  }
+  automaticRunExitCode() = extracted && report.isEmpty() && !m_stopRequested ? 0 : 1;
   close();
 }
 
 void TfrmMain::openArchive(const QString& path) {
+  // A new run over an archive: its questions are put afresh.
+  m_vxUnRar->ForgetAnswers();
   m_openFolder = mainlogic::folderPart(path);
   m_PackedTotal = 0;
   m_EntryCount = 0;
@@ -413,10 +430,11 @@ void TfrmMain::showProgress(quint32 entriesDone, quint64 bytesDone, quint64 entr
     ui->prgbrUnRar->setValue(*position);
 }
 
-void TfrmMain::vxUnRarError(QObject*, const QString& Message, int) {
-  ++m_errorCount;
+void TfrmMain::vxUnRarError(QObject*, const QString& Message, int MessageID) {
   m_StatusLines.append(mainlogic::errorLine(Message));
-  if (errorObserver()) errorObserver()(Message, m_lastEntry);
+  const QString volume = MessageID == 15 ? m_vxUnRar->MissingVolume() : QString();
+  m_passFailures << mainlogic::failureLine(Message, m_lastEntry,
+                                           platform::displayPath(mainlogic::fileNamePart(volume)));
 }
 
 void TfrmMain::vxUnRarRarStatus(QObject*, const QString& Message, TRarStatus status) {
@@ -515,7 +533,7 @@ void TfrmMain::acStatusInfoExecute() {
   struct Forget {
     ~Forget() { frmStatus = nullptr; }
   } forget;
-  dialog->setLines(m_StatusLines);
+  dialog->setLines(mainlogic::statusDialogLines(m_reportLead, m_StatusLines));
   ShowStatusDialog(*dialog);
 }
 

@@ -127,20 +127,25 @@ class TfrmMain : public QMainWindow {
   std::int32_t m_UnpackedTotal = 0;
   bool m_ArchiveOpen = false;
   QStringList m_StatusLines;
+  // The entry reported last in the current pass, and the failures of that
+  // pass, one line each with the entry's (or volume's) name.
   QString m_lastEntry;
-  int m_errorCount = 0;
+  QStringList m_passFailures;
+  // What the status dialog leads with: the last automatic run's failures.
+  QStringList m_reportLead;
 };
 
 // The program's exit status once its windows have closed: 1 when the
-// automatic run failed in any way (an error line, an unreadable "folder.txt",
-// no folder to extract into), else 0.
+// automatic run failed (an entry not extracted, an error that stopped it, an
+// unreadable "folder.txt", no folder to extract into), else 0. Each such run
+// has said why: in the status dialog, or in the error box of "folder.txt".
 int AutomaticRunExitCode();
 
 // Test seams. The automatic run rebuilds the archive path from these arguments
 // instead of the program's own while they are set (nullopt: the real ones).
 void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments);
-// While set, every failure the component reports to the window is handed to
-// the observer too, with the name of the entry last reported (empty before the
-// first), for runs where nobody sees the window or its status lines.
-using ErrorObserver = std::function<void(const QString& message, const QString& entry)>;
+// While set, the automatic run hands the lines its status dialog leads with
+// (each failure with its entry's name, how many entries were not extracted)
+// to the observer too, once each, for runs where nobody sees the window.
+using ErrorObserver = std::function<void(const QString& line)>;
 void SetErrorObserver(ErrorObserver observer);

@@ -4,6 +4,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 namespace platform {
 
@@ -22,5 +23,13 @@ QString trimBlanksAndControls(const QString& text);
 // single blanks, so that a path split over several unquoted arguments comes
 // back whole.
 QString joinArguments(const QStringList& arguments);
+
+// The archive an archive text names, for start-up and the extraction window
+// alike: the text as given (relative to the current folder) when it names a
+// file, else the executable's folder followed directly by the text. The path
+// comes back absolute, so that its folder is known; empty when neither names
+// a file.
+QString findArchive(const QString& archiveText, const QString& executableFolder,
+                    const std::function<bool(const QString&)>& filePresent);
 
 }  // namespace platform

@@ -4,6 +4,8 @@
 #include <QFile>
 #include <cstring>
 #include <exception>
+#include <map>
+#include <optional>
 
 #include "VxUnRarConvert.h"
 #include "executable.h"
@@ -90,6 +92,20 @@ struct TVxUnRar::Run {
   }
 };
 
+// What the person answered during the run over one archive.
+struct TVxUnRar::Answers {
+  QString fileName;  // the archive they belong to
+  std::optional<QString> password;
+  // Set once this open has handed a typed password over: when the library
+  // asks again, it refused it.
+  bool passwordHandedThisOpen = false;
+  struct Volume {
+    bool accepted = false;
+    QByteArray name;
+  };
+  std::map<QByteArray, Volume> volumes;  // by the name the library proposed
+};
+
 int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
   Q_UNUSED(UserData);
   TVxUnRar* self = activeUnRar;
@@ -102,7 +118,8 @@ int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
   }
 }
 
-TVxUnRar::TVxUnRar(QObject* Owner) : QObject(Owner), FRun(std::make_unique<Run>()) {
+TVxUnRar::TVxUnRar(QObject* Owner)
+    : QObject(Owner), FRun(std::make_unique<Run>()), FAnswers(std::make_unique<Answers>()) {
   untUnRar::LoadUnRarLibrary();
   FDllLoaded = untUnRar::UnRarLibraryLoaded();
   const QString silent = platform::besideExecutable(QStringLiteral("silent.txt"));
@@ -124,6 +141,10 @@ TVxUnRar::~TVxUnRar() {
 
 TVxUnRar* TVxUnRar::ActiveUnRar() {
   return activeUnRar;
+}
+
+void TVxUnRar::ForgetAnswers() {
+  *FAnswers = Answers();
 }
 
 void TVxUnRar::SetMode(TVxRarMode Value) {
@@ -154,6 +175,7 @@ void TVxUnRar::PrepareOpen(unsigned OpenMode) {
 
 bool TVxUnRar::OpenArchive() {
   RaiseStatus(QString(), RAR_ONBEFOREOPEN);
+  FAnswers->passwordHandedThisOpen = false;
   FRun->ArchiveHandle = untUnRar::RAROpenArchive(&FRun->open);
   try {
     RaiseStatus(QString(), RAR_ONOPEN);
@@ -312,6 +334,9 @@ void TVxUnRar::MainPass() {
   PrepareLibrary();
   HeaderRepeat repeat;
   bool failureReported = false;
+  // The last entry failed: an entry that continues its solid stream cannot be
+  // decoded, and neither can any after it.
+  bool streamBroken = false;
   for (;;) {
     repeat.prepare(FRun->header);
     FRun->nameConverted = false;
@@ -322,21 +347,31 @@ void TVxUnRar::MainPass() {
       if (!failureReported) RaiseError(vxunrar::HeaderErrorText(status), status);
       break;
     }
+    // A library that cannot read on after a failed entry answers the reads
+    // after it with the same status and no entry: that failure is said already.
+    if (streamBroken && status == FRunResult && !HeaderRepeat::filled(FRun->header)) break;
+    if (status == 0 && streamBroken && (FRun->header.Flags & RHDF_SOLID) != 0) break;
     failureReported = status == ERAR_BAD_DATA;
     if (status != 0 && status != ERAR_BAD_DATA && !HeaderRepeat::filled(FRun->header)) {
       // Nothing was read that could be listed; the failure is said for itself.
       RaiseError(vxunrar::HeaderErrorText(status), status);
       failureReported = true;
+      // Encrypted headers without their password: nothing after can be read.
+      if (status == ERAR_MISSING_PASSWORD || status == ERAR_BAD_PASSWORD) break;
     } else {
       HeaderStep(status);
     }
     if (FStopProcessing) break;
-    int result = 0;
-    if (status == 0) result = ProcessEntry();
-    FRunResult = result;
-    if (result >= 12 && result <= 19) RaiseError(vxunrar::ProcessErrorText(result), result);
+    if (status != 0) continue;
+    const int result = ProcessEntry();
     if (FStopProcessing) break;
-    if (result != 0) break;
+    streamBroken = result != 0;
+    if (result == 0) continue;
+    // Every other entry is still tried: one damaged entry, a full disk or a
+    // refused name must not cost the rest of the archive.
+    FRunResult = result;
+    ++FEntriesFailed;
+    RaiseError(vxunrar::EntryErrorText(result, FRun->header), result);
   }
 }
 
@@ -350,7 +385,13 @@ void TVxUnRar::Execute() {
     return;
   }
   const RunGuard guard;
+  if (FAnswers->fileName != FFileName) {
+    ForgetAnswers();
+    FAnswers->fileName = FFileName;
+  }
   FRunResult = 0;
+  FEntriesFailed = 0;
+  FMissingVolume.clear();
   FFilesProcessed = 0;
   FSizeProcessed = 0;
   activeUnRar = this;
@@ -385,20 +426,29 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
     if (P2 == RAR_VOL_ASK) {
       char* name = reinterpret_cast<char*>(P1);
       if (!name) return -1;
+      const QByteArray proposed(name, static_cast<qsizetype>(strnlen(name, kVolumeNameSize)));
       if (OnVolChange) {
         OnVolChange(this, name, 0);
       } else if (FPromptForVolumn) {
         const QByteArray current(
             FRun->header.ArcName,
             static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
-        const bool accepted =
-            PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize);
+        bool accepted = false;
+        const auto kept = FAnswers->volumes.find(proposed);
+        if (kept != FAnswers->volumes.end()) {
+          accepted = kept->second.accepted;
+          vxunrar::CopyToBuffer(kept->second.name, name, kVolumeNameSize);
+        } else {
+          accepted = PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize);
+          FAnswers->volumes[proposed] = {accepted, QByteArray(name)};
+        }
         if (accepted)
           result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
         else
           result = -1;
       }
       if (name[0] == '\0') result = -1;
+      if (result == -1) FMissingVolume = platform::pathFromBytes(proposed);
     }
   } else if (Msg == UCM_PROCESSDATA) {
     if (P2 > 0) FEntryBytesDone += static_cast<quint64>(P2);
@@ -406,16 +456,26 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {
     QString password = FPassword;
-    if (OnPassword)
+    const std::optional<QString>& typed = FAnswers->password;
+    // A typed password is handed over again, unless this open refused it.
+    if (typed && !(FAnswers->passwordHandedThisOpen && !typed->isEmpty())) {
+      password = *typed;
+    } else if (OnPassword) {
       OnPassword(this, password);
-    else if (FPromptForPass)
+    } else if (FPromptForPass) {
       PromptPassword(password);
-    else
+      FAnswers->password = password;
+    } else {
       RaiseError(QStringLiteral("No Password!"), 0);
+    }
     char* buffer = reinterpret_cast<char*>(P1);
     vxunrar::CopyToBuffer(password.toUtf8(), buffer, P2);
-    const QString handed = P2 > 0 ? QString::fromUtf8(buffer) : QString();
-    RaiseStatus(QStringLiteral("Used Password is: ") + handed, RAR_ONPASSWORD);
+    const bool handed = P2 > 0 && buffer && buffer[0] != '\0';
+    if (handed && typed) FAnswers->passwordHandedThisOpen = true;
+    // The password itself is never said: the lines reach the screen.
+    RaiseStatus(
+        handed ? QStringLiteral("A password was used") : QStringLiteral("No password was given"),
+        RAR_ONPASSWORD);
     result = 0;
   }
   if (FStopProcessing) result = -1;

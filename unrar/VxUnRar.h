@@ -151,10 +151,23 @@ class TVxUnRar : public QObject {
   // any, and for an entry that is skipped).
   quint64 EntrySize() const;
   quint64 EntryBytesDone() const { return FEntryBytesDone; }
-  // The library's status that ended the last run's entry loop, 0 when it read
-  // to the end. Several failures (a missing or wrong password, a cancel) end
-  // a run without an OnError; this tells them apart from success.
+  // The library's status of the last run's last failed entry, 0 when none
+  // failed.
   qint32 RunResult() const { return FRunResult; }
+  // The entries of the last run whose processing failed (each reported
+  // through OnError). A failed entry does not end the run unless the entry
+  // after it belongs to the same solid stream, which cannot be decoded past
+  // the damage: the run then stops there.
+  quint32 EntriesFailed() const { return FEntriesFailed; }
+  // The volume the last run asked for and did not get (the name the library
+  // proposed); empty when none was missing.
+  QString MissingVolume() const { return FMissingVolume; }
+  // Within one run over an archive each question is put once: a password
+  // typed into the prompt and the answer to a volume prompt are kept for the
+  // next pass over the same archive (a password the library asks for again
+  // in the same pass was wrong, and is asked anew). Forgets them, as a new
+  // archive name does too.
+  void ForgetAnswers();
 
   TRarCommentEvent OnComment;
   TRarErrorEvent OnError;
@@ -206,6 +219,10 @@ class TVxUnRar : public QObject {
   qint32 FOperation = 1;
   qint32 FRunResult = 0;
   quint64 FEntryBytesDone = 0;
+  quint32 FEntriesFailed = 0;
+  QString FMissingVolume;
+  struct Answers;
+  std::unique_ptr<Answers> FAnswers;
   bool FDllLoaded = false;
   TVxRARHeaderData FHeaderData;
   QString FArchivComment;

@@ -139,10 +139,8 @@ QString ProcessErrorText(int status) {
 
 namespace {
 
-// Opening and reading headers say no more than that a password is missing.
 QString HeaderStageText(int status) {
-  if (status == 24) return StatusText(22);
-  if (status == 11 || status == 20 || status == 22) return StatusText(status);
+  if (status == 11 || status == 20 || status == 22 || status == 24) return StatusText(status);
   return ProcessErrorText(status);
 }
 
@@ -156,6 +154,16 @@ QString OpenErrorText(int openResult) {
 QString HeaderErrorText(int status) {
   const QString text = status == 12 ? QString() : HeaderStageText(status);
   return text.isEmpty() ? QStringLiteral("File Header corrupted!") : text;
+}
+
+QString EntryErrorText(int status, const RARHeaderDataEx& header) {
+  // RAR 1.5 to 4 keep no check value for a password: a wrong one shows as
+  // data that fails its checksum, like damage does. RAR 5 (unpack version 50
+  // and later) checks the password itself.
+  if (status == ERAR_BAD_DATA && (header.Flags & RHDF_ENCRYPTED) != 0 && header.UnpVer < 50)
+    return QStringLiteral("Wrong password or damaged data!");
+  const QString text = StatusText(status);
+  return text.isEmpty() ? QStringLiteral("Unknown error!") : text;
 }
 
 void CopyToBuffer(const QByteArray& utf8, char* buffer, qint64 size) {

@@ -33,6 +33,12 @@ QString OpenErrorText(int openResult);  // any number: the text of a failed open
 // number, "File Header corrupted!" for 12 and for numbers the table lacks.
 QString HeaderErrorText(int status);
 
+// What a failed entry is reported with: the table's text for its status,
+// "Wrong password or damaged data!" for a checksum failure of an entry
+// encrypted by a format that cannot tell the two apart, "Unknown error!" for
+// a status without a text.
+QString EntryErrorText(int status, const RARHeaderDataEx& header);
+
 // The library's entry name (FileNameW, up to its first zero).
 QString EntryName(const RARHeaderDataEx& header);
 

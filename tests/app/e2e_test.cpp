@@ -15,15 +15,27 @@ struct Outcome {
   bool finished = false;
   int exitCode = -1;
   QStringList reports;  // what the run said, one line each, without the prefix
+  QString output;       // standard output
 };
+
+// How the program is started: unattended on Qt's offscreen platform, as
+// scripts/run.sh starts it; with no display and nothing else said, as a
+// terminal without one starts it; or unattended although a display is named.
+enum class Start { Unattended, NoDisplay, UnattendedWithADisplay };
 
 Outcome runProgram(const QStringList& arguments, const QTemporaryDir& dir,
                    const QString& executable = QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"),
-                   const QString& library = QString()) {
+                   const QString& library = QString(), Start start = Start::Unattended) {
   QProcess program;
   QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-  env.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM", "QUILLMOSS_UNATTENDED"})
+    env.remove(QLatin1String(name));
+  if (start != Start::NoDisplay) {
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
+  }
+  if (start == Start::UnattendedWithADisplay)
+    env.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
   if (!library.isEmpty()) env.insert(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"), library);
   program.setProcessEnvironment(env);
   program.setWorkingDirectory(dir.path());
@@ -36,6 +48,7 @@ Outcome runProgram(const QStringList& arguments, const QTemporaryDir& dir,
     return outcome;
   }
   outcome.exitCode = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+  outcome.output = QString::fromLocal8Bit(program.readAllStandardOutput());
   for (const QString& line :
        QString::fromLocal8Bit(program.readAllStandardError()).split(QLatin1Char('\n')))
     if (line.startsWith(QLatin1String("quillmoss: "))) outcome.reports << line.mid(11);
@@ -44,26 +57,45 @@ Outcome runProgram(const QStringList& arguments, const QTemporaryDir& dir,
 
 }  // namespace
 
-TEST(Program, AMissingArchiveGivesTheNotFoundBoxAndEndsWithZero) {
-  QTemporaryDir dir;
-  ASSERT_TRUE(dir.isValid());
-  const Outcome outcome =
-      runProgram({QStringLiteral("/no/such/My"), QStringLiteral("Files.RAR ")}, dir);
-  ASSERT_TRUE(outcome.finished) << "the program must end by itself";
-  EXPECT_EQ(outcome.exitCode, 0);
-  // Caption and text: the joined archive text, not the executable-folder path.
-  EXPECT_EQ(outcome.reports,
-            QStringList{QStringLiteral("Error: File not found!: /no/such/My Files.RAR")});
-}
-
-TEST(Program, AFolderNamedLikeAnArchiveIsNotFound) {
+// What start-up decides before any window: every outcome but 0 says why.
+TEST(Program, StartUpOutcomesSayWhyTheyEnd) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
   ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("folder.rar")));
-  const Outcome outcome = runProgram({QStringLiteral("folder.rar")}, dir);
-  ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_EQ(outcome.reports, QStringList{QStringLiteral("Error: File not found!: folder.rar")});
+  const QString usage = QStringLiteral(
+      "no display for the instructions window; usage: quillmoss ARCHIVE.rar (quillmoss --help "
+      "says more)");
+  const struct {
+    QStringList arguments;
+    Start start;
+    int exitCode;
+    QStringList reports;
+    QString outputStart;
+  } cases[] = {
+      // Caption and text: the joined archive text, not the executable-folder path.
+      {{"/no/such/My", "Files.RAR "},
+       Start::Unattended,
+       1,
+       {"Error: File not found!: /no/such/My Files.RAR"},
+       {}},
+      {{"folder.rar"}, Start::Unattended, 1, {"Error: File not found!: folder.rar"}, {}},
+      {{"nowhere.rar"}, Start::NoDisplay, 1, {"Error: File not found!: nowhere.rar"}, {}},
+      // Nothing to do where the instructions window cannot be seen.
+      {{}, Start::NoDisplay, 2, {usage}, {}},
+      {{"notes.txt"}, Start::NoDisplay, 2, {usage}, {}},
+      {{"--help"}, Start::NoDisplay, 0, {}, "Usage: quillmoss ARCHIVE.rar\n"},
+      {{"--version"}, Start::Unattended, 0, {}, "quillmoss " QUILLMOSS_VERSION "\n"},
+  };
+  for (const auto& c : cases) {
+    const Outcome outcome = runProgram(
+        c.arguments, dir, QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), c.start);
+    const std::string row = c.arguments.join(' ').toStdString();
+    ASSERT_TRUE(outcome.finished) << row << ": the program must end by itself";
+    EXPECT_EQ(outcome.exitCode, c.exitCode) << row;
+    EXPECT_EQ(outcome.reports, c.reports) << row;
+    EXPECT_TRUE(outcome.output.startsWith(c.outputStart))
+        << row << ": " << outcome.output.toStdString();
+  }
 }
 
 namespace {
@@ -79,19 +111,60 @@ QString makeArchive(const QTemporaryDir& dir) {
 
 }  // namespace
 
+// Unquoted, the path arrives in two pieces and is joined again. Without a
+// display, by a relative name from the archive's folder, the program runs
+// unattended on the offscreen platform and finds the archive where start-up
+// found it.
 TEST(Program, AnExistingArchiveIsExtractedBesideItAndTheProgramEnds) {
+  const struct {
+    QStringList arguments;  // "<dir>" stands for the archive's folder
+    Start start;
+  } cases[] = {
+      {{"<dir>/My", "Archive.rar"}, Start::Unattended},
+      {{"My Archive.rar"}, Start::NoDisplay},
+  };
+  for (const auto& c : cases) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    makeArchive(dir);
+    QStringList arguments = c.arguments;
+    arguments.replaceInStrings(QStringLiteral("<dir>"), dir.path());
+    const Outcome outcome = runProgram(
+        arguments, dir, QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), c.start);
+    const std::string row = c.arguments.join(' ').toStdString();
+    ASSERT_TRUE(outcome.finished) << row << ": the extraction window closes itself after its run";
+    EXPECT_EQ(outcome.exitCode, 0) << row;
+    EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
+    QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
+    ASSERT_TRUE(extracted.open(QIODevice::ReadOnly)) << row;
+    EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
+  }
+}
+
+// The report names the missing display only where that is why nobody is asked.
+TEST(Program, AnUnattendedRunSaysWhyNobodyIsAsked) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
-  const QString archive = makeArchive(dir);
-  // Unquoted, the path arrives in two pieces and is joined again.
-  const Outcome outcome =
-      runProgram({dir.filePath(QStringLiteral("My")), QStringLiteral("Archive.rar")}, dir);
-  ASSERT_TRUE(outcome.finished) << "the extraction window closes itself after its run";
-  EXPECT_EQ(outcome.exitCode, 0);
-  EXPECT_TRUE(outcome.reports.isEmpty()) << outcome.reports.join('\n').toStdString();
-  QFile extracted(dir.filePath(QStringLiteral("inside/hello.txt")));
-  ASSERT_TRUE(extracted.open(QIODevice::ReadOnly));
-  EXPECT_EQ(extracted.readAll(), QByteArray("hello"));
+  rarwriter::Entry entry;
+  entry.name = "locked.txt";
+  entry.data = "secret";
+  entry.password = "right";
+  rarwriter::write(dir.filePath(QStringLiteral("locked.rar")).toStdString(), {entry});
+  const std::pair<Start, const char*> cases[] = {
+      {Start::NoDisplay, "a password is needed; none can be typed without a display"},
+      {Start::UnattendedWithADisplay,
+       "a password is needed; none can be typed in an unattended run"},
+  };
+  for (const auto& [start, question] : cases) {
+    const Outcome outcome =
+        runProgram({dir.filePath(QStringLiteral("locked.rar"))}, dir,
+                   QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), QString(), start);
+    ASSERT_TRUE(outcome.finished);
+    EXPECT_EQ(outcome.exitCode, 1);
+    EXPECT_EQ(outcome.reports,
+              (QStringList{QLatin1String(question), "error: No Password! (locked.txt)",
+                           "error: Not extracted: 1 of 1 entry."}));
+  }
 }
 
 TEST(Program, AnUnreadableSilentTxtIsShownOnceAndNothingIsWritten) {

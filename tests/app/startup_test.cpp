@@ -84,7 +84,7 @@ TEST(StartMode, ARelativeNameIsLookedForHereFirstThenBesideTheExecutable) {
   EXPECT_EQ(startup::FindArchive(name), beside);
   EXPECT_EQ(startup::ChooseMode(name), StartMode::Archive);
   QFile(cwd.filePath(name)).open(QIODevice::WriteOnly);
-  EXPECT_EQ(startup::FindArchive(name), name) << "the name as passed comes first";
+  EXPECT_EQ(startup::FindArchive(name), cwd.filePath(name)) << "the name as passed comes first";
   QFile::remove(beside);
   QDir::setCurrent(saved);
 }

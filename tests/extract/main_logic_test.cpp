@@ -45,17 +45,37 @@ TEST(ArchivePathFromArguments, OneArgumentIsTrimmedOfBlanksAndControlsOnly) {
   EXPECT_EQ(archivePathFromArguments({}, "/opt/q/", nothingPresent), QString());
 }
 
-TEST(ArchivePathFromArguments, ExecutableFolderIsTriedFirst) {
-  QStringList asked;
-  const auto present = [&](const QString& p) {
-    asked << p;
-    return p == QStringLiteral("/opt/q/backup.rar");
+// The same order as start-up: the name as given, then beside the executable;
+// a relative name that is found comes back absolute.
+TEST(ArchivePathFromArguments, TheNameAsGivenComesFirstThenTheExecutableFolder) {
+  const struct {
+    const char* given;
+    QStringList present;
+    QString expected;
+    QStringList asked;
+  } cases[] = {
+      {"backup.rar",
+       {"/opt/q/backup.rar"},
+       "/opt/q/backup.rar",
+       {"backup.rar", "/opt/q/backup.rar"}},
+      {"backup.rar",
+       {"backup.rar", "/opt/q/backup.rar"},
+       QDir::currentPath() + "/backup.rar",
+       {"backup.rar"}},
+      {"/d/backup.rar", {"/d/backup.rar"}, "/d/backup.rar", {"/d/backup.rar"}},
+      {"other.rar", {}, "other.rar", {"other.rar", "/opt/q/other.rar"}},
   };
-  EXPECT_EQ(archivePathFromArguments({QStringLiteral("backup.rar")}, "/opt/q/", present),
-            QStringLiteral("/opt/q/backup.rar"));
-  EXPECT_EQ(asked, QStringList{QStringLiteral("/opt/q/backup.rar")});
-  EXPECT_EQ(archivePathFromArguments({QStringLiteral("other.rar")}, "/opt/q/", present),
-            QStringLiteral("other.rar"));
+  for (const auto& c : cases) {
+    QStringList asked;
+    const auto present = [&](const QString& p) {
+      asked << p;
+      return c.present.contains(p);
+    };
+    EXPECT_EQ(archivePathFromArguments({QString::fromUtf8(c.given)}, "/opt/q/", present),
+              c.expected)
+        << c.given;
+    EXPECT_EQ(asked, c.asked) << c.given;
+  }
 }
 
 TEST(PathParts, SplitAtTheLastSlash) {
@@ -120,8 +140,8 @@ TEST(StatusLines, GermanLabelsAfterTheMessage) {
   EXPECT_EQ(statusLine(QString(), 1), QStringLiteral(": Archiv wird geöffnet"));
   EXPECT_EQ(statusLine(QString(), 0), QStringLiteral(": Archiv geöffnet"));
   EXPECT_EQ(statusLine(QString(), 2), QStringLiteral(": Nach Schließen"));
-  EXPECT_EQ(statusLine(QStringLiteral("Used Password is: x"), 3),
-            QStringLiteral("Used Password is: x: Passwortabfrage"));
+  EXPECT_EQ(statusLine(QStringLiteral("A password was used"), 3),
+            QStringLiteral("A password was used: Passwortabfrage"));
   EXPECT_EQ(statusLine(QStringLiteral("m"), 7), QStringLiteral("m: "));
   EXPECT_EQ(errorLine(QStringLiteral("Corrupted data!")),
             QStringLiteral("Fehler: Corrupted data!"));

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QHeaderView>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QProgressBar>
@@ -313,45 +314,99 @@ TEST_F(ExtractionWindow, NoFolderPartMeansNoExtraction) {
   SetArchiveArgumentsForTesting(QStringList{QStringLiteral("nowhere-quillmoss-test.rar")});
   auto window = makeWindow(entries(3));
   CloseWatcher watcher(*window);
+  QString shown;
+  platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& dialog) {
+    shown = dialog.mmStatus()->toPlainText();
+    dialog.accept();
+  });
   window->Timer1Timer();
   EXPECT_TRUE(watcher.closed);
   EXPECT_EQ(fake.openModes(), QVector<int>{0}) << "only the listing pass may run";
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss - nowhere-quillmoss-test.rar"));
   EXPECT_TRUE(boxes.isEmpty());
   EXPECT_EQ(AutomaticRunExitCode(), 1) << "nothing was extracted";
+  EXPECT_TRUE(shown.startsWith(
+      QStringLiteral("The archive's folder could not be found; nothing was extracted.\n\n")))
+      << "a failure is never silent: " << qPrintable(shown);
 }
 
 // A failed run shows its lines before the window closes and ends the program
-// with 1; a clean one shows nothing and ends with 0.
+// with 1; a clean one shows nothing and ends with 0. The dialog leads with
+// what the extraction could not do, each failure with its entry's (or
+// volume's) name, then how many entries were not extracted; the gathered
+// lines follow. A question answered differently while listing is no failure,
+// each question is asked once, and the typed password never shows.
 TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
-  const QStringList extraction = {
-      QStringLiteral(": Archiv wird geöffnet"), QStringLiteral(": Archiv geöffnet"),
-      QStringLiteral("Fehler: Corrupted data!"), QStringLiteral(": Nach Schließen")};
   const struct {
     const char* script;
-    QStringList shown;  // empty: no dialog
+    QStringList lead;  // empty: no dialog
     int exitCode;
+    int prompts = 0;  // password or volume prompts
   } cases[] = {
       {"open cmtstate=1 comment=\"first\\nsecond\"\n"
        "entry name=good.txt data=\"ok\"\n"
        "entry name=bad.txt process2=12\n",
-       kOneRun + extraction, 1},
+       {"Corrupted data! (bad.txt)", "Not extracted: 1 of 2 entries."},
+       1},
       {"entry name=clean.txt data=\"ok\"\n", {}, 0},
+      // The entries after a damaged one are still extracted.
+      {"entry name=a.txt data=\"a\"\nentry name=bad.txt process2=16\n"
+       "entry name=c.txt data=\"c\"\nentry name=d.txt process2=19\n",
+       {"Error on creating file! (bad.txt)", "Write error! (d.txt)",
+        "Not extracted: 2 of 4 entries."},
+       1},
+      // Failed while listing only: the extraction decides.
+      {"entry name=a.txt data=\"a\" process1=22\nentry name=b.txt data=\"b\" process1=12\n", {}, 0},
+      // Asked while listing, kept for the extraction; never shown.
+      {"entry name=a.txt data=\"a\"\ncallback msg=2\nentry name=bad.txt process2=12\n",
+       {"Corrupted data! (bad.txt)", "Not extracted: 1 of 2 entries."},
+       1,
+       1},
+      {"entry name=big.bin arcname=\"/v/a.part1.rar\" flags=0x02\n"
+       "callback msg=0 p2=0 name=\"/v/a.part2.rar\"\n",
+       {"Volume-Error! (big.bin, volume a.part2.rar)",
+        "Not extracted: 1 entry, and any that follow in the archive."},
+       1,
+       1},
   };
   for (const auto& c : cases) {
     auto window = makeWindow(QString::fromUtf8(c.script));
     CloseWatcher watcher(*window);
-    QStringList shown;
+    QString shown;
     platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& dialog) {
       EXPECT_FALSE(watcher.closed) << "the lines are shown before the window closes";
-      shown = dialog.mmStatus()->toPlainText().split(QLatin1Char('\n'));
+      shown = dialog.mmStatus()->toPlainText();
       dialog.accept();
     });
+    int prompts = 0;
+    platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& prompt) {
+      ++prompts;
+      prompt.findChild<QLineEdit*>()->setText(QStringLiteral("hunter2"));
+      prompt.accept();
+    });
+    platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& prompt) {
+      ++prompts;
+      prompt.reject();
+    });
+    // The rows share one folder.
+    platform::setDialogAnswerer<TfrmOverWrite>(
+        platform::Modal::OverwritePrompt, [](TfrmOverWrite& prompt) {
+          prompt.findChild<QPushButton*>(QStringLiteral("btnYes"))->click();
+        });
     window->Timer1Timer();
-    platform::setAnswerer(platform::Modal::StatusDialog, {});
+    for (const auto kind : {platform::Modal::StatusDialog, platform::Modal::PasswordPrompt,
+                            platform::Modal::VolumePrompt, platform::Modal::OverwritePrompt})
+      platform::setAnswerer(kind, {});
     EXPECT_TRUE(watcher.closed);
-    EXPECT_EQ(shown, c.shown) << c.script;
+    EXPECT_EQ(
+        shown,
+        c.lead.isEmpty()
+            ? QString()
+            : mainlogic::statusDialogLines(c.lead, watcher.linesAtClose).join(QLatin1Char('\n')))
+        << c.script;
+    EXPECT_FALSE(shown.contains(QStringLiteral("hunter2"))) << c.script;
     EXPECT_EQ(AutomaticRunExitCode(), c.exitCode) << c.script;
+    EXPECT_EQ(prompts, c.prompts) << c.script;
     EXPECT_TRUE(boxes.isEmpty());
   }
 }

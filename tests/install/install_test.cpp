@@ -264,6 +264,19 @@ TEST_F(Installed, LibraryAndEveryShippedDataFileLieBesideTheProgram) {
   RecordProperty("data_files_compared", compared);
 }
 
+TEST_F(Installed, ManualPageSaysHowToUseTheProgram) {
+  QProcess gunzip;
+  gunzip.start(QStringLiteral("gzip"),
+               {QStringLiteral("-dc"), prefix(QStringLiteral("share/man/man1/quillmoss.1.gz"))});
+  ASSERT_TRUE(gunzip.waitForFinished(10000));
+  EXPECT_EQ(gunzip.exitCode(), 0) << "no compressed manual page";
+  const QByteArray page = gunzip.readAllStandardOutput();
+  EXPECT_TRUE(page.startsWith(".TH QUILLMOSS 1 \"\" \"Quillmoss " + QByteArray(QUILLMOSS_VERSION)))
+      << page.left(80).toStdString();
+  for (const char* part : {".SH SYNOPSIS", "\\-\\-help", ".SH EXIT STATUS"})
+    EXPECT_TRUE(page.contains(part)) << part;
+}
+
 TEST_F(Installed, InstalledBinariesCarryNoRpath) {
   QStringList binaries{prefix(QStringLiteral("lib/quillmoss/quillmoss"))};
   binaries << prefix(QStringLiteral("lib/quillmoss/libunrar.so"));

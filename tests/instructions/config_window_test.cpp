@@ -97,6 +97,9 @@ TEST_F(ConfigWindow, EveryAboutLineShowsWhole) {
     EXPECT_LE(block.layout()->lineAt(0).naturalTextWidth(), room) << block.text().toStdString();
   }
   EXPECT_EQ(lines, 20);
+  // The extraction engine is our own library, on nothing else.
+  EXPECT_TRUE(
+      about->toPlainText().contains(QStringLiteral("\nlibunrar: the Quillmoss developers\n")));
 }
 
 TEST_F(ConfigWindow, PicturesComeWithTheFormAtTheirSizes) {

@@ -210,7 +210,35 @@ TEST(ErrorTexts, OpenFailuresAndProcessingStatuses) {
   EXPECT_EQ(vxunrar::OpenErrorText(13), QStringLiteral("Corrupted archive!"));
   EXPECT_EQ(vxunrar::OpenErrorText(15), QStringLiteral("Volume-Error!"));
   EXPECT_EQ(vxunrar::OpenErrorText(22), QStringLiteral("No Password!"));
-  EXPECT_EQ(vxunrar::OpenErrorText(24), QStringLiteral("No Password!"));
+  EXPECT_EQ(vxunrar::OpenErrorText(24), QStringLiteral("Wrong Password!"));
   EXPECT_EQ(vxunrar::OpenErrorText(21), QStringLiteral("Unknown format!"));
   EXPECT_EQ(vxunrar::ProcessErrorText(21), QString());
+}
+
+// A failed entry's text: a checksum failure of an entry encrypted by RAR 1.5
+// to 4 may as well be a wrong password; RAR 5 checks passwords itself.
+TEST(ErrorTexts, AFailedEntrySaysWhatTheFormatCanTell) {
+  const struct {
+    int status;
+    unsigned flags;
+    unsigned unpVer;
+    const char* text;
+  } cases[] = {
+      {12, RHDF_ENCRYPTED, 29, "Wrong password or damaged data!"},
+      {12, RHDF_ENCRYPTED, 20, "Wrong password or damaged data!"},
+      {12, RHDF_ENCRYPTED, 15, "Wrong password or damaged data!"},
+      {12, RHDF_ENCRYPTED, 50, "Corrupted data!"},
+      {12, 0, 29, "Corrupted data!"},
+      {24, RHDF_ENCRYPTED, 29, "Wrong Password!"},
+      {22, RHDF_ENCRYPTED, 50, "No Password!"},
+      {16, 0, 29, "Error on creating file!"},
+      {21, 0, 29, "Unknown error!"},
+  };
+  for (const auto& c : cases) {
+    RARHeaderDataEx header{};
+    header.Flags = c.flags;
+    header.UnpVer = c.unpVer;
+    EXPECT_EQ(vxunrar::EntryErrorText(c.status, header), QLatin1String(c.text))
+        << c.status << " " << c.flags << " " << c.unpVer;
+  }
 }

@@ -39,7 +39,9 @@ TEST_F(RunTest, PasswordFromAHandlerIsHandedOverAndReported) {
   EXPECT_EQ(seen, QStringLiteral("start"));
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"from handler\""});
-  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: from handler")));
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD A password was used")));
+  EXPECT_TRUE(events.filter(QStringLiteral("from handler")).isEmpty())
+      << "the password itself never reaches a status line";
   EXPECT_EQ(vx->Password(), QStringLiteral("start")) << "the property itself is not changed";
 }
 
@@ -49,7 +51,7 @@ TEST_F(RunTest, PasswordWithoutHandlerOrPromptIsReportedMissingAndThePropertyHan
   vx->Execute();
   const int error = static_cast<int>(events.indexOf(QStringLiteral("error 0 No Password!")));
   const int status =
-      static_cast<int>(events.indexOf(QStringLiteral("status PASSWORD Used Password is: silent")));
+      static_cast<int>(events.indexOf(QStringLiteral("status PASSWORD A password was used")));
   ASSERT_GE(error, 0) << events.join('\n').toStdString();
   EXPECT_GT(status, error);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
@@ -60,7 +62,7 @@ TEST_F(RunTest, PasswordWithoutHandlerOrPromptIsReportedMissingAndThePropertyHan
   vx->SetPassword(QString());
   vx->Execute();
   EXPECT_TRUE(events.contains(QStringLiteral("error 0 No Password!")));
-  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: ")));
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD No password was given")));
 }
 
 TEST_F(RunTest, APasswordLongerThanTheLibrarysBufferIsCut) {
@@ -70,7 +72,7 @@ TEST_F(RunTest, APasswordLongerThanTheLibrarysBufferIsCut) {
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=8) = 0 P1=\"0123456\""})
       << "seven characters and the zero fill the eight bytes; nothing beyond";
-  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD Used Password is: 0123456")));
+  EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD A password was used")));
 }
 
 TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
@@ -88,6 +90,7 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"typed\""});
+  vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
     edit(d)->setText(QStringLiteral("still handed over"));
@@ -96,6 +99,7 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"still handed over\""});
+  vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::PasswordPrompt,
                               [&](QDialog& d) { d.reject(); });  // the window's close button
@@ -105,6 +109,58 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
       << "an empty box hands over an empty password";
   EXPECT_TRUE(calls().contains(
       QStringLiteral("RARProcessFile(#3, 2, DestPath=\"<dir>\", DestName=null) = 22")));
+}
+
+// Two passes over one archive (listing, then extracting) put each question
+// once: the typed password and the volume answer are handed over again
+// without asking. Only a password the library asks for again in the same
+// pass, having refused it, is asked anew.
+TEST_F(RunTest, EachQuestionIsAskedOnceOverTwoPasses) {
+  const struct {
+    const char* script;
+    platform::Modal kind;
+    int askedFirst;   // prompts in the first pass
+    int askedSecond;  // in the second: a refused password only
+    QString handed;   // the callback line every ask of both passes gives
+  } cases[] = {
+      {"entry name=\"a\"\ncallback msg=2\nentry name=\"b\"\n", platform::Modal::PasswordPrompt, 1,
+       0, "callback(2, UserData=0, P2=128) = 0 P1=\"typed\""},
+      // The library asks again in the same pass: it refused the password.
+      {"entry name=\"a\"\ncallback msg=2\nentry name=\"b\"\ncallback msg=2\n",
+       platform::Modal::PasswordPrompt, 2, 1, "callback(2, UserData=0, P2=128) = 0 P1=\"typed\""},
+      {"entry name=\"big\" arcname=\"/v/a.part1.rar\" flags=0x02\n"
+       "callback msg=0 p2=0 name=\"/v/a.part2.rar\"\n",
+       platform::Modal::VolumePrompt, 1, 0, "callback(0, UserData=0, P2=0) = -1 P1=\"/v/x.rar\""},
+  };
+  for (const auto& c : cases) {
+    ASSERT_NO_FATAL_FAILURE(start(QLatin1String(c.script)));
+    vx->SetPromptForPass(true);
+    vx->SetPromptForVolumn(true);
+    int asked = 0;
+    platform::setDialogAnswerer(c.kind, [&](QDialog& d) {
+      ++asked;
+      edit(d)->setText(c.kind == platform::Modal::PasswordPrompt ? QStringLiteral("typed")
+                                                                 : QStringLiteral("/v/x.rar"));
+      button(d, c.kind == platform::Modal::PasswordPrompt ? "btnOk" : "btnCancel")->click();
+    });
+    vx->Execute();
+    EXPECT_EQ(asked, c.askedFirst) << c.script;
+    const QStringList first = callsStarting(QStringLiteral("callback"));
+    fake.clearCalls();
+    asked = 0;
+    vx->Execute();
+    EXPECT_EQ(asked, c.askedSecond) << "the second pass asks no question again: " << c.script;
+    EXPECT_EQ(callsStarting(QStringLiteral("callback")), first) << c.script;
+    EXPECT_EQ(first.first(), c.handed) << c.script;
+    if (c.kind == platform::Modal::VolumePrompt) {
+      EXPECT_EQ(vx->MissingVolume(), QStringLiteral("/v/a.part2.rar"));
+    }
+    // A new archive name is a new run: its questions are asked again.
+    vx->SetFileName(dir.filePath(QStringLiteral("other.rar")));
+    asked = 0;
+    vx->Execute();
+    EXPECT_EQ(asked, c.askedFirst) << c.script;
+  }
 }
 
 // --- the next-volume message --------------------------------------------------
@@ -155,6 +211,7 @@ TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/x/changed.rar\""});
+  vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::VolumePrompt,
                               [&](QDialog& d) { d.reject(); });  // closed by the window's button
