@@ -13,7 +13,8 @@
 namespace bench {
 
 struct Measure {
-  double seconds = 0;
+  double seconds = 0;     // wall
+  double cpuSeconds = 0;  // user + system
   long peakKb = 0;
   int status = 0;
 };
@@ -28,6 +29,8 @@ inline Measure measureChild(const std::function<int()>& body) {
   wait4(pid, &status, 0, &ru);
   Measure m;
   m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  m.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+                 static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
   m.peakKb = ru.ru_maxrss;
   m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   return m;

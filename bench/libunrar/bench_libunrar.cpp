@@ -75,15 +75,19 @@ void removeTree(const std::string& path) {
   if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-// Best of `runs`, with a fresh output folder and dropped output each time.
+// Best of `runs`, with a fresh output folder and dropped output each time:
+// the least wall time and the least CPU time (user + system), which on a
+// loaded machine may come from different runs.
 Measure best(int runs, const std::string& out, const std::function<int()>& body) {
   Measure b;
-  b.seconds = 1e30;
+  b.seconds = b.cpuSeconds = 1e30;
   for (int i = 0; i < runs; ++i) {
     removeTree(out);
     ::mkdir(out.c_str(), 0755);
     Measure m = bench::measureChild(body);
+    const double cpu = std::min(b.cpuSeconds, m.cpuSeconds);
     if (m.seconds < b.seconds) b = m;
+    b.cpuSeconds = cpu;
   }
   removeTree(out);
   return b;
@@ -95,34 +99,67 @@ bool emptyFolder(const std::string& path) {
   return std::system(cmd.c_str()) == 0;
 }
 
-// `unarArchive`: the same entries for unar, timed beside the two.
+std::string loadAverage() {
+  std::FILE* f = std::fopen("/proc/loadavg", "r");
+  char buf[64] = {};
+  if (f) {
+    if (!std::fgets(buf, sizeof buf, f)) buf[0] = 0;
+    std::fclose(f);
+  }
+  std::string s = buf;
+  // The 1, 5 and 15 minute averages.
+  for (int i = 0, spaces = 0; i < static_cast<int>(s.size()); ++i)
+    if (s[i] == ' ' && ++spaces == 3) return s.substr(0, static_cast<std::size_t>(i));
+  return s;
+}
+
+// This program again, in the measured child, so that its peak memory is its
+// own; `threads` sets QUILLMOSS_UNRAR_THREADS when not empty.
+int runSelf(const std::string& archive, const std::string& out, bool extract, const char* threads) {
+  if (threads) ::setenv("QUILLMOSS_UNRAR_THREADS", threads, 1);
+  std::string self = "/proc/self/exe";
+  std::vector<std::string> args = {"bench_libunrar", "--run", extract ? "extract" : "list", archive,
+                                   out};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  execv(self.c_str(), argv.data());
+  return 127;
+}
+
+// One line per program: wall and CPU seconds, peak memory, wall time against
+// bsdtar's. `unarArchive`: the same entries for unar, timed beside the rest;
+// `threads`: ours on one and on two threads when extracting.
 void row(const std::string& label, const std::string& archive, const std::string& out, int runs,
-         const std::string& tmp, const std::string& unarArchive = "") {
+         const std::string& tmp, const std::string& unarArchive = "", bool threads = false) {
   for (bool extract : {false, true}) {
-    // A fresh process of this program, so that its peak memory is its own.
-    Measure ours = best(runs, out, [&] {
-      std::string self = "/proc/self/exe";
-      std::vector<std::string> args = {"bench_libunrar", "--run", extract ? "extract" : "list",
-                                       archive, out};
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      execv(self.c_str(), argv.data());
-      return 127;
-    });
-    Measure theirs = best(runs, out, [&] { return runBsdtar(archive, out, extract); });
+    struct Tool {
+      const char* name;
+      std::function<int()> run;
+    };
+    std::vector<Tool> tools;
+    if (extract && threads) {
+      tools.push_back({"libunrar, 1 thread", [&] { return runSelf(archive, out, true, "1"); }});
+      tools.push_back({"libunrar, 2 threads", [&] { return runSelf(archive, out, true, "2"); }});
+    } else {
+      tools.push_back({"libunrar", [&] { return runSelf(archive, out, extract, nullptr); }});
+    }
+    tools.push_back({"bsdtar", [&] { return runBsdtar(archive, out, extract); }});
+    if (extract && !unarArchive.empty())
+      tools.push_back({"unar", [&] { return runUnar(unarArchive, out); }});
+    std::vector<Measure> m;
+    for (const Tool& t : tools) m.push_back(best(runs, out, t.run));
     const bool tmpClean = emptyFolder(tmp);
-    std::printf("%-44s %-7s %9.3f %9.3f %7.2fx %9.1f %9.1f %s%s%s\n", label.c_str(),
-                extract ? "extract" : "list", ours.seconds, theirs.seconds,
-                theirs.seconds > 0 ? ours.seconds / theirs.seconds : 0.0, ours.peakKb / 1024.0,
-                theirs.peakKb / 1024.0, ours.status ? "(libunrar reported entry errors)" : "",
-                theirs.status ? "(bsdtar failed)" : "",
-                tmpClean ? "" : " (libunrar left files in TMPDIR)");
-    if (extract && !unarArchive.empty()) {
-      Measure unar = best(runs, out, [&] { return runUnar(unarArchive, out); });
-      std::printf("%-44s %-7s %9.3f %9s %7.2fx %9.1f %9s %s\n", "  unar beside", "extract",
-                  unar.seconds, "", ours.seconds / unar.seconds, unar.peakKb / 1024.0, "",
-                  unar.status ? "(unar failed)" : "");
+    const Measure& tar = m[m.size() - (extract && !unarArchive.empty() ? 2 : 1)];
+    std::printf("%s, %s (load %s)%s\n", label.c_str(), extract ? "extract" : "list",
+                loadAverage().c_str(), tmpClean ? "" : " (libunrar left files in TMPDIR)");
+    for (std::size_t i = 0; i < tools.size(); ++i) {
+      const bool tarFailed = tar.status != 0;
+      std::printf(
+          "  %-22s %9.3f %9.3f %9.1f %8s %s\n", tools[i].name, m[i].seconds, m[i].cpuSeconds,
+          m[i].peakKb / 1024.0,
+          tarFailed ? "-" : (std::to_string(m[i].seconds / tar.seconds).substr(0, 4) + "x").c_str(),
+          m[i].status ? "(failed)" : "");
     }
     std::fflush(stdout);
   }
@@ -134,7 +171,7 @@ int main(int argc, char** argv) {
   if (argc == 5 && std::string(argv[1]) == "--run")
     return runLibunrar(argv[3], argv[4], std::string(argv[2]) == "extract");
   bool quick = false;
-  std::string work = "/tmp/quillmoss-bench-libunrar";
+  std::string work = "/dev/shm/quillmoss-bench-libunrar";  // tmpfs: no disk in the times
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--quick")
@@ -158,9 +195,14 @@ int main(int argc, char** argv) {
   const std::uint64_t mixedSize = quick ? (48ull << 20) : (528ull << 20);
   const std::uint64_t windowSize = quick ? (64ull << 20) : (640ull << 20);
   const std::uint64_t declaredSize = quick ? (16ull << 20) : (64ull << 20);
-  std::string rar5Mixed = work + "/rar5-mixed.rar";
-  std::string rar5Window = work + "/rar5-window-1g.rar";
-  std::string rar5Declared = work + "/rar7-declared-64g.rar";
+  // The encoder takes minutes for these: they stay in the work folder between
+  // runs, named by their size.
+  auto sized = [&](const char* stem, std::uint64_t size) {
+    return work + "/" + stem + "-" + std::to_string(size >> 20) + "m.rar";
+  };
+  std::string rar5Mixed = sized("rar5-mixed", mixedSize);
+  std::string rar5Window = sized("rar5-window-1g", windowSize);
+  std::string rar5Declared = sized("rar7-declared-64g", declaredSize);
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -212,28 +254,35 @@ int main(int argc, char** argv) {
       o.solidFlag = true;
       rarwriter::write(solid, entries, o);
     }
-    bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
-    bench::rar5::writeLargeWindow(rar5Window, unarCopy(rar5Window), windowSize);
-    bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
+    auto cached = [&](const std::string& path) {
+      struct stat a {
+      }, b{};
+      return ::stat(path.c_str(), &a) == 0 && ::stat(unarCopy(path).c_str(), &b) == 0 &&
+             a.st_size > 0 && b.st_size > a.st_size;
+    };
+    if (!cached(rar5Mixed)) bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
+    if (!cached(rar5Window))
+      bench::rar5::writeLargeWindow(rar5Window, unarCopy(rar5Window), windowSize);
+    if (!cached(rar5Declared))
+      bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
     return 0;
   });
   if (made.status != 0) {
     std::fprintf(stderr, "could not write the benchmark archives\n");
     return 1;
   }
-  std::printf("%-44s %-7s %9s %9s %8s %9s %9s\n", "archive", "op", "libunrar", "bsdtar", "ratio",
-              "ours MiB", "tar MiB");
+  std::printf("%-24s %9s %9s %9s %8s\n", "  program", "wall s", "cpu s", "peak MiB", "x bsdtar");
   const std::string out = work + "/out";
   row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs, tmp);
   row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
   row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
       tmp);
   row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
-      out, runs, tmp, unarCopy(rar5Mixed));
+      out, runs, tmp, unarCopy(rar5Mixed), true);
   row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,
-      runs, tmp, unarCopy(rar5Window));
+      runs, tmp, unarCopy(rar5Window), true);
   row("RAR 7 LZ, 64 GiB declared, " + std::to_string(declaredSize >> 20) + " MiB", rar5Declared,
-      out, runs, tmp, unarCopy(rar5Declared));
+      out, runs, tmp, unarCopy(rar5Declared), true);
   const std::string corpus = std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/";
   for (const char* name :
        {"test_read_format_rar_ppmd_lzss_conversion.rar", "test_read_format_rar_binary_data.rar",
@@ -251,10 +300,6 @@ int main(int argc, char** argv) {
   removeTree(big);
   removeTree(many);
   removeTree(solid);
-  removeTree(rar5Mixed);
-  removeTree(rar5Window);
-  removeTree(rar5Declared);
-  removeTree(forUnar);
   removeTree(tmp);
   return 0;
 }

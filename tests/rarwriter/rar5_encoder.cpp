@@ -271,7 +271,7 @@ void Encoder::tokenize(std::size_t from, std::size_t to, std::vector<Token>& out
         const unsigned b = bonus(newDist);
         lengthSlot(len - b, t.lengthSlot, t.lengthBits, t.lengthExtra);
         t.symbol = static_cast<std::uint16_t>(262 + t.lengthSlot);
-        const std::uint64_t v = newDist - 1;
+        const std::uint64_t v = newDist - 1 + settings_.distanceBias;
         if (v < 4) {
           t.distSlot = static_cast<std::uint8_t>(v);
           ++stats_.distanceNoBits;

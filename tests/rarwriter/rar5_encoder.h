@@ -55,6 +55,9 @@ struct Settings {
   // match run on past it, and only then hands out the window's bytes: with a
   // dictionary of 256 KiB or less the match's tail overwrites bytes not yet out.
   bool matchesStopAtWindowEnd = false;
+  // Damage on purpose: every new distance is written this much further back
+  // than the match, so that a stream reaches before its start.
+  std::uint64_t distanceBias = 0;
 };
 
 // How often each form was written, so tests can tell what their streams cover.

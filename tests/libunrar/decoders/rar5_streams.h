@@ -199,13 +199,19 @@ inline std::vector<Stream> streams(S& total) {
                          {{"c.bin", copies(5000000, 2, 3 * M), {}, {}}}, false, total));
   }
   {
-    // A 128 KiB window that the data runs round many times.
+    // A 128 KiB dictionary that the data runs round many times, solid over two
+    // entries: more than our decoder's least window (6 MiB), which the second
+    // entry wraps with an E8 filter across the wrap.
     Settings s;
     s.dictionary = 128 * K;
     s.effort = 1;
     s.matchesStopAtWindowEnd = true;
-    out.push_back(stream("window_of_128k", s, declare(128 * K, 0, 1),
-                         {{"w.bin", copies(700000, 3, 128 * K), {}, {}}}, false, total));
+    const std::string a = copies(4 * M, 3, 128 * K);
+    const std::string b = a.substr(4 * M - 100000) + copies(3 * M, 4, 128 * K);
+    out.push_back(stream("window_of_128k_solid", s, declare(128 * K, 0, 1),
+                         {{"w1.bin", a, {}, {}},
+                          {"w2.bin", b, {}, {{2 * M + 100000 - 3000, 6000, FilterType::E8, 1, 0}}}},
+                         true, total));
   }
   {
     // New tables, kept tables, and a level code with lengths up to 15.

@@ -1,6 +1,8 @@
 // The RAR 5 decoder on streams of our own encoder: every file must come out as
-// it went in, through our library, unar and bsdtar alike.
+// it went in, through our library, unar and bsdtar alike, on one thread and on
+// two; damaged streams fail cleanly.
 #include <gtest/gtest.h>
+#include <malloc.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "decoder_test_support.h"
+#include "rar5_lz.h"
 #include "rar5_streams.h"
 #include "unrar_test_support.h"
 
@@ -52,6 +55,119 @@ TEST(Rar5Lz, WriterStreamsDecodeAsPeersDecodeThem) {
 
 TEST(Rar5Lz, EncoderCoversEveryCode) {
   decodertest::expectEveryCounterUsed(made().total, rar5test::kCounters);
+}
+
+// What the archive's header tells the decoder about the stream's entry `i`.
+unrar::Entry entryOf(const rar5test::Stream& s, std::size_t i) {
+  const rarwriter::Entry& w = s.entries[i];
+  const rarwriter::Rar5Compression& c = w.prepacked->rar5;
+  unrar::Entry e;
+  e.method = c.method;
+  e.unpVer = c.version == 1 ? 70 : 50;
+  e.rar5CompInfo = c.rar5Distances ? 0x100000 : 0;
+  e.unpSize = w.data.size();
+  e.solid = s.solid && i > 0;
+  e.dictBytes = c.dictionary;
+  return e;
+}
+
+// Every stream straight through the decoder, its worker thread forced on and off.
+TEST(Rar5Lz, OneAndTwoThreadsGiveTheSameFiles) {
+  for (unsigned threads : {1u, 2u}) {
+    unrar::setRar5Threading(threads, 0);
+    for (const rar5test::Stream& s : made().streams) {
+      auto dec = unrar::makeRar5Decoder(s.solid);
+      for (std::size_t i = 0; i < s.entries.size(); ++i) {
+        decodertest::StringSink sink;
+        const auto& w = s.entries[i];
+        const int rc =
+            dec->decode(entryOf(s, i),
+                        std::make_unique<decodertest::MemoryStream>(w.prepacked->bytes), 0, sink);
+        EXPECT_EQ(rc, ERAR_SUCCESS) << s.name << " " << i << ", threads " << threads;
+        EXPECT_TRUE(sink.out == w.data) << s.name << " " << i << ", threads " << threads;
+      }
+    }
+  }
+  unrar::setRar5Threading(0, 0);
+}
+
+const rar5test::Stream& row(const std::string& name) {
+  for (const rar5test::Stream& s : made().streams)
+    if (s.name == name) return s;
+  throw std::invalid_argument("no row " + name);
+}
+
+TEST(Rar5Lz, DamagedStreamsFailCleanly) {
+  const rar5test::Stream& s = row("every_filter");
+  decodertest::expectDamagedStreamsFailCleanly(unrar::makeRar5Decoder, entryOf(s, 0),
+                                               s.entries[0].prepacked->bytes, s.entries[0].data,
+                                               true);
+}
+
+// Matches reaching before the stream's start are damage, not zeros; from 4 GiB
+// back (slots 64 and up of RAR 7's alphabet) too.
+TEST(Rar5Lz, DistancesBeforeTheStreamStartAreBadData) {
+  const std::string data = decodertest::text(22, 20000);
+  for (std::uint64_t bias : {std::uint64_t{30000}, std::uint64_t{4} << 30}) {
+    rar5enc::Settings settings;
+    settings.dictionary = std::uint64_t{8} << 30;
+    settings.wideDistances = true;
+    settings.distanceBias = bias;
+    rar5test::Stream s{"far", {}, false};
+    s.entries.push_back(
+        decodertest::packedEntry("f", data, rar5enc::Encoder(settings).pack(data), 0, 0, 0));
+    s.entries[0].prepacked->rar5 = rar5test::declare(settings.dictionary, 1);
+    decodertest::StringSink sink;
+    EXPECT_EQ(
+        unrar::makeRar5Decoder(false)->decode(
+            entryOf(s, 0),
+            std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes), 0, sink),
+        ERAR_BAD_DATA)
+        << bias;
+  }
+}
+
+// An entry of unknown size declaring RAR 7's largest dictionary gets a window
+// that follows its data (for known sizes, see the test below).
+TEST(Rar5Lz, MemoryFollowsTheDataWhenTheSizeIsUnknown) {
+  struct HeapSink final : unrar::Sink {
+    std::size_t peak = 0;
+    std::string out;
+    int put(const std::uint8_t* p, std::size_t n) override {
+      const struct mallinfo2 m = mallinfo2();
+      peak = std::max(peak, m.uordblks + m.hblkhd);
+      out.append(reinterpret_cast<const char*>(p), n);
+      return 0;
+    }
+  };
+  const rar5test::Stream& s = row("rar7_64g");
+  unrar::Entry e = entryOf(s, 0);
+  e.dictBytes = unrar::rar5lz::kMaxDictionary;
+  e.unpSizeUnknown = true;
+  HeapSink sink;
+  ASSERT_EQ(
+      unrar::makeRar5Decoder(false)->decode(
+          e, std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes), 0, sink),
+      ERAR_SUCCESS);
+  EXPECT_TRUE(sink.out == s.entries[0].data);
+  EXPECT_LT(sink.peak, 32u << 20);
+}
+
+// RAR 7 marks its entries with algorithm version 1 (reported as 70): stored
+// or compressed, they are ours to decode; an unknown version is not.
+TEST(Rar5Lz, EntriesOfRar7AreDecodable) {
+  const struct {
+    std::uint32_t unpVer, method;
+    bool decodable;
+  } rows[] = {{50, 0, true}, {50, 3, true},    {70, 0, true},
+              {70, 5, true}, {9999, 0, false}, {9999, 3, false}};
+  for (const auto& r : rows) {
+    unrar::Entry e;
+    e.unpVer = r.unpVer;
+    e.method = r.method;
+    e.dictBytes = 128u << 10;
+    EXPECT_EQ(unrar::canDecode(unrar::Format::Rar5, e), r.decodable) << r.unpVer << " " << r.method;
+  }
 }
 
 // The memory a process has touched at its peak, and now, in KiB.
