@@ -7,8 +7,8 @@
 #include <string>
 
 #include "archive.h"
+#include "core/utf8.h"
 #include "unrar.h"
-#include "utf8.h"
 
 using unrar::Archive;
 using unrar::Entry;

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output.h"
-#include "utf8.h"
+#include "core/utf8.h"
+#include "output/output.h"
 
 namespace unrar {
 namespace {

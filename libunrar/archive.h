@@ -10,12 +10,12 @@
 #include <vector>
 
 #include "archive_crypto.h"
-#include "codec.h"
-#include "output.h"
-#include "packed_stream.h"
-#include "rar_entry.h"
+#include "codec/codec.h"
+#include "core/rar_entry.h"
+#include "format/packed_stream.h"
+#include "format/volume.h"
+#include "output/output.h"
 #include "unrar.h"
-#include "volume.h"
 
 namespace unrar {
 

@@ -7,10 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "decrypt_stream.h"
-#include "format_values.h"
-#include "legacy_cipher.h"
-#include "utf8.h"
+#include "core/format_values.h"
+#include "core/utf8.h"
+#include "crypto/decrypt_stream.h"
+#include "crypto/legacy_cipher.h"
 
 namespace unrar {
 namespace {

@@ -20,12 +20,12 @@
 #include <memory>
 #include <string>
 
-#include "packed_stream.h"
-#include "rar_crypto.h"
-#include "rar_entry.h"
-#include "rar_format.h"
+#include "core/rar_entry.h"
+#include "crypto/rar_crypto.h"
+#include "format/packed_stream.h"
+#include "format/rar_format.h"
+#include "format/volume.h"
 #include "unrar.h"
-#include "volume.h"
 
 namespace unrar {
 

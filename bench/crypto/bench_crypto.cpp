@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/rar_crypto.h"
 #include "measure.h"
-#include "rar_crypto.h"
 #include "rar_writer.h"
 #include "unrar.h"
 

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "archive_walk.h"
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 
 namespace crypto = unrar::crypto;
 

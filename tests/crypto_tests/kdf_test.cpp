@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 #include "reference_sha1.h"
 
 namespace crypto = unrar::crypto;

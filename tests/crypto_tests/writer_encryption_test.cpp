@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "archive_walk.h"
+#include "crypto/rar_crypto.h"
 #include "peer_tools.h"
-#include "rar_crypto.h"
 #include "rar_writer.h"
 
 namespace fs = std::filesystem;

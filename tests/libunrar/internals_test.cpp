@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "output.h"
-#include "rar_format.h"
-#include "volume.h"
+#include "format/rar_format.h"
+#include "format/volume.h"
+#include "output/output.h"
 
 using namespace unrar;
 

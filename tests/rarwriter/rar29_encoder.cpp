@@ -1,5 +1,5 @@
 #include "rar29_encoder.h"
-#include "rar2x_codes.h"
+#include "codec/rar2x_codes.h"
 
 #include <algorithm>
 #include <array>

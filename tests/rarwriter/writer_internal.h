@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "legacy_cipher.h"
-#include "rar_crypto.h"
+#include "crypto/legacy_cipher.h"
+#include "crypto/rar_crypto.h"
 #include "rar_writer.h"
 
 namespace rarwriter::detail {

@@ -3,8 +3,8 @@
 // of the encoder-side transform of the bytes the test expects back.
 #include <malloc.h>
 
+#include "codec/rar5_lz.h"
 #include "decoder_test_support.h"
-#include "rar5_lz.h"
 #include "rar5_stream.h"
 
 using decodertest::MemoryStream;
