@@ -185,36 +185,28 @@ Archive::OpenResult Archive::open(const std::string& path) {
 int Archive::readComment(std::string& text) {
   text.clear();
   if (!comment_.present) return ERAR_SUCCESS;
-  if (comment_.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
-  const std::vector<Part> parts{{commentVolume_, comment_.dataOffset, comment_.packSize}};
+  const Entry& ce = comment_.data;
+  if (ce.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
+  const std::vector<Part> parts{{commentVolume_, ce.dataOffset, ce.packSize}};
   std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
-  Entry ce;
-  ce.unpSize = comment_.unpSize;
-  ce.method = comment_.method;
-  ce.unpVer = comment_.unpVer;
-  ce.rar4Flags = comment_.rar4Flags;
-  ce.rar5CompInfo = comment_.rar5CompInfo;
-  ce.encrypted = comment_.encrypted;
-  ce.crypt = comment_.crypt;
   int rc;
   if (ce.encrypted) {
     rc = crypto_.openData(format_, ce, in, callback_, userData_);
     if (rc) return rc;
   }
   StringSink sink(kMaxCommentBytes);
-  if (comment_.method == 0) {
+  if (ce.method == 0) {
     rc = copyStored(*in, sink);
   } else {
     auto dec = makeDecoder(format_, ce, false);
     if (!dec) return ERAR_UNKNOWN_FORMAT;
-    rc = dec->decode(ce, std::move(in), comment_.crc, sink);
+    rc = dec->decode(ce, std::move(in), ce.crc, sink);
   }
   if (rc) return rc;
   std::uint32_t crc = static_cast<std::uint32_t>(crc32(
       0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
-  if (comment_.hasCrc) {
-    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc
-                                : crypto_.crcMatches(ce, crc, comment_.crc);
+  if (ce.hasCrc) {
+    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == ce.crc : crypto_.crcMatches(ce, crc, ce.crc);
     if (!ok) return ERAR_BAD_DATA;
   }
   text = comment_.utf16 ? utf16leToUtf8(sink.text) : sink.text;

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/fields.h"
 #include "core/format_values.h"
 #include "core/utf8.h"
 #include "crypto/decrypt_stream.h"
@@ -51,11 +52,11 @@ class MemorySource final : public ByteSource {
 // blocks of every kind: here the CRC comes before the type means anything.
 bool rar4HeaderCrcHolds(const std::vector<std::uint8_t>& h) {
   if (h.size() < 7) return false;
-  const auto stored = static_cast<std::uint16_t>(h[0] | (h[1] << 8));
+  const auto stored = load16le(h.data());
   if ((crc32(0, h.data() + 2, static_cast<uInt>(h.size() - 2)) & 0xFFFF) == stored) return true;
   // An old-style file comment is left out of its header's CRC; the file
   // reader checks that shorter CRC itself.
-  const auto flags = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
+  const auto flags = load16le(h.data() + 3);
   return (h[2] == rar4::kFileHead || h[2] == rar4::kServiceHead) && (flags & rar4::kFileComment);
 }
 
@@ -150,19 +151,16 @@ int ArchiveCrypto::decryptHeader(VolumeFile& vol, std::uint64_t pos,
   // The header's own size field, from its first block.
   std::uint64_t headerSize = 0;
   if (rar4) {
-    headerSize = plain[5] | (plain[6] << 8);
+    headerSize = load16le(plain.data() + 5);
     if (headerSize < 7) return ERAR_BAD_DATA;
   } else {
-    std::uint64_t size = 0;
-    std::size_t i = 0;
-    for (int shift = 0;; shift += 7) {
-      if (i == 3) return ERAR_BAD_DATA;  // longer than any header may be
-      std::uint8_t b = plain[4 + i++];
-      size |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-      if (!(b & 0x80)) break;
-    }
+    // The size field is at most three bytes long: a longer one is longer
+    // than any header may be.
+    FieldReader r{plain.data() + 4, 3};
+    const std::uint64_t size = r.vint();
+    if (!r.ok) return ERAR_BAD_DATA;
     if (size == 0 || size > kMaxRar5Header) return ERAR_BAD_DATA;
-    headerSize = 4 + i + size;
+    headerSize = 4 + r.i + size;
   }
   const std::uint64_t padded = roundUp(headerSize);
   if (pos + prefix + padded > vol.size()) return ERAR_END_ARCHIVE;
@@ -201,7 +199,7 @@ Block ArchiveCrypto::readBlock(VolumeFile& vol, std::uint64_t pos) {
   // The readers placed the data right after the header; it follows the padding.
   b.next = dataStart + (b.next - plain.size());
   if (b.kind == BlockKind::File || b.kind == BlockKind::Service) b.entry.dataOffset = dataStart;
-  if (b.comment.present) b.comment.dataOffset = dataStart;
+  if (b.comment.present) b.comment.data.dataOffset = dataStart;
   return b;
 }
 

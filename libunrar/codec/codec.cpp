@@ -1,5 +1,7 @@
 #include "codec/codec.h"
 
+#include "core/format_values.h"
+
 namespace unrar {
 namespace {
 
@@ -24,7 +26,7 @@ Factory factoryFor(Format format, const Entry& e) {
 
 std::uint32_t algorithmOf(Format format, const Entry& e) {
   // RAR 7's algorithm (70) is RAR 5's with larger dictionaries: one decoder.
-  if (format == Format::Rar5) return e.unpVer == 50 || e.unpVer == 70 ? 50 : 0;
+  if (format == Format::Rar5) return e.unpVer == kUnpVerRar5 || e.unpVer == kUnpVerRar7 ? 50 : 0;
   // RAR 3.6 wrote 36 for the 2.9 algorithm with large files; 26 is RAR 2.0's
   // with large files.
   switch (e.unpVer) {

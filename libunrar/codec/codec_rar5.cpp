@@ -21,9 +21,6 @@ namespace {
 
 using namespace rar5lz;
 
-// Compression information bit of RAR 7 headers: the data uses RAR 5's
-// distance alphabet.
-constexpr std::uint32_t kCompV5Distances = 0x100000;
 // The window holds at least this much: a whole filter's data waits in it
 // while the next chunk is decoded.
 constexpr std::uint64_t kMinWindow = kMaxFilterBytes + (2u << 20);
@@ -165,7 +162,7 @@ class Rar5Decoder final : public StreamDecoder {
       started_ = true;
     }
     if (e.dictBytes > kMaxDictionary) return ERAR_BAD_DATA;
-    const bool v7 = e.unpVer == 70 && !(e.rar5CompInfo & kCompV5Distances);
+    const bool v7 = e.unpVer == kUnpVerRar7 && !(e.rar5CompInfo & rar5::kCompV5Distances);
     const std::uint64_t maxWindow = std::max<std::uint64_t>(e.dictBytes, kMinWindow);
     entryStart_ = window_.position();
     symbols_.configure(v7 ? kDistanceSymbolsV7 : kDistanceSymbols, maxWindow);

@@ -3,32 +3,14 @@
 #include <zlib.h>
 
 #include <bit>
-
 #include <cstdlib>
 #include <cstring>
+
+#include "core/fields.h"
 
 namespace unrar::rar29 {
 
 namespace {
-
-std::uint32_t load32(const std::uint8_t* p) {
-  std::uint32_t v;
-  std::memcpy(&v, p, 4);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  return v;
-}
-
-std::uint64_t load64(const std::uint8_t* p) {
-  std::uint64_t v;
-  std::memcpy(&v, p, 8);
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap64(v);
-  return v;
-}
-
-void store32(std::uint8_t* p, std::uint32_t v) {
-  if constexpr (std::endian::native == std::endian::big) v = __builtin_bswap32(v);
-  std::memcpy(p, &v, 4);
-}
 
 // Filters that write their output after their input need the block to fit
 // twice into the memory.
@@ -54,7 +36,7 @@ bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bo
       bool found = false;
       while (i + 8 <= last + 1) {
         // A zero byte where the byte with its low bit cleared is E8.
-        const std::uint64_t x = (load64(mem + i) & 0xFEFEFEFEFEFEFEFEull) ^ 0xE8E8E8E8E8E8E8E8ull;
+        const std::uint64_t x = (load64le(mem + i) & 0xFEFEFEFEFEFEFEFEull) ^ 0xE8E8E8E8E8E8E8E8ull;
         const std::uint64_t zero = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
         if (zero) {
           // The lowest flag is exact; only flags above a zero byte can be false.
@@ -74,11 +56,11 @@ bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bo
       i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - mem);
     }
     const std::uint32_t pos = base + i + 1;
-    const std::uint32_t addr = load32(mem + i + 1);
+    const std::uint32_t addr = load32le(mem + i + 1);
     if (addr & 0x80000000u) {
-      if (((addr + pos) & 0x80000000u) == 0) store32(mem + i + 1, addr + kImageSize);
+      if (((addr + pos) & 0x80000000u) == 0) store32le(mem + i + 1, addr + kImageSize);
     } else if (addr < kImageSize) {
-      store32(mem + i + 1, addr - pos);
+      store32le(mem + i + 1, addr - pos);
     }
     i += 5;
   }
@@ -86,7 +68,7 @@ bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bo
 }
 
 std::uint32_t getBits(const std::uint8_t* p, unsigned bitPos, unsigned count) {
-  const std::uint32_t field = load32(p + bitPos / 8) >> (bitPos % 8);
+  const std::uint32_t field = load32le(p + bitPos / 8) >> (bitPos % 8);
   return field & (0xFFFFFFFFu >> (32 - count));
 }
 
@@ -95,8 +77,8 @@ std::uint32_t getBits(const std::uint8_t* p, unsigned bitPos, unsigned count) {
 void setBits(std::uint8_t* p, unsigned bitPos, unsigned count, std::uint32_t value) {
   const unsigned shift = bitPos % 8;
   const std::uint32_t mask = ((1u << count) - 1) << shift;
-  const std::uint32_t field = load32(p + bitPos / 8);
-  store32(p + bitPos / 8, (field & ~mask) | ((value << shift) & mask));
+  const std::uint32_t field = load32le(p + bitPos / 8);
+  store32le(p + bitPos / 8, (field & ~mask) | ((value << shift) & mask));
 }
 
 // IA-64 bundles: 16 bytes, a 5-bit template and three 41-bit slots. The

@@ -2,6 +2,7 @@
 // named once. Field names follow the format notes (HEAD_TYPE, HEAD_FLAGS, ...).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 namespace unrar {
@@ -11,6 +12,12 @@ inline constexpr std::uint8_t kSignatureRar4[7] = {0x52, 0x61, 0x72, 0x21, 0x1A,
 inline constexpr std::uint8_t kSignatureRar5[8] = {0x52, 0x61, 0x72, 0x21, 0x1A, 0x07, 0x01, 0x00};
 
 namespace rar4 {
+
+// HEAD_CRC, HEAD_TYPE, HEAD_FLAGS, HEAD_SIZE: the start of every block.
+inline constexpr std::size_t kBlockHeaderSize = 7;
+// An old-style comment block inside the main header: the block header, then
+// UNP_SIZE, UNP_VER, METHOD and COMM_CRC.
+inline constexpr std::size_t kOldCommentHeaderSize = 13;
 
 // HEAD_TYPE
 inline constexpr std::uint8_t kMarkHead = 0x72;
@@ -117,9 +124,14 @@ inline constexpr std::uint64_t kFileUnknownSize = 0x0008;
 
 // Compression information
 inline constexpr std::uint64_t kCompVersionMask = 0x3F;
+inline constexpr std::uint64_t kAlgorithmV5 = 0;  // RAR 5.0
+inline constexpr std::uint64_t kAlgorithmV7 = 1;  // RAR 7.0: larger dictionaries
 inline constexpr std::uint64_t kCompSolid = 0x40;
 inline constexpr unsigned kCompMethodShift = 7;
 inline constexpr unsigned kCompDictionaryShift = 10;
+inline constexpr unsigned kCompDictionaryFractionShift = 15;  // RAR 7: 32nds added
+// Version 1 written with RAR 5's distance alphabet.
+inline constexpr std::uint64_t kCompV5Distances = 0x100000;
 
 // Host OS
 inline constexpr std::uint64_t kHostWindows = 0;
@@ -157,4 +169,14 @@ inline constexpr std::uint64_t kRedirDirectory = 0x01;
 inline constexpr std::uint64_t kEndNextVolume = 0x0001;
 
 }  // namespace rar5
+
+// The service header of an archive comment.
+inline constexpr char kCommentServiceName[] = "CMT";
+
+// The unpack versions an entry reports (UNP_VER; a RAR 5 entry's is made
+// from its algorithm version).
+inline constexpr std::uint32_t kUnpVerRar5 = 50;
+inline constexpr std::uint32_t kUnpVerRar7 = 70;
+inline constexpr std::uint32_t kUnpVerUnknown = 9999;  // an algorithm we do not know
+
 }  // namespace unrar

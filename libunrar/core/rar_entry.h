@@ -80,18 +80,10 @@ struct Entry {
 struct CommentBlock {
   bool present = false;
   bool oldStyle = false;  // RAR 1.5-2.x comment embedded in the main header
-  std::uint64_t dataOffset = 0;
-  std::uint64_t packSize = 0;
-  std::uint64_t unpSize = 0;
-  std::uint32_t method = 0;
-  std::uint32_t unpVer = 0;
-  bool hasCrc = false;
-  std::uint32_t crc = 0;  // RAR 1.5-2.x: only the low 16 bits
-  bool encrypted = false;
   bool utf16 = false;
-  std::uint32_t rar5CompInfo = 0;
-  std::uint32_t rar4Flags = 0;
-  EncryptionInfo crypt;  // when `encrypted`
+  // Where the comment's data is and how it is packed, checked and encrypted,
+  // as an entry of its own (RAR 1.5-2.x: only the low 16 bits of the CRC).
+  Entry data;
 };
 
 }  // namespace unrar

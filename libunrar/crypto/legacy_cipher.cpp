@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/fields.h"
 #include "core/utf8.h"
 #include "unrar.h"
 
@@ -43,13 +44,6 @@ constexpr std::array<std::uint8_t, 256> kInitialSbox = {
 // RAR 2.0 reads at most this many password bytes.
 constexpr std::size_t kMaxRar20Password = 127;
 
-std::uint32_t load32(const std::uint8_t* p) {
-  return p[0] | (std::uint32_t{p[1]} << 8) | (std::uint32_t{p[2]} << 16) |
-         (std::uint32_t{p[3]} << 24);
-}
-void store32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 std::uint32_t rotl32(std::uint32_t v, unsigned n) {
   return (v << n) | (v >> (32 - n));
 }
@@ -155,10 +149,10 @@ void LegacyCipher::crypt20(std::uint8_t* block, bool decrypting) {
   };
   std::array<std::uint8_t, 16> in{};
   std::memcpy(in.data(), block, 16);
-  std::uint32_t a = load32(block) ^ k_[0];
-  std::uint32_t b = load32(block + 4) ^ k_[1];
-  std::uint32_t c = load32(block + 8) ^ k_[2];
-  std::uint32_t d = load32(block + 12) ^ k_[3];
+  std::uint32_t a = load32le(block) ^ k_[0];
+  std::uint32_t b = load32le(block + 4) ^ k_[1];
+  std::uint32_t c = load32le(block + 8) ^ k_[2];
+  std::uint32_t d = load32le(block + 12) ^ k_[3];
   for (int r = 0; r < 32; ++r) {
     const std::uint32_t key = k_[(decrypting ? 31 - r : r) & 3];
     const std::uint32_t ta = a ^ sub((c + rotl32(d, 11)) ^ key);
@@ -168,10 +162,10 @@ void LegacyCipher::crypt20(std::uint8_t* block, bool decrypting) {
     c = ta;
     d = tb;
   }
-  store32(block, c ^ k_[0]);
-  store32(block + 4, d ^ k_[1]);
-  store32(block + 8, a ^ k_[2]);
-  store32(block + 12, b ^ k_[3]);
+  store32le(block, c ^ k_[0]);
+  store32le(block + 4, d ^ k_[1]);
+  store32le(block + 8, a ^ k_[2]);
+  store32le(block + 12, b ^ k_[3]);
   // The keys move on with each ciphertext block.
   updateKeys20(decrypting ? in.data() : block);
 }

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <vector>
 
+#include "core/fields.h"
 #include "core/format_values.h"
 #include "core/utf8.h"
 #include "format/encryption_records.h"
@@ -16,17 +17,6 @@ namespace {
 
 // Largest header either format allows; anything bigger is damage.
 constexpr std::size_t kMaxHeader = 2u << 20;
-
-std::uint16_t get16(const std::uint8_t* p) {
-  return static_cast<std::uint16_t>(p[0] | (p[1] << 8));
-}
-std::uint32_t get32(const std::uint8_t* p) {
-  return static_cast<std::uint32_t>(p[0]) | (static_cast<std::uint32_t>(p[1]) << 8) |
-         (static_cast<std::uint32_t>(p[2]) << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-std::uint64_t get64(const std::uint8_t* p) {
-  return get32(p) | (static_cast<std::uint64_t>(get32(p + 4)) << 32);
-}
 
 std::uint32_t crcOf(const std::uint8_t* p, std::size_t n) {
   return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
@@ -59,64 +49,26 @@ void refuseZeros(Entry& e) {
   e.name = std::move(shown);
 }
 
-struct VintReader {
-  const std::uint8_t* p;
-  std::size_t n;
-  std::size_t i = 0;
-  bool ok = true;
-
-  std::uint64_t vint() {
-    std::uint64_t v = 0;
-    for (int shift = 0; shift < 70; shift += 7) {
-      if (i >= n) {
-        ok = false;
-        return 0;
-      }
-      std::uint8_t b = p[i++];
-      if (shift < 64) v |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-      if (!(b & 0x80)) return v;
-    }
-    ok = false;
-    return 0;
-  }
-  std::uint32_t u32() {
-    if (n - i < 4 || i > n) {
-      ok = false;
-      i = n;
-      return 0;
-    }
-    std::uint32_t v = get32(p + i);
-    i += 4;
-    return v;
-  }
-  std::uint64_t u64() {
-    if (n - i < 8 || i > n) {
-      ok = false;
-      i = n;
-      return 0;
-    }
-    std::uint64_t v = get64(p + i);
-    i += 8;
-    return v;
-  }
-  std::uint8_t byte() {
-    if (i >= n) {
-      ok = false;
-      return 0;
-    }
-    return p[i++];
-  }
-  const std::uint8_t* bytes(std::uint64_t count) {
-    if (count > n - i || i > n) {
-      ok = false;
-      i = n;
-      return nullptr;
-    }
-    const std::uint8_t* r = p + i;
-    i += static_cast<std::size_t>(count);
-    return r;
-  }
-};
+// A comment service header's data as an entry of its own: where it is, its
+// sizes, how it is packed, its checksum and its encryption. Nothing else of
+// the header is the comment's (a service header's solid bit means "child").
+CommentBlock commentOf(const Entry& e, std::uint64_t dataOffset) {
+  CommentBlock c;
+  c.present = true;
+  Entry& d = c.data;
+  d.dataOffset = dataOffset;
+  d.packSize = e.packSize;
+  d.unpSize = e.unpSize;
+  d.method = e.method;
+  d.unpVer = e.unpVer;
+  d.hasCrc = e.hasCrc;
+  d.crc = e.crc;
+  d.encrypted = e.encrypted;
+  d.rar4Flags = e.rar4Flags;
+  d.rar5CompInfo = e.rar5CompInfo;
+  d.crypt = e.crypt;
+  return c;
+}
 
 }  // namespace
 
@@ -247,11 +199,54 @@ bool findSignature(ByteSource& src, std::uint64_t& offset, Format& format, bool&
 
 // ---------------------------------------------------------------- RAR 1.5-4
 
+namespace {
+
+// The seven bytes every RAR 1.5-4 block starts with.
+struct Rar4BlockHeader {
+  std::uint16_t crc = 0;
+  std::uint8_t type = 0;
+  std::uint16_t flags = 0;
+  std::uint16_t size = 0;
+};
+
+Rar4BlockHeader readRar4BlockHeader(const std::uint8_t* h) {
+  FieldReader r{h, rar4::kBlockHeaderSize};
+  Rar4BlockHeader bh;
+  bh.crc = r.u16();
+  bh.type = r.byte();
+  bh.flags = r.u16();
+  bh.size = r.u16();
+  return bh;
+}
+
+// An old-style comment embedded in the main header at `off`: a block header,
+// then UNP_SIZE (2 bytes), UNP_VER, METHOD and the CRC16 of the text.
+void readRar4OldComment(const std::vector<std::uint8_t>& buf, std::size_t off, std::uint64_t pos,
+                        CommentBlock& c) {
+  using namespace rar4;
+  const Rar4BlockHeader bh = readRar4BlockHeader(buf.data() + off);
+  if (bh.size < kOldCommentHeaderSize || off + bh.size > buf.size()) return;
+  FieldReader r{buf.data(), buf.size(), off + kBlockHeaderSize};
+  c.present = true;
+  c.oldStyle = true;
+  Entry& d = c.data;
+  d.unpSize = r.u16();
+  d.unpVer = r.byte();
+  const std::uint8_t method = r.byte();
+  d.method = method >= kMethodStore ? method - kMethodStore : 0u;
+  d.hasCrc = true;
+  d.crc = r.u16();
+  d.dataOffset = pos + off + kOldCommentHeaderSize;
+  d.packSize = bh.size - kOldCommentHeaderSize;
+}
+
+}  // namespace
+
 int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::uint8_t h[13];
   if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
   // An old-style marker block may repeat the signature.
-  if (h[2] == rar4::kMarkHead && get16(h + 5) == 7) {
+  if (h[2] == rar4::kMarkHead && load16le(h + 5) == 7) {
     pos += 7;
     if (src.readAt(pos, h, 7) != 7) return ERAR_BAD_DATA;
   }
@@ -259,21 +254,21 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
     // An entry whose data size cannot be real is not an archive at all;
     // anything else is a damaged one that opens and lists nothing.
     if ((h[2] == rar4::kFileHead || h[2] == rar4::kServiceHead) &&
-        get16(h + 3) & rar4::kFileLarge && src.readAt(pos + 32, h, 4) == 4 &&
-        get32(h) >= 0x40000000u)
+        load16le(h + 3) & rar4::kFileLarge && src.readAt(pos + 32, h, 4) == 4 &&
+        load32le(h) >= 0x40000000u)
       return ERAR_BAD_ARCHIVE;
     return ERAR_BAD_DATA;
   }
-  std::uint16_t flags = get16(h + 3);
-  std::uint16_t size = get16(h + 5);
+  std::uint16_t flags = load16le(h + 3);
+  std::uint16_t size = load16le(h + 5);
   if (size < 13) return ERAR_BAD_DATA;
   std::vector<std::uint8_t> buf;
   if (!readExact(src, pos, buf, size)) return ERAR_BAD_DATA;
   // With an embedded comment the CRC covers only the fixed part.
   std::uint32_t crc = crcOf(buf.data() + 2, (flags & rar4::kMainComment) ? 11 : size - 2u);
-  if ((crc & 0xFFFF) != get16(buf.data())) {
+  if ((crc & 0xFFFF) != load16le(buf.data())) {
     if (!(flags & rar4::kMainComment) ||
-        (crcOf(buf.data() + 2, size - 2u) & 0xFFFF) != get16(buf.data()))
+        (crcOf(buf.data() + 2, size - 2u) & 0xFFFF) != load16le(buf.data()))
       return ERAR_BAD_DATA;
   }
   using namespace rar4;
@@ -290,24 +285,166 @@ int readMainRar4(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
                (flags & kMainPassword ? ROADF_ENCHEADERS : 0) |
                (flags & kMainFirstVolume ? ROADF_FIRSTVOLUME : 0);
   std::size_t off = 13 + ((flags & kMainEncryptVer) ? 1 : 0);
-  if ((flags & kMainComment) && size >= off + 13 && buf[off + 2] == kCommentHead) {
-    std::uint16_t csize = get16(buf.data() + off + 5);
-    if (csize >= 13 && off + csize <= size) {
-      CommentBlock& c = info.oldComment;
-      c.present = true;
-      c.oldStyle = true;
-      c.unpSize = get16(buf.data() + off + 7);
-      c.unpVer = buf[off + 9];
-      c.method = buf[off + 10] >= kMethodStore ? buf[off + 10] - kMethodStore : 0u;
-      c.hasCrc = true;
-      c.crc = get16(buf.data() + off + 11);
-      c.dataOffset = pos + off + 13;
-      c.packSize = csize - 13u;
-    }
-  }
+  if ((flags & kMainComment) && size >= off + kOldCommentHeaderSize && buf[off + 2] == kCommentHead)
+    readRar4OldComment(buf, off, pos, info.oldComment);
   pos += size;
   return ERAR_SUCCESS;
 }
+
+namespace {
+
+// The fixed fields of a file or service header after its block header.
+struct Rar4FileHeader {
+  std::uint32_t packSize = 0;  // low 32 bits
+  std::uint32_t unpSize = 0;   // low 32 bits
+  std::uint8_t hostOS = 0;
+  std::uint32_t fileCrc = 0;
+  std::uint32_t fileTime = 0;
+  std::uint8_t unpVer = 0;
+  std::uint8_t method = 0;
+  std::uint16_t nameSize = 0;
+  std::uint32_t attr = 0;
+  std::uint32_t highPackSize = 0;  // with kFileLarge
+  std::uint32_t highUnpSize = 0;
+  std::size_t nameOffset = 0;  // the name follows the fixed fields
+};
+
+// False when the header is too short for its fields and name.
+bool readRar4FileHeader(const std::uint8_t* p, std::size_t size, std::uint16_t flags,
+                        Rar4FileHeader& f) {
+  FieldReader r{p, size, rar4::kBlockHeaderSize};
+  f.packSize = r.u32();
+  f.unpSize = r.u32();
+  f.hostOS = r.byte();
+  f.fileCrc = r.u32();
+  f.fileTime = r.u32();
+  f.unpVer = r.byte();
+  f.method = r.byte();
+  f.nameSize = r.u16();
+  f.attr = r.u32();
+  if (flags & rar4::kFileLarge) {
+    f.highPackSize = r.u32();
+    f.highUnpSize = r.u32();
+  }
+  f.nameOffset = r.i;
+  return r.bytes(f.nameSize) && r.ok;
+}
+
+// The header CRC covers the whole header, or with an old-style file comment
+// only the part up to the end of the name.
+bool rar4FileCrcHolds(const std::uint8_t* p, std::size_t size, std::uint16_t flags,
+                      std::size_t nameEnd) {
+  const std::uint16_t stored = load16le(p);
+  if ((crcOf(p + 2, size - 2u) & 0xFFFF) == stored) return true;
+  return (flags & rar4::kFileComment) && (crcOf(p + 2, nameEnd - 2) & 0xFFFF) == stored;
+}
+
+void fillRar4Entry(const Rar4FileHeader& f, std::uint16_t flags, Entry& e) {
+  using namespace rar4;
+  e.rar4Flags = flags;
+  e.rawFlags = flags;
+  e.packSize = f.packSize | (static_cast<std::uint64_t>(f.highPackSize) << 32);
+  e.unpSize = f.unpSize | (static_cast<std::uint64_t>(f.highUnpSize) << 32);
+  e.unpSizeUnknown =
+      (flags & kFileLarge) ? (f.unpSize == 0xFFFFFFFF && f.highUnpSize == 0xFFFFFFFF) : false;
+  e.hostOS = f.hostOS;
+  e.crc = f.fileCrc;
+  e.hasCrc = true;
+  e.dosTime = f.fileTime;
+  e.mtime = dosTimeToFileTime(e.dosTime);
+  e.unpVer = f.unpVer;
+  e.method = f.method >= kMethodStore && f.method <= kMethodBest ? f.method - kMethodStore : 6u;
+  e.attr = f.attr;
+  e.splitBefore = flags & kFileSplitBefore;
+  e.splitAfter = flags & kFileSplitAfter;
+  e.encrypted = flags & kFilePassword;
+  e.solid = flags & kFileSolid;
+  e.directory = (flags & kFileWindowMask) == kFileDirectory ||
+                (e.unpVer < 20 && (e.attr & kWinDirectory) && !e.isUnixHost());
+  e.dictBytes = e.directory ? 0 : (64u * 1024u) << ((flags & kFileWindowMask) >> kFileWindowShift);
+}
+
+// The extended times after the name (and salt): a 16-bit word with a nibble
+// per time (modification, creation, access, archiving), each followed by its
+// DOS time (but the modification time's) and up to three bytes of fraction.
+void readRar4ExtTime(FieldReader& r, Entry& e) {
+  const std::uint16_t tf = r.u16();
+  std::uint64_t* times[4] = {&e.mtime, &e.ctime, &e.atime, nullptr};
+  for (int k = 0; k < 4; ++k) {
+    unsigned nib = (tf >> (12 - 4 * k)) & 0xF;
+    if (!(nib & 8)) continue;
+    std::uint64_t ft = e.mtime;
+    if (k != 0) {
+      if (r.left() < 4) break;
+      ft = dosTimeToFileTime(r.u32());
+    }
+    unsigned n = nib & 3;
+    const std::uint8_t* fb = r.bytes(n);
+    if (!fb) break;
+    std::uint32_t frac = 0;
+    for (unsigned j = 0; j < n; ++j) frac |= static_cast<std::uint32_t>(fb[j]) << ((j + 3 - n) * 8);
+    if (ft) ft += frac + ((nib & 4) ? 10000000u : 0u);
+    if (times[k]) *times[k] = ft;
+  }
+}
+
+// A file header's name, salt and extended times.
+void readRar4FileTail(const std::uint8_t* p, std::size_t size, std::uint16_t flags,
+                      const Rar4FileHeader& f, Entry& e) {
+  using namespace rar4;
+  e.name = backslashesToSlashes(decodeRar4Name(p + f.nameOffset, f.nameSize, flags & kFileUnicode));
+  refuseZeros(e);
+  std::size_t off = f.nameOffset + f.nameSize;
+  if (flags & kFileSalt) {
+    if (off + 8 <= size) {
+      e.crypt.hasSalt = true;
+      std::memcpy(e.crypt.salt.data(), p + off, 8);
+    }
+    off += 8;
+  }
+  if ((flags & kFileExtTime) && off + 2 <= size) {
+    FieldReader r{p, size, off};
+    readRar4ExtTime(r, e);
+  }
+  e.rar4Symlink = e.isUnixHost() && (e.attr & kUnixTypeMask) == kUnixSymlink;
+  if (e.rar4Symlink) e.redir = RedirKind::UnixSymlink;
+}
+
+// A service header: its name, and the archive comment when it is one.
+void readRar4Service(const std::uint8_t* p, std::size_t size, std::uint16_t flags,
+                     const Rar4FileHeader& f, std::uint64_t dataOffset, Block& b) {
+  using namespace rar4;
+  b.kind = BlockKind::Service;
+  b.serviceName = std::string(reinterpret_cast<const char*>(p + f.nameOffset), f.nameSize);
+  b.serviceChild = flags & kFileSolid;
+  if (b.serviceName != kCommentServiceName || b.serviceChild) return;
+  b.comment = commentOf(b.entry, dataOffset);
+  b.comment.utf16 = b.entry.attr & kSubFlagUtf16;
+  // A service header's salt ends it.
+  const std::size_t nameEnd = f.nameOffset + f.nameSize;
+  if ((flags & kFileSalt) && !(flags & kFileExtTime) && size >= nameEnd + 8u) {
+    b.comment.data.crypt.hasSalt = true;
+    std::memcpy(b.comment.data.crypt.salt.data(), p + size - 8, 8);
+  }
+}
+
+void readRar4File(const std::vector<std::uint8_t>& buf, const Rar4BlockHeader& bh,
+                  std::uint64_t pos, Block& b) {
+  const std::uint8_t* p = buf.data();
+  Rar4FileHeader f;
+  if (!readRar4FileHeader(p, bh.size, bh.flags, f)) return;
+  if (!rar4FileCrcHolds(p, bh.size, bh.flags, f.nameOffset + f.nameSize)) return;
+  Entry& e = b.entry;
+  fillRar4Entry(f, bh.flags, e);
+  b.next = pos + bh.size + e.packSize;
+  if (bh.type == rar4::kServiceHead)
+    return readRar4Service(p, bh.size, bh.flags, f, pos + bh.size, b);
+  readRar4FileTail(p, bh.size, bh.flags, f, e);
+  e.dataOffset = pos + bh.size;
+  b.kind = BlockKind::File;
+}
+
+}  // namespace
 
 Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   Block b;
@@ -316,145 +453,35 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   const std::uint64_t fsize = src.size();
   if (pos == fsize) b.kind = BlockKind::EndOfData;
   if (pos >= fsize) return b;
-  std::uint8_t h[11];
-  if (src.readAt(pos, h, 7) < 7) return b;
   using namespace rar4;
-  std::uint8_t type = h[2];
-  std::uint16_t flags = get16(h + 3);
-  std::uint16_t size = get16(h + 5);
-  if (size < 7) return b;
+  std::uint8_t h[kBlockHeaderSize];
+  if (src.readAt(pos, h, kBlockHeaderSize) < kBlockHeaderSize) return b;
+  const Rar4BlockHeader bh = readRar4BlockHeader(h);
+  if (bh.size < kBlockHeaderSize) return b;
   std::vector<std::uint8_t> buf;
-  if (!readExact(src, pos, buf, size)) return b;
+  if (!readExact(src, pos, buf, bh.size)) return b;
+  const bool file = bh.type == kFileHead || bh.type == kServiceHead;
   std::uint64_t add = 0;
-  if ((type == kFileHead || type == kServiceHead || (flags & kLongBlock)) && type != kEndArcHead) {
-    if (size < 11) return b;
-    add = get32(buf.data() + 7);
+  if ((file || (bh.flags & kLongBlock)) && bh.type != kEndArcHead) {
+    if (bh.size < kBlockHeaderSize + 4) return b;
+    add = load32le(buf.data() + kBlockHeaderSize);  // ADD_SIZE
   }
-  b.next = pos + size + add;
-
-  if (type == kFileHead || type == kServiceHead) {
-    if (size < 32) return b;
-    const std::uint8_t* p = buf.data();
-    Entry& e = b.entry;
-    std::uint16_t nameSize = get16(p + 26);
-    std::size_t off = 32;
-    std::uint64_t packHigh = 0, unpHigh = 0;
-    if (flags & kFileLarge) {
-      if (size < 40) return b;
-      packHigh = get32(p + 32);
-      unpHigh = get32(p + 36);
-      off = 40;
-    }
-    if (off + nameSize > size) return b;
-    std::uint32_t crc = crcOf(p + 2, size - 2u);
-    bool crcOk = (crc & 0xFFFF) == get16(p);
-    if (!crcOk && (flags & kFileComment))
-      crcOk = (crcOf(p + 2, off + nameSize - 2) & 0xFFFF) == get16(p);
-    if (!crcOk) return b;
-    e.rar4Flags = flags;
-    e.rawFlags = flags;
-    e.packSize = get32(p + 7) | (packHigh << 32);
-    e.unpSize = get32(p + 11) | (unpHigh << 32);
-    e.unpSizeUnknown =
-        (flags & kFileLarge) ? (get32(p + 11) == 0xFFFFFFFF && unpHigh == 0xFFFFFFFF) : false;
-    e.hostOS = p[15];
-    e.crc = get32(p + 16);
-    e.hasCrc = true;
-    e.dosTime = get32(p + 20);
-    e.mtime = dosTimeToFileTime(e.dosTime);
-    e.unpVer = p[24];
-    e.method = p[25] >= kMethodStore && p[25] <= kMethodBest ? p[25] - kMethodStore : 6u;
-    e.attr = get32(p + 28);
-    e.splitBefore = flags & kFileSplitBefore;
-    e.splitAfter = flags & kFileSplitAfter;
-    e.encrypted = flags & kFilePassword;
-    e.solid = flags & kFileSolid;
-    e.directory = (flags & kFileWindowMask) == kFileDirectory ||
-                  (e.unpVer < 20 && (e.attr & kWinDirectory) && !e.isUnixHost());
-    e.dictBytes =
-        e.directory ? 0 : (64u * 1024u) << ((flags & kFileWindowMask) >> kFileWindowShift);
-    b.next = pos + size + e.packSize;
-    std::string name = decodeRar4Name(p + off, nameSize, flags & kFileUnicode);
-    if (type == kServiceHead) {
-      b.kind = BlockKind::Service;
-      b.serviceName = std::string(reinterpret_cast<const char*>(p + off), nameSize);
-      b.serviceChild = flags & kFileSolid;
-      if (b.serviceName == "CMT" && !b.serviceChild) {
-        CommentBlock& c = b.comment;
-        c.present = true;
-        c.dataOffset = pos + size;
-        c.packSize = e.packSize;
-        c.unpSize = e.unpSize;
-        c.method = e.method;
-        c.unpVer = e.unpVer;
-        c.hasCrc = true;
-        c.crc = e.crc;
-        c.encrypted = e.encrypted;
-        c.utf16 = e.attr & kSubFlagUtf16;
-        c.rar4Flags = flags;
-        // A service header's salt ends it.
-        if ((flags & kFileSalt) && !(flags & kFileExtTime) && size >= off + nameSize + 8u) {
-          c.crypt.hasSalt = true;
-          std::memcpy(c.crypt.salt.data(), p + size - 8, 8);
-        }
-      }
-      return b;
-    }
-    e.name = backslashesToSlashes(name);
-    refuseZeros(e);
-    off += nameSize;
-    if (flags & kFileSalt) {
-      if (off + 8 <= size) {
-        e.crypt.hasSalt = true;
-        std::memcpy(e.crypt.salt.data(), p + off, 8);
-      }
-      off += 8;
-    }
-    if ((flags & kFileExtTime) && off + 2 <= size) {
-      std::uint16_t tf = get16(p + off);
-      off += 2;
-      std::uint64_t* times[4] = {&e.mtime, &e.ctime, &e.atime, nullptr};
-      for (int k = 0; k < 4; ++k) {
-        unsigned nib = (tf >> (12 - 4 * k)) & 0xF;
-        if (!(nib & 8)) continue;
-        std::uint64_t ft = 0;
-        if (k == 0) {
-          ft = e.mtime;
-        } else {
-          if (off + 4 > size) break;
-          ft = dosTimeToFileTime(get32(p + off));
-          off += 4;
-        }
-        unsigned n = nib & 3;
-        if (off + n > size) break;
-        std::uint32_t frac = 0;
-        for (unsigned j = 0; j < n; ++j)
-          frac |= static_cast<std::uint32_t>(p[off + j]) << ((j + 3 - n) * 8);
-        off += n;
-        if (ft) ft += frac + ((nib & 4) ? 10000000u : 0u);
-        if (times[k]) *times[k] = ft;
-      }
-    }
-    e.rar4Symlink = e.isUnixHost() && (e.attr & kUnixTypeMask) == kUnixSymlink;
-    if (e.rar4Symlink) e.redir = RedirKind::UnixSymlink;
-    e.dataOffset = pos + size;
-    b.kind = BlockKind::File;
+  b.next = pos + bh.size + add;
+  if (file) {
+    readRar4File(buf, bh, pos, b);
     return b;
   }
-  if (type == kEndArcHead) {
+  if (bh.type == kEndArcHead) {
     // The end block's CRC is checked by RAR but not relied on here: a bad
     // one only loses the "more volumes" hint, which EOF also gives.
     b.kind = BlockKind::End;
-    b.moreVolumes = flags & kEndNextVolume;
-    b.next = pos + size;
+    b.moreVolumes = bh.flags & kEndNextVolume;
+    b.next = pos + bh.size;
     return b;
   }
-  if (type < kMarkHead || type > kEndArcHead) {
-    // Not a block at all: RAR 1.5-2.x archives may simply stop, and damaged
-    // ones continue with garbage.
-    return b;
-  }
-  b.kind = BlockKind::Other;
+  // Not a block at all: RAR 1.5-2.x archives may simply stop, and damaged
+  // ones continue with garbage.
+  if (bh.type >= kMarkHead && bh.type <= kEndArcHead) b.kind = BlockKind::Other;
   return b;
 }
 
@@ -467,7 +494,7 @@ bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t
                     std::uint64_t& end) {
   std::uint8_t h[7];
   if (src.readAt(pos, h, 7) < 7) return false;
-  VintReader r{h + 4, 3};
+  FieldReader r{h + 4, 3};
   std::uint64_t size = r.vint();
   if (!r.ok || size == 0 || size > kMaxHeader) return false;
   std::size_t sizeLen = r.i;
@@ -475,7 +502,7 @@ bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t
   std::vector<std::uint8_t> all(h + 4, h + 4 + sizeLen);
   std::uint32_t crc = crcOf(all.data(), all.size());
   crc = static_cast<std::uint32_t>(crc32(crc, hdr.data(), static_cast<uInt>(hdr.size())));
-  if (crc != get32(h)) return false;
+  if (crc != load32le(h)) return false;
   end = pos + 4 + sizeLen + size;
   return true;
 }
@@ -486,7 +513,7 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
   if (!readRar5Header(src, pos, hdr, end)) return ERAR_BAD_DATA;
-  VintReader r{hdr.data(), hdr.size()};
+  FieldReader r{hdr.data(), hdr.size()};
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();
   if (!r.ok) return ERAR_BAD_DATA;
@@ -494,7 +521,7 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   if (type == kCryptHead) {
     if (hflags & kHeadExtra) r.vint();
     if (hflags & kHeadData) r.vint();
-    if (r.ok) parseRar5EncryptionHeader(r.p + r.i, r.n - r.i, info.headerCrypt);
+    if (r.ok) parseRar5EncryptionHeader(r.here(), r.left(), info.headerCrypt);
     info.encryptedHeaders = true;
     info.flags |= ROADF_ENCHEADERS | ROADF_NEWNUMBERING;
     pos = end;
@@ -517,40 +544,119 @@ int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   return ERAR_SUCCESS;
 }
 
-Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
-  Block b;
-  // The end of the file between blocks ends the archive; a block that starts
-  // but does not fit, or data that runs past the end, is damage.
-  if (pos == src.size()) b.kind = BlockKind::EndOfData;
-  if (pos >= src.size()) return b;
-  std::vector<std::uint8_t> hdr;
-  std::uint64_t end = 0;
-  if (!readRar5Header(src, pos, hdr, end)) return b;
+namespace {
+
+// The fields every RAR 5 header starts with after its size.
+struct Rar5BlockHeader {
+  std::uint64_t type = 0;
+  std::uint64_t flags = 0;
+  std::uint64_t extraSize = 0;
+  std::uint64_t dataSize = 0;
+};
+
+void readRar5HashRecord(FieldReader& rec, Entry& e) {
+  std::uint64_t ht = rec.vint();
+  const std::uint8_t* d = rec.bytes(32);
+  if (rec.ok && ht == rar5::kHashBlake2sp && d) {
+    e.hasBlake2 = true;
+    std::memcpy(e.blake2.data(), d, 32);
+  }
+}
+
+void readRar5TimeRecord(FieldReader& rec, Entry& e) {
   using namespace rar5;
-  VintReader r{hdr.data(), hdr.size()};
-  std::uint64_t type = r.vint();
-  std::uint64_t hflags = r.vint();
-  std::uint64_t extraSize = (hflags & kHeadExtra) ? r.vint() : 0;
-  std::uint64_t dataSize = (hflags & kHeadData) ? r.vint() : 0;
-  if (!r.ok || extraSize > hdr.size()) return b;
-  b.next = end + dataSize;
-  if (b.next < end) return b;  // overflow
-  if (type == kEndArcHead) {
-    std::uint64_t ef = r.vint();
-    b.kind = BlockKind::End;
-    b.moreVolumes = r.ok && (ef & kEndNextVolume);
-    b.next = end;
-    return b;
+  std::uint64_t tf = rec.vint();
+  bool unixFmt = tf & kTimeUnix;
+  std::uint64_t* dst[3] = {&e.mtime, &e.ctime, &e.atime};
+  std::uint64_t secs[3] = {0, 0, 0};
+  bool have[3] = {(tf & kTimeMtime) != 0, (tf & kTimeCtime) != 0, (tf & kTimeAtime) != 0};
+  for (int k = 0; k < 3; ++k)
+    if (have[k]) secs[k] = unixFmt ? rec.u32() : rec.u64();
+  for (int k = 0; k < 3; ++k) {
+    if (!have[k] || !rec.ok) continue;
+    if (unixFmt) {
+      std::uint32_t ns = 0;
+      if (tf & kTimeUnixNs) ns = rec.u32() & 0x3FFFFFFF;
+      if (rec.ok) *dst[k] = unixToFileTime(static_cast<std::int64_t>(secs[k]), ns);
+    } else {
+      *dst[k] = secs[k];
+    }
   }
-  if (type != kFileHead && type != kServiceHead) {
-    b.kind = BlockKind::Other;
-    return b;
+}
+
+// A file version stands for the RAR 4 ";n" name suffix.
+void readRar5VersionRecord(FieldReader& rec, std::uint64_t headerType, Entry& e) {
+  rec.vint();  // flags
+  std::uint64_t version = rec.vint();
+  if (rec.ok && headerType == rar5::kFileHead) e.name += ";" + std::to_string(version);
+}
+
+void readRar5RedirRecord(FieldReader& rec, Entry& e) {
+  std::uint64_t rt = rec.vint();
+  std::uint64_t rf = rec.vint();
+  std::uint64_t len = rec.vint();
+  const std::uint8_t* t = rec.bytes(len);
+  if (rec.ok && rt >= 1 && rt <= 5) {
+    e.redir = static_cast<RedirKind>(rt);
+    e.redirTarget.assign(reinterpret_cast<const char*>(t), len);
+    e.redirDirTarget = rf & rar5::kRedirDirectory;
   }
-  Entry& e = b.entry;
-  e.packSize = dataSize;
-  e.dataOffset = end;
-  e.splitBefore = hflags & kHeadSplitBefore;
-  e.splitAfter = hflags & kHeadSplitAfter;
+}
+
+// The extra area of a file or service header: records of size, type, data.
+void readRar5Extras(FieldReader x, std::uint64_t headerType, Entry& e) {
+  using namespace rar5;
+  while (x.i < x.n) {
+    std::uint64_t recSize = x.vint();
+    if (!x.ok || recSize == 0 || recSize > x.n - x.i) break;
+    FieldReader rec{x.p + x.i, static_cast<std::size_t>(recSize)};
+    x.i += static_cast<std::size_t>(recSize);
+    std::uint64_t rtype = rec.vint();
+    if (!rec.ok) break;
+    switch (rtype) {
+      case kExtraCrypt:
+        e.encrypted = true;
+        parseRar5EncryptionRecord(rec.here(), rec.left(), e.crypt);
+        break;
+      case kExtraHash:
+        readRar5HashRecord(rec, e);
+        break;
+      case kExtraTime:
+        readRar5TimeRecord(rec, e);
+        break;
+      case kExtraVersion:
+        readRar5VersionRecord(rec, headerType, e);
+        break;
+      case kExtraRedirection:
+        readRar5RedirRecord(rec, e);
+        break;
+      default:
+        break;
+    }
+  }
+}
+
+// The compression information: algorithm version, solid bit, method and
+// dictionary size (RAR 7: five bits and a fraction in 32nds).
+void readRar5CompInfo(std::uint64_t ci, Entry& e) {
+  using namespace rar5;
+  e.rar5CompInfo = static_cast<std::uint32_t>(ci);
+  std::uint32_t algo = ci & kCompVersionMask;
+  e.unpVer = algo == kAlgorithmV5   ? kUnpVerRar5
+             : algo == kAlgorithmV7 ? kUnpVerRar7
+                                    : kUnpVerUnknown;
+  e.solid = ci & kCompSolid;
+  e.method = (ci >> kCompMethodShift) & 7;
+  unsigned dictN = (ci >> kCompDictionaryShift) & (algo == kAlgorithmV5 ? 0x0F : 0x1F);
+  std::uint64_t dict = dictN < 40 ? (128ull * 1024) << dictN : 0;
+  if (algo == kAlgorithmV7) dict += dict / 32 * ((ci >> kCompDictionaryFractionShift) & 0x1F);
+  e.dictBytes = e.directory ? 0 : dict;
+}
+
+// The fields of a file or service header up to its extra area; false when
+// they run into it. `nm` gets the name.
+bool readRar5FileFields(FieldReader& r, std::size_t extraStart, Entry& e, std::string& nm) {
+  using namespace rar5;
   std::uint64_t ff = r.vint();
   e.unpSize = r.vint();
   e.unpSizeUnknown = ff & kFileUnknownSize;
@@ -564,132 +670,92 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   std::uint64_t host = r.vint();
   std::uint64_t nameLen = r.vint();
   const std::uint8_t* name = r.bytes(nameLen);
-  if (!r.ok) return b;
-  std::size_t extraStart = hdr.size() - static_cast<std::size_t>(extraSize);
-  if (r.i > extraStart) return b;
+  if (!r.ok || r.i > extraStart) return false;
   e.directory = ff & kFileDirectory;
-  e.rar5CompInfo = static_cast<std::uint32_t>(ci);
-  std::uint32_t algo = ci & kCompVersionMask;
-  e.unpVer = algo == 0 ? 50 : algo == 1 ? 70 : 9999;
-  e.solid = ci & kCompSolid;
-  e.method = (ci >> kCompMethodShift) & 7;
-  unsigned dictN = (ci >> kCompDictionaryShift) & (algo == 0 ? 0x0F : 0x1F);
-  std::uint64_t dict = dictN < 40 ? (128ull * 1024) << dictN : 0;
-  if (algo == 1) dict += dict / 32 * ((ci >> 15) & 0x1F);
-  e.dictBytes = e.directory ? 0 : dict;
+  readRar5CompInfo(ci, e);
   e.rar5UnixHost = host == kHostUnix;
   e.hostOS = e.rar5UnixHost ? rar4::kHostUnix : rar4::kHostWin32;
   // Stored as UTF-8; bytes that are not are kept apart as Latin-1, so that the
   // name written is the name its caller is shown in either form.
-  std::string nm = utf8OrLatin1(name, static_cast<std::size_t>(nameLen));
+  nm = utf8OrLatin1(name, static_cast<std::size_t>(nameLen));
   if (!e.rar5UnixHost)
     for (char& c : nm)
       if (c == '\\') c = '_';
-  if (type == kServiceHead) {
-    b.kind = BlockKind::Service;
-    b.serviceName = nm;
-    b.serviceChild = hflags & kHeadChild;
-  } else {
-    e.name = nm;
-  }
+  return true;
+}
 
-  // Extra records.
-  VintReader x{hdr.data() + extraStart, static_cast<std::size_t>(extraSize)};
-  while (x.i < x.n) {
-    std::uint64_t recSize = x.vint();
-    if (!x.ok || recSize == 0 || recSize > x.n - x.i) break;
-    VintReader rec{x.p + x.i, static_cast<std::size_t>(recSize)};
-    x.i += static_cast<std::size_t>(recSize);
-    std::uint64_t rtype = rec.vint();
-    if (!rec.ok) break;
-    switch (rtype) {
-      case kExtraCrypt:
-        e.encrypted = true;
-        parseRar5EncryptionRecord(rec.p + rec.i, rec.n - rec.i, e.crypt);
-        break;
-      case kExtraHash: {
-        std::uint64_t ht = rec.vint();
-        const std::uint8_t* d = rec.bytes(32);
-        if (rec.ok && ht == kHashBlake2sp && d) {
-          e.hasBlake2 = true;
-          std::memcpy(e.blake2.data(), d, 32);
-        }
-        break;
-      }
-      case kExtraTime: {
-        std::uint64_t tf = rec.vint();
-        bool unixFmt = tf & kTimeUnix;
-        std::uint64_t* dst[3] = {&e.mtime, &e.ctime, &e.atime};
-        std::uint64_t secs[3] = {0, 0, 0};
-        bool have[3] = {(tf & kTimeMtime) != 0, (tf & kTimeCtime) != 0, (tf & kTimeAtime) != 0};
-        for (int k = 0; k < 3; ++k)
-          if (have[k]) secs[k] = unixFmt ? rec.u32() : rec.u64();
-        for (int k = 0; k < 3; ++k) {
-          if (!have[k] || !rec.ok) continue;
-          if (unixFmt) {
-            std::uint32_t ns = 0;
-            if (tf & kTimeUnixNs) ns = rec.u32() & 0x3FFFFFFF;
-            if (rec.ok) *dst[k] = unixToFileTime(static_cast<std::int64_t>(secs[k]), ns);
-          } else {
-            *dst[k] = secs[k];
-          }
-        }
-        break;
-      }
-      case kExtraVersion: {
-        // A file version stands for the RAR 4 ";n" name suffix.
-        rec.vint();
-        std::uint64_t version = rec.vint();
-        if (rec.ok && type == kFileHead) e.name += ";" + std::to_string(version);
-        break;
-      }
-      case kExtraRedirection: {
-        std::uint64_t rt = rec.vint();
-        std::uint64_t rf = rec.vint();
-        std::uint64_t len = rec.vint();
-        const std::uint8_t* t = rec.bytes(len);
-        if (rec.ok && rt >= 1 && rt <= 5) {
-          e.redir = static_cast<RedirKind>(rt);
-          e.redirTarget.assign(reinterpret_cast<const char*>(t), len);
-          e.redirDirTarget = rf & kRedirDirectory;
-        }
-        break;
-      }
-      default:
-        break;
-    }
-  }
-  refuseZeros(e);
-  e.dosTime = e.mtime ? fileTimeToDosTime(e.mtime) : 0;
-
-  // The older flag word: split bits, encryption, solid and the dictionary in
-  // bits 5-7 as 64 KB << n, with 0xE0 for a directory.
+// The older flag word: split bits, encryption, solid and the dictionary in
+// bits 5-7 as 64 KB << n, with 0xE0 for a directory.
+std::uint32_t rar4FlagWordOf(const Entry& e) {
   std::uint32_t f = (e.splitBefore ? RHDF_SPLITBEFORE : 0u) |
                     (e.splitAfter ? RHDF_SPLITAFTER : 0u) | (e.encrypted ? RHDF_ENCRYPTED : 0u) |
                     (e.solid ? RHDF_SOLID : 0u);
-  if (e.directory) {
-    f |= rar4::kFileDirectory;
-  } else {
-    unsigned n = 0;
-    while (n < 6 && (65536ull << n) < e.dictBytes) ++n;
-    f |= n << rar4::kFileWindowShift;
-  }
-  e.rawFlags = f;
+  if (e.directory) return f | rar4::kFileDirectory;
+  unsigned n = 0;
+  while (n < 6 && (65536ull << n) < e.dictBytes) ++n;
+  return f | (n << rar4::kFileWindowShift);
+}
 
-  if (type == kServiceHead && b.serviceName == "CMT" && !b.serviceChild) {
-    CommentBlock& c = b.comment;
-    c.present = true;
-    c.dataOffset = e.dataOffset;
-    c.packSize = e.packSize;
-    c.unpSize = e.unpSize;
-    c.method = e.method;
-    c.hasCrc = e.hasCrc;
-    c.crc = e.crc;
-    c.encrypted = e.encrypted;
-    c.rar5CompInfo = e.rar5CompInfo;
-    c.crypt = e.crypt;
+void readRar5File(const std::vector<std::uint8_t>& hdr, FieldReader& r, const Rar5BlockHeader& bh,
+                  std::uint64_t dataOffset, Block& b) {
+  using namespace rar5;
+  Entry& e = b.entry;
+  e.packSize = bh.dataSize;
+  e.dataOffset = dataOffset;
+  e.splitBefore = bh.flags & kHeadSplitBefore;
+  e.splitAfter = bh.flags & kHeadSplitAfter;
+  const std::size_t extraStart = hdr.size() - static_cast<std::size_t>(bh.extraSize);
+  std::string nm;
+  if (!readRar5FileFields(r, extraStart, e, nm)) return;
+  if (bh.type == kServiceHead) {
+    b.kind = BlockKind::Service;
+    b.serviceName = nm;
+    b.serviceChild = bh.flags & kHeadChild;
+  } else {
+    e.name = nm;
   }
-  if (type == kFileHead) b.kind = BlockKind::File;
+  readRar5Extras(FieldReader{hdr.data() + extraStart, static_cast<std::size_t>(bh.extraSize)},
+                 bh.type, e);
+  refuseZeros(e);
+  e.dosTime = e.mtime ? fileTimeToDosTime(e.mtime) : 0;
+  e.rawFlags = rar4FlagWordOf(e);
+  if (bh.type == kServiceHead && b.serviceName == kCommentServiceName && !b.serviceChild)
+    b.comment = commentOf(e, e.dataOffset);
+  if (bh.type == kFileHead) b.kind = BlockKind::File;
+}
+
+}  // namespace
+
+Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
+  Block b;
+  // The end of the file between blocks ends the archive; a block that starts
+  // but does not fit, or data that runs past the end, is damage.
+  if (pos == src.size()) b.kind = BlockKind::EndOfData;
+  if (pos >= src.size()) return b;
+  std::vector<std::uint8_t> hdr;
+  std::uint64_t end = 0;
+  if (!readRar5Header(src, pos, hdr, end)) return b;
+  using namespace rar5;
+  FieldReader r{hdr.data(), hdr.size()};
+  Rar5BlockHeader bh;
+  bh.type = r.vint();
+  bh.flags = r.vint();
+  bh.extraSize = (bh.flags & kHeadExtra) ? r.vint() : 0;
+  bh.dataSize = (bh.flags & kHeadData) ? r.vint() : 0;
+  if (!r.ok || bh.extraSize > hdr.size()) return b;
+  b.next = end + bh.dataSize;
+  if (b.next < end) return b;  // overflow
+  if (bh.type == kEndArcHead) {
+    std::uint64_t ef = r.vint();
+    b.kind = BlockKind::End;
+    b.moreVolumes = r.ok && (ef & kEndNextVolume);
+    b.next = end;
+    return b;
+  }
+  if (bh.type == kFileHead || bh.type == kServiceHead)
+    readRar5File(hdr, r, bh, end, b);
+  else
+    b.kind = BlockKind::Other;
   return b;
 }
 
