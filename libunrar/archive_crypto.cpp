@@ -189,13 +189,21 @@ Block ArchiveCrypto::readBlock(VolumeFile& vol, std::uint64_t pos) {
   std::uint64_t dataStart = 0;
   int rc = decryptHeader(vol, pos, plain, dataStart);
   if (rc == ERAR_END_ARCHIVE) broken.kind = BlockKind::EndOfData;
-  if (rc) return broken;
-  if (vol.format == Format::Rar4 && !rar4HeaderCrcHolds(plain)) return broken;
+  if (rc) {
+    broken.failure = Failure::CorruptHeader;
+    return broken;
+  }
+  if (vol.format == Format::Rar4 && !rar4HeaderCrcHolds(plain)) {
+    broken.failure = Failure::BadHeaderCrc;
+    return broken;
+  }
   MemorySource src(plain);
   Block b = vol.format == Format::Rar4 ? readBlockRar4(src, 0) : readBlockRar5(src, 0);
   // The memory holds the whole header: running out of it is damage.
-  if (b.kind == BlockKind::Broken || b.kind == BlockKind::EndOfData || b.next < plain.size())
+  if (b.kind == BlockKind::Broken || b.kind == BlockKind::EndOfData || b.next < plain.size()) {
+    broken.failure = b.kind == BlockKind::Broken ? b.failure : Failure::HeaderPastEnd;
     return broken;
+  }
   // The readers placed the data right after the header; it follows the padding.
   b.next = dataStart + (b.next - plain.size());
   if (b.kind == BlockKind::File || b.kind == BlockKind::Service) b.entry.dataOffset = dataStart;

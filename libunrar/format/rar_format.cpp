@@ -22,6 +22,13 @@ std::uint32_t crcOf(const std::uint8_t* p, std::size_t n) {
   return static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(n)));
 }
 
+// Returns the block, Broken for `why` unless it was found to be the end of
+// the data.
+Block& withFailure(Block& b, Failure why) {
+  if (b.kind == BlockKind::Broken) b.failure = why;
+  return b;
+}
+
 bool readExact(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& buf, std::size_t n) {
   buf.resize(n);
   return n == 0 || src.readAt(pos, buf.data(), n) == n;
@@ -432,8 +439,14 @@ void readRar4File(const std::vector<std::uint8_t>& buf, const Rar4BlockHeader& b
                   std::uint64_t pos, Block& b) {
   const std::uint8_t* p = buf.data();
   Rar4FileHeader f;
-  if (!readRar4FileHeader(p, bh.size, bh.flags, f)) return;
-  if (!rar4FileCrcHolds(p, bh.size, bh.flags, f.nameOffset + f.nameSize)) return;
+  if (!readRar4FileHeader(p, bh.size, bh.flags, f)) {
+    b.failure = Failure::CorruptHeader;
+    return;
+  }
+  if (!rar4FileCrcHolds(p, bh.size, bh.flags, f.nameOffset + f.nameSize)) {
+    b.failure = Failure::BadHeaderCrc;
+    return;
+  }
   Entry& e = b.entry;
   fillRar4Entry(f, bh.flags, e);
   b.next = pos + bh.size + e.packSize;
@@ -452,18 +465,19 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   // versions wrote them; a block that starts but does not fit is damage.
   const std::uint64_t fsize = src.size();
   if (pos == fsize) b.kind = BlockKind::EndOfData;
-  if (pos >= fsize) return b;
+  if (pos >= fsize) return withFailure(b, Failure::HeaderPastEnd);
   using namespace rar4;
   std::uint8_t h[kBlockHeaderSize];
-  if (src.readAt(pos, h, kBlockHeaderSize) < kBlockHeaderSize) return b;
+  if (src.readAt(pos, h, kBlockHeaderSize) < kBlockHeaderSize)
+    return withFailure(b, Failure::HeaderPastEnd);
   const Rar4BlockHeader bh = readRar4BlockHeader(h);
-  if (bh.size < kBlockHeaderSize) return b;
+  if (bh.size < kBlockHeaderSize) return withFailure(b, Failure::CorruptHeader);
   std::vector<std::uint8_t> buf;
-  if (!readExact(src, pos, buf, bh.size)) return b;
+  if (!readExact(src, pos, buf, bh.size)) return withFailure(b, Failure::HeaderPastEnd);
   const bool file = bh.type == kFileHead || bh.type == kServiceHead;
   std::uint64_t add = 0;
   if ((file || (bh.flags & kLongBlock)) && bh.type != kEndArcHead) {
-    if (bh.size < kBlockHeaderSize + 4) return b;
+    if (bh.size < kBlockHeaderSize + 4) return withFailure(b, Failure::CorruptHeader);
     add = load32le(buf.data() + kBlockHeaderSize);  // ADD_SIZE
   }
   b.next = pos + bh.size + add;
@@ -481,7 +495,8 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   }
   // Not a block at all: RAR 1.5-2.x archives may simply stop, and damaged
   // ones continue with garbage.
-  if (bh.type >= kMarkHead && bh.type <= kEndArcHead) b.kind = BlockKind::Other;
+  if (bh.type < kMarkHead || bh.type > kEndArcHead) return withFailure(b, Failure::NotABlock);
+  b.kind = BlockKind::Other;
   return b;
 }
 
@@ -490,21 +505,22 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
 namespace {
 
 // Reads one RAR 5 header: CRC, size and the header bytes after the size.
-bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& hdr,
-                    std::uint64_t& end) {
+Failure readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t>& hdr,
+                       std::uint64_t& end) {
   std::uint8_t h[7];
-  if (src.readAt(pos, h, 7) < 7) return false;
+  if (src.readAt(pos, h, 7) < 7) return Failure::HeaderPastEnd;
   FieldReader r{h + 4, 3};
   std::uint64_t size = r.vint();
-  if (!r.ok || size == 0 || size > kMaxHeader) return false;
+  if (!r.ok || size == 0 || size > kMaxHeader) return Failure::HeaderTooLarge;
   std::size_t sizeLen = r.i;
-  if (!readExact(src, pos + 4 + sizeLen, hdr, static_cast<std::size_t>(size))) return false;
+  if (!readExact(src, pos + 4 + sizeLen, hdr, static_cast<std::size_t>(size)))
+    return Failure::HeaderPastEnd;
   std::vector<std::uint8_t> all(h + 4, h + 4 + sizeLen);
   std::uint32_t crc = crcOf(all.data(), all.size());
   crc = static_cast<std::uint32_t>(crc32(crc, hdr.data(), static_cast<uInt>(hdr.size())));
-  if (crc != load32le(h)) return false;
+  if (crc != load32le(h)) return Failure::BadHeaderCrc;
   end = pos + 4 + sizeLen + size;
-  return true;
+  return Failure::None;
 }
 
 }  // namespace
@@ -512,7 +528,7 @@ bool readRar5Header(ByteSource& src, std::uint64_t pos, std::vector<std::uint8_t
 int readMainRar5(ByteSource& src, std::uint64_t& pos, MainInfo& info) {
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
-  if (!readRar5Header(src, pos, hdr, end)) return ERAR_BAD_DATA;
+  if (readRar5Header(src, pos, hdr, end) != Failure::None) return ERAR_BAD_DATA;
   FieldReader r{hdr.data(), hdr.size()};
   std::uint64_t type = r.vint();
   std::uint64_t hflags = r.vint();
@@ -706,7 +722,10 @@ void readRar5File(const std::vector<std::uint8_t>& hdr, FieldReader& r, const Ra
   e.splitAfter = bh.flags & kHeadSplitAfter;
   const std::size_t extraStart = hdr.size() - static_cast<std::size_t>(bh.extraSize);
   std::string nm;
-  if (!readRar5FileFields(r, extraStart, e, nm)) return;
+  if (!readRar5FileFields(r, extraStart, e, nm)) {
+    b.failure = Failure::CorruptHeader;
+    return;
+  }
   if (bh.type == kServiceHead) {
     b.kind = BlockKind::Service;
     b.serviceName = nm;
@@ -731,10 +750,11 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   // The end of the file between blocks ends the archive; a block that starts
   // but does not fit, or data that runs past the end, is damage.
   if (pos == src.size()) b.kind = BlockKind::EndOfData;
-  if (pos >= src.size()) return b;
+  if (pos >= src.size()) return withFailure(b, Failure::HeaderPastEnd);
   std::vector<std::uint8_t> hdr;
   std::uint64_t end = 0;
-  if (!readRar5Header(src, pos, hdr, end)) return b;
+  b.failure = readRar5Header(src, pos, hdr, end);
+  if (b.failure != Failure::None) return b;
   using namespace rar5;
   FieldReader r{hdr.data(), hdr.size()};
   Rar5BlockHeader bh;
@@ -742,9 +762,9 @@ Block readBlockRar5(ByteSource& src, std::uint64_t pos) {
   bh.flags = r.vint();
   bh.extraSize = (bh.flags & kHeadExtra) ? r.vint() : 0;
   bh.dataSize = (bh.flags & kHeadData) ? r.vint() : 0;
-  if (!r.ok || bh.extraSize > hdr.size()) return b;
+  if (!r.ok || bh.extraSize > hdr.size()) return withFailure(b, Failure::CorruptHeader);
   b.next = end + bh.dataSize;
-  if (b.next < end) return b;  // overflow
+  if (b.next < end) return withFailure(b, Failure::CorruptHeader);  // overflow
   if (bh.type == kEndArcHead) {
     std::uint64_t ef = r.vint();
     b.kind = BlockKind::End;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/failure.h"
 #include "core/rar_entry.h"
 
 namespace unrar {
@@ -46,9 +47,10 @@ struct Block {
   std::uint64_t next = 0;  // offset of the next block
   Entry entry;             // File and Service
   std::string serviceName;
-  bool serviceChild = false;  // file comment, owner and the like
-  bool moreVolumes = false;   // End
-  CommentBlock comment;       // Service "CMT" that is an archive comment
+  bool serviceChild = false;        // file comment, owner and the like
+  bool moreVolumes = false;         // End
+  CommentBlock comment;             // Service "CMT" that is an archive comment
+  Failure failure = Failure::None;  // why the block is Broken
 };
 
 // Reads the main header that follows the signature. `pos` is the first byte
