@@ -7,6 +7,7 @@
 #include <string>
 
 #include "archive.h"
+#include "core/format_values.h"
 #include "core/utf8.h"
 #include "unrar.h"
 
@@ -44,6 +45,25 @@ void copyWide(wchar_t* dst, std::size_t cap, const std::wstring& s) {
   dst[n] = 0;
 }
 
+// What both header records show for an entry of unknown size.
+constexpr unsigned kUnknownSizeShown = 0x7FFFFFFFu;
+
+// The fields both header records share.
+template <typename Record>
+void fillCommon(Record* d, const Entry& e) {
+  d->Flags = e.rawFlags | (e.directory ? unsigned{unrar::rar4::kFileDirectory} : 0u);
+  d->PackSize = static_cast<unsigned>(e.packSize);
+  d->UnpSize = e.unpSizeUnknown ? kUnknownSizeShown : static_cast<unsigned>(e.unpSize);
+  d->HostOS = e.hostOS;
+  d->FileCRC = e.hasCrc ? e.crc : 0;
+  d->FileTime = e.dosTime;
+  d->UnpVer = e.unpVer;
+  d->Method = unrar::rar4::kMethodStore + e.method;
+  d->FileAttr = e.attr;
+  d->CmtSize = 0;
+  d->CmtState = 0;
+}
+
 // Returns whether both name fields hold the entry's whole name.
 bool fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   copyName(d->ArcName, sizeof d->ArcName, volume);
@@ -51,19 +71,9 @@ bool fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   copyName(d->FileName, sizeof d->FileName, e.name);
   const std::wstring wide = utf8ToWide(e.name);
   copyWide(d->FileNameW, 1024, wide);
-  d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
-  d->PackSize = static_cast<unsigned>(e.packSize);
+  fillCommon(d, e);
   d->PackSizeHigh = static_cast<unsigned>(e.packSize >> 32);
-  d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
-  d->UnpSizeHigh = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize >> 32);
-  d->HostOS = e.hostOS;
-  d->FileCRC = e.hasCrc ? e.crc : 0;
-  d->FileTime = e.dosTime;
-  d->UnpVer = e.unpVer;
-  d->Method = 0x30 + e.method;
-  d->FileAttr = e.attr;
-  d->CmtSize = 0;
-  d->CmtState = 0;
+  d->UnpSizeHigh = e.unpSizeUnknown ? kUnknownSizeShown : static_cast<unsigned>(e.unpSize >> 32);
   d->DictSize = static_cast<unsigned>(e.dictBytes / 1024);
   if (e.hasBlake2) {
     d->HashType = RAR_HASH_BLAKE2;
@@ -225,17 +235,7 @@ int RARReadHeader(HANDLE h, RARHeaderData* d) {
     copyName(d->ArcName, sizeof d->ArcName, volume);
     copyName(d->FileName, sizeof d->FileName, e.name);
     a->setNameShownWhole(e.name.size() < sizeof d->FileName);
-    d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
-    d->PackSize = static_cast<unsigned>(e.packSize);
-    d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
-    d->HostOS = e.hostOS;
-    d->FileCRC = e.hasCrc ? e.crc : 0;
-    d->FileTime = e.dosTime;
-    d->UnpVer = e.unpVer;
-    d->Method = 0x30 + e.method;
-    d->FileAttr = e.attr;
-    d->CmtSize = 0;
-    d->CmtState = 0;
+    fillCommon(d, e);
     return ERAR_SUCCESS;
   });
 }

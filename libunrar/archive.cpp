@@ -374,8 +374,9 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
   last = entry_;
   while (last.splitAfter && mode_ != RAR_OM_LIST_INCSPLIT) {
     Part& done = parts.back();
-    done.checkCrc = !last.encrypted && last.hasCrc &&
-                    (format_ == Format::Rar5 || (last.unpVer >= 20 && last.crc != 0xFFFFFFFFu));
+    done.checkCrc =
+        !last.encrypted && last.hasCrc &&
+        (format_ == Format::Rar5 || (last.unpVer >= kUnpVerRar20 && last.crc != 0xFFFFFFFFu));
     done.crc = last.crc;
     // Only the first and the last part hold their volumes open; the ones
     // between are opened again when they are read.

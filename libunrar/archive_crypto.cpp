@@ -134,7 +134,7 @@ int ArchiveCrypto::decryptHeader(VolumeFile& vol, std::uint64_t pos,
   if (vol.readAt(pos, lead, prefix) != prefix) return ERAR_END_ARCHIVE;
   crypto::AesCbc cbc;
   if (rar4) {
-    const crypto::Rar3Key* k = keys_.rar3(lead);
+    const crypto::Rar4Key* k = keys_.rar4(lead);
     if (!k || !cbc.init(crypto::AesCbc::Direction::Decrypt, k->key.data(), 16, k->iv.data()))
       return ERAR_BAD_DATA;
   } else {
@@ -273,8 +273,8 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   const EncryptionInfo& c = e.crypt;
   if (format == Format::Rar4) {
     // RAR 1.3, 1.5 and 2.0 had ciphers of their own.
-    const crypto::Rar3Cipher old = crypto::rar3CipherFor(static_cast<std::uint8_t>(e.unpVer));
-    if (old != crypto::Rar3Cipher::Aes128) return openLegacyData(old, e, in, cb, user);
+    const crypto::Rar4Cipher old = crypto::rar4CipherFor(static_cast<std::uint8_t>(e.unpVer));
+    if (old != crypto::Rar4Cipher::Aes128) return openLegacyData(old, e, in, cb, user);
   } else {
     if (!c.rar5Record) return ERAR_BAD_DATA;
     if (c.version != 0 || c.kdfCount > kMaxKdfCount) return ERAR_UNKNOWN_FORMAT;
@@ -289,7 +289,7 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   std::uint64_t limit = e.method == 0 && !e.unpSizeUnknown ? e.unpSize : total;
   std::unique_ptr<DecryptStream> stream;
   if (format == Format::Rar4) {
-    const crypto::Rar3Key* k = keys_.rar3(c.hasSalt ? c.salt.data() : nullptr);
+    const crypto::Rar4Key* k = keys_.rar4(c.hasSalt ? c.salt.data() : nullptr);
     if (!k) return ERAR_BAD_DATA;
     stream = std::make_unique<DecryptStream>(std::move(in), k->key.data(), 16, k->iv.data(), limit);
   } else {
@@ -306,10 +306,10 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   return ERAR_SUCCESS;
 }
 
-int ArchiveCrypto::openLegacyData(crypto::Rar3Cipher cipher, const Entry& e,
+int ArchiveCrypto::openLegacyData(crypto::Rar4Cipher cipher, const Entry& e,
                                   std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
   const std::uint64_t total = in->remaining();
-  if (cipher == crypto::Rar3Cipher::Rar20 && total % kBlock != 0) return ERAR_BAD_DATA;
+  if (cipher == crypto::Rar4Cipher::Rar20 && total % kBlock != 0) return ERAR_BAD_DATA;
   int rc = obtainPassword(cb, user);
   if (rc) return rc;
   // Only RAR 2.0 pads; its compressed data needs no end, the decoder stops by size.

@@ -93,7 +93,7 @@ class ArchiveCrypto {
   const crypto::Rar5Keys* rar5Keys(const EncryptionInfo& info);
   // The stage of the RAR 1.3, 1.5 and 2.0 ciphers, which take the password's
   // bytes as they are.
-  int openLegacyData(crypto::Rar3Cipher cipher, const Entry& e, std::unique_ptr<InStream>& in,
+  int openLegacyData(crypto::Rar4Cipher cipher, const Entry& e, std::unique_ptr<InStream>& in,
                      UNRARCALLBACK cb, LPARAM user);
   void forgetLegacyPassword();
 

@@ -175,6 +175,7 @@ inline constexpr char kCommentServiceName[] = "CMT";
 
 // The unpack versions an entry reports (UNP_VER; a RAR 5 entry's is made
 // from its algorithm version).
+inline constexpr std::uint32_t kUnpVerRar20 = 20;  // before it, the attributes are DOS's
 inline constexpr std::uint32_t kUnpVerRar5 = 50;
 inline constexpr std::uint32_t kUnpVerRar7 = 70;
 inline constexpr std::uint32_t kUnpVerUnknown = 9999;  // an algorithm we do not know

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/format_values.h"
+
 namespace unrar {
 
 enum class Format { Rar4, Rar5 };
@@ -47,7 +49,7 @@ struct Entry {
   std::uint64_t packSize = 0;  // this part only
   std::uint64_t unpSize = 0;
   bool unpSizeUnknown = false;
-  std::uint8_t hostOS = 0;  // RAR 1.5-4 byte values 0-5 (RAR 5: 2 Windows, 3 Unix)
+  std::uint8_t hostOS = 0;  // RAR 1.5-4 byte values 0-5 (RAR 5: kHostWin32 or kHostUnix)
   bool rar5UnixHost = false;
   bool hasCrc = false;
   std::uint32_t crc = 0;
@@ -73,7 +75,7 @@ struct Entry {
   bool rar4Symlink = false;
   EncryptionInfo crypt;  // when `encrypted`
 
-  bool isUnixHost() const { return hostOS == 3 || hostOS == 5; }
+  bool isUnixHost() const { return hostOS == rar4::kHostUnix || hostOS == rar4::kHostBeOs; }
 };
 
 // A service header or old-style block that carries an archive comment.

@@ -10,7 +10,7 @@
 namespace unrar {
 namespace {
 
-using crypto::Rar3Cipher;
+using crypto::Rar4Cipher;
 
 constexpr std::array<std::uint32_t, 256> makeCrcTable() {
   std::array<std::uint32_t, 256> t{};
@@ -74,11 +74,11 @@ std::string legacyPasswordBytes(std::string_view text) {
   return latin1;
 }
 
-LegacyCipher::LegacyCipher(Rar3Cipher cipher, std::string_view password) : cipher_(cipher) {
+LegacyCipher::LegacyCipher(Rar4Cipher cipher, std::string_view password) : cipher_(cipher) {
   const auto* pw = reinterpret_cast<const std::uint8_t*>(password.data());
   const std::size_t n = password.size();
   switch (cipher) {
-    case Rar3Cipher::Rar13:
+    case Rar4Cipher::Rar13:
       for (std::size_t i = 0; i < n; ++i) {
         k_[0] = (k_[0] + pw[i]) & 0xFF;
         k_[1] ^= pw[i];
@@ -86,7 +86,7 @@ LegacyCipher::LegacyCipher(Rar3Cipher cipher, std::string_view password) : ciphe
         k_[2] = ((s << 1) | (s >> 7)) & 0xFF;
       }
       break;
-    case Rar3Cipher::Rar15: {
+    case Rar4Cipher::Rar15: {
       // The CRC register of the password, without the final inversion.
       std::uint32_t crc = 0xFFFFFFFFu;
       for (std::size_t i = 0; i < n; ++i) crc = kCrc[(crc ^ pw[i]) & 0xFF] ^ (crc >> 8);
@@ -98,7 +98,7 @@ LegacyCipher::LegacyCipher(Rar3Cipher cipher, std::string_view password) : ciphe
       }
       break;
     }
-    case Rar3Cipher::Rar20: {
+    case Rar4Cipher::Rar20: {
       k_ = {0xD3A3B879u, 0x3F6D12F7u, 0x7515A235u, 0xA4E7F123u};
       sbox_ = kInitialSbox;
       // Zero-padded to whole blocks; the pairs below may read one byte past.
@@ -116,7 +116,7 @@ LegacyCipher::LegacyCipher(Rar3Cipher cipher, std::string_view password) : ciphe
       crypto::wipe(buf.data(), buf.size());
       break;
     }
-    case Rar3Cipher::Aes128:
+    case Rar4Cipher::Aes128:
       break;
   }
 }
@@ -172,40 +172,40 @@ void LegacyCipher::crypt20(std::uint8_t* block, bool decrypting) {
 
 void LegacyCipher::decrypt(std::uint8_t* data, std::size_t n) {
   switch (cipher_) {
-    case Rar3Cipher::Rar13:
+    case Rar4Cipher::Rar13:
       for (std::size_t i = 0; i < n; ++i) {
         k_[1] = (k_[1] + k_[2]) & 0xFF;
         k_[0] = (k_[0] + k_[1]) & 0xFF;
         data[i] = static_cast<std::uint8_t>(data[i] - k_[0]);
       }
       break;
-    case Rar3Cipher::Rar15:
+    case Rar4Cipher::Rar15:
       for (std::size_t i = 0; i < n; ++i) data[i] ^= next15();
       break;
-    case Rar3Cipher::Rar20:
+    case Rar4Cipher::Rar20:
       for (std::size_t i = 0; i + 16 <= n; i += 16) crypt20(data + i, true);
       break;
-    case Rar3Cipher::Aes128:
+    case Rar4Cipher::Aes128:
       break;
   }
 }
 
 void LegacyCipher::encrypt(std::uint8_t* data, std::size_t n) {
   switch (cipher_) {
-    case Rar3Cipher::Rar13:
+    case Rar4Cipher::Rar13:
       for (std::size_t i = 0; i < n; ++i) {
         k_[1] = (k_[1] + k_[2]) & 0xFF;
         k_[0] = (k_[0] + k_[1]) & 0xFF;
         data[i] = static_cast<std::uint8_t>(data[i] + k_[0]);
       }
       break;
-    case Rar3Cipher::Rar15:
+    case Rar4Cipher::Rar15:
       decrypt(data, n);  // a key stream XORed in
       break;
-    case Rar3Cipher::Rar20:
+    case Rar4Cipher::Rar20:
       for (std::size_t i = 0; i + 16 <= n; i += 16) crypt20(data + i, false);
       break;
-    case Rar3Cipher::Aes128:
+    case Rar4Cipher::Aes128:
       break;
   }
 }
@@ -214,7 +214,7 @@ namespace {
 constexpr std::size_t kChunk = 64 * 1024;
 }
 
-LegacyDecryptStream::LegacyDecryptStream(std::unique_ptr<InStream> inner, Rar3Cipher cipher,
+LegacyDecryptStream::LegacyDecryptStream(std::unique_ptr<InStream> inner, Rar4Cipher cipher,
                                          std::string_view password, std::uint64_t limit)
     : inner_(std::move(inner)), cipher_(cipher, password) {
   const std::uint64_t whole = inner_->remaining() / cipher_.blockSize() * cipher_.blockSize();

@@ -29,13 +29,13 @@ std::string legacyPasswordBytes(std::string_view text);
 class LegacyCipher {
  public:
   // `cipher` is Rar13, Rar15 or Rar20; `password` as legacyPasswordBytes gives it.
-  LegacyCipher(crypto::Rar3Cipher cipher, std::string_view password);
+  LegacyCipher(crypto::Rar4Cipher cipher, std::string_view password);
   ~LegacyCipher();
   LegacyCipher(const LegacyCipher&) = delete;
   LegacyCipher& operator=(const LegacyCipher&) = delete;
 
   // 16 for RAR 2.0, 1 for the byte ciphers: data goes in and out in whole blocks.
-  std::size_t blockSize() const { return cipher_ == crypto::Rar3Cipher::Rar20 ? 16 : 1; }
+  std::size_t blockSize() const { return cipher_ == crypto::Rar4Cipher::Rar20 ? 16 : 1; }
 
   // In place; `n` must be a multiple of blockSize().
   void decrypt(std::uint8_t* data, std::size_t n);
@@ -46,7 +46,7 @@ class LegacyCipher {
   void updateKeys20(const std::uint8_t* cipherBlock);
   std::uint8_t next15();
 
-  crypto::Rar3Cipher cipher_;
+  crypto::Rar4Cipher cipher_;
   // RAR 1.3 uses the low bytes of k[0..2]; RAR 1.5 the low halves of k[0..3];
   // RAR 2.0 all of k and the S-box.
   std::array<std::uint32_t, 4> k_{};
@@ -59,7 +59,7 @@ class LegacyCipher {
 // the output. RAR 2.0 needs whole blocks in `inner`.
 class LegacyDecryptStream final : public InStream {
  public:
-  LegacyDecryptStream(std::unique_ptr<InStream> inner, crypto::Rar3Cipher cipher,
+  LegacyDecryptStream(std::unique_ptr<InStream> inner, crypto::Rar4Cipher cipher,
                       std::string_view password, std::uint64_t limit);
 
   int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override;

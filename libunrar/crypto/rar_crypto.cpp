@@ -126,28 +126,28 @@ void wipe(void* data, std::size_t size) noexcept {
   if (data && size) OPENSSL_cleanse(data, size);
 }
 
-Rar3Cipher rar3CipherFor(std::uint8_t unpackVersion) noexcept {
+Rar4Cipher rar4CipherFor(std::uint8_t unpackVersion) noexcept {
   switch (unpackVersion) {
     case 13:
-      return Rar3Cipher::Rar13;
+      return Rar4Cipher::Rar13;
     case 15:
-      return Rar3Cipher::Rar15;
+      return Rar4Cipher::Rar15;
     case 20:
     case 26:
-      return Rar3Cipher::Rar20;
+      return Rar4Cipher::Rar20;
     default:
-      return Rar3Cipher::Aes128;
+      return Rar4Cipher::Aes128;
   }
 }
 
-bool deriveRar3Key(std::string_view password, const std::uint8_t* salt, Rar3Key& out) noexcept {
+bool deriveRar4Key(std::string_view password, const std::uint8_t* salt, Rar4Key& out) noexcept {
   try {
     std::vector<char32_t> chars;
     if (!passwordChars(password, chars)) return false;
     SecretBuffer input;
     for (char32_t c : chars) appendUtf16le(input.bytes, c);
     wipe(chars.data(), chars.size() * sizeof(char32_t));
-    if (salt) input.bytes.insert(input.bytes.end(), salt, salt + kRar3SaltSize);
+    if (salt) input.bytes.insert(input.bytes.end(), salt, salt + kRar4SaltSize);
     std::uint8_t* d = input.bytes.data();
     const std::size_t len = input.bytes.size();
 
@@ -318,18 +318,18 @@ KeyCache::Slot& KeyCache::insert() {
   return slots_.front();
 }
 
-const Rar3Key* KeyCache::rar3(const std::uint8_t* salt) noexcept {
+const Rar4Key* KeyCache::rar4(const std::uint8_t* salt) noexcept {
   if (!hasPassword_) return nullptr;
   try {
-    if (Slot* hit = find(false, salt, kRar3SaltSize, 0)) return &hit->rar3;
-    Rar3Key key;
-    if (!deriveRar3Key(password_, salt, key)) return nullptr;
+    if (Slot* hit = find(false, salt, kRar4SaltSize, 0)) return &hit->rar4Key;
+    Rar4Key key;
+    if (!deriveRar4Key(password_, salt, key)) return nullptr;
     ++derivations_;
     Slot& slot = insert();
     slot.hasSalt = salt != nullptr;
-    if (salt) std::copy(salt, salt + kRar3SaltSize, slot.salt.begin());
-    slot.rar3 = key;
-    return &slot.rar3;
+    if (salt) std::copy(salt, salt + kRar4SaltSize, slot.salt.begin());
+    slot.rar4Key = key;
+    return &slot.rar4Key;
   } catch (...) {
     return nullptr;
   }

@@ -367,7 +367,7 @@ void fillRar4Entry(const Rar4FileHeader& f, std::uint16_t flags, Entry& e) {
   e.encrypted = flags & kFilePassword;
   e.solid = flags & kFileSolid;
   e.directory = (flags & kFileWindowMask) == kFileDirectory ||
-                (e.unpVer < 20 && (e.attr & kWinDirectory) && !e.isUnixHost());
+                (e.unpVer < kUnpVerRar20 && (e.attr & kWinDirectory) && !e.isUnixHost());
   e.dictBytes = e.directory ? 0 : (64u * 1024u) << ((flags & kFileWindowMask) >> kFileWindowShift);
 }
 

@@ -12,7 +12,7 @@ namespace unrar {
 
 class VolumeFile : public ByteSource {
  public:
-  // Returns nullptr when the file cannot be opened; errnoOut tells why.
+  // Returns nullptr when the file cannot be opened or is no regular file.
   static std::shared_ptr<VolumeFile> open(const std::string& path);
   ~VolumeFile() override;
   VolumeFile(const VolumeFile&) = delete;
@@ -22,7 +22,7 @@ class VolumeFile : public ByteSource {
   std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n) override;
   const std::string& path() const { return path_; }
 
-  // Filled by Volume::parse.
+  // Filled by openVolume from the signature and the main header.
   Format format = Format::Rar4;
   std::uint64_t signatureOffset = 0;
   std::uint64_t firstBlock = 0;

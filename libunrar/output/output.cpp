@@ -698,13 +698,13 @@ int makeHardLink(const Destination& d, int source) {
 
 unsigned fileMode(const Entry& e) {
   bool unixHost = e.rar5UnixHost || (!e.rar5CompInfo && e.isUnixHost());
-  if (e.hostOS == 3 || e.hostOS == 5) unixHost = true;
+  if (e.isUnixHost()) unixHost = true;
   if (unixHost) return e.attr & 0777;
   return (e.attr & 0x01) ? 0444 : 0666;
 }
 
 unsigned directoryMode(const Entry& e) {
-  if (e.hostOS == 3 || e.hostOS == 5) return (e.attr & 0777) | 0700;
+  if (e.isUnixHost()) return (e.attr & 0777) | 0700;
   return 0777;
 }
 
