@@ -65,7 +65,7 @@ void fillCommon(Record* d, const Entry& e) {
 }
 
 // Returns whether both name fields hold the entry's whole name.
-bool fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
+bool fillRecord(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   copyName(d->ArcName, sizeof d->ArcName, volume);
   copyWide(d->ArcNameW, 1024, utf8ToWide(volume));
   copyName(d->FileName, sizeof d->FileName, e.name);
@@ -165,6 +165,28 @@ int guarded(F&& f) {
   }
 }
 
+// Returns whether the name field holds the entry's whole name.
+bool fillRecord(RARHeaderData* d, const Entry& e, const std::string& volume) {
+  copyName(d->ArcName, sizeof d->ArcName, volume);
+  copyName(d->FileName, sizeof d->FileName, e.name);
+  fillCommon(d, e);
+  return e.name.size() < sizeof d->FileName;
+}
+
+// Reads the next header into either header record.
+template <typename Record>
+int readHeaderInto(HANDLE h, Record* d) {
+  Archive* a = lookup(h);
+  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
+  return guarded([&] {
+    Entry e;
+    std::string volume;
+    int rc = a->readHeader(e, volume);
+    if (rc == ERAR_SUCCESS) a->setNameShownWhole(fillRecord(d, e, volume));
+    return rc;
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -213,31 +235,11 @@ int RARCloseArchive(HANDLE h) {
 }
 
 int RARReadHeaderEx(HANDLE h, RARHeaderDataEx* d) {
-  Archive* a = lookup(h);
-  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  return guarded([&] {
-    Entry e;
-    std::string volume;
-    int rc = a->readHeader(e, volume);
-    if (rc == ERAR_SUCCESS) a->setNameShownWhole(fillEx(d, e, volume));
-    return rc;
-  });
+  return readHeaderInto(h, d);
 }
 
 int RARReadHeader(HANDLE h, RARHeaderData* d) {
-  Archive* a = lookup(h);
-  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  return guarded([&] {
-    Entry e;
-    std::string volume;
-    int rc = a->readHeader(e, volume);
-    if (rc != ERAR_SUCCESS) return rc;
-    copyName(d->ArcName, sizeof d->ArcName, volume);
-    copyName(d->FileName, sizeof d->FileName, e.name);
-    a->setNameShownWhole(e.name.size() < sizeof d->FileName);
-    fillCommon(d, e);
-    return ERAR_SUCCESS;
-  });
+  return readHeaderInto(h, d);
 }
 
 int RARProcessFile(HANDLE h, int operation, char* destPath, char* destName) {
