@@ -7,6 +7,7 @@
 #include <new>
 
 #include "codec/rar5_lz.h"
+#include "core/fields.h"
 #include "unrar.h"
 
 namespace unrar::rar5lz {
@@ -16,14 +17,6 @@ namespace {
 constexpr std::uint32_t kX86FileSize = 0x1000000;
 // The least the window grows to at once.
 constexpr std::uint64_t kMinGrowth = 256u << 10;
-
-std::uint32_t le32(const std::uint8_t* p) {
-  return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<std::uint32_t>(p[3]) << 24);
-}
-
-void putLe32(std::uint8_t* p, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<std::uint8_t>(v >> (8 * i));
-}
 
 // Calls and jumps: relative addresses made absolute by the encoder, relative
 // again here. `pos`: the file position of data[0].
@@ -38,11 +31,11 @@ void unfilterX86(std::uint8_t* data, std::size_t n, std::uint64_t pos, bool jump
     const std::uint8_t b = data[i++];
     if (b != 0xE8 && !(jumps && b == 0xE9)) continue;
     const auto offset = static_cast<std::uint32_t>((pos + i) % kX86FileSize);
-    const std::uint32_t addr = le32(data + i);
+    const std::uint32_t addr = load32le(data + i);
     if (addr & 0x80000000u) {
-      if (((addr + offset) & 0x80000000u) == 0) putLe32(data + i, addr + kX86FileSize);
+      if (((addr + offset) & 0x80000000u) == 0) store32le(data + i, addr + kX86FileSize);
     } else if (addr < kX86FileSize) {
-      putLe32(data + i, addr - offset);
+      store32le(data + i, addr - offset);
     }
     i += 4;
   }
