@@ -7,8 +7,9 @@
 #include <string>
 
 #include "archive.h"
+#include "core/format_values.h"
+#include "core/utf8.h"
 #include "unrar.h"
-#include "utf8.h"
 
 using unrar::Archive;
 using unrar::Entry;
@@ -44,26 +45,35 @@ void copyWide(wchar_t* dst, std::size_t cap, const std::wstring& s) {
   dst[n] = 0;
 }
 
+// What both header records show for an entry of unknown size.
+constexpr unsigned kUnknownSizeShown = 0x7FFFFFFFu;
+
+// The fields both header records share.
+template <typename Record>
+void fillCommon(Record* d, const Entry& e) {
+  d->Flags = e.rawFlags | (e.directory ? unsigned{unrar::rar4::kFileDirectory} : 0u);
+  d->PackSize = static_cast<unsigned>(e.packSize);
+  d->UnpSize = e.unpSizeUnknown ? kUnknownSizeShown : static_cast<unsigned>(e.unpSize);
+  d->HostOS = e.hostOS;
+  d->FileCRC = e.hasCrc ? e.crc : 0;
+  d->FileTime = e.dosTime;
+  d->UnpVer = e.unpVer;
+  d->Method = unrar::rar4::kMethodStore + e.method;
+  d->FileAttr = e.attr;
+  d->CmtSize = 0;
+  d->CmtState = 0;
+}
+
 // Returns whether both name fields hold the entry's whole name.
-bool fillEx(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
+bool fillRecord(RARHeaderDataEx* d, const Entry& e, const std::string& volume) {
   copyName(d->ArcName, sizeof d->ArcName, volume);
   copyWide(d->ArcNameW, 1024, utf8ToWide(volume));
   copyName(d->FileName, sizeof d->FileName, e.name);
   const std::wstring wide = utf8ToWide(e.name);
   copyWide(d->FileNameW, 1024, wide);
-  d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
-  d->PackSize = static_cast<unsigned>(e.packSize);
+  fillCommon(d, e);
   d->PackSizeHigh = static_cast<unsigned>(e.packSize >> 32);
-  d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
-  d->UnpSizeHigh = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize >> 32);
-  d->HostOS = e.hostOS;
-  d->FileCRC = e.hasCrc ? e.crc : 0;
-  d->FileTime = e.dosTime;
-  d->UnpVer = e.unpVer;
-  d->Method = 0x30 + e.method;
-  d->FileAttr = e.attr;
-  d->CmtSize = 0;
-  d->CmtState = 0;
+  d->UnpSizeHigh = e.unpSizeUnknown ? kUnknownSizeShown : static_cast<unsigned>(e.unpSize >> 32);
   d->DictSize = static_cast<unsigned>(e.dictBytes / 1024);
   if (e.hasBlake2) {
     d->HashType = RAR_HASH_BLAKE2;
@@ -155,6 +165,28 @@ int guarded(F&& f) {
   }
 }
 
+// Returns whether the name field holds the entry's whole name.
+bool fillRecord(RARHeaderData* d, const Entry& e, const std::string& volume) {
+  copyName(d->ArcName, sizeof d->ArcName, volume);
+  copyName(d->FileName, sizeof d->FileName, e.name);
+  fillCommon(d, e);
+  return e.name.size() < sizeof d->FileName;
+}
+
+// Reads the next header into either header record.
+template <typename Record>
+int readHeaderInto(HANDLE h, Record* d) {
+  Archive* a = lookup(h);
+  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
+  return guarded([&] {
+    Entry e;
+    std::string volume;
+    int rc = a->readHeader(e, volume);
+    if (rc == ERAR_SUCCESS) a->setNameShownWhole(fillRecord(d, e, volume));
+    return rc;
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -203,41 +235,11 @@ int RARCloseArchive(HANDLE h) {
 }
 
 int RARReadHeaderEx(HANDLE h, RARHeaderDataEx* d) {
-  Archive* a = lookup(h);
-  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  return guarded([&] {
-    Entry e;
-    std::string volume;
-    int rc = a->readHeader(e, volume);
-    if (rc == ERAR_SUCCESS) a->setNameShownWhole(fillEx(d, e, volume));
-    return rc;
-  });
+  return readHeaderInto(h, d);
 }
 
 int RARReadHeader(HANDLE h, RARHeaderData* d) {
-  Archive* a = lookup(h);
-  if (!a || !d) return a ? ERAR_UNKNOWN : ERAR_BAD_ARCHIVE;
-  return guarded([&] {
-    Entry e;
-    std::string volume;
-    int rc = a->readHeader(e, volume);
-    if (rc != ERAR_SUCCESS) return rc;
-    copyName(d->ArcName, sizeof d->ArcName, volume);
-    copyName(d->FileName, sizeof d->FileName, e.name);
-    a->setNameShownWhole(e.name.size() < sizeof d->FileName);
-    d->Flags = e.rawFlags | (e.directory ? 0xE0u : 0u);
-    d->PackSize = static_cast<unsigned>(e.packSize);
-    d->UnpSize = e.unpSizeUnknown ? 0x7FFFFFFFu : static_cast<unsigned>(e.unpSize);
-    d->HostOS = e.hostOS;
-    d->FileCRC = e.hasCrc ? e.crc : 0;
-    d->FileTime = e.dosTime;
-    d->UnpVer = e.unpVer;
-    d->Method = 0x30 + e.method;
-    d->FileAttr = e.attr;
-    d->CmtSize = 0;
-    d->CmtState = 0;
-    return ERAR_SUCCESS;
-  });
+  return readHeaderInto(h, d);
 }
 
 int RARProcessFile(HANDLE h, int operation, char* destPath, char* destName) {

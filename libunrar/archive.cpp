@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "output.h"
-#include "utf8.h"
+#include "core/utf8.h"
+#include "output/output.h"
 
 namespace unrar {
 namespace {
@@ -104,6 +104,26 @@ int copyStored(InStream& in, Sink& sink) {
 
 }  // namespace
 
+int errorCodeOf(Failure why) {
+  switch (why) {
+    case Failure::None:
+      return ERAR_SUCCESS;
+    case Failure::HeaderPastEnd:
+    case Failure::HeaderTooLarge:
+    case Failure::BadHeaderCrc:
+    case Failure::CorruptHeader:
+    case Failure::NotABlock:
+    case Failure::BlockGoesBack:
+    case Failure::MissingEndBlock:
+    case Failure::TooManyBlocks:
+    case Failure::DamagedMainHeader:
+    case Failure::PasswordMissing:  // the read that asked answered ERAR_MISSING_PASSWORD
+    case Failure::Reported:
+      break;
+  }
+  return ERAR_BAD_DATA;
+}
+
 Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
     : mode_(mode), callback_(cb), userData_(user) {}
 
@@ -120,7 +140,10 @@ Block Archive::readBlockAt(std::uint64_t pos) {
   Block b = crypto_.readBlock(*vol_, pos);
   // Only the end of the file between blocks ends an archive; a header cut
   // short is damage.
-  if (b.kind == BlockKind::EndOfData && pos != vol_->size()) b.kind = BlockKind::Broken;
+  if (b.kind == BlockKind::EndOfData && pos != vol_->size()) {
+    b.kind = BlockKind::Broken;
+    b.failure = Failure::HeaderPastEnd;
+  }
   return b;
 }
 
@@ -140,8 +163,7 @@ Archive::OpenResult Archive::open(const std::string& path) {
     // first header read reports the damage.
     r.code = ERAR_SUCCESS;
     format_ = vol_->format;
-    state_ = State::Failed;
-    failCode_ = ERAR_BAD_DATA;
+    fail(Failure::DamagedMainHeader);
     return r;
   }
   if (r.code) return r;
@@ -185,36 +207,28 @@ Archive::OpenResult Archive::open(const std::string& path) {
 int Archive::readComment(std::string& text) {
   text.clear();
   if (!comment_.present) return ERAR_SUCCESS;
-  if (comment_.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
-  const std::vector<Part> parts{{commentVolume_, comment_.dataOffset, comment_.packSize}};
+  const Entry& ce = comment_.data;
+  if (ce.unpSize > kMaxCommentBytes) return ERAR_BAD_DATA;
+  const std::vector<Part> parts{{commentVolume_, ce.dataOffset, ce.packSize}};
   std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);
-  Entry ce;
-  ce.unpSize = comment_.unpSize;
-  ce.method = comment_.method;
-  ce.unpVer = comment_.unpVer;
-  ce.rar4Flags = comment_.rar4Flags;
-  ce.rar5CompInfo = comment_.rar5CompInfo;
-  ce.encrypted = comment_.encrypted;
-  ce.crypt = comment_.crypt;
   int rc;
   if (ce.encrypted) {
     rc = crypto_.openData(format_, ce, in, callback_, userData_);
     if (rc) return rc;
   }
   StringSink sink(kMaxCommentBytes);
-  if (comment_.method == 0) {
+  if (ce.method == 0) {
     rc = copyStored(*in, sink);
   } else {
     auto dec = makeDecoder(format_, ce, false);
     if (!dec) return ERAR_UNKNOWN_FORMAT;
-    rc = dec->decode(ce, std::move(in), comment_.crc, sink);
+    rc = dec->decode(ce, std::move(in), ce.crc, sink);
   }
   if (rc) return rc;
   std::uint32_t crc = static_cast<std::uint32_t>(crc32(
       0, reinterpret_cast<const Bytef*>(sink.text.data()), static_cast<uInt>(sink.text.size())));
-  if (comment_.hasCrc) {
-    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == comment_.crc
-                                : crypto_.crcMatches(ce, crc, comment_.crc);
+  if (ce.hasCrc) {
+    bool ok = comment_.oldStyle ? (crc & 0xFFFF) == ce.crc : crypto_.crcMatches(ce, crc, ce.crc);
     if (!ok) return ERAR_BAD_DATA;
   }
   text = comment_.utf16 ? utf16leToUtf8(sink.text) : sink.text;
@@ -241,8 +255,10 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
     if (rc) {
       // Measured on RAR's own library: after a missing password the next read
       // gives ERAR_BAD_DATA.
-      state_ = State::Failed;
-      failCode_ = rc == ERAR_MISSING_PASSWORD ? ERAR_BAD_DATA : rc;
+      if (rc == ERAR_MISSING_PASSWORD)
+        fail(Failure::PasswordMissing);
+      else
+        fail(Failure::Reported, rc);
       return rc;
     }
     pos_ = vol_->firstBlock;
@@ -253,11 +269,7 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
       case BlockKind::File:
       case BlockKind::Service:
       case BlockKind::Other:
-        if (b.next <= pos_) {
-          state_ = State::Failed;
-          failCode_ = ERAR_BAD_DATA;
-          return failCode_;
-        }
+        if (b.next <= pos_) return fail(Failure::BlockGoesBack);
         pos_ = b.next;
         if (b.kind != BlockKind::File) continue;
         // Listing skips the rest of a file begun in an earlier volume; extraction
@@ -279,11 +291,8 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
         // Every RAR 5 volume ends with an end block: without one it was cut
         // short, even when the cut fell between two blocks. Old RAR 4 writers
         // leave the end block out, and nothing in a RAR 4 archive promises one.
-        if (b.kind == BlockKind::EndOfData && format_ == Format::Rar5) {
-          state_ = State::Failed;
-          failCode_ = ERAR_BAD_DATA;
-          return failCode_;
-        }
+        if (b.kind == BlockKind::EndOfData && format_ == Format::Rar5)
+          return fail(Failure::MissingEndBlock);
         bool more = b.kind == BlockKind::End
                         ? b.moreVolumes
                         : vol_->main.volume &&
@@ -293,21 +302,20 @@ int Archive::readHeader(Entry& out, std::string& volumeName) {
           return ERAR_END_ARCHIVE;
         }
         int rc = nextVolume(mode_ != RAR_OM_EXTRACT);
-        if (rc) {
-          state_ = State::Failed;
-          failCode_ = rc;
-          return rc;
-        }
+        if (rc) return fail(Failure::Reported, rc);
         continue;
       }
       case BlockKind::Broken:
-        state_ = State::Failed;
-        failCode_ = ERAR_BAD_DATA;
-        return failCode_;
+        return fail(b.failure == Failure::None ? Failure::CorruptHeader : b.failure);
     }
   }
+  return fail(Failure::TooManyBlocks);
+}
+
+int Archive::fail(Failure why, int reported) {
   state_ = State::Failed;
-  failCode_ = ERAR_BAD_DATA;
+  failure_ = why;
+  failCode_ = why == Failure::Reported ? reported : errorCodeOf(why);
   return failCode_;
 }
 
@@ -366,8 +374,9 @@ int Archive::collectParts(std::vector<Part>& parts, Entry& last) {
   last = entry_;
   while (last.splitAfter && mode_ != RAR_OM_LIST_INCSPLIT) {
     Part& done = parts.back();
-    done.checkCrc = !last.encrypted && last.hasCrc &&
-                    (format_ == Format::Rar5 || (last.unpVer >= 20 && last.crc != 0xFFFFFFFFu));
+    done.checkCrc =
+        !last.encrypted && last.hasCrc &&
+        (format_ == Format::Rar5 || (last.unpVer >= kUnpVerRar20 && last.crc != 0xFFFFFFFFu));
     done.crc = last.crc;
     // Only the first and the last part hold their volumes open; the ones
     // between are opened again when they are read.

@@ -10,14 +10,18 @@
 #include <vector>
 
 #include "archive_crypto.h"
-#include "codec.h"
-#include "output.h"
-#include "packed_stream.h"
-#include "rar_entry.h"
+#include "codec/codec.h"
+#include "core/failure.h"
+#include "core/rar_entry.h"
+#include "format/packed_stream.h"
+#include "format/volume.h"
+#include "output/output.h"
 #include "unrar.h"
-#include "volume.h"
 
 namespace unrar {
+
+// The public code of a failure reason: the one table (archive.cpp).
+int errorCodeOf(Failure why);
 
 class Archive {
  public:
@@ -52,12 +56,19 @@ class Archive {
   // Whether the record the last header went into held the entry's whole name.
   void setNameShownWhole(bool whole) { nameShownWhole_ = whole; }
 
+  // Why the archive failed, once it has (Failure::None before).
+  Failure failure() const { return failure_; }
+
   std::uint32_t magic = kMagic;
 
   // Sends one block of unpacked data to the callbacks; ERAR_UNKNOWN on cancel.
   int reportData(const std::uint8_t* p, std::size_t n);
 
  private:
+  // Puts the archive into the failed state for `why`: this header read and
+  // every later one answer with its code (`reported` for Failure::Reported).
+  // Returns that code.
+  int fail(Failure why, int reported = ERAR_BAD_DATA);
   int nextVolume(bool listing);
   int collectParts(std::vector<Part>& parts, Entry& last);
   // The block at `pos` of the current volume, decrypted when its headers are.
@@ -76,6 +87,7 @@ class Archive {
   ArchiveCrypto crypto_;
 
   State state_ = State::Ready;
+  Failure failure_ = Failure::None;
   int failCode_ = ERAR_BAD_DATA;
   std::shared_ptr<VolumeFile> vol_;
   std::uint64_t pos_ = 0;

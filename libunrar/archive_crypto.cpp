@@ -7,10 +7,11 @@
 #include <string>
 #include <vector>
 
-#include "decrypt_stream.h"
-#include "format_values.h"
-#include "legacy_cipher.h"
-#include "utf8.h"
+#include "core/fields.h"
+#include "core/format_values.h"
+#include "core/utf8.h"
+#include "crypto/decrypt_stream.h"
+#include "crypto/legacy_cipher.h"
 
 namespace unrar {
 namespace {
@@ -51,11 +52,11 @@ class MemorySource final : public ByteSource {
 // blocks of every kind: here the CRC comes before the type means anything.
 bool rar4HeaderCrcHolds(const std::vector<std::uint8_t>& h) {
   if (h.size() < 7) return false;
-  const auto stored = static_cast<std::uint16_t>(h[0] | (h[1] << 8));
+  const auto stored = load16le(h.data());
   if ((crc32(0, h.data() + 2, static_cast<uInt>(h.size() - 2)) & 0xFFFF) == stored) return true;
   // An old-style file comment is left out of its header's CRC; the file
   // reader checks that shorter CRC itself.
-  const auto flags = static_cast<std::uint16_t>(h[3] | (h[4] << 8));
+  const auto flags = load16le(h.data() + 3);
   return (h[2] == rar4::kFileHead || h[2] == rar4::kServiceHead) && (flags & rar4::kFileComment);
 }
 
@@ -133,7 +134,7 @@ int ArchiveCrypto::decryptHeader(VolumeFile& vol, std::uint64_t pos,
   if (vol.readAt(pos, lead, prefix) != prefix) return ERAR_END_ARCHIVE;
   crypto::AesCbc cbc;
   if (rar4) {
-    const crypto::Rar3Key* k = keys_.rar3(lead);
+    const crypto::Rar4Key* k = keys_.rar4(lead);
     if (!k || !cbc.init(crypto::AesCbc::Direction::Decrypt, k->key.data(), 16, k->iv.data()))
       return ERAR_BAD_DATA;
   } else {
@@ -150,19 +151,16 @@ int ArchiveCrypto::decryptHeader(VolumeFile& vol, std::uint64_t pos,
   // The header's own size field, from its first block.
   std::uint64_t headerSize = 0;
   if (rar4) {
-    headerSize = plain[5] | (plain[6] << 8);
+    headerSize = load16le(plain.data() + 5);
     if (headerSize < 7) return ERAR_BAD_DATA;
   } else {
-    std::uint64_t size = 0;
-    std::size_t i = 0;
-    for (int shift = 0;; shift += 7) {
-      if (i == 3) return ERAR_BAD_DATA;  // longer than any header may be
-      std::uint8_t b = plain[4 + i++];
-      size |= static_cast<std::uint64_t>(b & 0x7F) << shift;
-      if (!(b & 0x80)) break;
-    }
+    // The size field is at most three bytes long: a longer one is longer
+    // than any header may be.
+    FieldReader r{plain.data() + 4, 3};
+    const std::uint64_t size = r.vint();
+    if (!r.ok) return ERAR_BAD_DATA;
     if (size == 0 || size > kMaxRar5Header) return ERAR_BAD_DATA;
-    headerSize = 4 + i + size;
+    headerSize = 4 + r.i + size;
   }
   const std::uint64_t padded = roundUp(headerSize);
   if (pos + prefix + padded > vol.size()) return ERAR_END_ARCHIVE;
@@ -191,17 +189,25 @@ Block ArchiveCrypto::readBlock(VolumeFile& vol, std::uint64_t pos) {
   std::uint64_t dataStart = 0;
   int rc = decryptHeader(vol, pos, plain, dataStart);
   if (rc == ERAR_END_ARCHIVE) broken.kind = BlockKind::EndOfData;
-  if (rc) return broken;
-  if (vol.format == Format::Rar4 && !rar4HeaderCrcHolds(plain)) return broken;
+  if (rc) {
+    broken.failure = Failure::CorruptHeader;
+    return broken;
+  }
+  if (vol.format == Format::Rar4 && !rar4HeaderCrcHolds(plain)) {
+    broken.failure = Failure::BadHeaderCrc;
+    return broken;
+  }
   MemorySource src(plain);
   Block b = vol.format == Format::Rar4 ? readBlockRar4(src, 0) : readBlockRar5(src, 0);
   // The memory holds the whole header: running out of it is damage.
-  if (b.kind == BlockKind::Broken || b.kind == BlockKind::EndOfData || b.next < plain.size())
+  if (b.kind == BlockKind::Broken || b.kind == BlockKind::EndOfData || b.next < plain.size()) {
+    broken.failure = b.kind == BlockKind::Broken ? b.failure : Failure::HeaderPastEnd;
     return broken;
+  }
   // The readers placed the data right after the header; it follows the padding.
   b.next = dataStart + (b.next - plain.size());
   if (b.kind == BlockKind::File || b.kind == BlockKind::Service) b.entry.dataOffset = dataStart;
-  if (b.comment.present) b.comment.dataOffset = dataStart;
+  if (b.comment.present) b.comment.data.dataOffset = dataStart;
   return b;
 }
 
@@ -267,8 +273,8 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   const EncryptionInfo& c = e.crypt;
   if (format == Format::Rar4) {
     // RAR 1.3, 1.5 and 2.0 had ciphers of their own.
-    const crypto::Rar3Cipher old = crypto::rar3CipherFor(static_cast<std::uint8_t>(e.unpVer));
-    if (old != crypto::Rar3Cipher::Aes128) return openLegacyData(old, e, in, cb, user);
+    const crypto::Rar4Cipher old = crypto::rar4CipherFor(static_cast<std::uint8_t>(e.unpVer));
+    if (old != crypto::Rar4Cipher::Aes128) return openLegacyData(old, e, in, cb, user);
   } else {
     if (!c.rar5Record) return ERAR_BAD_DATA;
     if (c.version != 0 || c.kdfCount > kMaxKdfCount) return ERAR_UNKNOWN_FORMAT;
@@ -283,7 +289,7 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   std::uint64_t limit = e.method == 0 && !e.unpSizeUnknown ? e.unpSize : total;
   std::unique_ptr<DecryptStream> stream;
   if (format == Format::Rar4) {
-    const crypto::Rar3Key* k = keys_.rar3(c.hasSalt ? c.salt.data() : nullptr);
+    const crypto::Rar4Key* k = keys_.rar4(c.hasSalt ? c.salt.data() : nullptr);
     if (!k) return ERAR_BAD_DATA;
     stream = std::make_unique<DecryptStream>(std::move(in), k->key.data(), 16, k->iv.data(), limit);
   } else {
@@ -300,10 +306,10 @@ int ArchiveCrypto::openData(Format format, const Entry& e, std::unique_ptr<InStr
   return ERAR_SUCCESS;
 }
 
-int ArchiveCrypto::openLegacyData(crypto::Rar3Cipher cipher, const Entry& e,
+int ArchiveCrypto::openLegacyData(crypto::Rar4Cipher cipher, const Entry& e,
                                   std::unique_ptr<InStream>& in, UNRARCALLBACK cb, LPARAM user) {
   const std::uint64_t total = in->remaining();
-  if (cipher == crypto::Rar3Cipher::Rar20 && total % kBlock != 0) return ERAR_BAD_DATA;
+  if (cipher == crypto::Rar4Cipher::Rar20 && total % kBlock != 0) return ERAR_BAD_DATA;
   int rc = obtainPassword(cb, user);
   if (rc) return rc;
   // Only RAR 2.0 pads; its compressed data needs no end, the decoder stops by size.

@@ -20,12 +20,12 @@
 #include <memory>
 #include <string>
 
-#include "packed_stream.h"
-#include "rar_crypto.h"
-#include "rar_entry.h"
-#include "rar_format.h"
+#include "core/rar_entry.h"
+#include "crypto/rar_crypto.h"
+#include "format/packed_stream.h"
+#include "format/rar_format.h"
+#include "format/volume.h"
 #include "unrar.h"
-#include "volume.h"
 
 namespace unrar {
 
@@ -93,7 +93,7 @@ class ArchiveCrypto {
   const crypto::Rar5Keys* rar5Keys(const EncryptionInfo& info);
   // The stage of the RAR 1.3, 1.5 and 2.0 ciphers, which take the password's
   // bytes as they are.
-  int openLegacyData(crypto::Rar3Cipher cipher, const Entry& e, std::unique_ptr<InStream>& in,
+  int openLegacyData(crypto::Rar4Cipher cipher, const Entry& e, std::unique_ptr<InStream>& in,
                      UNRARCALLBACK cb, LPARAM user);
   void forgetLegacyPassword();
 

@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
+#include "crypto/rar_crypto.h"
 #include "measure.h"
-#include "rar_crypto.h"
 #include "rar_writer.h"
 #include "unrar.h"
 
@@ -95,14 +95,14 @@ int main(int argc, char** argv) {
 
   std::printf("== key derivation (one call each)\n");
   {
-    unrar::crypto::Rar3Key k3;
+    unrar::crypto::Rar4Key k3;
     unrar::crypto::Rar5Keys k5;
     const std::uint8_t salt[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     const std::string longPw(40, 'p');
     std::printf("  RAR 4 SHA-1 KDF, 14-char password: %.3f s\n",
-                timeIt([&] { return unrar::crypto::deriveRar3Key(pw, salt, k3); }));
+                timeIt([&] { return unrar::crypto::deriveRar4Key(pw, salt, k3); }));
     std::printf("  RAR 4 SHA-1 KDF, 40-char password: %.3f s\n",
-                timeIt([&] { return unrar::crypto::deriveRar3Key(longPw, salt, k3); }));
+                timeIt([&] { return unrar::crypto::deriveRar4Key(longPw, salt, k3); }));
     std::printf("  RAR 5 PBKDF2, count 15:            %.3f s\n",
                 timeIt([&] { return unrar::crypto::deriveRar5Keys(pw, salt, 15, k5); }));
   }

@@ -72,7 +72,7 @@ Walk rar4(const std::string& archive, unrar::crypto::KeyCache& cache) {
     std::size_t padded;
     if (encrypted) {
       std::string salt = b.substr(pos, 8);
-      const unrar::crypto::Rar3Key* key = cache.rar3(u8(salt));
+      const unrar::crypto::Rar4Key* key = cache.rar4(u8(salt));
       if (!key) {
         w.error = "no key";
         return w;

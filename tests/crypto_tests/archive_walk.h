@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 
 namespace walk {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 
 namespace crypto = unrar::crypto;
 using Direction = crypto::AesCbc::Direction;

@@ -6,7 +6,7 @@
 #include <map>
 
 #include "archive_walk.h"
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 
 namespace crypto = unrar::crypto;
 
@@ -127,7 +127,7 @@ TEST(Rar3CorpusHeaders, EncryptedHeadersDecryptWithTheirCrc) {
       if (h.type == 0x74) {
         ++files;
         EXPECT_TRUE(h.flags & 0x0004) << h.name << ": files are encrypted too";
-        EXPECT_EQ(crypto::rar3CipherFor(h.unpackVersion), crypto::Rar3Cipher::Aes128);
+        EXPECT_EQ(crypto::rar4CipherFor(h.unpackVersion), crypto::Rar4Cipher::Aes128);
       }
     EXPECT_EQ(files, c.files) << c.archive;
 

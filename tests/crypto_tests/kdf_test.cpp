@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "rar_crypto.h"
+#include "crypto/rar_crypto.h"
 #include "reference_sha1.h"
 
 namespace crypto = unrar::crypto;
@@ -26,8 +26,8 @@ const std::uint8_t kSalt8[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
 const std::uint8_t kSalt16[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
 
 refsha1::Result product(const std::string& password, const std::uint8_t* salt) {
-  crypto::Rar3Key key;
-  EXPECT_TRUE(crypto::deriveRar3Key(password, salt, key));
+  crypto::Rar4Key key;
+  EXPECT_TRUE(crypto::deriveRar4Key(password, salt, key));
   refsha1::Result r;
   std::copy(key.key.bytes.begin(), key.key.bytes.end(), r.key.begin());
   std::copy(key.iv.bytes.begin(), key.iv.bytes.end(), r.iv.begin());
@@ -93,9 +93,9 @@ TEST(PasswordLimits, OnlyTheFirst127CharactersCount) {
 }
 
 TEST(PasswordLimits, MalformedUtf8IsRefused) {
-  crypto::Rar3Key k3;
+  crypto::Rar4Key k3;
   crypto::Rar5Keys k5;
-  EXPECT_FALSE(crypto::deriveRar3Key("bad\xC3", kSalt8, k3));
+  EXPECT_FALSE(crypto::deriveRar4Key("bad\xC3", kSalt8, k3));
   EXPECT_FALSE(crypto::deriveRar5Keys("bad\xFF", kSalt16, 1, k5));
 }
 
@@ -136,45 +136,45 @@ TEST(Rar5PasswordCheck, DamagedCheckFieldIsToldFromAWrongPassword) {
 
 TEST(KeyCache, DerivesOncePerSaltAndForgetsWithThePassword) {
   crypto::KeyCache cache(2);
-  EXPECT_EQ(cache.rar3(kSalt8), nullptr) << "no password yet";
+  EXPECT_EQ(cache.rar4(kSalt8), nullptr) << "no password yet";
   cache.setPassword("pw");
-  const crypto::Rar3Key* a = cache.rar3(kSalt8);
+  const crypto::Rar4Key* a = cache.rar4(kSalt8);
   ASSERT_NE(a, nullptr);
-  crypto::Rar3Key first = *a;
-  ASSERT_NE(cache.rar3(kSalt8), nullptr);
+  crypto::Rar4Key first = *a;
+  ASSERT_NE(cache.rar4(kSalt8), nullptr);
   EXPECT_EQ(cache.derivations(), 1u);
 
   std::uint8_t other[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-  ASSERT_NE(cache.rar3(other), nullptr);
+  ASSERT_NE(cache.rar4(other), nullptr);
   ASSERT_NE(cache.rar5(kSalt16, 2), nullptr);  // evicts kSalt8 (capacity 2)
   EXPECT_EQ(cache.derivations(), 3u);
   ASSERT_NE(cache.rar5(kSalt16, 3), nullptr) << "another count is another key";
   EXPECT_EQ(cache.derivations(), 4u);
-  const crypto::Rar3Key* again = cache.rar3(kSalt8);
+  const crypto::Rar4Key* again = cache.rar4(kSalt8);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(cache.derivations(), 5u);
   EXPECT_TRUE(again->key == first.key);
 
   cache.setPassword("pw");  // the same password keeps the keys
-  ASSERT_NE(cache.rar3(kSalt8), nullptr);
+  ASSERT_NE(cache.rar4(kSalt8), nullptr);
   EXPECT_EQ(cache.derivations(), 5u);
   cache.setPassword("other");
-  const crypto::Rar3Key* changed = cache.rar3(kSalt8);
+  const crypto::Rar4Key* changed = cache.rar4(kSalt8);
   ASSERT_NE(changed, nullptr);
   EXPECT_FALSE(changed->key == first.key);
   EXPECT_EQ(cache.rar5(kSalt16, crypto::kRar5MaxKdfCount + 1), nullptr);
   cache.clear();
   EXPECT_FALSE(cache.hasPassword());
-  EXPECT_EQ(cache.rar3(kSalt8), nullptr);
+  EXPECT_EQ(cache.rar4(kSalt8), nullptr);
 }
 
-TEST(Rar3CipherChoice, ByVersion) {
-  EXPECT_EQ(crypto::rar3CipherFor(13), crypto::Rar3Cipher::Rar13);
-  EXPECT_EQ(crypto::rar3CipherFor(15), crypto::Rar3Cipher::Rar15);
-  EXPECT_EQ(crypto::rar3CipherFor(20), crypto::Rar3Cipher::Rar20);
-  EXPECT_EQ(crypto::rar3CipherFor(26), crypto::Rar3Cipher::Rar20);
-  EXPECT_EQ(crypto::rar3CipherFor(29), crypto::Rar3Cipher::Aes128);
-  EXPECT_EQ(crypto::rar3CipherFor(36), crypto::Rar3Cipher::Aes128);
+TEST(Rar4CipherChoice, ByVersion) {
+  EXPECT_EQ(crypto::rar4CipherFor(13), crypto::Rar4Cipher::Rar13);
+  EXPECT_EQ(crypto::rar4CipherFor(15), crypto::Rar4Cipher::Rar15);
+  EXPECT_EQ(crypto::rar4CipherFor(20), crypto::Rar4Cipher::Rar20);
+  EXPECT_EQ(crypto::rar4CipherFor(26), crypto::Rar4Cipher::Rar20);
+  EXPECT_EQ(crypto::rar4CipherFor(29), crypto::Rar4Cipher::Aes128);
+  EXPECT_EQ(crypto::rar4CipherFor(36), crypto::Rar4Cipher::Aes128);
 }
 
 }  // namespace

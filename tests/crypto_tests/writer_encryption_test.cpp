@@ -7,8 +7,8 @@
 #include <filesystem>
 
 #include "archive_walk.h"
+#include "crypto/rar_crypto.h"
 #include "peer_tools.h"
-#include "rar_crypto.h"
 #include "rar_writer.h"
 
 namespace fs = std::filesystem;
@@ -156,7 +156,7 @@ TEST(Rar4Encryption, HeadersAndDataDecryptWithTheirChecksums) {
       ASSERT_EQ(h.salt.size(), 8u);
       EXPECT_EQ(h.unpackVersion, 29);
       EXPECT_EQ(h.dataSize, (it->data.size() + 15) / 16 * 16);
-      const crypto::Rar3Key* key = cache.rar3(reinterpret_cast<const std::uint8_t*>(h.salt.data()));
+      const crypto::Rar4Key* key = cache.rar4(reinterpret_cast<const std::uint8_t*>(h.salt.data()));
       ASSERT_NE(key, nullptr);
       std::string plain(h.dataSize, '\0');
       ASSERT_TRUE(crypto::aesCbc(crypto::AesCbc::Direction::Decrypt, key->key.data(), 16,
@@ -223,7 +223,7 @@ TEST(EncryptedVolumes, OneCipherStreamAcrossVolumesWithPartChecksums) {
 
     std::string plain(j.stored.size(), '\0');
     const walk::Header& head = j.parts.front();
-    crypto::Rar3Key k3;
+    crypto::Rar4Key k3;
     crypto::Rar5Keys k5;
     const std::uint8_t* salt = reinterpret_cast<const std::uint8_t*>(head.salt.data());
     if (rar5) {
@@ -233,7 +233,7 @@ TEST(EncryptedVolumes, OneCipherStreamAcrossVolumesWithPartChecksums) {
                                  reinterpret_cast<const std::uint8_t*>(j.stored.data()),
                                  j.stored.size(), reinterpret_cast<std::uint8_t*>(plain.data())));
     } else {
-      ASSERT_TRUE(crypto::deriveRar3Key("vol pw", salt, k3));
+      ASSERT_TRUE(crypto::deriveRar4Key("vol pw", salt, k3));
       ASSERT_TRUE(crypto::aesCbc(crypto::AesCbc::Direction::Decrypt, k3.key.data(), 16,
                                  k3.iv.data(),
                                  reinterpret_cast<const std::uint8_t*>(j.stored.data()),
@@ -269,7 +269,7 @@ TEST(Rar4Encryption, EntryPasswordWithPlainHeaders) {
   EXPECT_NE(bytes.find("exact16bytes"), std::string::npos) << "names stay readable";
   const walk::Header& h = *std::find_if(w.headers.begin(), w.headers.end(),
                                         [](const walk::Header& x) { return x.name == "big.bin"; });
-  const crypto::Rar3Key* key = cache.rar3(reinterpret_cast<const std::uint8_t*>(h.salt.data()));
+  const crypto::Rar4Key* key = cache.rar4(reinterpret_cast<const std::uint8_t*>(h.salt.data()));
   ASSERT_NE(key, nullptr);
   std::string plain(h.dataSize, '\0');
   ASSERT_TRUE(crypto::aesCbc(crypto::AesCbc::Direction::Decrypt, key->key.data(), 16,

@@ -1,16 +1,18 @@
 // libunrar's decisions that the interface shows only indirectly: volume
-// naming, name sanitizing, link containment and RAR 4 encoded names.
+// naming, name sanitizing, link containment, RAR 4 encoded names and why a
+// block reader calls a block broken.
 #include <gtest/gtest.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "output.h"
-#include "rar_format.h"
-#include "volume.h"
+#include "format/rar_format.h"
+#include "format/volume.h"
+#include "output/output.h"
 
 using namespace unrar;
 
@@ -108,3 +110,84 @@ TEST(VolumeReads, SmallAndLargeReadsInAnyOrderGiveTheFileBytes) {
 }
 
 }  // namespace
+
+namespace {
+
+class BytesSource final : public ByteSource {
+ public:
+  explicit BytesSource(std::vector<std::uint8_t> b) : b_(std::move(b)) {}
+  std::uint64_t size() const override { return b_.size(); }
+  std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n) override {
+    if (offset >= b_.size()) return 0;
+    n = std::min<std::size_t>(n, b_.size() - offset);
+    std::copy_n(b_.data() + offset, n, static_cast<std::uint8_t*>(buf));
+    return n;
+  }
+
+ private:
+  std::vector<std::uint8_t> b_;
+};
+
+// A RAR 5 header: CRC32 of the size and the header, the one-byte size, the header.
+std::vector<std::uint8_t> rar5Header(std::vector<std::uint8_t> h) {
+  h.insert(h.begin(), static_cast<std::uint8_t>(h.size()));
+  const auto crc = static_cast<std::uint32_t>(crc32(0, h.data(), static_cast<uInt>(h.size())));
+  for (int k = 3; k >= 0; --k) h.insert(h.begin(), static_cast<std::uint8_t>(crc >> (8 * k)));
+  return h;
+}
+
+// A RAR 1.5-4 file header of 32 bytes with an empty name and a true CRC16.
+std::vector<std::uint8_t> rar4FileHeader() {
+  std::vector<std::uint8_t> h(32, 0);
+  h[2] = 0x74;
+  h[5] = 32;
+  const auto crc = crc32(0, h.data() + 2, 30);
+  h[0] = static_cast<std::uint8_t>(crc);
+  h[1] = static_cast<std::uint8_t>(crc >> 8);
+  return h;
+}
+
+}  // namespace
+
+TEST(BlockReaders, NameWhyABlockIsBroken) {
+  struct Case {
+    const char* what;
+    Format format;
+    std::vector<std::uint8_t> bytes;
+    BlockKind kind;
+    Failure failure;
+  };
+  std::vector<std::uint8_t> badCrc5 = rar5Header({5, 0, 0});
+  badCrc5[0] ^= 1;
+  std::vector<std::uint8_t> badCrc4 = rar4FileHeader();
+  badCrc4[0] ^= 1;
+  std::vector<std::uint8_t> cut4 = rar4FileHeader();
+  cut4.resize(20);
+  std::vector<std::uint8_t> noType4 = rar4FileHeader();
+  noType4[2] = 0x10;
+  std::vector<std::uint8_t> tooShort4 = rar4FileHeader();
+  tooShort4[5] = 5;
+  const std::vector<Case> cases = {
+      {"RAR 5 end block", Format::Rar5, rar5Header({5, 0, 0}), BlockKind::End, Failure::None},
+      {"RAR 5 bad CRC", Format::Rar5, badCrc5, BlockKind::Broken, Failure::BadHeaderCrc},
+      {"RAR 5 cut short", Format::Rar5, {1, 2, 3, 4, 3}, BlockKind::Broken, Failure::HeaderPastEnd},
+      {"RAR 5 size 0",
+       Format::Rar5,
+       {0, 0, 0, 0, 0, 5, 0},
+       BlockKind::Broken,
+       Failure::HeaderTooLarge},
+      {"RAR 5 fields past the header", Format::Rar5, rar5Header({2, 0}), BlockKind::Broken,
+       Failure::CorruptHeader},
+      {"RAR 4 file", Format::Rar4, rar4FileHeader(), BlockKind::File, Failure::None},
+      {"RAR 4 bad CRC", Format::Rar4, badCrc4, BlockKind::Broken, Failure::BadHeaderCrc},
+      {"RAR 4 cut short", Format::Rar4, cut4, BlockKind::Broken, Failure::HeaderPastEnd},
+      {"RAR 4 no block type", Format::Rar4, noType4, BlockKind::Broken, Failure::NotABlock},
+      {"RAR 4 size below 7", Format::Rar4, tooShort4, BlockKind::Broken, Failure::CorruptHeader},
+  };
+  for (const Case& c : cases) {
+    BytesSource src(c.bytes);
+    const Block b = c.format == Format::Rar4 ? readBlockRar4(src, 0) : readBlockRar5(src, 0);
+    EXPECT_EQ(b.kind, c.kind) << c.what;
+    EXPECT_EQ(b.failure, c.failure) << c.what;
+  }
+}

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "archive_crypto.h"
-#include "decrypt_stream.h"
+#include "crypto/decrypt_stream.h"
+#include "format/volume.h"
 #include "rar_writer.h"
 #include "unrar_test_support.h"
-#include "volume.h"
 
 namespace {
 

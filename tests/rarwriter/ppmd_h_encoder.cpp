@@ -2,7 +2,7 @@
 
 #include <stdexcept>
 
-#include "ppmd_h_model.h"
+#include "codec/ppmd_h_model.h"
 
 namespace ppmdenc {
 

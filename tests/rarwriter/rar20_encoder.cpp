@@ -1,6 +1,6 @@
 #include "rar20_encoder.h"
+#include "codec/rar2x_codes.h"
 #include "huffman_code.h"
-#include "rar2x_codes.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "rar20_audio.h"
+#include "codec/rar20_audio.h"
 
 namespace rar20enc {
 

@@ -118,7 +118,7 @@ std::pair<Bytes, bool> storedName(const std::string& name, bool utf8Names) {
 class Rar4Emitter final : public Emitter {
  public:
   Rar4Emitter(const Options& options, KeyRing& keys) : options_(options) {
-    if (!options.headerPassword.empty()) headerKey_ = &keys.rar3(options.headerPassword);
+    if (!options.headerPassword.empty()) headerKey_ = &keys.rar4(options.headerPassword);
   }
 
   Bytes signature() const override { return Bytes("Rar!\x1A\x07\x00", 7); }
@@ -247,7 +247,7 @@ class Rar4Emitter final : public Emitter {
   }
 
   Options options_;
-  const KeyRing::Rar3* headerKey_ = nullptr;
+  const KeyRing::Rar4* headerKey_ = nullptr;
 };
 
 }  // namespace

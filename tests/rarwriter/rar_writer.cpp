@@ -110,12 +110,12 @@ void randomFill(std::uint8_t* out, std::size_t n) {
   for (std::size_t i = 0; i < n; ++i) out[i] = static_cast<std::uint8_t>(engine());
 }
 
-const KeyRing::Rar3& KeyRing::rar3(const std::string& password) {
-  auto [it, fresh] = rar3_.try_emplace(password);
+const KeyRing::Rar4& KeyRing::rar4(const std::string& password) {
+  auto [it, fresh] = rar4_.try_emplace(password);
   if (fresh) {
     randomFill(it->second.salt.data(), it->second.salt.size());
-    if (!unrar::crypto::deriveRar3Key(password, it->second.salt.data(), it->second.key)) {
-      rar3_.erase(it);
+    if (!unrar::crypto::deriveRar4Key(password, it->second.salt.data(), it->second.key)) {
+      rar4_.erase(it);
       throw std::invalid_argument("cannot derive a key from the password");
     }
   }
@@ -166,7 +166,7 @@ void PackedStream::encryptWith(const std::uint8_t* key, std::size_t keySize,
   encrypt_ = true;
 }
 
-void PackedStream::encryptLegacy(unrar::crypto::Rar3Cipher cipher, const std::string& password) {
+void PackedStream::encryptLegacy(unrar::crypto::Rar4Cipher cipher, const std::string& password) {
   legacy_ = std::make_shared<unrar::LegacyCipher>(cipher, unrar::legacyPasswordBytes(password));
 }
 
@@ -386,9 +386,9 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
     randomFill(pe.iv.data(), pe.iv.size());
     if (legacy) {
       pe.legacyCipher = e.legacyCipher;
-      pe.packed->encryptLegacy(unrar::crypto::rar3CipherFor(e.legacyCipher), password);
+      pe.packed->encryptLegacy(unrar::crypto::rar4CipherFor(e.legacyCipher), password);
     } else if (format == Format::Rar4) {
-      const KeyRing::Rar3& k = keys.rar3(password);
+      const KeyRing::Rar4& k = keys.rar4(password);
       std::copy(k.salt.begin(), k.salt.end(), pe.salt.begin());
       pe.packed->encryptWith(k.key.key.data(), 16, k.key.iv.data());
     } else {

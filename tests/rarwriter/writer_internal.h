@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "legacy_cipher.h"
-#include "rar_crypto.h"
+#include "crypto/legacy_cipher.h"
+#include "crypto/rar_crypto.h"
 #include "rar_writer.h"
 
 namespace rarwriter::detail {
@@ -24,20 +24,20 @@ std::uint32_t crc32Of(const void* data, std::size_t size, std::uint32_t crc = 0)
 // RAR itself reuses one salt, so each password is derived once.
 class KeyRing {
  public:
-  struct Rar3 {
+  struct Rar4 {
     std::array<std::uint8_t, 8> salt{};
-    unrar::crypto::Rar3Key key;
+    unrar::crypto::Rar4Key key;
   };
   struct Rar5 {
     std::array<std::uint8_t, 16> salt{};
     std::uint8_t kdfCount = 15;
     unrar::crypto::Rar5Keys keys;
   };
-  const Rar3& rar3(const std::string& password);
+  const Rar4& rar4(const std::string& password);
   const Rar5& rar5(const std::string& password);
 
  private:
-  std::map<std::string, Rar3> rar3_;  // node-based: references stay valid
+  std::map<std::string, Rar4> rar4_;  // node-based: references stay valid
   std::map<std::string, Rar5> rar5_;
 };
 
@@ -63,7 +63,7 @@ class PackedStream {
  public:
   PackedStream(DataSource plain, std::uint64_t plainSize, bool pad, bool blake2);
   void encryptWith(const std::uint8_t* key, std::size_t keySize, const std::uint8_t* iv);
-  void encryptLegacy(unrar::crypto::Rar3Cipher cipher, const std::string& password);
+  void encryptLegacy(unrar::crypto::Rar4Cipher cipher, const std::string& password);
   std::uint64_t size() const { return packedSize_; }
   // Ranges must follow one another from offset 0.
   void read(std::uint64_t offset, char* out, std::size_t n);

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "codec.h"
+#include "codec/codec.h"
 #include "peer_tools.h"
 #include "rar_writer.h"
 #include "unrar_test_support.h"

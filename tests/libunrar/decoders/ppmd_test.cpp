@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "bit_input.h"
+#include "codec/bit_input.h"
+#include "codec/ppmd_h.h"
 #include "decoder_test_support.h"
 #include "peer_tools.h"
-#include "ppmd_h.h"
 #include "ppmd_h_encoder.h"
 #include "rar29_encoder.h"
 #include "rar_writer.h"

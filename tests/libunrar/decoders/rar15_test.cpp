@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <random>
 
-#include "codec.h"
+#include "codec/codec.h"
 #include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "rar15_encoder.h"

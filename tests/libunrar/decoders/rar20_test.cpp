@@ -8,7 +8,7 @@
 #include <functional>
 #include <random>
 
-#include "codec.h"
+#include "codec/codec.h"
 #include "decoder_test_support.h"
 #include "peer_tools.h"
 #include "rar20_encoder.h"

@@ -9,7 +9,7 @@
 #include <random>
 #include <vector>
 
-#include "rar29_filters.h"
+#include "codec/rar29_filters.h"
 
 using namespace unrar::rar29;
 

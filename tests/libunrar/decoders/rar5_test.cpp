@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "decoder_test_support.h"
-#include "rar5_lz.h"
+#include "codec/rar5_lz.h"
 #include "rar5_streams.h"
 #include "unrar_test_support.h"
 

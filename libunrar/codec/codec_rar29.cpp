@@ -1,0 +1,744 @@
+// The RAR 2.9 decoder (unpack versions 29 and 36): LZ blocks with four
+// Huffman tables, PPMd blocks, and the standard filters that a stream's
+// filter records name. One window serves the whole session, so the entries of
+// a solid stream continue each other's matches, tables, filters and model.
+//
+// Output leaves the window in large blocks. Bytes that a pending filter block
+// covers stay in the window until the block is complete; then the filtered
+// bytes go to the sink instead (the window keeps the unfiltered bytes, which
+// later matches refer to).
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "codec/bit_input.h"
+#include "codec/codec.h"
+#include "codec/huffman.h"
+#include "codec/ppmd_h.h"
+#include "codec/rar29_filters.h"
+#include "codec/rar2x_codes.h"
+#include "unrar.h"
+
+namespace unrar {
+namespace {
+
+using namespace unrar::rar2x;
+
+constexpr std::size_t kMainSymbols = 299;
+constexpr std::size_t kDistSymbols = 60;
+constexpr std::size_t kLowDistSymbols = 17;
+constexpr std::size_t kLengthSymbols = 28;
+constexpr std::size_t kTableSymbols =
+    kMainSymbols + kDistSymbols + kLowDistSymbols + kLengthSymbols;
+
+struct DistCodes {
+  std::array<std::uint32_t, kDistSymbols> base{};
+  std::array<std::uint8_t, kDistSymbols> bits{};
+  constexpr DistCodes() {
+    // Two codes per count of extra bits up to 16, twelve more of 16 bits
+    // (to 1 MiB), then 18 bits a code.
+    std::uint32_t b = 0;
+    for (std::size_t i = 0; i < kDistSymbols; ++i) {
+      std::uint8_t n = i < 4    ? 0
+                       : i < 36 ? static_cast<std::uint8_t>((i - 2) / 2)
+                       : i < 48 ? 16
+                                : 18;
+      base[i] = b;
+      bits[i] = n;
+      b += 1u << n;
+    }
+  }
+};
+constexpr DistCodes kDist;
+
+constexpr std::size_t kMinWindow = 1u << 20;  // holds any filter block with room to spare
+constexpr std::size_t kMaxWindow = 4u << 20;
+constexpr std::size_t kSmallestWindow = 64u << 10;
+constexpr std::uint64_t kChunk = 256 * 1024;  // output per sink call, at most
+constexpr std::size_t kMaxPendingFilters = 8192;
+// Filters on one block run one after the other on the same bytes: their
+// number bounds the work per output byte. Encoders write one filter a block
+// (the peers refuse a second one on the same block).
+constexpr std::uint32_t kMaxFiltersPerBlock = 16;
+constexpr std::size_t kMaxPrograms = 1024;
+constexpr std::uint32_t kVmGlobalAddress = 0x3C000;
+constexpr std::uint32_t kVmUserGlobalSize = 0x2000 - 0x40;
+
+// MSB-first reading of a filter record that has been read into memory. Reads
+// past its end deliver zeros and mark the reader overrun.
+class RecordReader {
+ public:
+  RecordReader(const std::uint8_t* p, std::size_t n) : p_(p), bitsLeft_(n * 8) {}
+  std::uint32_t bits(unsigned n) {
+    std::uint32_t v = 0;
+    for (unsigned i = 0; i < n; ++i) {
+      v <<= 1;
+      if (bitsLeft_ == 0) {
+        overrun_ = true;
+        continue;
+      }
+      v |= (p_[pos_ >> 3] >> (7 - (pos_ & 7))) & 1u;
+      ++pos_;
+      --bitsLeft_;
+    }
+    return v;
+  }
+  // The variable-length numbers of filter records.
+  std::uint32_t number() {
+    switch (bits(2)) {
+      case 0:
+        return bits(4);
+      case 1: {
+        std::uint32_t v = bits(8);
+        if (v >= 16) return v;
+        return 0xFFFFFF00u | (v << 4) | bits(4);
+      }
+      case 2:
+        return bits(16);
+      default:
+        return bits(32);
+    }
+  }
+  bool overrun() const { return overrun_; }
+
+ private:
+  const std::uint8_t* p_;
+  std::size_t pos_ = 0;
+  std::size_t bitsLeft_;
+  bool overrun_ = false;
+};
+
+struct Program {
+  rar29::FilterKind kind = rar29::FilterKind::None;
+  std::uint32_t lastLength = 0;
+  std::uint32_t usage = 0;
+};
+
+struct PendingFilter {
+  rar29::FilterKind kind;
+  std::array<std::uint32_t, 7> r;
+  std::uint64_t start;  // window position of the block's first byte
+  std::uint32_t length;
+  std::uint32_t earlier;  // filters on the same block that run before this one
+};
+
+class Rar29Decoder final : public StreamDecoder {
+ public:
+  explicit Rar29Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
+  ~Rar29Decoder() override { std::free(window_); }
+
+ private:
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+    // An empty entry leaves the stream as it is, unless it is part of a solid
+    // stream and has data: its end-of-file code says what the next entry
+    // starts with.
+    // An entry of unknown size ends with its end-of-file code.
+    const std::uint64_t size = e.unpSizeUnknown ? kUnknownSize : e.unpSize;
+    // Positions count bytes of the session; no real stream comes near the limit.
+    if (!e.unpSizeUnknown && size > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
+    if (size == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
+    if (int rc = prepareWindow(e.dictBytes, size)) return rc;
+    BitInput bits(in);
+    return decodeStream(bits, size, sink);
+  }
+  static constexpr std::uint64_t kUnknownSize = UINT64_MAX;
+  int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
+  // Decodes `size` bytes, or with kUnknownSize up to the end-of-file code.
+  int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
+  void readTail(BitInput& in);
+
+  int readTables(BitInput& in);
+  int readLzTables(BitInput& in);
+  int decodeLz(BitInput& in, std::uint64_t limit);
+  int decodePpmd(BitInput& in, std::uint64_t limit);
+
+  int readFilterRecord(BitInput& in, bool fromPpmd);
+  int parseFilterRecord(const std::uint8_t* rec, std::size_t n, std::uint8_t flags);
+  int emitReady(Sink& sink);
+  int runFilters(Sink& sink);
+  int flushTo(std::uint64_t limit, Sink& sink);
+
+  void copyMatch(std::uint64_t& pos, std::uint32_t dist, std::uint32_t len) {
+    std::uint8_t* w = window_;
+    std::size_t d = pos & mask_;
+    std::size_t s = (pos - dist) & mask_;
+    pos += len;
+    if (d + len <= windowSize_ && s + len <= windowSize_) {
+      std::uint8_t* dst = w + d;
+      const std::uint8_t* src = w + s;
+      std::uint32_t i = 0;
+      if (d >= s + 8 || s >= d) {
+        // Eight bytes at a time read only bytes that are final already, so
+        // the result is that of the byte-by-byte copy matches are defined as.
+        for (; i + 8 <= len; i += 8) {
+          std::uint64_t v;
+          std::memcpy(&v, src + i, 8);
+          std::memcpy(dst + i, &v, 8);
+        }
+      } else if (dist == 1) {
+        std::memset(dst, *src, len);
+        return;
+      }
+      for (; i < len; ++i) dst[i] = src[i];
+      return;
+    }
+    for (std::uint32_t i = 0; i < len; ++i) {
+      w[d] = w[s];
+      d = (d + 1) & mask_;
+      s = (s + 1) & mask_;
+    }
+  }
+
+  const bool solidArchive_;
+
+  std::uint8_t* window_ = nullptr;
+  std::size_t windowSize_ = 0;
+  std::size_t mask_ = 0;
+  std::uint64_t pos_ = 0;      // bytes decoded into the window so far
+  std::uint64_t flushed_ = 0;  // bytes of those that are final (written or dropped)
+  std::uint64_t entryStart_ = 0;
+  std::uint64_t entryEnd_ = 0;
+
+  bool tablesNeeded_ = true;
+  bool ppmdBlock_ = false;
+  bool endOfFile_ = false;
+
+  std::array<std::uint8_t, kTableSymbols> lengths_{};
+  HuffmanTable main_, dist_, lowDist_, len_;
+  std::array<std::uint32_t, 4> oldDist_{};
+  std::uint32_t lastDist_ = 0;
+  std::uint32_t lastLength_ = 0;
+  std::uint32_t lastLowDist_ = 0;
+  std::uint32_t lowDistRepeats_ = 0;
+
+  PpmdH ppmd_;
+  int ppmdEscape_ = 2;
+
+  std::vector<Program> programs_;
+  std::deque<PendingFilter> pending_;
+  std::uint32_t lastProgram_ = 0;
+  std::vector<std::uint8_t> record_;
+  std::unique_ptr<std::uint8_t[]> vm_;
+};
+
+int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize) {
+  std::size_t want = kMinWindow;
+  while (want < dictBytes && want < kMaxWindow) want <<= 1;
+  // A stream that fills less than half of a window never wraps in it, so
+  // every match and filter block fits: small entries get small windows.
+  const std::uint64_t total = pos_ + std::min<std::uint64_t>(entrySize, kMaxWindow) + 1024;
+  std::size_t fits = kSmallestWindow;
+  while (fits < 2 * total && fits < want) fits <<= 1;
+  want = fits;
+  if (window_ && want <= windowSize_) return 0;
+  // Zeroed memory: a damaged stream that refers to bytes never written reads
+  // zeros, as RAR's own window starts out. calloc gets them from fresh pages.
+  auto* w = static_cast<std::uint8_t*>(std::calloc(want, 1));
+  if (!w) return ERAR_NO_MEMORY;
+  if (window_) {
+    // A later entry of the stream asks for a larger dictionary: the bytes
+    // move to their places in the larger window.
+    std::uint64_t keep = std::min<std::uint64_t>(pos_, windowSize_);
+    for (std::uint64_t p = pos_ - keep; p < pos_; ++p) w[p & (want - 1)] = window_[p & mask_];
+    std::free(window_);
+  }
+  window_ = w;
+  windowSize_ = want;
+  mask_ = want - 1;
+  return 0;
+}
+
+int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
+  entryStart_ = flushed_ = pos_;
+  entryEnd_ = size == kUnknownSize ? kUnknownSize : entryStart_ + size;
+  endOfFile_ = false;
+  if (tablesNeeded_) {
+    if (int rc = readTables(in)) return rc;
+  }
+  for (;;) {
+    if (int rc = emitReady(sink)) return rc;
+    if (flushed_ >= entryEnd_) break;
+    if (endOfFile_) {
+      if (size == kUnknownSize && flushed_ == pos_) break;
+      return ERAR_BAD_DATA;  // the stream ended before the entry did, or a filter block did not
+    }
+    if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+    std::uint64_t limit = std::min(entryEnd_, pos_ + kChunk);
+    if (!pending_.empty()) {
+      const PendingFilter& f = pending_.front();
+      std::uint64_t end = f.start + f.length;
+      if (f.start < entryEnd_ && end > entryEnd_) return ERAR_BAD_DATA;
+      if (f.start < entryEnd_) limit = std::min(limit, end);
+    }
+    if (pos_ >= limit) return ERAR_BAD_DATA;
+    int rc = ppmdBlock_ ? decodePpmd(in, limit) : decodeLz(in, limit);
+    if (rc) return rc;
+  }
+  if (!endOfFile_) {
+    if (solidArchive_) {
+      readTail(in);
+    } else if (ppmdBlock_) {
+      tablesNeeded_ = true;
+    }
+  }
+  // Decoded bytes past the entry's end (a damaged stream's last match) are dropped.
+  flushed_ = pos_;
+  return 0;
+}
+
+// After an entry's last byte of a solid stream: the codes that close it,
+// followed as the encoder wrote them so that the tables, the model and the
+// filters stay in step with its own for the next entry. Filter records and
+// new tables (LZ or PPMd) may precede the end-of-file code, which in an LZ
+// block says whether the next entry starts with new tables. A PPMd block's
+// range decoder ends with the entry's data, so the next entry starts with a
+// table read that restarts it; the model goes on, so it must also learn the
+// codes the encoder sent. Anything else in an LZ block is left alone: the
+// next entry has a stream of its own.
+void Rar29Decoder::readTail(BitInput& in) {
+  for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
+    int rc = 0;
+    if (ppmdBlock_) {
+      if (ppmd_.decodeChar(in) != ppmdEscape_) break;
+      const int code = ppmd_.decodeChar(in);
+      if (code == 2) {
+        tablesNeeded_ = true;
+        return;
+      }
+      if (code != 0 && code != 3) break;
+      rc = code == 0 ? readTables(in) : readFilterRecord(in, true);
+    } else {
+      const int sym = main_.decode(in);
+      if (sym == 256 && !in.bits(1)) {
+        tablesNeeded_ = in.bits(1) != 0;
+        return;
+      }
+      if (sym != 256 && sym != 257) return;
+      rc = sym == 256 ? readTables(in) : readFilterRecord(in, false);
+    }
+    if (rc != 0) {
+      broken_ = true;
+      return;
+    }
+  }
+  // Codes that end early: a PPMd model cannot follow the encoder's.
+  if (ppmdBlock_) broken_ = true;
+}
+
+int Rar29Decoder::readTables(BitInput& in) {
+  in.alignToByte();
+  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  tablesNeeded_ = false;
+  if (!in.bits(1)) {
+    ppmdBlock_ = false;
+    return readLzTables(in);
+  }
+  std::uint32_t flags = in.bits(7);
+  std::size_t memBytes = 0;
+  if (flags & 0x20) memBytes = static_cast<std::size_t>(in.bits(8) + 1) << 20;
+  if (flags & 0x40) ppmdEscape_ = static_cast<int>(in.bits(8));
+  if (flags & 0x20) {
+    unsigned order = (flags & 0x1F) + 1;
+    if (order > 16) order = 16 + (order - 16) * 3;
+    if (order == 1) return ERAR_BAD_DATA;
+    if (!ppmd_.restart(memBytes, order)) return ERAR_NO_MEMORY;
+  } else if (!ppmd_.hasModel()) {
+    return ERAR_BAD_DATA;
+  }
+  ppmd_.startDecoder(in);
+  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  ppmdBlock_ = true;
+  return 0;
+}
+
+int Rar29Decoder::readLzTables(BitInput& in) {
+  lastLowDist_ = 0;
+  lowDistRepeats_ = 0;
+  if (!in.bits(1)) lengths_.fill(0);
+
+  std::array<std::uint8_t, 20> pre{};
+  for (std::size_t i = 0; i < pre.size();) {
+    std::uint8_t n = static_cast<std::uint8_t>(in.bits(4));
+    if (n == 15) {
+      std::uint32_t zeros = in.bits(4);
+      if (zeros != 0) {
+        for (std::uint32_t j = 0; j < zeros + 2 && i < pre.size(); ++j) pre[i++] = 0;
+        continue;
+      }
+    }
+    pre[i++] = n;
+  }
+  HuffmanTable precode;
+  if (!precode.build(pre.data(), pre.size())) return ERAR_BAD_DATA;
+
+  for (std::size_t i = 0; i < kTableSymbols;) {
+    if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+    int sym = precode.decode(in);
+    if (sym < 0) return ERAR_BAD_DATA;
+    if (sym < 16) {
+      lengths_[i] = static_cast<std::uint8_t>((lengths_[i] + sym) & 0x0F);
+      ++i;
+      continue;
+    }
+    std::uint32_t n = (sym & 1) ? in.bits(7) + 11 : in.bits(3) + 3;
+    if (sym < 18) {
+      if (i == 0) return ERAR_BAD_DATA;  // nothing to repeat
+      for (std::uint32_t j = 0; j < n && i < kTableSymbols; ++j, ++i) lengths_[i] = lengths_[i - 1];
+    } else {
+      for (std::uint32_t j = 0; j < n && i < kTableSymbols; ++j) lengths_[i++] = 0;
+    }
+  }
+  const std::uint8_t* l = lengths_.data();
+  if (!main_.build(l, kMainSymbols) || !dist_.build(l + kMainSymbols, kDistSymbols) ||
+      !lowDist_.build(l + kMainSymbols + kDistSymbols, kLowDistSymbols) ||
+      !len_.build(l + kMainSymbols + kDistSymbols + kLowDistSymbols, kLengthSymbols))
+    return ERAR_BAD_DATA;
+  return 0;
+}
+
+int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
+  std::uint64_t pos = pos_;
+  int rc = 0;
+  while (pos < limit) {
+    int sym = main_.decode(in);
+    if (sym < 256) {
+      if (sym < 0) {
+        rc = ERAR_BAD_DATA;
+        break;
+      }
+      window_[pos & mask_] = static_cast<std::uint8_t>(sym);
+      ++pos;
+      continue;
+    }
+    std::uint32_t dist, len;
+    if (sym >= 271) {
+      sym -= 271;
+      len = kLengthBase[sym] + 3u;
+      if (kLengthBits[sym]) len += in.bits(kLengthBits[sym]);
+      int ds = dist_.decode(in);
+      if (ds < 0) {
+        rc = ERAR_BAD_DATA;
+        break;
+      }
+      dist = kDist.base[ds] + 1;
+      unsigned extra = kDist.bits[ds];
+      if (ds > 9) {
+        // The low four bits have a code of their own, or repeat the last ones.
+        if (extra > 4) dist += in.bits(extra - 4) << 4;
+        if (lowDistRepeats_ > 0) {
+          --lowDistRepeats_;
+          dist += lastLowDist_;
+        } else {
+          int low = lowDist_.decode(in);
+          if (low < 0) {
+            rc = ERAR_BAD_DATA;
+            break;
+          }
+          if (low == 16) {
+            lowDistRepeats_ = 15;
+            dist += lastLowDist_;
+          } else {
+            dist += static_cast<std::uint32_t>(low);
+            lastLowDist_ = static_cast<std::uint32_t>(low);
+          }
+        }
+      } else if (extra) {
+        dist += in.bits(extra);
+      }
+      if (dist >= 0x2000) ++len;
+      if (dist >= 0x40000) ++len;
+      oldDist_[3] = oldDist_[2];
+      oldDist_[2] = oldDist_[1];
+      oldDist_[1] = oldDist_[0];
+      oldDist_[0] = dist;
+    } else if (sym >= 263) {
+      sym -= 263;
+      dist = kShortBase[sym] + 1u + in.bits(kShortBits[sym]);
+      len = 2;
+      oldDist_[3] = oldDist_[2];
+      oldDist_[2] = oldDist_[1];
+      oldDist_[1] = oldDist_[0];
+      oldDist_[0] = dist;
+    } else if (sym >= 259) {
+      std::size_t k = static_cast<std::size_t>(sym - 259);
+      dist = oldDist_[k];
+      int ls = len_.decode(in);
+      if (ls < 0) {
+        rc = ERAR_BAD_DATA;
+        break;
+      }
+      len = kLengthBase[ls] + 2u;
+      if (kLengthBits[ls]) len += in.bits(kLengthBits[ls]);
+      for (; k > 0; --k) oldDist_[k] = oldDist_[k - 1];
+      oldDist_[0] = dist;
+    } else if (sym == 258) {
+      if (lastLength_ == 0) {
+        if (in.exhausted()) break;
+        continue;
+      }
+      dist = lastDist_;
+      len = lastLength_;
+    } else {
+      // 256: end of the file or new tables; 257: a filter record. Neither
+      // writes anything, so a stream of them must not outlive the input.
+      pos_ = pos;
+      if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+      if (sym == 257) {
+        rc = readFilterRecord(in, false);
+        if (rc) return rc;
+        // The new filter may end before the limit: its block is due first.
+        if (!pending_.empty()) {
+          const PendingFilter& f = pending_.front();
+          if (f.start < entryEnd_) limit = std::min(limit, f.start + f.length);
+        }
+        continue;
+      }
+      if (in.bits(1)) {
+        rc = readTables(in);
+        if (rc || ppmdBlock_) return rc;
+        continue;
+      }
+      endOfFile_ = true;
+      tablesNeeded_ = in.bits(1) != 0;
+      return 0;
+    }
+    lastDist_ = dist;
+    lastLength_ = len;
+    copyMatch(pos, dist, len);
+  }
+  pos_ = pos;
+  return rc;
+}
+
+int Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
+  std::uint64_t pos = pos_;
+  while (pos < limit) {
+    int c = ppmd_.decodeChar(in);
+    if (c < 0) return ERAR_BAD_DATA;
+    if (c != ppmdEscape_) {
+      window_[pos & mask_] = static_cast<std::uint8_t>(c);
+      ++pos;
+      continue;
+    }
+    int code = ppmd_.decodeChar(in);
+    switch (code) {
+      case 0:
+        pos_ = pos;
+        if (int rc = readTables(in)) return rc;
+        if (!ppmdBlock_) return 0;
+        break;
+      case 2:
+        pos_ = pos;
+        endOfFile_ = true;
+        tablesNeeded_ = true;
+        return 0;
+      case 3:
+        pos_ = pos;
+        if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+        if (int rc = readFilterRecord(in, true)) return rc;
+        if (!pending_.empty()) {
+          const PendingFilter& f = pending_.front();
+          if (f.start < entryEnd_) limit = std::min(limit, f.start + f.length);
+        }
+        break;
+      case 4: {
+        std::uint32_t dist = 0;
+        for (int i = 0; i < 3; ++i) {
+          int b = ppmd_.decodeChar(in);
+          if (b < 0) return ERAR_BAD_DATA;
+          dist = dist << 8 | static_cast<std::uint32_t>(b);
+        }
+        int l = ppmd_.decodeChar(in);
+        if (l < 0) return ERAR_BAD_DATA;
+        copyMatch(pos, dist + 2, static_cast<std::uint32_t>(l) + 32);
+        break;
+      }
+      case 5: {
+        int l = ppmd_.decodeChar(in);
+        if (l < 0) return ERAR_BAD_DATA;
+        copyMatch(pos, 1, static_cast<std::uint32_t>(l) + 4);
+        break;
+      }
+      case -1:
+        return ERAR_BAD_DATA;
+      default:
+        window_[pos & mask_] = static_cast<std::uint8_t>(c);
+        ++pos;
+        break;
+    }
+    if (in.exhausted()) break;
+  }
+  pos_ = pos;
+  return 0;
+}
+
+// A filter record: a flags byte, its length, then that many bytes, read from
+// the bit stream in LZ blocks and as decoded characters in PPMd blocks.
+int Rar29Decoder::readFilterRecord(BitInput& in, bool fromPpmd) {
+  auto next = [&]() -> int {
+    return fromPpmd ? ppmd_.decodeChar(in) : static_cast<int>(in.bits(8));
+  };
+  int flags = next();
+  if (flags < 0) return ERAR_BAD_DATA;
+  std::size_t n = static_cast<std::size_t>(flags & 7) + 1;
+  if (n == 7) {
+    int b = next();
+    if (b < 0) return ERAR_BAD_DATA;
+    n = static_cast<std::size_t>(b) + 7;
+  } else if (n == 8) {
+    int hi = next();
+    int lo = next();
+    if (hi < 0 || lo < 0) return ERAR_BAD_DATA;
+    n = static_cast<std::size_t>(hi << 8 | lo);
+  }
+  record_.resize(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    int b = next();
+    if (b < 0) return ERAR_BAD_DATA;
+    record_[i] = static_cast<std::uint8_t>(b);
+  }
+  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  return parseFilterRecord(record_.data(), n, static_cast<std::uint8_t>(flags));
+}
+
+int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std::uint8_t flags) {
+  RecordReader r(rec, n);
+  std::uint32_t num = lastProgram_;
+  if (flags & 0x80) {
+    num = r.number();
+    if (num == 0) {
+      // Number 0 starts the table of filters afresh.
+      programs_.clear();
+      pending_.clear();
+    } else {
+      --num;
+    }
+  }
+  if (num > programs_.size() || num >= kMaxPrograms) return ERAR_BAD_DATA;
+  const bool isNew = num == programs_.size();
+  lastProgram_ = num;
+
+  PendingFilter f{};
+  f.start = pos_ + r.number();
+  if (flags & 0x40) f.start += 258;
+  Program fresh;
+  Program& prog = isNew ? fresh : programs_[num];
+  if (!isNew) ++prog.usage;
+  if (flags & 0x20) prog.lastLength = r.number();
+  f.length = prog.lastLength;
+  // No block longer than the filters' memory can ever run.
+  if (f.length > rar29::kVmMemorySize) return ERAR_BAD_DATA;
+
+  f.r = {};
+  f.r[3] = kVmGlobalAddress;
+  f.r[4] = f.length;
+  f.r[5] = prog.usage;
+  if (flags & 0x10) {
+    std::uint32_t mask = r.bits(7);
+    for (unsigned i = 0; i < 7; ++i)
+      if (mask & (1u << i)) f.r[i] = r.number();
+  }
+  if (isNew) {
+    std::uint32_t codeSize = r.number();
+    if (codeSize == 0 || codeSize > 0x10000 || codeSize > n) return ERAR_BAD_DATA;
+    std::vector<std::uint8_t> code(codeSize);
+    std::uint8_t sum = 0;
+    for (std::uint32_t i = 0; i < codeSize; ++i) {
+      code[i] = static_cast<std::uint8_t>(r.bits(8));
+      if (i) sum ^= code[i];
+    }
+    if (r.overrun() || sum != code[0]) return ERAR_BAD_DATA;
+    prog.kind = rar29::identifyFilter(code.data(), code.size());
+    // Only the standard filters are known: any other program's output is
+    // unknown, and writing its input unfiltered would be wrong data.
+    if (prog.kind == rar29::FilterKind::None) return ERAR_BAD_DATA;
+  }
+  if (flags & 0x08) {
+    // Global data for the filter program; the standard filters take none.
+    std::uint32_t size = r.number();
+    if (size > kVmUserGlobalSize) return ERAR_BAD_DATA;
+    for (std::uint32_t i = 0; i < size; ++i) r.bits(8);
+  }
+  if (r.overrun()) return ERAR_BAD_DATA;
+  if (pending_.size() >= kMaxPendingFilters) return ERAR_BAD_DATA;
+  if (!pending_.empty()) {
+    // Blocks come in stream order; only a filter on the same block (which
+    // runs on the previous one's output) may start where the last one does.
+    const PendingFilter& last = pending_.back();
+    if (f.start < last.start || (f.start != last.start && f.start < last.start + last.length))
+      return ERAR_BAD_DATA;
+    if (f.start == last.start && (f.earlier = last.earlier + 1) >= kMaxFiltersPerBlock)
+      return ERAR_BAD_DATA;
+  }
+  f.kind = prog.kind;
+  if (isNew) programs_.push_back(fresh);
+  pending_.push_back(f);
+  return 0;
+}
+
+int Rar29Decoder::flushTo(std::uint64_t limit, Sink& sink) {
+  while (flushed_ < limit) {
+    std::size_t at = flushed_ & mask_;
+    std::size_t n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(limit - flushed_, windowSize_ - at));
+    if (int rc = sink.put(window_ + at, n)) return rc;
+    flushed_ += n;
+  }
+  return 0;
+}
+
+// Writes what is final: decoded bytes up to the next pending filter block or
+// the entry's end, and filter blocks that are complete.
+int Rar29Decoder::emitReady(Sink& sink) {
+  for (;;) {
+    std::uint64_t limit = std::min(pos_, entryEnd_);
+    if (pending_.empty() || pending_.front().start >= entryEnd_) return flushTo(limit, sink);
+    const PendingFilter& f = pending_.front();
+    if (int rc = flushTo(std::min(limit, f.start), sink)) return rc;
+    if (pos_ < f.start + f.length) return 0;
+    if (int rc = runFilters(sink)) return rc;
+  }
+}
+
+int Rar29Decoder::runFilters(Sink& sink) {
+  PendingFilter f = pending_.front();
+  pending_.pop_front();
+  if (f.start < entryStart_) return ERAR_BAD_DATA;
+  if (!vm_) vm_ = std::make_unique<std::uint8_t[]>(rar29::kVmMemorySize + 4);
+  std::uint8_t* mem = vm_.get();
+  std::size_t at = f.start & mask_;
+  std::size_t first = std::min<std::size_t>(f.length, windowSize_ - at);
+  std::memcpy(mem, window_ + at, first);
+  std::memcpy(mem + first, window_, f.length - first);
+
+  const std::uint64_t fileOffset = f.start - entryStart_;
+  rar29::FilterRun out;
+  if (!rar29::runFilter(f.kind, f.r, mem, f.length, fileOffset, out)) return ERAR_BAD_DATA;
+  // Filters on the same block run on the previous one's output.
+  while (!pending_.empty() && pending_.front().start == f.start &&
+         pending_.front().length == out.length) {
+    PendingFilter g = pending_.front();
+    pending_.pop_front();
+    std::memmove(mem, mem + out.start, out.length);
+    if (!rar29::runFilter(g.kind, g.r, mem, g.length, fileOffset, out)) return ERAR_BAD_DATA;
+  }
+  if (out.length != f.length || out.start > rar29::kVmMemorySize ||
+      out.length > rar29::kVmMemorySize - out.start)
+    return ERAR_BAD_DATA;
+  if (!pending_.empty() && pending_.front().start < f.start + f.length) return ERAR_BAD_DATA;
+  if (int rc = sink.put(mem + out.start, out.length)) return rc;
+  flushed_ = f.start + f.length;
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<Decoder> makeRar29Decoder(bool solidArchive) {
+  return std::make_unique<Rar29Decoder>(solidArchive);
+}
+
+}  // namespace unrar

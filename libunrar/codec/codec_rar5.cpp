@@ -1,0 +1,271 @@
+// RAR 5 decoding (and RAR 7's, which is the same with larger dictionaries and
+// a larger distance alphabet). The calling thread reads the packed blocks and
+// applies the decoded commands to the window; for a large entry on a machine
+// with a second core, a worker thread decodes the symbols of the blocks in
+// between, so that Huffman decoding and window, checksums and writing overlap.
+#include <algorithm>
+#include <condition_variable>
+#include <cstdlib>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "codec/codec.h"
+#include "codec/rar5_lz.h"
+#include "core/format_values.h"
+#include "unrar.h"
+
+namespace unrar {
+namespace {
+
+using namespace rar5lz;
+
+// The window holds at least this much: a whole filter's data waits in it
+// while the next chunk is decoded.
+constexpr std::uint64_t kMinWindow = kMaxFilterBytes + (2u << 20);
+// Entries with less packed data than this decode on one thread.
+constexpr std::uint64_t kThreadedMinPacked = 512u << 10;
+// Blocks read ahead of the worker, and chunks decoded ahead of the window.
+constexpr std::size_t kBlocksAhead = 2;
+constexpr std::size_t kChunksAhead = 3;
+
+// How RAR 5 entries use threads; decided once, from the machine's cores and
+// QUILLMOSS_UNRAR_THREADS: 1 keeps every entry on one thread, 2 gives every
+// entry the worker however small (for tests comparing the two).
+struct Threading {
+  unsigned threads = 0;  // 0: not decided yet
+  std::uint64_t minPacked = kThreadedMinPacked;
+};
+std::mutex gThreadingMutex;
+Threading gThreading;
+
+Threading threading() {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  if (gThreading.threads == 0) {
+    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+    gThreading.threads = std::min(2u, cores);
+    if (const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS")) {
+      const long v = std::strtol(env, nullptr, 10);
+      if (v == 1) gThreading.threads = 1;
+      if (v >= 2) gThreading.minPacked = 0;
+    }
+  }
+  return gThreading;
+}
+
+// Decodes one chunk from the block; true when the block is used up.
+bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
+  if (b.error) {
+    c.error = b.error;
+    return true;
+  }
+  if (b.empty) {
+    c.empty = true;
+    return true;
+  }
+  try {
+    symbols.decode(b, c);
+  } catch (const std::bad_alloc&) {
+    c.error = ERAR_NO_MEMORY;
+  }
+  const bool done = c.error || b.bit >= b.endBit;
+  if (done && b.last && !c.error) c.end = true;
+  return done;
+}
+
+// The worker side of a threaded entry: blocks in, chunks out, in order.
+class SymbolWorker {
+ public:
+  explicit SymbolWorker(SymbolDecoder& symbols) : symbols_(symbols) {
+    for (auto& b : blockPool_) freeBlocks_.push_back(&b);
+    for (auto& c : chunkPool_) freeChunks_.push_back(&c);
+    thread_ = std::thread([this] { run(); });
+  }
+  ~SymbolWorker() {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      stop_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  SymbolWorker(const SymbolWorker&) = delete;
+  SymbolWorker& operator=(const SymbolWorker&) = delete;
+
+  // A free block to read into, or null when enough are waiting.
+  CodeBlock* freeBlock() { return take(freeBlocks_, false); }
+  void pushBlock(CodeBlock* b) { give(blocks_, b); }
+  // The next decoded chunk; waits for it only when `wait`.
+  Chunk* popChunk(bool wait) { return take(chunks_, wait); }
+  void recycle(Chunk* c) { give(freeChunks_, c); }
+
+ private:
+  template <typename T>
+  void give(std::deque<T*>& q, T* item) {
+    {
+      std::lock_guard<std::mutex> lock(m_);
+      q.push_back(item);
+    }
+    cv_.notify_all();
+  }
+  // The queue's first item; null when it is empty and `wait` is false, or
+  // when the worker is told to stop.
+  template <typename T>
+  T* take(std::deque<T*>& q, bool wait) {
+    std::unique_lock<std::mutex> lock(m_);
+    if (wait) cv_.wait(lock, [&] { return stop_ || !q.empty(); });
+    if (q.empty() || stop_) return nullptr;
+    T* item = q.front();
+    q.pop_front();
+    return item;
+  }
+
+  void run() {
+    for (;;) {
+      CodeBlock* b = take(blocks_, true);
+      if (!b) return;
+      bool finished = false;
+      do {
+        Chunk* c = take(freeChunks_, true);
+        if (!c) return;
+        c->clear();
+        finished = decodeStep(symbols_, *b, *c);
+        give(chunks_, c);
+        if (c->error || c->end || c->empty) return;
+      } while (!finished);
+      give(freeBlocks_, b);
+    }
+  }
+
+  SymbolDecoder& symbols_;
+  std::mutex m_;
+  std::condition_variable cv_;
+  bool stop_ = false;
+  std::array<CodeBlock, kBlocksAhead + 1> blockPool_;
+  std::array<Chunk, kChunksAhead> chunkPool_;
+  std::deque<CodeBlock*> freeBlocks_, blocks_;
+  std::deque<Chunk*> freeChunks_, chunks_;
+  std::thread thread_;
+};
+
+class Rar5Decoder final : public StreamDecoder {
+ public:
+  explicit Rar5Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
+
+ private:
+  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+    if (!started_ || !e.solid) {
+      symbols_.reset();
+      // A non-solid archive's next entry starts afresh and may need less.
+      window_.reset(solidArchive_);
+      started_ = true;
+    }
+    if (e.dictBytes > kMaxDictionary) return ERAR_BAD_DATA;
+    const bool v7 = e.unpVer == kUnpVerRar7 && !(e.rar5CompInfo & rar5::kCompV5Distances);
+    const std::uint64_t maxWindow = std::max<std::uint64_t>(e.dictBytes, kMinWindow);
+    entryStart_ = window_.position();
+    symbols_.configure(v7 ? kDistanceSymbolsV7 : kDistanceSymbols, maxWindow);
+    window_.configure(maxWindow, e.unpSizeUnknown ? 0 : entryStart_ + e.unpSize);
+
+    const Threading t = threading();
+    const bool threaded = t.threads > 1 && in.remaining() >= t.minPacked;
+    int rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
+    if (rc) return rc;
+    const std::uint64_t produced = window_.position() - entryStart_;
+    if (!e.unpSizeUnknown && produced != e.unpSize) return ERAR_BAD_DATA;
+    // A filter that starts in this entry must end in it.
+    if (window_.filterPending(window_.position())) return ERAR_BAD_DATA;
+    return ERAR_SUCCESS;
+  }
+
+  // Applies one chunk and hands its output on. Returns an ERAR_* code, or 0
+  // with `done` set after the stream's last block.
+  int consume(const Entry& e, const Chunk& c, Sink& sink, bool& done) {
+    if (c.empty) {
+      done = true;
+      return e.unpSizeUnknown || e.unpSize == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+    }
+    int rc = window_.apply(c);
+    if (!rc && !e.unpSizeUnknown && window_.position() - entryStart_ > e.unpSize)
+      rc = ERAR_BAD_DATA;
+    if (!rc) rc = window_.flush(sink, entryStart_);
+    if (!rc) rc = c.error;
+    done = c.end;
+    return rc;
+  }
+
+  int decodeSingle(const Entry& e, InStream& in, Sink& sink) {
+    bool first = true;
+    for (;;) {
+      readBlock(in, block_, first);
+      first = false;
+      for (;;) {
+        chunk_.clear();
+        const bool used = decodeStep(symbols_, block_, chunk_);
+        bool done = false;
+        int rc = consume(e, chunk_, sink, done);
+        if (rc || done) return rc;
+        if (used) break;
+      }
+    }
+  }
+
+  int decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
+    std::unique_ptr<SymbolWorker> started;
+    try {
+      started = std::make_unique<SymbolWorker>(symbols_);
+    } catch (const std::system_error&) {
+      // No thread to be had: one will do.
+      return decodeSingle(e, in, sink);
+    }
+    SymbolWorker& worker = *started;
+    bool first = true;
+    bool allRead = false;
+    for (;;) {
+      Chunk* c = worker.popChunk(false);
+      if (!c) {
+        CodeBlock* b = allRead ? nullptr : worker.freeBlock();
+        if (b) {
+          readBlock(in, *b, first);
+          first = false;
+          allRead = b->error || b->empty || b->last;
+          worker.pushBlock(b);
+          continue;
+        }
+        c = worker.popChunk(true);
+      }
+      bool done = false;
+      int rc = consume(e, *c, sink, done);
+      const bool stop = rc || done || c->error || c->end || c->empty;
+      worker.recycle(c);
+      if (stop) return rc;
+    }
+  }
+
+  bool solidArchive_;
+  bool started_ = false;
+  std::uint64_t entryStart_ = 0;
+  SymbolDecoder symbols_;
+  Window window_;
+  CodeBlock block_;
+  Chunk chunk_;
+};
+
+}  // namespace
+
+void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
+  std::lock_guard<std::mutex> lock(gThreadingMutex);
+  if (threads == 0) {
+    gThreading = Threading{};
+    return;
+  }
+  gThreading.threads = std::min(threads, 2u);
+  gThreading.minPacked = minPacked;
+}
+
+std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive) {
+  return std::make_unique<Rar5Decoder>(solidArchive);
+}
+
+}  // namespace unrar
