@@ -418,8 +418,8 @@ int Archive::reportData(const std::uint8_t* p, std::size_t n) {
 
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
   // RAR 5: one session serves every entry in turn, so its window is kept
-  // (an entry without the solid bit starts the decoder afresh). RAR 1.5-4: a session per solid stream;
-  // RAR 1.5 marks solidity on the archive only, never on its files.
+  // (an entry without the solid bit starts the decoder afresh). RAR 1.5-4: a session per solid
+  // stream; RAR 1.5 marks solidity on the archive only, never on its files.
   const std::uint32_t algorithm = algorithmOf(format_, entry_);
   const bool continuation =
       solidSession_ && solidSession_->usable() && sessionAlgorithm_ == algorithm &&

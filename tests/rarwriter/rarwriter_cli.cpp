@@ -20,7 +20,8 @@ namespace {
 
 const char kUsage[] =
     "usage: rarwriter_cli [options] OUTPUT.rar\n"
-    "Writes a RAR archive of stored or compressed entries and prints the files written, one a line.\n"
+    "Writes a RAR archive of stored or compressed entries and prints the files written, one a "
+    "line.\n"
     "  --format rar4|rar5         archive format (rar5)\n"
     "  --comment TEXT             archive comment\n"
     "  --old-style-comment        RAR 4: comment inside the main header\n"

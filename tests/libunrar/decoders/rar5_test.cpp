@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "decoder_test_support.h"
 #include "codec/rar5_lz.h"
+#include "decoder_test_support.h"
 #include "rar5_streams.h"
 #include "unrar_test_support.h"
 
