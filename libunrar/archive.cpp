@@ -119,9 +119,25 @@ int errorCodeOf(Failure why) {
     case Failure::DamagedMainHeader:
     case Failure::PasswordMissing:  // the read that asked answered ERAR_MISSING_PASSWORD
     case Failure::Reported:
+    case Failure::BadTable:
+    case Failure::BadSymbol:
+    case Failure::DictionaryTooLarge:
+    case Failure::UnknownFilter:
+    case Failure::FilterLimits:
+    case Failure::DistanceOutsideWindow:
+    case Failure::TruncatedStream:
+    case Failure::WrongUnpackedSize:
+    case Failure::PpmdModel:
+    case Failure::BrokenSession:
       break;
+    case Failure::OutOfMemory:
+      return ERAR_NO_MEMORY;
   }
   return ERAR_BAD_DATA;
+}
+
+int errorCodeOf(const Outcome& o) {
+  return o.why == Failure::Reported ? o.reported : errorCodeOf(o.why);
 }
 
 Archive::Archive(unsigned mode, UNRARCALLBACK cb, LPARAM user)
@@ -222,7 +238,7 @@ int Archive::readComment(std::string& text) {
   } else {
     auto dec = makeDecoder(format_, ce, false);
     if (!dec) return ERAR_UNKNOWN_FORMAT;
-    rc = dec->decode(ce, std::move(in), ce.crc, sink);
+    rc = errorCodeOf(dec->decode(ce, std::move(in), ce.crc, sink));
   }
   if (rc) return rc;
   std::uint32_t crc = static_cast<std::uint32_t>(crc32(
@@ -430,7 +446,7 @@ int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& 
     if (!solidSession_) return ERAR_UNKNOWN_FORMAT;
   }
   std::uint32_t crc = last.hasCrc ? last.crc : 0;
-  int rc = solidSession_->decode(entry_, std::move(in), crc, sink);
+  const int rc = errorCodeOf(solidSession_->decode(entry_, std::move(in), crc, sink));
   if (format_ == Format::Rar4 && !solidArchive_) solidSession_.reset();
   return rc;
 }

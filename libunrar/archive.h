@@ -22,6 +22,8 @@ namespace unrar {
 
 // The public code of a failure reason: the one table (archive.cpp).
 int errorCodeOf(Failure why);
+// A stage's outcome as a public code: a Reported code as it came.
+int errorCodeOf(const Outcome& o);
 
 class Archive {
  public:

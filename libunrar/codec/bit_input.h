@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/failure.h"
 #include "core/streams.h"
 
 namespace unrar {
@@ -44,6 +45,8 @@ class BitInput {
   bool exhausted() const { return overrun_ > kSlackBytes || error_ != 0; }
   // The ERAR_* code of a failed read of the packed stream, or 0.
   int error() const { return error_; }
+  // Why the stream stopped: its read's own code, or the stream ran short.
+  Outcome failure() const { return error_ ? Outcome::passOn(error_) : Failure::TruncatedStream; }
 
  private:
   void fill() {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <new>
 
+#include "core/failure.h"
 #include "core/rar_entry.h"
 #include "core/streams.h"
 #include "unrar.h"
@@ -18,34 +19,35 @@ class Decoder {
  public:
   virtual ~Decoder() = default;
   // Decodes the next entry of the session into `sink`, exactly e.unpSize bytes.
-  // `in` must hold the entry's whole packed data. Returns 0 or an ERAR_* code.
-  virtual int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t finalCrc,
-                     Sink& sink) = 0;
+  // `in` must hold the entry's whole packed data. Returns why it failed, if
+  // it did (a Sink's or InStream's own code passed on as Failure::Reported).
+  virtual Outcome decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t finalCrc,
+                         Sink& sink) = 0;
   // False once the session cannot continue (a failed entry breaks a solid stream).
   virtual bool usable() const = 0;
 };
 
 // A decoder whose session breaks at its first failed entry (a solid stream
-// cannot go on past damage). Running out of memory is ERAR_NO_MEMORY: no
-// exception reaches the C interface.
+// cannot go on past damage). Running out of memory is Failure::OutOfMemory:
+// no exception reaches the C interface.
 class StreamDecoder : public Decoder {
  public:
-  int decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) final {
-    if (broken_) return ERAR_BAD_DATA;
-    int rc = ERAR_SUCCESS;
+  Outcome decode(const Entry& e, std::unique_ptr<InStream> in, std::uint32_t, Sink& sink) final {
+    if (broken_) return Failure::BrokenSession;
+    Outcome rc;
     try {
       rc = decodeEntry(e, *in, sink);
     } catch (const std::bad_alloc&) {
-      rc = ERAR_NO_MEMORY;
+      rc = Failure::OutOfMemory;
     }
-    if (rc != ERAR_SUCCESS) broken_ = true;
+    if (rc) broken_ = true;
     return rc;
   }
   bool usable() const final { return !broken_; }
 
  protected:
   // Decodes the session's next entry: exactly e.unpSize bytes into `sink`.
-  virtual int decodeEntry(const Entry& e, InStream& in, Sink& sink) = 0;
+  virtual Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) = 0;
   bool broken_ = false;
 };
 

@@ -181,8 +181,8 @@ class Rar15Decoder final : public LzWindowDecoder {
   explicit Rar15Decoder(bool solidArchive) : solidArchive_(solidArchive), c_(codes()) {}
 
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
-    if (e.unpSizeUnknown) return ERAR_BAD_DATA;
+  Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+    if (e.unpSizeUnknown) return Failure::WrongUnpackedSize;
     if (window_.empty()) window_.resize(kWindow);
     // RAR 1.5 marks solidity on the archive alone: in a solid archive every
     // entry after the first continues the stream, with or without the
@@ -195,7 +195,7 @@ class Rar15Decoder final : public LzWindowDecoder {
     repeats_ = 0;
 
     // Positions count bytes of the session; no real stream comes near the limit.
-    if (e.unpSize > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
+    if (e.unpSize > (UINT64_MAX >> 1) - pos_) return Failure::WrongUnpackedSize;
     BitInput bits(in);
     return decodeThroughWindow(e.unpSize, kMaxMatch, bits, sink);
   }
@@ -245,13 +245,13 @@ class Rar15Decoder final : public LzWindowDecoder {
   // The decoding steps are inlined into this loop, where the window and the
   // position stay in locals: stores into the window could alias members and
   // would make the compiler reload them.
-  int fill(BitInput& in, std::uint64_t stop) override {
+  Outcome fill(BitInput& in, std::uint64_t stop) override {
     std::uint8_t* const w = window_.data();
     std::uint64_t pos = pos_;
-    int rc = ERAR_SUCCESS;
-    while (pos < stop && rc == ERAR_SUCCESS) {
+    Outcome rc;
+    while (pos < stop && !rc) {
       if (in.exhausted()) [[unlikely]] {
-        rc = failure(in);
+        rc = in.failure();
         break;
       }
       if (literalsOnly_) {
@@ -261,11 +261,11 @@ class Rar15Decoder final : public LzWindowDecoder {
       const bool expectMatch = matchWeight_ > literalWeight_;
       int flag = flagBit(in);
       if (flag < 0) {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
       } else if (flag) {
         rc = expectMatch ? longMatch(in, w, pos) : literal(in, w, pos);
       } else if ((flag = flagBit(in)) < 0) {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
       } else if (flag) {
         rc = expectMatch ? literal(in, w, pos) : longMatch(in, w, pos);
       } else {
@@ -295,22 +295,22 @@ class Rar15Decoder final : public LzWindowDecoder {
     return c_.index[which].decode(in);
   }
 
-  [[gnu::always_inline]] int literal(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
+  [[gnu::always_inline]] Failure literal(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
     unsigned index = literalIndex(in);
-    if (index > 256) return ERAR_BAD_DATA;
+    if (index > 256) return Failure::BadSymbol;
     if (literalsOnly_) {
       // Index 0 escapes: back to flag bytes, or a short match.
       if (index == 0) {
         if (in.bits(1)) {
           literalsOnly_ = false;
           literalRun_ = 0;
-          return ERAR_SUCCESS;
+          return Failure::None;
         }
         const std::uint32_t len = 3 + in.bits(1);
         const unsigned high = c_.index[2].decode(in);
-        if (high > 256) return ERAR_BAD_DATA;
+        if (high > 256) return Failure::BadSymbol;
         copyMatch(w, pos, high << 5 | in.bits(5), len);
-        return ERAR_SUCCESS;
+        return Failure::None;
       }
       --index;
     } else {
@@ -325,10 +325,10 @@ class Rar15Decoder final : public LzWindowDecoder {
       matchWeight_ >>= 1;
     }
     w[static_cast<std::size_t>(pos++ & (kWindow - 1))] = literalMap_.lookup(index, 0xA1);
-    return ERAR_SUCCESS;
+    return Failure::None;
   }
 
-  [[gnu::always_inline]] int longMatch(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
+  [[gnu::always_inline]] Failure longMatch(BitInput& in, std::uint8_t* w, std::uint64_t& pos) {
     literalRun_ = 0;
     matchWeight_ += 16;
     if (matchWeight_ > 0xFF) {
@@ -345,10 +345,10 @@ class Rar15Decoder final : public LzWindowDecoder {
       while (raw < 8 && in.bits(1) == 0) ++raw;
       if (raw == 8) raw = in.bits(8);
     }
-    if (raw > 255) return ERAR_BAD_DATA;
+    if (raw > 255) return Failure::BadSymbol;
     const unsigned which = avgOffset_ < 0x700 ? 0 : avgOffset_ < 0x2900 ? 1 : 2;
     const unsigned index = c_.index[which].decode(in);
-    if (index > 255) return ERAR_BAD_DATA;
+    if (index > 255) return Failure::BadSymbol;
     const std::uint32_t offset = std::uint32_t{offsetMap_.lookup(index, 0xFF)} << 7 | in.bits(7);
 
     std::uint32_t len = raw + 3;
@@ -371,7 +371,7 @@ class Rar15Decoder final : public LzWindowDecoder {
     }
     remember(offset, len);
     copyMatch(w, pos, offset, len);
-    return ERAR_SUCCESS;
+    return Failure::None;
   }
 
   [[gnu::always_inline]] void remember(std::uint32_t offset, std::uint32_t len) {

@@ -57,8 +57,8 @@ class Rar20Decoder final : public LzWindowDecoder {
   explicit Rar20Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
 
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
-    if (e.unpSizeUnknown) return ERAR_BAD_DATA;
+  Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+    if (e.unpSizeUnknown) return Failure::WrongUnpackedSize;
     const bool continues = started_ && solidArchive_ && e.solid;
     if (!continues) reset();
     started_ = true;
@@ -68,7 +68,7 @@ class Rar20Decoder final : public LzWindowDecoder {
     if (!solidArchive_) need = std::min<std::uint64_t>(need, e.unpSize);
     prepareWindow(roundWindow(need));
 
-    if (e.unpSize > UINT64_MAX - pos_) return ERAR_BAD_DATA;
+    if (e.unpSize > UINT64_MAX - pos_) return Failure::WrongUnpackedSize;
     // Small files get a small read buffer: many of them in a row should not
     // each clear 64 KiB.
     BitInput bits(in,
@@ -106,20 +106,20 @@ class Rar20Decoder final : public LzWindowDecoder {
     window_.swap(grown);
   }
 
-  int fill(BitInput& in, std::uint64_t stop) override {
+  Outcome fill(BitInput& in, std::uint64_t stop) override {
     while (pos_ < stop) {
-      if (in.exhausted()) return failure(in);
+      if (in.exhausted()) return in.failure();
       if (!tablesRead_) {
-        int rc = readTables(in);
+        Outcome rc = readTables(in);
         if (rc) return rc;
       }
-      int rc = audio_ ? decodeAudio(in, stop) : decodeLz(in, stop);
+      Outcome rc = audio_ ? decodeAudio(in, stop) : decodeLz(in, stop);
       if (rc) return rc;
     }
-    return ERAR_SUCCESS;
+    return {};
   }
 
-  int readTables(BitInput& in) {
+  Outcome readTables(BitInput& in) {
     audio_ = in.bits(1) != 0;
     if (in.bits(1) == 0) lengths_.fill(0);
     unsigned count = kLzLengths;
@@ -131,12 +131,12 @@ class Rar20Decoder final : public LzWindowDecoder {
     std::array<std::uint8_t, kLevelSymbols> levelLengths{};
     for (std::uint8_t& l : levelLengths) l = static_cast<std::uint8_t>(in.bits(4));
     HuffmanTable level;
-    if (!level.build(levelLengths.data(), levelLengths.size())) return ERAR_BAD_DATA;
+    if (!level.build(levelLengths.data(), levelLengths.size())) return Failure::BadTable;
 
     for (unsigned i = 0; i < count;) {
-      if (in.exhausted()) return failure(in);
+      if (in.exhausted()) return in.failure();
       const int sym = level.decode(in);
-      if (sym < 0) return ERAR_BAD_DATA;
+      if (sym < 0) return Failure::BadTable;
       if (sym < 16) {
         lengths_[i] = static_cast<std::uint8_t>((lengths_[i] + sym) & 0xF);
         ++i;
@@ -145,7 +145,7 @@ class Rar20Decoder final : public LzWindowDecoder {
       unsigned run = 0;
       std::uint8_t value = 0;
       if (sym == 16) {
-        if (i == 0) return ERAR_BAD_DATA;
+        if (i == 0) return Failure::BadTable;
         run = in.bits(2) + 3;
         value = lengths_[i - 1];
       } else if (sym == 17) {
@@ -155,20 +155,20 @@ class Rar20Decoder final : public LzWindowDecoder {
       }
       for (; run > 0 && i < count; --run) lengths_[i++] = value;
     }
-    if (in.exhausted()) return failure(in);
+    if (in.exhausted()) return in.failure();
 
     tablesRead_ = false;
     if (audio_) {
       for (unsigned c = 0; c < channels_; ++c)
         if (!audioCode_[c].build(lengths_.data() + c * kAudioSymbols, kAudioSymbols))
-          return ERAR_BAD_DATA;
+          return Failure::BadTable;
     } else if (!mainCode_.build(lengths_.data(), kMainSymbols) ||
                !distCode_.build(lengths_.data() + kMainSymbols, kDistSymbols) ||
                !lengthCode_.build(lengths_.data() + kMainSymbols + kDistSymbols, kLengthSymbols)) {
-      return ERAR_BAD_DATA;
+      return Failure::BadTable;
     }
     tablesRead_ = true;
-    return ERAR_SUCCESS;
+    return {};
   }
 
   // Copies a match within the window; bytes that do not wrap around the
@@ -196,22 +196,22 @@ class Rar20Decoder final : public LzWindowDecoder {
     for (std::uint32_t i = 0; i < len; ++i) w[(pos + i) & mask] = w[(pos - dist + i) & mask];
   }
 
-  int decodeLz(BitInput& in, std::uint64_t stop) {
+  Outcome decodeLz(BitInput& in, std::uint64_t stop) {
     // Only this pointer touches the window here: without saying so, every
     // byte stored would make the compiler reload the bit reader's state.
     std::uint8_t* __restrict const w = window_.data();
     const std::size_t mask = window_.size() - 1;
     std::uint64_t pos = pos_;
-    int rc = ERAR_SUCCESS;
+    Outcome rc;
     while (pos < stop) {
       if (in.exhausted()) [[unlikely]] {
-        rc = failure(in);
+        rc = in.failure();
         break;
       }
       const int sym = mainCode_.decode(in);
       if (sym < 256) {
         if (sym < 0) [[unlikely]] {
-          rc = ERAR_BAD_DATA;
+          rc = Failure::BadSymbol;
           break;
         }
         w[pos & mask] = static_cast<std::uint8_t>(sym);
@@ -226,7 +226,7 @@ class Rar20Decoder final : public LzWindowDecoder {
         if (kLengthBits[ls]) len += in.bits(kLengthBits[ls]);
         const int ds = distCode_.decode(in);
         if (ds < 0) {
-          rc = ERAR_BAD_DATA;
+          rc = Failure::BadSymbol;
           break;
         }
         dist = kDistBase20[ds] + 1u;
@@ -245,7 +245,7 @@ class Rar20Decoder final : public LzWindowDecoder {
         dist = oldDist_[(oldDistIndex_ - static_cast<unsigned>(sym - 256)) & 3];
         const int ls = lengthCode_.decode(in);
         if (ls < 0) {
-          rc = ERAR_BAD_DATA;
+          rc = Failure::BadSymbol;
           break;
         }
         len = kLengthBase[ls] + 2u;
@@ -272,7 +272,7 @@ class Rar20Decoder final : public LzWindowDecoder {
     return rc;
   }
 
-  int decodeAudio(BitInput& in, std::uint64_t stop) {
+  Outcome decodeAudio(BitInput& in, std::uint64_t stop) {
     std::uint8_t* __restrict const w = window_.data();
     const std::size_t mask = window_.size() - 1;
     // Locals, and the window's pointer restricted, as in decodeLz.
@@ -280,15 +280,15 @@ class Rar20Decoder final : public LzWindowDecoder {
     unsigned channel = channel_;
     int channelDelta = channelDelta_;
     const unsigned channels = channels_;
-    int rc = ERAR_SUCCESS;
+    Outcome rc;
     while (pos < stop) {
       if (in.exhausted()) [[unlikely]] {
-        rc = failure(in);
+        rc = in.failure();
         break;
       }
       const int sym = audioCode_[channel].decode(in);
       if (sym < 0) [[unlikely]] {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
         break;
       }
       if (sym == static_cast<int>(kAudioNewTable)) {

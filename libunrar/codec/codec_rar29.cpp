@@ -132,35 +132,35 @@ class Rar29Decoder final : public StreamDecoder {
   ~Rar29Decoder() override { std::free(window_); }
 
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+  Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     // An empty entry leaves the stream as it is, unless it is part of a solid
     // stream and has data: its end-of-file code says what the next entry
     // starts with.
     // An entry of unknown size ends with its end-of-file code.
     const std::uint64_t size = e.unpSizeUnknown ? kUnknownSize : e.unpSize;
     // Positions count bytes of the session; no real stream comes near the limit.
-    if (!e.unpSizeUnknown && size > (UINT64_MAX >> 1) - pos_) return ERAR_BAD_DATA;
-    if (size == 0 && (!solidArchive_ || in.remaining() == 0)) return 0;
-    if (int rc = prepareWindow(e.dictBytes, size)) return rc;
+    if (!e.unpSizeUnknown && size > (UINT64_MAX >> 1) - pos_) return Failure::WrongUnpackedSize;
+    if (size == 0 && (!solidArchive_ || in.remaining() == 0)) return {};
+    if (Outcome rc = prepareWindow(e.dictBytes, size)) return rc;
     BitInput bits(in);
     return decodeStream(bits, size, sink);
   }
   static constexpr std::uint64_t kUnknownSize = UINT64_MAX;
-  int prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
+  Outcome prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize);
   // Decodes `size` bytes, or with kUnknownSize up to the end-of-file code.
-  int decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
+  Outcome decodeStream(BitInput& in, std::uint64_t size, Sink& sink);
   void readTail(BitInput& in);
 
-  int readTables(BitInput& in);
-  int readLzTables(BitInput& in);
-  int decodeLz(BitInput& in, std::uint64_t limit);
-  int decodePpmd(BitInput& in, std::uint64_t limit);
+  Outcome readTables(BitInput& in);
+  Outcome readLzTables(BitInput& in);
+  Outcome decodeLz(BitInput& in, std::uint64_t limit);
+  Outcome decodePpmd(BitInput& in, std::uint64_t limit);
 
-  int readFilterRecord(BitInput& in, bool fromPpmd);
-  int parseFilterRecord(const std::uint8_t* rec, std::size_t n, std::uint8_t flags);
-  int emitReady(Sink& sink);
-  int runFilters(Sink& sink);
-  int flushTo(std::uint64_t limit, Sink& sink);
+  Outcome readFilterRecord(BitInput& in, bool fromPpmd);
+  Outcome parseFilterRecord(const std::uint8_t* rec, std::size_t n, std::uint8_t flags);
+  Outcome emitReady(Sink& sink);
+  Outcome runFilters(Sink& sink);
+  Outcome flushTo(std::uint64_t limit, Sink& sink);
 
   void copyMatch(std::uint64_t& pos, std::uint32_t dist, std::uint32_t len) {
     std::uint8_t* w = window_;
@@ -225,7 +225,7 @@ class Rar29Decoder final : public StreamDecoder {
   std::unique_ptr<std::uint8_t[]> vm_;
 };
 
-int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize) {
+Outcome Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize) {
   std::size_t want = kMinWindow;
   while (want < dictBytes && want < kMaxWindow) want <<= 1;
   // A stream that fills less than half of a window never wraps in it, so
@@ -234,11 +234,11 @@ int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize
   std::size_t fits = kSmallestWindow;
   while (fits < 2 * total && fits < want) fits <<= 1;
   want = fits;
-  if (window_ && want <= windowSize_) return 0;
+  if (window_ && want <= windowSize_) return {};
   // Zeroed memory: a damaged stream that refers to bytes never written reads
   // zeros, as RAR's own window starts out. calloc gets them from fresh pages.
   auto* w = static_cast<std::uint8_t*>(std::calloc(want, 1));
-  if (!w) return ERAR_NO_MEMORY;
+  if (!w) return Failure::OutOfMemory;
   if (window_) {
     // A later entry of the stream asks for a larger dictionary: the bytes
     // move to their places in the larger window.
@@ -249,33 +249,34 @@ int Rar29Decoder::prepareWindow(std::uint64_t dictBytes, std::uint64_t entrySize
   window_ = w;
   windowSize_ = want;
   mask_ = want - 1;
-  return 0;
+  return {};
 }
 
-int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
+Outcome Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   entryStart_ = flushed_ = pos_;
   entryEnd_ = size == kUnknownSize ? kUnknownSize : entryStart_ + size;
   endOfFile_ = false;
   if (tablesNeeded_) {
-    if (int rc = readTables(in)) return rc;
+    if (Outcome rc = readTables(in)) return rc;
   }
   for (;;) {
-    if (int rc = emitReady(sink)) return rc;
+    if (Outcome rc = emitReady(sink)) return rc;
     if (flushed_ >= entryEnd_) break;
     if (endOfFile_) {
       if (size == kUnknownSize && flushed_ == pos_) break;
-      return ERAR_BAD_DATA;  // the stream ended before the entry did, or a filter block did not
+      return Failure::WrongUnpackedSize;  // the stream ended before the entry did, or a filter
+                                          // block did not
     }
-    if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+    if (in.exhausted()) return in.failure();
     std::uint64_t limit = std::min(entryEnd_, pos_ + kChunk);
     if (!pending_.empty()) {
       const PendingFilter& f = pending_.front();
       std::uint64_t end = f.start + f.length;
-      if (f.start < entryEnd_ && end > entryEnd_) return ERAR_BAD_DATA;
+      if (f.start < entryEnd_ && end > entryEnd_) return Failure::FilterLimits;
       if (f.start < entryEnd_) limit = std::min(limit, end);
     }
-    if (pos_ >= limit) return ERAR_BAD_DATA;
-    int rc = ppmdBlock_ ? decodePpmd(in, limit) : decodeLz(in, limit);
+    if (pos_ >= limit) return Failure::FilterLimits;
+    Outcome rc = ppmdBlock_ ? decodePpmd(in, limit) : decodeLz(in, limit);
     if (rc) return rc;
   }
   if (!endOfFile_) {
@@ -287,7 +288,7 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
   }
   // Decoded bytes past the entry's end (a damaged stream's last match) are dropped.
   flushed_ = pos_;
-  return 0;
+  return {};
 }
 
 // After an entry's last byte of a solid stream: the codes that close it,
@@ -301,7 +302,7 @@ int Rar29Decoder::decodeStream(BitInput& in, std::uint64_t size, Sink& sink) {
 // next entry has a stream of its own.
 void Rar29Decoder::readTail(BitInput& in) {
   for (int guard = 0; guard < 64 && !in.exhausted(); ++guard) {
-    int rc = 0;
+    Outcome rc;
     if (ppmdBlock_) {
       if (ppmd_.decodeChar(in) != ppmdEscape_) break;
       const int code = ppmd_.decodeChar(in);
@@ -320,7 +321,7 @@ void Rar29Decoder::readTail(BitInput& in) {
       if (sym != 256 && sym != 257) return;
       rc = sym == 256 ? readTables(in) : readFilterRecord(in, false);
     }
-    if (rc != 0) {
+    if (rc) {
       broken_ = true;
       return;
     }
@@ -329,9 +330,9 @@ void Rar29Decoder::readTail(BitInput& in) {
   if (ppmdBlock_) broken_ = true;
 }
 
-int Rar29Decoder::readTables(BitInput& in) {
+Outcome Rar29Decoder::readTables(BitInput& in) {
   in.alignToByte();
-  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  if (in.exhausted()) return in.failure();
   tablesNeeded_ = false;
   if (!in.bits(1)) {
     ppmdBlock_ = false;
@@ -344,18 +345,18 @@ int Rar29Decoder::readTables(BitInput& in) {
   if (flags & 0x20) {
     unsigned order = (flags & 0x1F) + 1;
     if (order > 16) order = 16 + (order - 16) * 3;
-    if (order == 1) return ERAR_BAD_DATA;
-    if (!ppmd_.restart(memBytes, order)) return ERAR_NO_MEMORY;
+    if (order == 1) return Failure::PpmdModel;
+    if (!ppmd_.restart(memBytes, order)) return Failure::OutOfMemory;
   } else if (!ppmd_.hasModel()) {
-    return ERAR_BAD_DATA;
+    return Failure::PpmdModel;
   }
   ppmd_.startDecoder(in);
-  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  if (in.exhausted()) return in.failure();
   ppmdBlock_ = true;
-  return 0;
+  return {};
 }
 
-int Rar29Decoder::readLzTables(BitInput& in) {
+Outcome Rar29Decoder::readLzTables(BitInput& in) {
   lastLowDist_ = 0;
   lowDistRepeats_ = 0;
   if (!in.bits(1)) lengths_.fill(0);
@@ -373,12 +374,12 @@ int Rar29Decoder::readLzTables(BitInput& in) {
     pre[i++] = n;
   }
   HuffmanTable precode;
-  if (!precode.build(pre.data(), pre.size())) return ERAR_BAD_DATA;
+  if (!precode.build(pre.data(), pre.size())) return Failure::BadTable;
 
   for (std::size_t i = 0; i < kTableSymbols;) {
-    if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+    if (in.exhausted()) return in.failure();
     int sym = precode.decode(in);
-    if (sym < 0) return ERAR_BAD_DATA;
+    if (sym < 0) return Failure::BadTable;
     if (sym < 16) {
       lengths_[i] = static_cast<std::uint8_t>((lengths_[i] + sym) & 0x0F);
       ++i;
@@ -386,7 +387,7 @@ int Rar29Decoder::readLzTables(BitInput& in) {
     }
     std::uint32_t n = (sym & 1) ? in.bits(7) + 11 : in.bits(3) + 3;
     if (sym < 18) {
-      if (i == 0) return ERAR_BAD_DATA;  // nothing to repeat
+      if (i == 0) return Failure::BadTable;  // nothing to repeat
       for (std::uint32_t j = 0; j < n && i < kTableSymbols; ++j, ++i) lengths_[i] = lengths_[i - 1];
     } else {
       for (std::uint32_t j = 0; j < n && i < kTableSymbols; ++j) lengths_[i++] = 0;
@@ -396,18 +397,18 @@ int Rar29Decoder::readLzTables(BitInput& in) {
   if (!main_.build(l, kMainSymbols) || !dist_.build(l + kMainSymbols, kDistSymbols) ||
       !lowDist_.build(l + kMainSymbols + kDistSymbols, kLowDistSymbols) ||
       !len_.build(l + kMainSymbols + kDistSymbols + kLowDistSymbols, kLengthSymbols))
-    return ERAR_BAD_DATA;
-  return 0;
+    return Failure::BadTable;
+  return {};
 }
 
-int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
+Outcome Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
   std::uint64_t pos = pos_;
-  int rc = 0;
+  Outcome rc;
   while (pos < limit) {
     int sym = main_.decode(in);
     if (sym < 256) {
       if (sym < 0) {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
         break;
       }
       window_[pos & mask_] = static_cast<std::uint8_t>(sym);
@@ -421,7 +422,7 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
       if (kLengthBits[sym]) len += in.bits(kLengthBits[sym]);
       int ds = dist_.decode(in);
       if (ds < 0) {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
         break;
       }
       dist = kDist.base[ds] + 1;
@@ -435,7 +436,7 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
         } else {
           int low = lowDist_.decode(in);
           if (low < 0) {
-            rc = ERAR_BAD_DATA;
+            rc = Failure::BadSymbol;
             break;
           }
           if (low == 16) {
@@ -468,7 +469,7 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
       dist = oldDist_[k];
       int ls = len_.decode(in);
       if (ls < 0) {
-        rc = ERAR_BAD_DATA;
+        rc = Failure::BadSymbol;
         break;
       }
       len = kLengthBase[ls] + 2u;
@@ -486,7 +487,7 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
       // 256: end of the file or new tables; 257: a filter record. Neither
       // writes anything, so a stream of them must not outlive the input.
       pos_ = pos;
-      if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+      if (in.exhausted()) return in.failure();
       if (sym == 257) {
         rc = readFilterRecord(in, false);
         if (rc) return rc;
@@ -504,7 +505,7 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
       }
       endOfFile_ = true;
       tablesNeeded_ = in.bits(1) != 0;
-      return 0;
+      return {};
     }
     lastDist_ = dist;
     lastLength_ = len;
@@ -514,11 +515,11 @@ int Rar29Decoder::decodeLz(BitInput& in, std::uint64_t limit) {
   return rc;
 }
 
-int Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
+Outcome Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
   std::uint64_t pos = pos_;
   while (pos < limit) {
     int c = ppmd_.decodeChar(in);
-    if (c < 0) return ERAR_BAD_DATA;
+    if (c < 0) return Failure::PpmdModel;
     if (c != ppmdEscape_) {
       window_[pos & mask_] = static_cast<std::uint8_t>(c);
       ++pos;
@@ -528,18 +529,18 @@ int Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
     switch (code) {
       case 0:
         pos_ = pos;
-        if (int rc = readTables(in)) return rc;
-        if (!ppmdBlock_) return 0;
+        if (Outcome rc = readTables(in)) return rc;
+        if (!ppmdBlock_) return {};
         break;
       case 2:
         pos_ = pos;
         endOfFile_ = true;
         tablesNeeded_ = true;
-        return 0;
+        return {};
       case 3:
         pos_ = pos;
-        if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
-        if (int rc = readFilterRecord(in, true)) return rc;
+        if (in.exhausted()) return in.failure();
+        if (Outcome rc = readFilterRecord(in, true)) return rc;
         if (!pending_.empty()) {
           const PendingFilter& f = pending_.front();
           if (f.start < entryEnd_) limit = std::min(limit, f.start + f.length);
@@ -549,22 +550,22 @@ int Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
         std::uint32_t dist = 0;
         for (int i = 0; i < 3; ++i) {
           int b = ppmd_.decodeChar(in);
-          if (b < 0) return ERAR_BAD_DATA;
+          if (b < 0) return Failure::PpmdModel;
           dist = dist << 8 | static_cast<std::uint32_t>(b);
         }
         int l = ppmd_.decodeChar(in);
-        if (l < 0) return ERAR_BAD_DATA;
+        if (l < 0) return Failure::PpmdModel;
         copyMatch(pos, dist + 2, static_cast<std::uint32_t>(l) + 32);
         break;
       }
       case 5: {
         int l = ppmd_.decodeChar(in);
-        if (l < 0) return ERAR_BAD_DATA;
+        if (l < 0) return Failure::PpmdModel;
         copyMatch(pos, 1, static_cast<std::uint32_t>(l) + 4);
         break;
       }
       case -1:
-        return ERAR_BAD_DATA;
+        return Failure::PpmdModel;
       default:
         window_[pos & mask_] = static_cast<std::uint8_t>(c);
         ++pos;
@@ -573,39 +574,40 @@ int Rar29Decoder::decodePpmd(BitInput& in, std::uint64_t limit) {
     if (in.exhausted()) break;
   }
   pos_ = pos;
-  return 0;
+  return {};
 }
 
 // A filter record: a flags byte, its length, then that many bytes, read from
 // the bit stream in LZ blocks and as decoded characters in PPMd blocks.
-int Rar29Decoder::readFilterRecord(BitInput& in, bool fromPpmd) {
+Outcome Rar29Decoder::readFilterRecord(BitInput& in, bool fromPpmd) {
   auto next = [&]() -> int {
     return fromPpmd ? ppmd_.decodeChar(in) : static_cast<int>(in.bits(8));
   };
   int flags = next();
-  if (flags < 0) return ERAR_BAD_DATA;
+  if (flags < 0) return Failure::BadSymbol;
   std::size_t n = static_cast<std::size_t>(flags & 7) + 1;
   if (n == 7) {
     int b = next();
-    if (b < 0) return ERAR_BAD_DATA;
+    if (b < 0) return Failure::BadSymbol;
     n = static_cast<std::size_t>(b) + 7;
   } else if (n == 8) {
     int hi = next();
     int lo = next();
-    if (hi < 0 || lo < 0) return ERAR_BAD_DATA;
+    if (hi < 0 || lo < 0) return Failure::BadSymbol;
     n = static_cast<std::size_t>(hi << 8 | lo);
   }
   record_.resize(n);
   for (std::size_t i = 0; i < n; ++i) {
     int b = next();
-    if (b < 0) return ERAR_BAD_DATA;
+    if (b < 0) return Failure::BadSymbol;
     record_[i] = static_cast<std::uint8_t>(b);
   }
-  if (in.exhausted()) return in.error() ? in.error() : ERAR_BAD_DATA;
+  if (in.exhausted()) return in.failure();
   return parseFilterRecord(record_.data(), n, static_cast<std::uint8_t>(flags));
 }
 
-int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std::uint8_t flags) {
+Outcome Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n,
+                                        std::uint8_t flags) {
   RecordReader r(rec, n);
   std::uint32_t num = lastProgram_;
   if (flags & 0x80) {
@@ -618,7 +620,7 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
       --num;
     }
   }
-  if (num > programs_.size() || num >= kMaxPrograms) return ERAR_BAD_DATA;
+  if (num > programs_.size() || num >= kMaxPrograms) return Failure::FilterLimits;
   const bool isNew = num == programs_.size();
   lastProgram_ = num;
 
@@ -631,7 +633,7 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
   if (flags & 0x20) prog.lastLength = r.number();
   f.length = prog.lastLength;
   // No block longer than the filters' memory can ever run.
-  if (f.length > rar29::kVmMemorySize) return ERAR_BAD_DATA;
+  if (f.length > rar29::kVmMemorySize) return Failure::FilterLimits;
 
   f.r = {};
   f.r[3] = kVmGlobalAddress;
@@ -644,70 +646,70 @@ int Rar29Decoder::parseFilterRecord(const std::uint8_t* rec, std::size_t n, std:
   }
   if (isNew) {
     std::uint32_t codeSize = r.number();
-    if (codeSize == 0 || codeSize > 0x10000 || codeSize > n) return ERAR_BAD_DATA;
+    if (codeSize == 0 || codeSize > 0x10000 || codeSize > n) return Failure::UnknownFilter;
     std::vector<std::uint8_t> code(codeSize);
     std::uint8_t sum = 0;
     for (std::uint32_t i = 0; i < codeSize; ++i) {
       code[i] = static_cast<std::uint8_t>(r.bits(8));
       if (i) sum ^= code[i];
     }
-    if (r.overrun() || sum != code[0]) return ERAR_BAD_DATA;
+    if (r.overrun() || sum != code[0]) return Failure::UnknownFilter;
     prog.kind = rar29::identifyFilter(code.data(), code.size());
     // Only the standard filters are known: any other program's output is
     // unknown, and writing its input unfiltered would be wrong data.
-    if (prog.kind == rar29::FilterKind::None) return ERAR_BAD_DATA;
+    if (prog.kind == rar29::FilterKind::None) return Failure::UnknownFilter;
   }
   if (flags & 0x08) {
     // Global data for the filter program; the standard filters take none.
     std::uint32_t size = r.number();
-    if (size > kVmUserGlobalSize) return ERAR_BAD_DATA;
+    if (size > kVmUserGlobalSize) return Failure::FilterLimits;
     for (std::uint32_t i = 0; i < size; ++i) r.bits(8);
   }
-  if (r.overrun()) return ERAR_BAD_DATA;
-  if (pending_.size() >= kMaxPendingFilters) return ERAR_BAD_DATA;
+  if (r.overrun()) return Failure::BadSymbol;
+  if (pending_.size() >= kMaxPendingFilters) return Failure::FilterLimits;
   if (!pending_.empty()) {
     // Blocks come in stream order; only a filter on the same block (which
     // runs on the previous one's output) may start where the last one does.
     const PendingFilter& last = pending_.back();
     if (f.start < last.start || (f.start != last.start && f.start < last.start + last.length))
-      return ERAR_BAD_DATA;
+      return Failure::FilterLimits;
     if (f.start == last.start && (f.earlier = last.earlier + 1) >= kMaxFiltersPerBlock)
-      return ERAR_BAD_DATA;
+      return Failure::FilterLimits;
   }
   f.kind = prog.kind;
   if (isNew) programs_.push_back(fresh);
   pending_.push_back(f);
-  return 0;
+  return {};
 }
 
-int Rar29Decoder::flushTo(std::uint64_t limit, Sink& sink) {
+Outcome Rar29Decoder::flushTo(std::uint64_t limit, Sink& sink) {
   while (flushed_ < limit) {
     std::size_t at = flushed_ & mask_;
     std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(limit - flushed_, windowSize_ - at));
-    if (int rc = sink.put(window_ + at, n)) return rc;
+    if (int rc = sink.put(window_ + at, n)) return Outcome::passOn(rc);
     flushed_ += n;
   }
-  return 0;
+  return {};
 }
 
 // Writes what is final: decoded bytes up to the next pending filter block or
 // the entry's end, and filter blocks that are complete.
-int Rar29Decoder::emitReady(Sink& sink) {
+Outcome Rar29Decoder::emitReady(Sink& sink) {
   for (;;) {
     std::uint64_t limit = std::min(pos_, entryEnd_);
     if (pending_.empty() || pending_.front().start >= entryEnd_) return flushTo(limit, sink);
     const PendingFilter& f = pending_.front();
-    if (int rc = flushTo(std::min(limit, f.start), sink)) return rc;
-    if (pos_ < f.start + f.length) return 0;
-    if (int rc = runFilters(sink)) return rc;
+    if (Outcome rc = flushTo(std::min(limit, f.start), sink)) return rc;
+    if (pos_ < f.start + f.length) return {};
+    if (Outcome rc = runFilters(sink)) return rc;
   }
 }
 
-int Rar29Decoder::runFilters(Sink& sink) {
+Outcome Rar29Decoder::runFilters(Sink& sink) {
   PendingFilter f = pending_.front();
   pending_.pop_front();
-  if (f.start < entryStart_) return ERAR_BAD_DATA;
+  if (f.start < entryStart_) return Failure::FilterLimits;
   if (!vm_) vm_ = std::make_unique<std::uint8_t[]>(rar29::kVmMemorySize + 4);
   std::uint8_t* mem = vm_.get();
   std::size_t at = f.start & mask_;
@@ -717,22 +719,24 @@ int Rar29Decoder::runFilters(Sink& sink) {
 
   const std::uint64_t fileOffset = f.start - entryStart_;
   rar29::FilterRun out;
-  if (!rar29::runFilter(f.kind, f.r, mem, f.length, fileOffset, out)) return ERAR_BAD_DATA;
+  if (!rar29::runFilter(f.kind, f.r, mem, f.length, fileOffset, out)) return Failure::FilterLimits;
   // Filters on the same block run on the previous one's output.
   while (!pending_.empty() && pending_.front().start == f.start &&
          pending_.front().length == out.length) {
     PendingFilter g = pending_.front();
     pending_.pop_front();
     std::memmove(mem, mem + out.start, out.length);
-    if (!rar29::runFilter(g.kind, g.r, mem, g.length, fileOffset, out)) return ERAR_BAD_DATA;
+    if (!rar29::runFilter(g.kind, g.r, mem, g.length, fileOffset, out))
+      return Failure::FilterLimits;
   }
   if (out.length != f.length || out.start > rar29::kVmMemorySize ||
       out.length > rar29::kVmMemorySize - out.start)
-    return ERAR_BAD_DATA;
-  if (!pending_.empty() && pending_.front().start < f.start + f.length) return ERAR_BAD_DATA;
-  if (int rc = sink.put(mem + out.start, out.length)) return rc;
+    return Failure::FilterLimits;
+  if (!pending_.empty() && pending_.front().start < f.start + f.length)
+    return Failure::FilterLimits;
+  if (int rc = sink.put(mem + out.start, out.length)) return Outcome::passOn(rc);
   flushed_ = f.start + f.length;
-  return 0;
+  return {};
 }
 
 }  // namespace

@@ -67,7 +67,7 @@ bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
   try {
     symbols.decode(b, c);
   } catch (const std::bad_alloc&) {
-    c.error = ERAR_NO_MEMORY;
+    c.error = Failure::OutOfMemory;
   }
   const bool done = c.error || b.bit >= b.endBit;
   if (done && b.last && !c.error) c.end = true;
@@ -154,14 +154,14 @@ class Rar5Decoder final : public StreamDecoder {
   explicit Rar5Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
 
  private:
-  int decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
+  Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     if (!started_ || !e.solid) {
       symbols_.reset();
       // A non-solid archive's next entry starts afresh and may need less.
       window_.reset(solidArchive_);
       started_ = true;
     }
-    if (e.dictBytes > kMaxDictionary) return ERAR_BAD_DATA;
+    if (e.dictBytes > kMaxDictionary) return Failure::DictionaryTooLarge;
     const bool v7 = e.unpVer == kUnpVerRar7 && !(e.rar5CompInfo & rar5::kCompV5Distances);
     const std::uint64_t maxWindow = std::max<std::uint64_t>(e.dictBytes, kMinWindow);
     entryStart_ = window_.position();
@@ -170,32 +170,32 @@ class Rar5Decoder final : public StreamDecoder {
 
     const Threading t = threading();
     const bool threaded = t.threads > 1 && in.remaining() >= t.minPacked;
-    int rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
+    Outcome rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
     if (rc) return rc;
     const std::uint64_t produced = window_.position() - entryStart_;
-    if (!e.unpSizeUnknown && produced != e.unpSize) return ERAR_BAD_DATA;
+    if (!e.unpSizeUnknown && produced != e.unpSize) return Failure::WrongUnpackedSize;
     // A filter that starts in this entry must end in it.
-    if (window_.filterPending(window_.position())) return ERAR_BAD_DATA;
-    return ERAR_SUCCESS;
+    if (window_.filterPending(window_.position())) return Failure::FilterLimits;
+    return {};
   }
 
-  // Applies one chunk and hands its output on. Returns an ERAR_* code, or 0
-  // with `done` set after the stream's last block.
-  int consume(const Entry& e, const Chunk& c, Sink& sink, bool& done) {
+  // Applies one chunk and hands its output on. Returns why it failed, or
+  // nothing with `done` set after the stream's last block.
+  Outcome consume(const Entry& e, const Chunk& c, Sink& sink, bool& done) {
     if (c.empty) {
       done = true;
-      return e.unpSizeUnknown || e.unpSize == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+      return e.unpSizeUnknown || e.unpSize == 0 ? Outcome() : Failure::TruncatedStream;
     }
-    int rc = window_.apply(c);
+    Outcome rc = window_.apply(c);
     if (!rc && !e.unpSizeUnknown && window_.position() - entryStart_ > e.unpSize)
-      rc = ERAR_BAD_DATA;
+      rc = Failure::WrongUnpackedSize;
     if (!rc) rc = window_.flush(sink, entryStart_);
     if (!rc) rc = c.error;
     done = c.end;
     return rc;
   }
 
-  int decodeSingle(const Entry& e, InStream& in, Sink& sink) {
+  Outcome decodeSingle(const Entry& e, InStream& in, Sink& sink) {
     bool first = true;
     for (;;) {
       readBlock(in, block_, first);
@@ -204,14 +204,14 @@ class Rar5Decoder final : public StreamDecoder {
         chunk_.clear();
         const bool used = decodeStep(symbols_, block_, chunk_);
         bool done = false;
-        int rc = consume(e, chunk_, sink, done);
+        Outcome rc = consume(e, chunk_, sink, done);
         if (rc || done) return rc;
         if (used) break;
       }
     }
   }
 
-  int decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
+  Outcome decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
     std::unique_ptr<SymbolWorker> started;
     try {
       started = std::make_unique<SymbolWorker>(symbols_);
@@ -236,7 +236,7 @@ class Rar5Decoder final : public StreamDecoder {
         c = worker.popChunk(true);
       }
       bool done = false;
-      int rc = consume(e, *c, sink, done);
+      Outcome rc = consume(e, *c, sink, done);
       const bool stop = rc || done || c->error || c->end || c->empty;
       worker.recycle(c);
       if (stop) return rc;

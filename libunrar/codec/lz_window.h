@@ -16,11 +16,11 @@ class LzWindowDecoder : public StreamDecoder {
  protected:
   // Decodes `size` more bytes of the session into `sink`, a window's worth
   // (less the longest match) at a time.
-  int decodeThroughWindow(std::uint64_t size, unsigned maxMatch, BitInput& bits, Sink& sink) {
+  Outcome decodeThroughWindow(std::uint64_t size, unsigned maxMatch, BitInput& bits, Sink& sink) {
     const std::uint64_t end = pos_ + size;
     while (flushed_ < end) {
       const std::uint64_t stop = std::min(end, flushed_ + window_.size() - maxMatch);
-      int rc = fill(bits, stop);
+      Outcome rc = fill(bits, stop);
       if (rc) return rc;
       rc = flush(sink, std::min(pos_, end));
       if (rc) return rc;
@@ -28,27 +28,24 @@ class LzWindowDecoder : public StreamDecoder {
     // A match running past the file's end belongs to no file: its bytes stay
     // in the window only.
     flushed_ = pos_;
-    return bits.error();
+    return Outcome::passOn(bits.error());
   }
 
   // Decodes until at least `stop` bytes of the session exist; a match may run
   // past it by less than the longest match.
-  virtual int fill(BitInput& in, std::uint64_t stop) = 0;
+  virtual Outcome fill(BitInput& in, std::uint64_t stop) = 0;
 
-  int flush(Sink& sink, std::uint64_t upTo) {
+  Outcome flush(Sink& sink, std::uint64_t upTo) {
     const std::size_t size = window_.size();
     while (flushed_ < upTo) {
       const std::size_t at = static_cast<std::size_t>(flushed_ & (size - 1));
       const std::size_t n =
           static_cast<std::size_t>(std::min<std::uint64_t>(upTo - flushed_, size - at));
-      int rc = sink.put(window_.data() + at, n);
-      if (rc) return rc;
+      if (int rc = sink.put(window_.data() + at, n)) return Outcome::passOn(rc);
       flushed_ += n;
     }
-    return ERAR_SUCCESS;
+    return {};
   }
-
-  static int failure(const BitInput& in) { return in.error() ? in.error() : ERAR_BAD_DATA; }
 
   std::vector<std::uint8_t> window_;
   std::uint64_t pos_ = 0;      // bytes decoded in this session

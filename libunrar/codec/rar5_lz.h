@@ -42,7 +42,7 @@ struct CodeBlock {
   bool tables = false;       // new code tables start the block
   bool last = false;         // the stream's last block
   bool started = false;      // the symbol stage has read the tables
-  int error = 0;             // reading the block failed (no data then)
+  Outcome error;             // reading the block failed (no data then)
   bool empty = false;        // the stream ended before any block
 
   static constexpr std::size_t kPadding = 64;
@@ -50,7 +50,7 @@ struct CodeBlock {
 
 // Reads the next block's header and data. `first`: no block of this entry
 // was read yet (a stream without any block is then `empty`, not an error).
-int readBlock(InStream& in, CodeBlock& b, bool first);
+Outcome readBlock(InStream& in, CodeBlock& b, bool first);
 
 // Literals, then a match (length 0: none).
 struct Command {
@@ -79,7 +79,7 @@ struct Chunk {
   std::uint64_t output = 0;  // bytes the commands produce
   bool end = false;          // the stream's last block is done
   bool empty = false;        // the stream had no block at all
-  int error = 0;             // decoding stopped here
+  Outcome error;             // decoding stopped here
 
   void clear() {
     literalCount = 0;
@@ -87,7 +87,7 @@ struct Chunk {
     filters.clear();
     output = 0;
     end = empty = false;
-    error = 0;
+    error = {};
   }
 };
 
@@ -103,7 +103,7 @@ class SymbolDecoder {
   void decode(CodeBlock& b, Chunk& c);
 
  private:
-  int readTables(CodeBlock& b);
+  Outcome readTables(CodeBlock& b);
 
   HuffmanTable main_, distance_, align_, length_;
   std::array<std::uint8_t, kMainSymbols + kDistanceSymbolsV7 + kAlignSymbols + kLengthSymbols>
@@ -129,13 +129,13 @@ class Window {
   // known, the stream position where the current entry ends: the window
   // never grows beyond what the data needs.
   void configure(std::uint64_t maxSize, std::uint64_t expectedEnd);
-  // Applies a chunk's commands and takes its filters. ERAR_BAD_DATA when the
+  // Applies a chunk's commands and takes its filters. FilterLimits when the
   // filters pile up; bad_alloc when the window cannot grow.
-  int apply(const Chunk& c);
+  Outcome apply(const Chunk& c);
   // Hands everything decoded to the sink, except data that a pending filter
   // still waits for. `entryStart`: the stream position where this entry's
   // output begins (the x86 filters work with positions in the file).
-  int flush(Sink& sink, std::uint64_t entryStart);
+  Outcome flush(Sink& sink, std::uint64_t entryStart);
   // After the entry's last flush: a filter that began in it and did not end.
   bool filterPending(std::uint64_t before) const;
 
@@ -146,7 +146,7 @@ class Window {
   void put(const std::uint8_t* p, std::size_t n);
   void copyMatch(std::uint64_t distance, std::uint32_t length);
   void copyOut(std::uint64_t from, std::size_t n, std::uint8_t* out) const;
-  int runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entryStart);
+  Outcome runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entryStart);
 
   std::uint8_t* buf_ = nullptr;
   std::uint64_t cap_ = 0;

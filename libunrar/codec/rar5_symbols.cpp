@@ -80,43 +80,43 @@ inline std::uint32_t filterNumber(Bits& in) {
 
 }  // namespace
 
-int readBlock(InStream& in, CodeBlock& b, bool first) {
+Outcome readBlock(InStream& in, CodeBlock& b, bool first) {
   b.bit = 0;
   b.started = false;
-  b.error = 0;
+  b.error = {};
   b.empty = false;
   b.last = false;
   std::uint8_t h[5];
   std::size_t got = 0;
   int rc = readExact(in, h, 2, got);
-  if (rc) return b.error = rc;
+  if (rc) return b.error = Outcome::passOn(rc);
   if (got == 0 && first) {
     b.empty = true;
-    return ERAR_SUCCESS;
+    return {};
   }
-  if (got < 2) return b.error = ERAR_BAD_DATA;
+  if (got < 2) return b.error = Failure::TruncatedStream;
   const std::uint8_t flags = h[0];
   const unsigned sizeBytes = ((flags >> 3) & 3) + 1u;
-  if (sizeBytes > 3) return b.error = ERAR_BAD_DATA;
+  if (sizeBytes > 3) return b.error = Failure::BadSymbol;
   rc = readExact(in, h + 2, sizeBytes, got);
-  if (rc) return b.error = rc;
-  if (got < sizeBytes) return b.error = ERAR_BAD_DATA;
+  if (rc) return b.error = Outcome::passOn(rc);
+  if (got < sizeBytes) return b.error = Failure::TruncatedStream;
   std::uint8_t check = kCheckSeed ^ flags;
   std::uint32_t size = 0;
   for (unsigned i = 0; i < sizeBytes; ++i) {
     check ^= h[2 + i];
     size |= static_cast<std::uint32_t>(h[2 + i]) << (8 * i);
   }
-  if (check != h[1] || size == 0) return b.error = ERAR_BAD_DATA;
+  if (check != h[1] || size == 0) return b.error = Failure::BadSymbol;
   b.bytes.resize(size + CodeBlock::kPadding);
   rc = readExact(in, b.bytes.data(), size, got);
-  if (rc) return b.error = rc;
-  if (got < size) return b.error = ERAR_BAD_DATA;
+  if (rc) return b.error = Outcome::passOn(rc);
+  if (got < size) return b.error = Failure::TruncatedStream;
   std::memset(b.bytes.data() + size, 0, CodeBlock::kPadding);
   b.endBit = (static_cast<std::uint64_t>(size) - 1) * 8 + (flags & 7) + 1;
   b.tables = flags & kFlagTables;
   b.last = flags & kFlagLast;
-  return ERAR_SUCCESS;
+  return {};
 }
 
 void SymbolDecoder::reset() {
@@ -145,7 +145,7 @@ void SymbolDecoder::configure(unsigned distanceSymbols, std::uint64_t maxDistanc
   }
 }
 
-int SymbolDecoder::readTables(CodeBlock& b) {
+Outcome SymbolDecoder::readTables(CodeBlock& b) {
   Bits in(b.bytes.data(), b.bit);
   // The code for the code lengths: 20 lengths of 4 bits; 15 is an escape
   // followed by a count: 0 for the length 15 itself, otherwise count + 2 zeros.
@@ -164,12 +164,12 @@ int SymbolDecoder::readTables(CodeBlock& b) {
     }
   }
   HuffmanTable level;
-  if (!level.build(levels.data(), levels.size())) return ERAR_BAD_DATA;
+  if (!level.build(levels.data(), levels.size())) return Failure::BadTable;
   const std::size_t total = kMainSymbols + distanceSymbols_ + kAlignSymbols + kLengthSymbols;
   for (std::size_t i = 0; i < total;) {
-    if (in.bit() > b.endBit) return ERAR_BAD_DATA;
+    if (in.bit() > b.endBit) return Failure::BadTable;
     const int s = in.symbol(level);
-    if (s < 0) return ERAR_BAD_DATA;
+    if (s < 0) return Failure::BadTable;
     if (s < 16) {
       lengths_[i++] = static_cast<std::uint8_t>(s);
       continue;
@@ -178,32 +178,32 @@ int SymbolDecoder::readTables(CodeBlock& b) {
     const std::size_t n = (s & 1) ? 11 + in.get(7) : 3 + in.get(3);
     std::uint8_t v = 0;
     if (s < 18) {
-      if (i == 0) return ERAR_BAD_DATA;
+      if (i == 0) return Failure::BadTable;
       v = lengths_[i - 1];
     }
     for (std::size_t k = 0; k < n && i < total; ++k) lengths_[i++] = v;
   }
-  if (in.bit() > b.endBit) return ERAR_BAD_DATA;
+  if (in.bit() > b.endBit) return Failure::BadTable;
   const std::uint8_t* l = lengths_.data();
   if (!main_.build(l, kMainSymbols) || !distance_.build(l + kMainSymbols, distanceSymbols_) ||
       !align_.build(l + kMainSymbols + distanceSymbols_, kAlignSymbols) ||
       !length_.build(l + kMainSymbols + distanceSymbols_ + kAlignSymbols, kLengthSymbols))
-    return ERAR_BAD_DATA;
+    return Failure::BadTable;
   haveTables_ = true;
   b.bit = in.bit();
-  return ERAR_SUCCESS;
+  return {};
 }
 
 void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
   if (!b.started) {
     b.started = true;
     if (b.tables) {
-      if (int rc = readTables(b)) {
+      if (Outcome rc = readTables(b)) {
         c.error = rc;
         return;
       }
     } else if (!haveTables_) {
-      c.error = ERAR_BAD_DATA;
+      c.error = Failure::BadTable;
       return;
     }
   }
@@ -217,7 +217,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
   std::uint32_t run = 0;  // literals since the last command
   std::uint64_t pos = pos_;
   const std::uint64_t chunkEnd = pos + kChunkOutput;
-  int error = 0;
+  Failure error = Failure::None;
 
   auto match = [&](std::uint32_t length, std::uint64_t distance) {
     // The window keeps maxDistance_ bytes, and nothing before this stream.
@@ -252,14 +252,14 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
     }
     in.skip(len);
     if (sym < 0) {
-      error = ERAR_BAD_DATA;
+      error = Failure::BadSymbol;
       break;
     }
     if (sym >= 262) {
       std::uint32_t length = slotLength(static_cast<unsigned>(sym - 262), in);
       const int slot = in.symbol(distance_);
       if (slot < 0) {
-        error = ERAR_BAD_DATA;
+        error = Failure::BadSymbol;
         break;
       }
       std::uint64_t distance = 1;
@@ -272,7 +272,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
           if (extra > 4) distance += in.get(extra - 4) << 4;
           const int low = in.symbol(align_);
           if (low < 0) {
-            error = ERAR_BAD_DATA;
+            error = Failure::BadSymbol;
             break;
           }
           distance += static_cast<unsigned>(low);
@@ -293,7 +293,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
       distances_[0] = distance;
       lastLength_ = length;
       if (!match(length, distance)) {
-        error = ERAR_BAD_DATA;
+        error = Failure::DistanceOutsideWindow;
         break;
       }
     } else if (sym >= 258) {
@@ -303,17 +303,17 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
       distances_[0] = distance;
       const int slot = in.symbol(length_);
       if (slot < 0) {
-        error = ERAR_BAD_DATA;
+        error = Failure::BadSymbol;
         break;
       }
       lastLength_ = slotLength(static_cast<unsigned>(slot), in);
       if (!match(lastLength_, distance)) {
-        error = ERAR_BAD_DATA;
+        error = Failure::DistanceOutsideWindow;
         break;
       }
     } else if (sym == 257) {
       if (lastLength_ != 0 && !match(lastLength_, distances_[0])) {
-        error = ERAR_BAD_DATA;
+        error = Failure::DistanceOutsideWindow;
         break;
       }
     } else {
@@ -321,9 +321,12 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
       f.start = pos + filterNumber(in);
       f.length = filterNumber(in);
       const unsigned type = static_cast<unsigned>(in.get(3));
-      if (type > static_cast<unsigned>(FilterType::Arm) || f.length > kMaxFilterBytes ||
-          f.start < filterEnd_) {
-        error = ERAR_BAD_DATA;
+      if (type > static_cast<unsigned>(FilterType::Arm)) {
+        error = Failure::UnknownFilter;
+        break;
+      }
+      if (f.length > kMaxFilterBytes || f.start < filterEnd_) {
+        error = Failure::FilterLimits;
         break;
       }
       f.type = static_cast<FilterType>(type);
@@ -338,7 +341,7 @@ void SymbolDecoder::decode(CodeBlock& b, Chunk& c) {
   c.output = pos - pos_;
   pos_ = pos;
   b.bit = in.bit();
-  if (error) c.error = error;
+  if (error != Failure::None) c.error = error;
 }
 
 }  // namespace unrar::rar5lz

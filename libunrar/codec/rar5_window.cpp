@@ -194,7 +194,7 @@ __attribute__((always_inline)) inline void Window::copyMatch(std::uint64_t dista
   }
 }
 
-int Window::apply(const Chunk& c) {
+Outcome Window::apply(const Chunk& c) {
   grow(c.output);
   const std::uint8_t* lit = c.literals.data();
   for (const Command& k : c.commands) {
@@ -205,12 +205,12 @@ int Window::apply(const Chunk& c) {
     if (k.length) copyMatch(k.distance, k.length);
   }
   pos_ += c.output;
-  if (filters_.size() + c.filters.size() > kMaxPendingFilters) return ERAR_BAD_DATA;
+  if (filters_.size() + c.filters.size() > kMaxPendingFilters) return Failure::FilterLimits;
   filters_.insert(filters_.end(), c.filters.begin(), c.filters.end());
-  return ERAR_SUCCESS;
+  return {};
 }
 
-int Window::runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entryStart) {
+Outcome Window::runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entryStart) {
   if (filterIn_.size() < f.length) filterIn_.resize(f.length);
   copyOut(f.start, f.length, filterIn_.data());
   std::uint8_t* out = filterIn_.data();
@@ -229,17 +229,17 @@ int Window::runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entryStar
       unfilterArm(out, f.length, filePos);
       break;
   }
-  return f.length ? sink.put(out, f.length) : ERAR_SUCCESS;
+  return Outcome::passOn(f.length ? sink.put(out, f.length) : 0);
 }
 
-int Window::flush(Sink& sink, std::uint64_t entryStart) {
+Outcome Window::flush(Sink& sink, std::uint64_t entryStart) {
   while (flushed_ < pos_) {
     std::uint64_t upTo = pos_;
     if (!filters_.empty()) {
       const FilterRecord& f = filters_.front();
       if (flushed_ == f.start) {
         if (pos_ < f.start + f.length) break;
-        int rc = runFilter(f, sink, entryStart);
+        Outcome rc = runFilter(f, sink, entryStart);
         if (rc) return rc;
         flushed_ += f.length;
         filters_.pop_front();
@@ -251,14 +251,13 @@ int Window::flush(Sink& sink, std::uint64_t entryStart) {
     const std::uint64_t at = w_ >= back ? w_ - back : w_ + cap_ - back;
     const std::size_t n =
         static_cast<std::size_t>(std::min<std::uint64_t>(upTo - flushed_, cap_ - at));
-    int rc = sink.put(buf_ + at, n);
-    if (rc) return rc;
+    if (int rc = sink.put(buf_ + at, n)) return Outcome::passOn(rc);
     flushed_ += n;
   }
   // Filters of nothing at the current position.
   while (!filters_.empty() && filters_.front().length == 0 && filters_.front().start <= pos_)
     filters_.pop_front();
-  return ERAR_SUCCESS;
+  return {};
 }
 
 bool Window::filterPending(std::uint64_t before) const {

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "archive.h"
 #include "codec/codec.h"
 #include "peer_tools.h"
 #include "rar_writer.h"
@@ -155,7 +156,7 @@ inline void expectDamagedStreamsFailCleanly(std::unique_ptr<unrar::Decoder> (*ma
   auto run = [&](const std::string& in, std::string* out) {
     auto dec = make(false);
     StringSink sink;
-    const int rc = dec->decode(e, std::make_unique<MemoryStream>(in), 0, sink);
+    const int rc = unrar::errorCodeOf(dec->decode(e, std::make_unique<MemoryStream>(in), 0, sink));
     EXPECT_LE(sink.out.size(), data.size());
     if (out) *out = sink.out;
     return rc;

@@ -121,8 +121,8 @@ TEST(Rar29Lz, SolidStreamContinuesWindowAndTables) {
     e.unpSize = e.unpSizeUnknown ? UINT64_MAX : entries[i].data.size();
     decodertest::StringSink sink;
     EXPECT_EQ(
-        dec->decode(e, std::make_unique<decodertest::MemoryStream>(entries[i].prepacked->bytes), 0,
-                    sink),
+        unrar::errorCodeOf(dec->decode(
+            e, std::make_unique<decodertest::MemoryStream>(entries[i].prepacked->bytes), 0, sink)),
         ERAR_SUCCESS);
     EXPECT_TRUE(sink.out == entries[i].data) << entries[i].name;
   }

@@ -80,9 +80,9 @@ TEST(Rar5Lz, OneAndTwoThreadsGiveTheSameFiles) {
       for (std::size_t i = 0; i < s.entries.size(); ++i) {
         decodertest::StringSink sink;
         const auto& w = s.entries[i];
-        const int rc =
+        const int rc = unrar::errorCodeOf(
             dec->decode(entryOf(s, i),
-                        std::make_unique<decodertest::MemoryStream>(w.prepacked->bytes), 0, sink);
+                        std::make_unique<decodertest::MemoryStream>(w.prepacked->bytes), 0, sink));
         EXPECT_EQ(rc, ERAR_SUCCESS) << s.name << " " << i << ", threads " << threads;
         EXPECT_TRUE(sink.out == w.data) << s.name << " " << i << ", threads " << threads;
       }
@@ -118,12 +118,11 @@ TEST(Rar5Lz, DistancesBeforeTheStreamStartAreBadData) {
         decodertest::packedEntry("f", data, rar5enc::Encoder(settings).pack(data), 0, 0, 0));
     s.entries[0].prepacked->rar5 = rar5test::declare(settings.dictionary, 1);
     decodertest::StringSink sink;
-    EXPECT_EQ(
-        unrar::makeRar5Decoder(false)->decode(
-            entryOf(s, 0),
-            std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes), 0, sink),
-        ERAR_BAD_DATA)
-        << bias;
+    const unrar::Outcome o = unrar::makeRar5Decoder(false)->decode(
+        entryOf(s, 0), std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes),
+        0, sink);
+    EXPECT_EQ(o.why, unrar::Failure::DistanceOutsideWindow) << bias;
+    EXPECT_EQ(unrar::errorCodeOf(o), ERAR_BAD_DATA) << bias;
   }
 }
 
@@ -146,9 +145,11 @@ TEST(Rar5Lz, MemoryFollowsTheDataWhenTheSizeIsUnknown) {
   e.unpSizeUnknown = true;
   HeapSink sink;
   ASSERT_EQ(
-      unrar::makeRar5Decoder(false)->decode(
-          e, std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes), 0, sink),
-      ERAR_SUCCESS);
+      unrar::makeRar5Decoder(false)
+          ->decode(e, std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes), 0,
+                   sink)
+          .why,
+      unrar::Failure::None);
   EXPECT_TRUE(sink.out == s.entries[0].data);
   EXPECT_LT(sink.peak, 32u << 20);
 }
