@@ -104,6 +104,51 @@ TEST(Rar5Lz, DamagedStreamsFailCleanly) {
                                                true);
 }
 
+// Each kind of damage is named, and the name gives the public code.
+TEST(Rar5Lz, DamageIsNamed) {
+  struct FailingSink final : unrar::Sink {
+    int put(const std::uint8_t*, std::size_t) override { return ERAR_EWRITE; }
+  };
+  const rar5test::Stream& s = row("every_filter");
+  const std::string& whole = s.entries[0].prepacked->bytes;
+  std::string badCheck = whole;
+  badCheck[1] = static_cast<char>(badCheck[1] ^ 1);
+  const struct {
+    const char* name;
+    std::string stream;
+    std::uint64_t dictBytes;  // 0: the entry's own
+    bool failingSink;
+    unrar::Failure why;
+    int code;
+  } rows[] = {
+      {"whole", whole, 0, false, unrar::Failure::None, ERAR_SUCCESS},
+      {"cut in half", whole.substr(0, whole.size() / 2), 0, false, unrar::Failure::TruncatedStream,
+       ERAR_BAD_DATA},
+      {"no block", std::string(), 0, false, unrar::Failure::TruncatedStream, ERAR_BAD_DATA},
+      {"block check byte", badCheck, 0, false, unrar::Failure::BadSymbol, ERAR_BAD_DATA},
+      {"dictionary", whole, unrar::rar5lz::kMaxDictionary * 2, false,
+       unrar::Failure::DictionaryTooLarge, ERAR_BAD_DATA},
+      {"write fails", whole, 0, true, unrar::Failure::Reported, ERAR_EWRITE},
+  };
+  for (const auto& r : rows) {
+    unrar::Entry e = entryOf(s, 0);
+    if (r.dictBytes) e.dictBytes = r.dictBytes;
+    decodertest::StringSink good;
+    FailingSink bad;
+    auto dec = unrar::makeRar5Decoder(false);
+    const unrar::Outcome o = dec->decode(e, std::make_unique<decodertest::MemoryStream>(r.stream),
+                                         0, r.failingSink ? static_cast<unrar::Sink&>(bad) : good);
+    EXPECT_EQ(o.why, r.why) << r.name;
+    EXPECT_EQ(unrar::errorCodeOf(o), r.code) << r.name;
+    // A session that failed stays broken for the entries after.
+    if (o) {
+      EXPECT_EQ(dec->decode(e, std::make_unique<decodertest::MemoryStream>(whole), 0, good).why,
+                unrar::Failure::BrokenSession)
+          << r.name;
+    }
+  }
+}
+
 // Matches reaching before the stream's start are damage, not zeros; from 4 GiB
 // back (slots 64 and up of RAR 7's alphabet) too.
 TEST(Rar5Lz, DistancesBeforeTheStreamStartAreBadData) {
