@@ -216,37 +216,26 @@ constexpr std::size_t kChunk = 64 * 1024;
 
 LegacyDecryptStream::LegacyDecryptStream(std::unique_ptr<InStream> inner, Rar4Cipher cipher,
                                          std::string_view password, std::uint64_t limit)
-    : inner_(std::move(inner)), cipher_(cipher, password) {
+    : BufferedDecryptStream(std::move(inner)), cipher_(cipher, password) {
   const std::uint64_t whole = inner_->remaining() / cipher_.blockSize() * cipher_.blockSize();
   total_ = std::min(whole, limit);
-  buf_.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(whole, 16, kChunk)));
+  plain_.resize(static_cast<std::size_t>(std::clamp<std::uint64_t>(whole, 16, kChunk)));
 }
 
-int LegacyDecryptStream::read(std::uint8_t* out, std::size_t n, std::size_t& got) {
-  got = 0;
-  while (got < n && delivered_ < total_) {
-    if (pos_ == end_) {
-      // Whole blocks only, so a block never straddles two reads.
-      const std::size_t bs = cipher_.blockSize();
-      std::size_t filled = 0;
-      while (filled < bs || filled % bs != 0) {
-        std::size_t in = 0;
-        int rc = inner_->read(buf_.data() + filled, buf_.size() - filled, in);
-        if (rc == ERAR_SUCCESS && in == 0) rc = ERAR_BAD_DATA;  // ended before its packed size
-        if (rc) return got ? ERAR_SUCCESS : rc;
-        filled += in;
-      }
-      cipher_.decrypt(buf_.data(), filled);
-      pos_ = 0;
-      end_ = filled;
-    }
-    const std::size_t take = static_cast<std::size_t>(
-        std::min<std::uint64_t>({n - got, end_ - pos_, total_ - delivered_}));
-    std::memcpy(out + got, buf_.data() + pos_, take);
-    pos_ += take;
-    got += take;
-    delivered_ += take;
+// Whole blocks only, so a block never straddles two reads.
+int LegacyDecryptStream::refill() {
+  plainPos_ = plainEnd_ = 0;
+  const std::size_t bs = cipher_.blockSize();
+  std::size_t filled = 0;
+  while (filled < bs || filled % bs != 0) {
+    std::size_t in = 0;
+    int rc = inner_->read(plain_.data() + filled, plain_.size() - filled, in);
+    if (rc) return rc;
+    if (in == 0) return ERAR_BAD_DATA;  // ended before its packed size
+    filled += in;
   }
+  cipher_.decrypt(plain_.data(), filled);
+  plainEnd_ = filled;
   return ERAR_SUCCESS;
 }
 

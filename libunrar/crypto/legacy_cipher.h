@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/streams.h"
+#include "crypto/decrypt_stream.h"
 #include "crypto/rar_crypto.h"
 
 namespace unrar {
@@ -57,22 +58,15 @@ class LegacyCipher {
 // bytes from the ciphertext in `inner`, with a bounded buffer. At most `limit`
 // bytes are handed out, so the padding of stored RAR 2.0 data never reaches
 // the output. RAR 2.0 needs whole blocks in `inner`.
-class LegacyDecryptStream final : public InStream {
+class LegacyDecryptStream final : public BufferedDecryptStream {
  public:
   LegacyDecryptStream(std::unique_ptr<InStream> inner, crypto::Rar4Cipher cipher,
                       std::string_view password, std::uint64_t limit);
 
-  int read(std::uint8_t* buf, std::size_t n, std::size_t& got) override;
-  std::uint64_t remaining() const override { return total_ - delivered_; }
-
  private:
-  std::unique_ptr<InStream> inner_;
+  int refill() override;
+
   LegacyCipher cipher_;
-  std::uint64_t total_ = 0;
-  std::uint64_t delivered_ = 0;
-  std::vector<std::uint8_t> buf_;  // decrypted, not yet handed out
-  std::size_t pos_ = 0;
-  std::size_t end_ = 0;
 };
 
 }  // namespace unrar
