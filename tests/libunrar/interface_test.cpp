@@ -220,6 +220,17 @@ TEST_P(BothFormats, CommentSizeCountsTheZeroAndTooSmallIsCutAndTerminated) {
     EXPECT_EQ(a.cmtSize(), 6u);
     EXPECT_EQ(a.comment(), "short");
   }
+  if (GetParam() == rarwriter::Format::Rar5) {
+    // An archive of compressed files has its comment compressed too.
+    auto packed = format(GetParam());
+    packed.comment = "twelve chars, twelve chars, twelve chars";
+    packed.compression = rarwriter::Rar5Compression{};
+    const std::string path5 = write(dir, "packed.rar", {file("a.txt", "hello")}, packed);
+    EXPECT_EQ(readFile(path5).find("twelve chars, twelve"), std::string::npos);
+    Archive a(path5, RAR_OM_LIST, nullptr, 100);
+    EXPECT_EQ(a.cmtState(), 1u);
+    EXPECT_EQ(a.comment(), packed.comment);
+  }
   std::string plain = write(dir, "b.rar", {file("a.txt", "hello")}, format(GetParam()));
   Archive b(plain, RAR_OM_LIST, nullptr, 100);
   EXPECT_EQ(b.cmtState(), 0u);

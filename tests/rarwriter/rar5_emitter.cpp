@@ -64,13 +64,19 @@ class Rar5Emitter final : public Emitter {
     if (index == 0 && !options_.comment.empty()) {
       const std::string& text = options_.comment;
       std::uint32_t crc = crc32Of(text.data(), text.size());
+      // An archive whose files are compressed has its comment compressed too.
+      std::uint64_t method = 0;
       Bytes stored = text;
+      if (options_.compression) {
+        stored = rar5enc::Encoder(encoderSettings(*options_.compression)).pack(text);
+        method = compressionInfo(*options_.compression, false);
+      }
       Bytes extra;
       if (headerKey_) {
         // Under header encryption the comment is encrypted as file data is.
         std::array<std::uint8_t, 16> iv{};
         randomFill(iv.data(), iv.size());
-        stored = encryptBlock(text, headerKey_->keys.key.data(), 32, iv.data());
+        stored = encryptBlock(stored, headerKey_->keys.key.data(), 32, iv.data());
         crc = unrar::crypto::rar5CrcToMac(headerKey_->keys, crc);
         extra = record(0x01, encryptionRecord(headerKey_->salt.data(), headerKey_->kdfCount,
                                               iv.data(), checkBytes(headerKey_->keys), true));
@@ -84,7 +90,7 @@ class Rar5Emitter final : public Emitter {
       putVint(cmt, text.size());
       putVint(cmt, 0);  // attributes
       putLe(cmt, crc, 4);
-      putVint(cmt, 0);  // stored
+      putVint(cmt, method);
       putVint(cmt, 0);  // host: Windows
       putVint(cmt, 3);
       cmt += "CMT";

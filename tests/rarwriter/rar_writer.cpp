@@ -356,13 +356,7 @@ PreparedEntry prepare(const Entry& e, const Options& options, KeyRing& keys,
       const Rar5Compression& c = e.prepacked ? e.prepacked->rar5 : *options.compression;
       pe.compressionInfo = compressionInfo(c, false);
       if (!e.prepacked) {
-        if (!encoder) {
-          rar5enc::Settings settings;
-          settings.dictionary = c.dictionary;
-          settings.wideDistances = c.version == 1 && !c.rar5Distances;
-          settings.effort = c.method;
-          encoder = std::make_unique<rar5enc::Encoder>(settings);
-        }
+        if (!encoder) encoder = std::make_unique<rar5enc::Encoder>(encoderSettings(c));
         bytes = encoder->pack(bytes);
       }
     }
@@ -624,6 +618,14 @@ std::vector<std::string> volumeNames(const std::string& firstVolume, std::size_t
     names.push_back(stem + std::string(width - number.size(), '0') + number + ".rar");
   }
   return names;
+}
+
+rar5enc::Settings detail::encoderSettings(const Rar5Compression& c) {
+  rar5enc::Settings settings;
+  settings.dictionary = c.dictionary;
+  settings.wideDistances = c.version == 1 && !c.rar5Distances;
+  settings.effort = c.method;
+  return settings;
 }
 
 std::uint64_t compressionInfo(const Rar5Compression& c, bool solid) {

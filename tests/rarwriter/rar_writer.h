@@ -94,7 +94,7 @@ enum class Damage {
 
 struct Options {
   Format format = Format::Rar5;
-  std::string comment;           // archive comment, stored uncompressed; empty: none
+  std::string comment;           // archive comment; empty: none. RAR 5: packed as the files are
   std::uint64_t volumeSize = 0;  // bytes per volume; 0: one archive
   bool oldVolumeNaming = false;  // name.rar, name.r00, name.r01 ... instead of name.partN.rar
   bool solidFlag = false;        // marks the archive (and entries after the first) solid

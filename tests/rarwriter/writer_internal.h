@@ -9,9 +9,13 @@
 
 #include "crypto/legacy_cipher.h"
 #include "crypto/rar_crypto.h"
+#include "rar5_encoder.h"
 #include "rar_writer.h"
 
 namespace rarwriter::detail {
+
+// The test encoder's settings for what a RAR 5 header declares.
+rar5enc::Settings encoderSettings(const Rar5Compression& c);
 
 using Bytes = std::string;
 
