@@ -104,34 +104,57 @@ TEST(Rar5Lz, DamagedStreamsFailCleanly) {
                                                true);
 }
 
-// Each kind of damage is named, and the name gives the public code.
+// A stream whose new distances reach `bias` bytes further back than the data:
+// before the stream's start (from 4 GiB back, RAR 7's slots 64 and up).
+rar5test::Stream reachingBack(std::uint64_t bias) {
+  const std::string data = decodertest::text(22, 20000);
+  rar5enc::Settings settings;
+  settings.dictionary = std::uint64_t{8} << 30;
+  settings.wideDistances = true;
+  settings.distanceBias = bias;
+  rar5test::Stream s{"far", {}, false};
+  s.entries.push_back(
+      decodertest::packedEntry("f", data, rar5enc::Encoder(settings).pack(data), 0, 0, 0));
+  s.entries[0].prepacked->rar5 = rar5test::declare(settings.dictionary, 1);
+  return s;
+}
+
+// Each kind of damage is named, and the name gives the public code; matches
+// reaching before the stream's start are damage, not zeros.
 TEST(Rar5Lz, DamageIsNamed) {
   struct FailingSink final : unrar::Sink {
     int put(const std::uint8_t*, std::size_t) override { return ERAR_EWRITE; }
   };
   const rar5test::Stream& s = row("every_filter");
+  const rar5test::Stream near = reachingBack(30000);
+  const rar5test::Stream far = reachingBack(std::uint64_t{4} << 30);
   const std::string& whole = s.entries[0].prepacked->bytes;
   std::string badCheck = whole;
   badCheck[1] = static_cast<char>(badCheck[1] ^ 1);
   const struct {
     const char* name;
+    const rar5test::Stream& source;
     std::string stream;
     std::uint64_t dictBytes;  // 0: the entry's own
     bool failingSink;
     unrar::Failure why;
     int code;
   } rows[] = {
-      {"whole", whole, 0, false, unrar::Failure::None, ERAR_SUCCESS},
-      {"cut in half", whole.substr(0, whole.size() / 2), 0, false, unrar::Failure::TruncatedStream,
-       ERAR_BAD_DATA},
-      {"no block", std::string(), 0, false, unrar::Failure::TruncatedStream, ERAR_BAD_DATA},
-      {"block check byte", badCheck, 0, false, unrar::Failure::BadSymbol, ERAR_BAD_DATA},
-      {"dictionary", whole, unrar::rar5lz::kMaxDictionary * 2, false,
+      {"whole", s, whole, 0, false, unrar::Failure::None, ERAR_SUCCESS},
+      {"cut in half", s, whole.substr(0, whole.size() / 2), 0, false,
+       unrar::Failure::TruncatedStream, ERAR_BAD_DATA},
+      {"no block", s, std::string(), 0, false, unrar::Failure::TruncatedStream, ERAR_BAD_DATA},
+      {"block check byte", s, badCheck, 0, false, unrar::Failure::BadSymbol, ERAR_BAD_DATA},
+      {"dictionary", s, whole, unrar::rar5lz::kMaxDictionary * 2, false,
        unrar::Failure::DictionaryTooLarge, ERAR_BAD_DATA},
-      {"write fails", whole, 0, true, unrar::Failure::Reported, ERAR_EWRITE},
+      {"write fails", s, whole, 0, true, unrar::Failure::Reported, ERAR_EWRITE},
+      {"30000 before the start", near, near.entries[0].prepacked->bytes, 0, false,
+       unrar::Failure::DistanceOutsideWindow, ERAR_BAD_DATA},
+      {"4 GiB before the start", far, far.entries[0].prepacked->bytes, 0, false,
+       unrar::Failure::DistanceOutsideWindow, ERAR_BAD_DATA},
   };
   for (const auto& r : rows) {
-    unrar::Entry e = entryOf(s, 0);
+    unrar::Entry e = entryOf(r.source, 0);
     if (r.dictBytes) e.dictBytes = r.dictBytes;
     decodertest::StringSink good;
     FailingSink bad;
@@ -142,32 +165,10 @@ TEST(Rar5Lz, DamageIsNamed) {
     EXPECT_EQ(unrar::errorCodeOf(o), r.code) << r.name;
     // A session that failed stays broken for the entries after.
     if (o) {
-      EXPECT_EQ(dec->decode(e, std::make_unique<decodertest::MemoryStream>(whole), 0, good).why,
+      EXPECT_EQ(dec->decode(e, std::make_unique<decodertest::MemoryStream>(r.stream), 0, good).why,
                 unrar::Failure::BrokenSession)
           << r.name;
     }
-  }
-}
-
-// Matches reaching before the stream's start are damage, not zeros; from 4 GiB
-// back (slots 64 and up of RAR 7's alphabet) too.
-TEST(Rar5Lz, DistancesBeforeTheStreamStartAreBadData) {
-  const std::string data = decodertest::text(22, 20000);
-  for (std::uint64_t bias : {std::uint64_t{30000}, std::uint64_t{4} << 30}) {
-    rar5enc::Settings settings;
-    settings.dictionary = std::uint64_t{8} << 30;
-    settings.wideDistances = true;
-    settings.distanceBias = bias;
-    rar5test::Stream s{"far", {}, false};
-    s.entries.push_back(
-        decodertest::packedEntry("f", data, rar5enc::Encoder(settings).pack(data), 0, 0, 0));
-    s.entries[0].prepacked->rar5 = rar5test::declare(settings.dictionary, 1);
-    decodertest::StringSink sink;
-    const unrar::Outcome o = unrar::makeRar5Decoder(false)->decode(
-        entryOf(s, 0), std::make_unique<decodertest::MemoryStream>(s.entries[0].prepacked->bytes),
-        0, sink);
-    EXPECT_EQ(o.why, unrar::Failure::DistanceOutsideWindow) << bias;
-    EXPECT_EQ(unrar::errorCodeOf(o), ERAR_BAD_DATA) << bias;
   }
 }
 
