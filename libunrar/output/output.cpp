@@ -337,8 +337,13 @@ void OutputTree::replaced(const std::string& rel) {
 void OutputTree::sweepOnce(const Folder& f) {
   struct stat st {};
   if (::fstat(f.fd.get(), &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
-  timespec start{};
-  if (!beforeProcessStart(start)) return;
+  if (!startRead_) {
+    startRead_ = true;
+    timespec start{};
+    if (beforeProcessStart(start)) start_ = start;
+  }
+  if (!start_) return;
+  const timespec start = *start_;
   UniqueFd dir(::openat(f.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return;
   DIR* listing = ::fdopendir(dir.get());

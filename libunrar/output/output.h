@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <utility>
@@ -109,6 +110,10 @@ class OutputTree {
   Folder cached_;
   bool haveCache_ = false;
   std::set<std::pair<dev_t, ino_t>> swept_;
+  // A second before this process started, read once for every folder swept;
+  // unknown where /proc cannot tell, and then nothing is swept.
+  std::optional<timespec> start_;
+  bool startRead_ = false;
 };
 
 // The destination of an entry: the tree and the path below its root.
