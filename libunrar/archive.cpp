@@ -540,7 +540,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
         // containment check below.
         for (char& c : target)
           if (c == '\\') c = '/';
-        if (target.size() >= 2 && target[1] == ':') target.insert(0, "/");
+        if (target.size() >= 2 && target[1] == ':') target.insert(target.begin(), '/');
       }
     }
     if (test) return ERAR_SUCCESS;

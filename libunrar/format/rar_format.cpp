@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 #include <vector>
@@ -216,8 +217,8 @@ struct Rar4BlockHeader {
   std::uint16_t size = 0;
 };
 
-Rar4BlockHeader readRar4BlockHeader(const std::uint8_t* h) {
-  FieldReader r{h, rar4::kBlockHeaderSize};
+Rar4BlockHeader readRar4BlockHeader(const std::uint8_t* h, std::size_t available) {
+  FieldReader r{h, std::min<std::size_t>(available, rar4::kBlockHeaderSize)};
   Rar4BlockHeader bh;
   bh.crc = r.u16();
   bh.type = r.byte();
@@ -231,7 +232,7 @@ Rar4BlockHeader readRar4BlockHeader(const std::uint8_t* h) {
 void readRar4OldComment(const std::vector<std::uint8_t>& buf, std::size_t off, std::uint64_t pos,
                         CommentBlock& c) {
   using namespace rar4;
-  const Rar4BlockHeader bh = readRar4BlockHeader(buf.data() + off);
+  const Rar4BlockHeader bh = readRar4BlockHeader(buf.data() + off, buf.size() - off);
   if (bh.size < kOldCommentHeaderSize || off + bh.size > buf.size()) return;
   FieldReader r{buf.data(), buf.size(), off + kBlockHeaderSize};
   c.present = true;
@@ -470,7 +471,7 @@ Block readBlockRar4(ByteSource& src, std::uint64_t pos) {
   std::uint8_t h[kBlockHeaderSize];
   if (src.readAt(pos, h, kBlockHeaderSize) < kBlockHeaderSize)
     return withFailure(b, Failure::HeaderPastEnd);
-  const Rar4BlockHeader bh = readRar4BlockHeader(h);
+  const Rar4BlockHeader bh = readRar4BlockHeader(h, sizeof h);
   if (bh.size < kBlockHeaderSize) return withFailure(b, Failure::CorruptHeader);
   std::vector<std::uint8_t> buf;
   if (!readExact(src, pos, buf, bh.size)) return withFailure(b, Failure::HeaderPastEnd);

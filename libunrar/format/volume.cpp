@@ -103,7 +103,7 @@ std::string nextVolumeName(const std::string& current, bool newNumbering) {
         c = '0';
         --i;
       }
-      name.insert(i, "1");
+      name.insert(name.begin() + static_cast<std::ptrdiff_t>(i), '1');
       return name;
     }
   }
