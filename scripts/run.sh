@@ -17,6 +17,12 @@ if [[ -z "${DISPLAY:-}" && -z "${WAYLAND_DISPLAY:-}" && -z "${QT_QPA_PLATFORM:-}
   # Headless, nobody can answer a question: the program gives each its safe
   # answer (keep the existing file, no password, no next volume) and says so.
   export QT_QPA_PLATFORM=offscreen QUILLMOSS_UNATTENDED=1
+  # A login session gives the runtime folder; without one Qt makes the same
+  # folder itself, but warns about it first.
+  if [[ -z "${XDG_RUNTIME_DIR:-}" ]]; then
+    export XDG_RUNTIME_DIR="/tmp/runtime-$(id -un)"
+    mkdir -p -m 700 "$XDG_RUNTIME_DIR"
+  fi
 fi
 if [[ -z "$sample" ]]; then
   exec "$root/build/bin/quillmoss" "$@"
