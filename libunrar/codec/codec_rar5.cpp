@@ -96,8 +96,8 @@ class SymbolWorker {
   // A free block to read into, or null when enough are waiting.
   CodeBlock* freeBlock() { return take(freeBlocks_, false); }
   void pushBlock(CodeBlock* b) { give(blocks_, b); }
-  // The next decoded chunk; waits for it only when `wait`.
-  Chunk* popChunk(bool wait) { return take(chunks_, wait); }
+  // The next decoded chunk, when it is ready.
+  Chunk* popChunk() { return take(chunks_, true); }
   void recycle(Chunk* c) { give(freeChunks_, c); }
 
  private:
@@ -223,18 +223,17 @@ class Rar5Decoder final : public StreamDecoder {
     bool first = true;
     bool allRead = false;
     for (;;) {
-      Chunk* c = worker.popChunk(false);
-      if (!c) {
-        CodeBlock* b = allRead ? nullptr : worker.freeBlock();
-        if (b) {
-          readBlock(in, *b, first);
-          first = false;
-          allRead = b->error || b->empty || b->last;
-          worker.pushBlock(b);
-          continue;
-        }
-        c = worker.popChunk(true);
+      // Reading a block is quick, and the worker must not wait for one while
+      // chunks are applied here: every free block is filled first.
+      while (!allRead) {
+        CodeBlock* b = worker.freeBlock();
+        if (!b) break;
+        readBlock(in, *b, first);
+        first = false;
+        allRead = b->error || b->empty || b->last;
+        worker.pushBlock(b);
       }
+      Chunk* c = worker.popChunk();
       bool done = false;
       Outcome rc = consume(e, *c, sink, done);
       const bool stop = rc || done || c->error || c->end || c->empty;
