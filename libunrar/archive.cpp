@@ -1,6 +1,5 @@
 #include "archive.h"
 
-#include <blake2.h>
 #include <zlib.h>
 
 #include <sys/stat.h>
@@ -9,7 +8,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <optional>
 
+#include "core/blake2sp.h"
 #include "core/utf8.h"
 #include "output/output.h"
 
@@ -42,19 +43,26 @@ class StringSink final : public Sink {
   std::uint64_t limit_;
 };
 
+// The checks an entry's header asks for.
+struct EntryChecks {
+  bool crc = false;
+  bool blake2 = false;
+};
+
 // Counts, checksums, reports and writes every block of an entry's data.
 class EntrySink final : public Sink {
  public:
-  EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out, bool blake2 = false)
-      : archive_(a), expected_(expected), report_(report), out_(out), blake2_(blake2) {
-    if (blake2_) blake2sp_init(&blake_, 32);
+  EntrySink(Archive& a, std::uint64_t expected, bool report, TempOutput* out,
+            EntryChecks checks = {})
+      : archive_(a), expected_(expected), report_(report), out_(out), checks_(checks) {
+    if (checks_.blake2) blake_.emplace();
   }
   int put(const std::uint8_t* p, std::size_t n) override {
     if (n == 0) return ERAR_SUCCESS;
     bytes += n;
     if (bytes > expected_) return ERAR_BAD_DATA;
-    crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
-    if (blake2_) blake2sp_update(&blake_, p, n);
+    if (checks_.crc) crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+    if (blake_) blake_->update(p, n);
     if (report_) {
       int rc = archive_.reportData(p, n);
       if (rc) return rc;
@@ -62,9 +70,7 @@ class EntrySink final : public Sink {
     return out_ ? out_->write(p, n) : ERAR_SUCCESS;
   }
   std::array<std::uint8_t, 32> digest() {
-    std::array<std::uint8_t, 32> d{};
-    blake2sp_final(&blake_, d.data(), d.size());
-    return d;
+    return blake_ ? blake_->digest() : std::array<std::uint8_t, 32>{};
   }
   std::uint64_t bytes = 0;
   std::uint32_t crc = 0;
@@ -74,8 +80,8 @@ class EntrySink final : public Sink {
   std::uint64_t expected_;
   bool report_;
   TempOutput* out_;
-  bool blake2_;
-  blake2sp_state blake_;
+  EntryChecks checks_;
+  std::optional<Blake2sp> blake_;
 };
 
 bool hasDotDotPart(const std::string& name) {
@@ -561,7 +567,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
     if (rc) return rc;
   }
   EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out,
-                 last.hasBlake2);
+                 {last.hasCrc, last.hasBlake2});
   rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
   if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;

@@ -1,6 +1,7 @@
 // libunrar's decisions that the interface shows only indirectly: volume
 // naming, name sanitizing, link containment, RAR 4 encoded names and why a
 // block reader calls a block broken.
+#include <blake2.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/blake2sp.h"
 #include "format/rar_format.h"
 #include "format/volume.h"
 #include "output/output.h"
@@ -67,6 +69,23 @@ TEST(Times, DosTimeRoundTripsThroughFileTime) {
 }
 
 namespace {
+
+// Ours against libb2's own BLAKE2sp: lengths around the block and the stripe,
+// given at once and in pieces that cut blocks and stripes anywhere.
+TEST(Blake2sp, SameHashAsTheReferenceForAnyLengthAndPieces) {
+  std::vector<std::uint8_t> data(70000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  for (std::size_t size : {0, 1, 63, 64, 65, 511, 512, 513, 1024, 1025, 70000}) {
+    std::array<std::uint8_t, 32> want{};
+    blake2sp(want.data(), data.data(), nullptr, want.size(), size, 0);
+    for (std::size_t piece : {70000, 1, 7, 64, 512, 513}) {
+      unrar::Blake2sp h;
+      for (std::size_t at = 0; at < size; at += piece)
+        h.update(data.data() + at, std::min(piece, size - at));
+      EXPECT_EQ(h.digest(), want) << size << " bytes in pieces of " << piece;
+    }
+  }
+}
 
 // Every read through the volume's read-ahead window gives the bytes of the
 // file at that place, whatever the order, the size, or the end of the file.
