@@ -28,11 +28,11 @@ namespace {
 
 using namespace unrar::rar2x;
 
-constexpr unsigned kMainSymbols = 298;
-constexpr unsigned kDistSymbols = 48;
-constexpr unsigned kLengthSymbols = 28;
+constexpr unsigned kMainSymbols = kMainSymbols20;
+constexpr unsigned kDistSymbols = kDistSlots20;
+constexpr unsigned kLengthSymbols = kLengthSlots;
 constexpr unsigned kLzLengths = kMainSymbols + kDistSymbols + kLengthSymbols;
-constexpr unsigned kAudioSymbols = 257;
+constexpr unsigned kAudioSymbols = kAudioSymbols20;
 constexpr unsigned kMaxChannels = 4;
 constexpr unsigned kLevelSymbols = 19;
 

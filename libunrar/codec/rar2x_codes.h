@@ -1,5 +1,6 @@
 // The match codes that RAR 2.0 and RAR 2.9 streams have in common: the 28
-// length slots, the 8 short-distance slots, and RAR 2.0's 48 distance slots.
+// length slots, the 8 short-distance slots, and RAR 2.0's alphabets and its
+// 48 distance slots.
 // A slot's value is its base plus as many extra bits as it names.
 #pragma once
 
@@ -7,6 +8,11 @@
 #include <cstdint>
 
 namespace unrar::rar2x {
+
+// RAR 2.0's alphabets: the main code (literals, match and table codes, the
+// length slots) and the audio code (byte deltas and the table code).
+inline constexpr std::size_t kMainSymbols20 = 298;
+inline constexpr std::size_t kAudioSymbols20 = 257;
 
 inline constexpr std::size_t kLengthSlots = 28;
 inline constexpr std::uint8_t kLengthBase[kLengthSlots] = {

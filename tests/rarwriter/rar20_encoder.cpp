@@ -14,10 +14,10 @@ namespace {
 
 using namespace unrar::rar2x;
 
-constexpr unsigned kMainSymbols = 298;
-constexpr unsigned kDistSymbols = 48;
-constexpr unsigned kLengthSymbols = 28;
-constexpr unsigned kAudioSymbols = 257;
+constexpr unsigned kMainSymbols = kMainSymbols20;
+constexpr unsigned kDistSymbols = kDistSlots20;
+constexpr unsigned kLengthSymbols = kLengthSlots;
+constexpr unsigned kAudioSymbols = kAudioSymbols20;
 constexpr unsigned kMaxBits = 15;
 constexpr std::uint32_t kMaxDistance = std::uint32_t{1} << 20;
 
