@@ -6,14 +6,15 @@
 namespace unrar {
 namespace {
 
-void initNode(blake2s_state& s, std::size_t offset, std::uint8_t depth, bool last) {
+// A node of the two-level tree: a leaf (depth 0) or the root (depth 1).
+void initNode(blake2s_state& s, std::size_t offset, std::uint8_t nodeDepth, bool last) {
   blake2s_param p;
   std::memset(&p, 0, sizeof p);
   p.digest_length = Blake2sp::kDigest;
   p.fanout = Blake2sp::kLeaves;
   p.depth = 2;
   p.node_offset[0] = static_cast<std::uint8_t>(offset);
-  p.node_depth = depth;
+  p.node_depth = nodeDepth;
   p.inner_length = Blake2sp::kDigest;
   blake2s_init_param(&s, &p);
   s.last_node = last ? 1 : 0;
