@@ -155,11 +155,13 @@ std::vector<std::uint8_t> rar5Header(std::vector<std::uint8_t> h) {
   return h;
 }
 
-// A RAR 1.5-4 file header of 32 bytes with an empty name and a true CRC16.
-std::vector<std::uint8_t> rar4FileHeader() {
+// A RAR 1.5-4 file header of 32 bytes with a true CRC16, no name, and the
+// name size given.
+std::vector<std::uint8_t> rar4FileHeader(std::uint8_t nameSize = 0) {
   std::vector<std::uint8_t> h(32, 0);
   h[2] = 0x74;
   h[5] = 32;
+  h[26] = nameSize;
   const auto crc = crc32(0, h.data() + 2, 30);
   h[0] = static_cast<std::uint8_t>(crc);
   h[1] = static_cast<std::uint8_t>(crc >> 8);
@@ -202,6 +204,8 @@ TEST(BlockReaders, NameWhyABlockIsBroken) {
       {"RAR 4 cut short", Format::Rar4, cut4, BlockKind::Broken, Failure::HeaderPastEnd},
       {"RAR 4 no block type", Format::Rar4, noType4, BlockKind::Broken, Failure::NotABlock},
       {"RAR 4 size below 7", Format::Rar4, tooShort4, BlockKind::Broken, Failure::CorruptHeader},
+      {"RAR 4 name one byte past the header", Format::Rar4, rar4FileHeader(1), BlockKind::Broken,
+       Failure::CorruptHeader},
   };
   for (const Case& c : cases) {
     BytesSource src(c.bytes);
