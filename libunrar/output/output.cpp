@@ -1,5 +1,6 @@
 #include "output/output.h"
 
+#include <blake2.h>
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -10,6 +11,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <ctime>
@@ -58,55 +60,118 @@ int dupFd(int fd) {
   return ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
 }
 
-// Temporary names are exactly kTempPrefix and kTempRandom characters from
-// kTempDigits, so that one left behind by a killed run is known for ours.
+// Temporary names say who made them, so that a sweep tells what a killed run
+// left from a user's file and from a live extraction's:
+// ".qmtmp-" SCOPE "-" BOOT "-" PID "-" START "-" RANDOM. SCOPE (16 hex digits)
+// hashes the machine's id with the process id namespace, the realm where a
+// process id names one process; BOOT (8) hashes the boot's id; PID and START
+// are the process and its start in clock ticks after boot; RANDOM is ten of
+// kTempDigits. No one types such a name by accident.
 constexpr std::string_view kTempPrefix = ".qmtmp-";
+constexpr std::size_t kScopeDigits = 16;
+constexpr std::size_t kBootDigits = 8;
 constexpr std::size_t kTempRandom = 10;
 constexpr std::string_view kTempDigits = "abcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::string_view kHexDigits = "0123456789abcdef";
+// The machine's id must not be shown as it is: names carry it hashed with a key of our own.
+constexpr std::string_view kNameKey = "quillmoss temporary names";
 
-std::string tempName() {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  std::string s(kTempPrefix);
-  for (std::size_t i = 0; i < kTempRandom; ++i) s += kTempDigits[rng() % kTempDigits.size()];
+// The first line of a small file; empty when it cannot be read.
+std::string firstLine(const char* path) {
+  UniqueFd f(::open(path, O_RDONLY | O_CLOEXEC));
+  char buf[256];
+  const ssize_t n = f.valid() ? ::read(f.get(), buf, sizeof buf) : -1;
+  if (n <= 0) return {};
+  const std::string_view text(buf, static_cast<std::size_t>(n));
+  return std::string(text.substr(0, text.find('\n')));
+}
+
+std::string keyedHex(const std::string& text, std::size_t digits) {
+  std::uint8_t h[32];
+  ::blake2s(h, text.data(), kNameKey.data(), sizeof h, text.size(), kNameKey.size());
+  std::string s;
+  for (std::size_t i = 0; i < digits / 2; ++i) {
+    s += kHexDigits[h[i] >> 4];
+    s += kHexDigits[h[i] & 15];
+  }
   return s;
 }
 
-bool isTempName(std::string_view name) {
-  return name.size() == kTempPrefix.size() + kTempRandom &&
-         name.substr(0, kTempPrefix.size()) == kTempPrefix &&
-         name.find_first_not_of(kTempDigits, kTempPrefix.size()) == std::string_view::npos;
-}
+enum class Liveness { Alive, Gone, Unknown };
 
-// A second before this process started, on the realtime clock, from the
-// kernel's count of clock ticks since boot; false where /proc cannot tell.
-// File times come from a coarser clock than the start, and a tick is 10 ms:
-// the second keeps a file made just after the start from looking older.
-bool beforeProcessStart(timespec& out) {
-  UniqueFd f(::open("/proc/self/stat", O_RDONLY | O_CLOEXEC));
-  if (!f.valid()) return false;
+// From /proc/<pid>/stat: the process's start in clock ticks after boot, or
+// that there is no such process.
+Liveness processStart(long pid, unsigned long long& start) {
+  const std::string path = "/proc/" + std::to_string(pid) + "/stat";
+  UniqueFd f(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   char buf[1024];
-  const ssize_t n = ::read(f.get(), buf, sizeof buf - 1);
-  if (n <= 0) return false;
+  const ssize_t n = f.valid() ? ::read(f.get(), buf, sizeof buf - 1) : -1;
+  if (n < 0 && (errno == ENOENT || errno == ESRCH)) return Liveness::Gone;
+  if (n <= 0) return Liveness::Unknown;
+  buf[n] = '\0';
   const std::string_view stat(buf, static_cast<std::size_t>(n));
   // The fields after the command name, which may hold anything but ends at
   // the last ')': state is field 3, the start time field 22.
   std::size_t at = stat.rfind(')');
   for (int field = 2; field < 22 && at != std::string_view::npos; ++field)
     at = stat.find(' ', at + 1);
-  if (at == std::string_view::npos) return false;
-  const unsigned long long ticks = std::strtoull(buf + at + 1, nullptr, 10);
-  const long hz = ::sysconf(_SC_CLK_TCK);
-  timespec boot{}, real{};
-  if (ticks == 0 || hz <= 0 || ::clock_gettime(CLOCK_BOOTTIME, &boot) != 0 ||
-      ::clock_gettime(CLOCK_REALTIME, &real) != 0)
-    return false;
-  constexpr std::int64_t kNs = 1000000000;
-  const std::int64_t sinceStart =
-      (boot.tv_sec * kNs + boot.tv_nsec) - static_cast<std::int64_t>(ticks) * (kNs / hz);
-  const std::int64_t start = real.tv_sec * kNs + real.tv_nsec - sinceStart - kNs;
-  out.tv_sec = static_cast<time_t>(start / kNs);
-  out.tv_nsec = static_cast<long>(start % kNs);
+  if (at == std::string_view::npos) return Liveness::Unknown;
+  start = std::strtoull(buf + at + 1, nullptr, 10);
+  return Liveness::Alive;
+}
+
+// A run of `count` characters from `digits` at the front of `s`, taken off it
+// with the "-" that follows when `dash`.
+bool takeField(std::string_view& s, std::string_view digits, std::size_t count, bool dash,
+               std::string_view& field) {
+  if (s.size() < count + (dash ? 1 : 0) || (dash && s[count] != '-')) return false;
+  field = s.substr(0, count);
+  if (field.find_first_not_of(digits) != std::string_view::npos) return false;
+  s.remove_prefix(count + (dash ? 1 : 0));
   return true;
+}
+
+template <typename T>
+bool takeNumber(std::string_view& s, T& value) {
+  const std::size_t dash = s.find('-');
+  if (dash == 0 || dash == std::string_view::npos || (s[0] == '0' && dash > 1)) return false;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + dash, value);
+  if (ec != std::errc() || end != s.data() + dash) return false;
+  s.remove_prefix(dash + 1);
+  return true;
+}
+
+// A new temporary name of this process; one no sweep removes where the
+// system cannot say who the process is.
+std::string newTempName() {
+  static const TempOwner kUnknown{std::string(kScopeDigits, '0'), std::string(kBootDigits, '0'), 0,
+                                  0};
+  TempOwner me = thisProcess().value_or(kUnknown);
+  if (me.pid == 0) me.pid = ::getpid();
+  return tempName(me);
+}
+
+// The file or link a gone process left under `name` in `dir` is removed,
+// unless it is no longer one of this user's, or some live process holds a
+// lock on it (as every writer of a temporary file does) or it cannot be locked.
+void removeLeftover(int dir, const std::string& name) {
+  struct stat t {};
+  if (::fstatat(dir, name.c_str(), &t, AT_SYMLINK_NOFOLLOW) != 0 || t.st_uid != ::geteuid()) return;
+  if (S_ISREG(t.st_mode)) {
+    UniqueFd file(
+        ::openat(dir, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat o {};
+    struct flock lock {};
+    lock.l_type = F_RDLCK;
+    lock.l_whence = SEEK_SET;
+    if (!file.valid() || ::fstat(file.get(), &o) != 0 || o.st_dev != t.st_dev ||
+        o.st_ino != t.st_ino || ::fcntl(file.get(), F_OFD_SETLK, &lock) != 0)
+      return;
+    ::unlinkat(dir, name.c_str(), 0);
+  } else if (S_ISLNK(t.st_mode)) {
+    // A link lives under a temporary name only between two calls of its maker.
+    ::unlinkat(dir, name.c_str(), 0);
+  }
 }
 
 std::string joinRel(const std::string& a, const std::string& b) {
@@ -183,7 +248,7 @@ int linkByDescriptor(int fd, int dir, const std::string& name) {
 template <typename Make>
 int putInPlace(int dir, const std::string& base, Make make) {
   for (int attempt = 0; attempt < 16; ++attempt) {
-    std::string tmp = tempName();
+    std::string tmp = newTempName();
     if (make(tmp) != 0) {
       if (errno == EEXIST) continue;
       return createError(errno);
@@ -202,6 +267,57 @@ int putInPlace(int dir, const std::string& base, Make make) {
 }
 
 }  // namespace
+
+std::optional<TempOwner> thisProcess() {
+  struct Realm {
+    std::string scope, boot;
+  };
+  static const std::optional<Realm> realm = []() -> std::optional<Realm> {
+    std::string machine = firstLine("/etc/machine-id");
+    if (machine.empty()) machine = firstLine("/var/lib/dbus/machine-id");
+    const std::string boot = firstLine("/proc/sys/kernel/random/boot_id");
+    std::string ns(64, '\0');
+    const ssize_t n = ::readlink("/proc/self/ns/pid", ns.data(), ns.size());
+    if (machine.empty() || boot.empty() || n <= 0) return std::nullopt;
+    ns.resize(static_cast<std::size_t>(n));
+    return Realm{keyedHex(machine + "\n" + ns, kScopeDigits), keyedHex(boot, kBootDigits)};
+  }();
+  const long pid = ::getpid();
+  unsigned long long start = 0;
+  if (!realm || processStart(pid, start) != Liveness::Alive) return std::nullopt;
+  return TempOwner{realm->scope, realm->boot, pid, start};
+}
+
+std::string tempName(const TempOwner& owner) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  std::string s = std::string(kTempPrefix) + owner.scope + "-" + owner.boot + "-" +
+                  std::to_string(owner.pid) + "-" + std::to_string(owner.start) + "-";
+  for (std::size_t i = 0; i < kTempRandom; ++i) s += kTempDigits[rng() % kTempDigits.size()];
+  return s;
+}
+
+std::optional<TempOwner> tempOwner(std::string_view name) {
+  if (name.substr(0, kTempPrefix.size()) != kTempPrefix) return std::nullopt;
+  name.remove_prefix(kTempPrefix.size());
+  std::string_view scope, boot, random;
+  TempOwner owner;
+  if (!takeField(name, kHexDigits, kScopeDigits, true, scope) ||
+      !takeField(name, kHexDigits, kBootDigits, true, boot) || !takeNumber(name, owner.pid) ||
+      !takeNumber(name, owner.start) || owner.pid <= 0 ||
+      !takeField(name, kTempDigits, kTempRandom, false, random) || !name.empty())
+    return std::nullopt;
+  owner.scope = scope;
+  owner.boot = boot;
+  return owner;
+}
+
+bool ownerGone(const TempOwner& owner, const TempOwner& me) {
+  if (owner.scope != me.scope) return false;
+  if (owner.boot != me.boot) return true;
+  unsigned long long start = 0;
+  const Liveness l = processStart(owner.pid, start);
+  return l == Liveness::Gone || (l == Liveness::Alive && start != owner.start);
+}
 
 void UniqueFd::reset(int fd) {
   if (fd_ >= 0) ::close(fd_);
@@ -337,29 +453,19 @@ void OutputTree::replaced(const std::string& rel) {
 void OutputTree::sweepOnce(const Folder& f) {
   struct stat st {};
   if (::fstat(f.fd.get(), &st) != 0 || !swept_.insert({st.st_dev, st.st_ino}).second) return;
-  if (!startRead_) {
-    startRead_ = true;
-    timespec start{};
-    if (beforeProcessStart(start)) start_ = start;
-  }
-  if (!start_) return;
-  const timespec start = *start_;
+  const std::optional<TempOwner> me = thisProcess();
+  if (!me) return;
   UniqueFd dir(::openat(f.fd.get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dir.valid()) return;
   DIR* listing = ::fdopendir(dir.get());
   if (!listing) return;
   const int fd = dir.release();
-  std::vector<std::string> stale;
+  std::vector<std::string> left;
   while (const dirent* e = ::readdir(listing)) {
-    if (!isTempName(e->d_name)) continue;
-    struct stat t {};
-    if (::fstatat(fd, e->d_name, &t, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    const bool older = t.st_ctim.tv_sec < start.tv_sec ||
-                       (t.st_ctim.tv_sec == start.tv_sec && t.st_ctim.tv_nsec < start.tv_nsec);
-    if ((S_ISREG(t.st_mode) || S_ISLNK(t.st_mode)) && t.st_uid == ::geteuid() && older)
-      stale.emplace_back(e->d_name);
+    const std::optional<TempOwner> owner = tempOwner(e->d_name);
+    if (owner && ownerGone(*owner, *me)) left.emplace_back(e->d_name);
   }
-  for (const std::string& name : stale) ::unlinkat(fd, name.c_str(), 0);
+  for (const std::string& name : left) removeLeftover(fd, name);
   ::closedir(listing);
 }
 
@@ -514,8 +620,9 @@ int OutputSet::destination(const char* destPath, const char* destName, const std
     out.rel = sanitizeName(name);
     if (out.rel.empty()) return ERAR_ECREATE;
   }
+  // A temporary name is refused too: a later sweep could take it for a leftover.
   for (const std::string& part : splitParts(out.rel))
-    if (!plainPart(part)) return ERAR_ECREATE;
+    if (!plainPart(part) || tempOwner(part)) return ERAR_ECREATE;
   // A path the system cannot name could not be opened, checked or removed
   // later; refused before anything is made.
   if (root.size() + 1 + out.rel.size() >= PATH_MAX) return ERAR_ECREATE;
@@ -568,10 +675,18 @@ int TempOutput::create(const Folder& folder, unsigned mode) {
     if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) return createError(errno);
   }
   for (int attempt = 0; attempt < 16; ++attempt) {
-    temp_ = tempName();
+    temp_ = newTempName();
     fd_ = ::openat(dir_.get(), temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW,
                    static_cast<mode_t>(mode));
-    if (fd_ >= 0) return ERAR_SUCCESS;
+    if (fd_ >= 0) {
+      // Held while the file is written: a sweep leaves a file it cannot lock.
+      // Where the file system has no locks, no sweep can take one either.
+      struct flock lock {};
+      lock.l_type = F_WRLCK;
+      lock.l_whence = SEEK_SET;
+      ::fcntl(fd_, F_OFD_SETLK, &lock);
+      return ERAR_SUCCESS;
+    }
     if (errno != EEXIST) {
       int err = errno;
       temp_.clear();

@@ -18,6 +18,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -28,6 +29,26 @@ namespace unrar {
 // The stored name ("/" separated) made safe: no drive letter, no empty, "."
 // or ".." parts. Empty when nothing is left.
 std::string sanitizeName(const std::string& stored);
+
+// Who made a file under a temporary name: the realm where its process id
+// means one process (the machine and its process id namespace, hashed), the
+// boot (hashed), the process and its start in clock ticks after boot.
+struct TempOwner {
+  std::string scope;
+  std::string boot;
+  long pid = 0;
+  unsigned long long start = 0;
+};
+// This process; none where the system cannot say (no machine id or /proc),
+// and then its temporary names are never swept and it sweeps nothing.
+std::optional<TempOwner> thisProcess();
+// A new temporary name made by `owner`.
+std::string tempName(const TempOwner& owner);
+// The maker a temporary name carries; none for any name not of that exact form.
+std::optional<TempOwner> tempOwner(std::string_view name);
+// True only when `owner` is certainly gone, as `me` sees it: of the same
+// realm, and of an earlier boot or no process of its id started when it did.
+bool ownerGone(const TempOwner& owner, const TempOwner& me);
 
 class UniqueFd {
  public:
@@ -79,8 +100,9 @@ class OutputTree {
   void replaced(const std::string& rel);
 
   // Once per folder: removes what a killed run left in `f` where the file
-  // system has no unnamed files, files and links under our exact temporary
-  // pattern, owned by this user and last changed before this process started.
+  // system has no unnamed files: this user's files and links under a
+  // temporary name whose owner `ownerGone`, each file only when it can be
+  // locked (no live writer holds it).
   void sweepOnce(const Folder& f);
 
   // True when a link in `in` with text `target` resolves inside the
@@ -110,10 +132,6 @@ class OutputTree {
   Folder cached_;
   bool haveCache_ = false;
   std::set<std::pair<dev_t, ino_t>> swept_;
-  // A second before this process started, read once for every folder swept;
-  // unknown where /proc cannot tell, and then nothing is swept.
-  std::optional<timespec> start_;
-  bool startRead_ = false;
 };
 
 // The destination of an entry: the tree and the path below its root.

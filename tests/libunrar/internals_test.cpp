@@ -1,13 +1,16 @@
 // libunrar's decisions that the interface shows only indirectly: volume
-// naming, name sanitizing, link containment, RAR 4 encoded names and why a
-// block reader calls a block broken.
+// naming, name sanitizing, the temporary-name sweep, link containment, RAR 4
+// encoded names and why a block reader calls a block broken.
 #include <blake2.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,6 +63,70 @@ TEST(Names, Rar4EncodedUnicodeNames) {
   EXPECT_EQ(decodeRar4Name(utf8, sizeof utf8, true), "\xE8\xA1\xA8");
   const std::uint8_t latin[] = {'c', 0xE9};
   EXPECT_EQ(decodeRar4Name(latin, sizeof latin, false), "c\xC3\xA9");
+}
+
+// Where the file system has no unnamed files, a file is written under a
+// temporary name that says who made it, and locked while it is written. The
+// sweep an extraction makes of each folder removes only what a gone process
+// of this machine left and no live process holds.
+TEST(TemporaryNames, OnlyWhatAGoneProcessLeftUnlockedIsSwept) {
+  const std::optional<TempOwner> me = thisProcess();
+  ASSERT_TRUE(me) << "no machine id or /proc";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) ::_exit(0);
+  ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+  TempOwner gone = *me;
+  gone.pid = child;
+  TempOwner elsewhere = gone;
+  elsewhere.scope[0] = elsewhere.scope[0] == 'a' ? 'b' : 'a';
+  TempOwner earlierBoot = *me;
+  earlierBoot.boot[0] = earlierBoot.boot[0] == 'a' ? 'b' : 'a';
+  struct Case {
+    const char* what;
+    std::string name;
+    bool locked;
+    bool swept;
+  };
+  const Case cases[] = {
+      {"a live process's", tempName(*me), false, false},
+      {"a gone process's, locked by its writer", tempName(gone), true, false},
+      {"a gone process's", tempName(gone), false, true},
+      {"another machine's", tempName(elsewhere), false, false},
+      {"an earlier boot's", tempName(earlierBoot), false, true},
+  };
+  char dir[] = "/tmp/quillmoss-sweep-XXXXXX";
+  ASSERT_NE(::mkdtemp(dir), nullptr);
+  std::vector<int> held;
+  for (const Case& c : cases) {
+    ASSERT_TRUE(tempOwner(c.name)) << c.what;
+    const int fd = ::open((std::string(dir) + "/" + c.name).c_str(),
+                          O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0) << c.what;
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    ASSERT_TRUE(!c.locked || ::fcntl(fd, F_OFD_SETLK, &lock) == 0) << c.what;
+    if (c.locked) {
+      held.push_back(fd);
+    } else {
+      ::close(fd);
+    }
+  }
+  {
+    OutputTree tree;
+    const Folder* folder = nullptr;
+    ASSERT_EQ(tree.open(dir), 0);
+    ASSERT_EQ(tree.folder("", 0777, folder), 0);
+    tree.sweepOnce(*folder);
+  }
+  for (const Case& c : cases) {
+    const std::string path = std::string(dir) + "/" + c.name;
+    EXPECT_EQ(::access(path.c_str(), F_OK) != 0, c.swept) << c.what;
+    std::remove(path.c_str());
+  }
+  for (int fd : held) ::close(fd);
+  ::rmdir(dir);
 }
 
 TEST(Times, DosTimeRoundTripsThroughFileTime) {
