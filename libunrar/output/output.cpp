@@ -273,8 +273,15 @@ std::optional<TempOwner> thisProcess() {
     std::string scope, boot;
   };
   static const std::optional<Realm> realm = []() -> std::optional<Realm> {
-    std::string machine = firstLine("/etc/machine-id");
-    if (machine.empty()) machine = firstLine("/var/lib/dbus/machine-id");
+    // An image not yet booted once may hold "uninitialized", the same in every copy.
+    const auto machineId = [](const char* path) {
+      std::string id = firstLine(path);
+      return id.size() == 32 && id.find_first_not_of(kHexDigits) == std::string::npos
+                 ? id
+                 : std::string();
+    };
+    std::string machine = machineId("/etc/machine-id");
+    if (machine.empty()) machine = machineId("/var/lib/dbus/machine-id");
     const std::string boot = firstLine("/proc/sys/kernel/random/boot_id");
     std::string ns(64, '\0');
     const ssize_t n = ::readlink("/proc/self/ns/pid", ns.data(), ns.size());
