@@ -120,6 +120,17 @@ Liveness processStart(long pid, unsigned long long& start) {
   return Liveness::Alive;
 }
 
+// True only when `owner` is certainly gone, as `me` sees it: of the same
+// realm, and of an earlier boot, or no process of its id started when it did.
+// Where /proc cannot tell, it is not.
+bool ownerGone(const TempOwner& owner, const TempOwner& me) {
+  if (owner.scope != me.scope) return false;
+  if (owner.boot != me.boot) return true;
+  unsigned long long start = 0;
+  const Liveness l = processStart(owner.pid, start);
+  return l == Liveness::Gone || (l == Liveness::Alive && start != owner.start);
+}
+
 // A run of `count` characters from `digits` at the front of `s`, taken off it
 // with the "-" that follows when `dash`.
 bool takeField(std::string_view& s, std::string_view digits, std::size_t count, bool dash,
@@ -316,14 +327,6 @@ std::optional<TempOwner> tempOwner(std::string_view name) {
   owner.scope = scope;
   owner.boot = boot;
   return owner;
-}
-
-bool ownerGone(const TempOwner& owner, const TempOwner& me) {
-  if (owner.scope != me.scope) return false;
-  if (owner.boot != me.boot) return true;
-  unsigned long long start = 0;
-  const Liveness l = processStart(owner.pid, start);
-  return l == Liveness::Gone || (l == Liveness::Alive && start != owner.start);
 }
 
 void UniqueFd::reset(int fd) {

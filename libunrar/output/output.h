@@ -46,9 +46,6 @@ std::optional<TempOwner> thisProcess();
 std::string tempName(const TempOwner& owner);
 // The maker a temporary name carries; none for any name not of that exact form.
 std::optional<TempOwner> tempOwner(std::string_view name);
-// True only when `owner` is certainly gone, as `me` sees it: of the same
-// realm, and of an earlier boot or no process of its id started when it did.
-bool ownerGone(const TempOwner& owner, const TempOwner& me);
 
 class UniqueFd {
  public:
@@ -101,8 +98,9 @@ class OutputTree {
 
   // Once per folder: removes what a killed run left in `f` where the file
   // system has no unnamed files: this user's files and links under a
-  // temporary name whose owner `ownerGone`, each file only when it can be
-  // locked (no live writer holds it).
+  // temporary name of this realm whose maker is certainly gone (of an earlier
+  // boot, or no process of its id started when it did), each file only when
+  // it can be locked (no live writer holds it). Where in doubt, it stays.
   void sweepOnce(const Folder& f);
 
   // True when a link in `in` with text `target` resolves inside the
