@@ -24,6 +24,9 @@ constexpr int kMaxBlocksPerCall = 1 << 20;
 constexpr std::size_t kCopyBuffer = 1 << 20;
 constexpr std::uint64_t kMaxCommentBytes = 4u << 20;
 constexpr std::uint64_t kMaxLinkTarget = 64 * 1024;
+// Entries declaring a larger dictionary are decoded only when the caller
+// allows it (UCM_LARGEDICT): a window may grow that far.
+constexpr std::uint64_t kDictionaryLimit = std::uint64_t{4} << 30;
 
 Block readBlock(Format f, VolumeFile& v, std::uint64_t pos) {
   return f == Format::Rar4 ? readBlockRar4(v, pos) : readBlockRar5(v, pos);
@@ -438,6 +441,17 @@ int Archive::reportData(const std::uint8_t* p, std::size_t n) {
   return ERAR_SUCCESS;
 }
 
+int Archive::allowDictionary(const Entry& e) {
+  if (e.method == 0 || e.dictBytes <= kDictionaryLimit) return ERAR_SUCCESS;
+  if (callback_ && callback_(UCM_LARGEDICT, userData_, static_cast<LPARAM>(e.dictBytes / 1024),
+                             static_cast<LPARAM>(kDictionaryLimit / 1024)) == 1)
+    return ERAR_SUCCESS;
+  // The stream goes on without this entry's data: what follows in it cannot
+  // be decoded from this session.
+  if (solidArchive_) solidSession_.reset();
+  return ERAR_LARGE_DICT;
+}
+
 int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink) {
   // RAR 5: one session serves every entry in turn, so its window is kept
   // (an entry without the solid bit starts the decoder afresh). RAR 1.5-4: a session per solid
@@ -519,6 +533,8 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   if (e.redir == RedirKind::HardLink || e.redir == RedirKind::FileCopy)
     return test ? ERAR_SUCCESS : processReference(destPath, destName);
   if (!canDecode(format_, e)) return ERAR_UNKNOWN_FORMAT;
+  rc = allowDictionary(e);
+  if (rc) return rc;
 
   const bool symlink = e.redir != RedirKind::None;
   std::unique_ptr<InStream> in = std::make_unique<PackedStream>(parts);

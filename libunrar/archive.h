@@ -77,6 +77,9 @@ class Archive {
   Block readBlockAt(std::uint64_t pos);
   // Decrypts the current volume's headers before the first one is read.
   int unlockHeaders();
+  // Whether the entry's dictionary may be decoded: beyond the limit, only
+  // when the callback allows it (ERAR_LARGE_DICT otherwise).
+  int allowDictionary(const Entry& e);
   int decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink);
   int processData(int operation, const char* destPath, const char* destName);
   int processReference(const char* destPath, const char* destName);

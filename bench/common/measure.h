@@ -15,6 +15,8 @@ namespace bench {
 struct Measure {
   double seconds = 0;     // wall
   double cpuSeconds = 0;  // user + system
+  double systemSeconds = 0;
+  long pageFaults = 0;  // minor and major
   long peakKb = 0;
   int status = 0;
 };
@@ -31,6 +33,9 @@ inline Measure measureChild(const std::function<int()>& body) {
   m.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   m.cpuSeconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
                  static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  m.systemSeconds =
+      static_cast<double>(ru.ru_stime.tv_sec) + static_cast<double>(ru.ru_stime.tv_usec) / 1e6;
+  m.pageFaults = ru.ru_minflt + ru.ru_majflt;
   m.peakKb = ru.ru_maxrss;
   m.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128;
   return m;

@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "measure.h"
@@ -75,22 +76,36 @@ void removeTree(const std::string& path) {
   if (std::system(cmd.c_str()) != 0) std::fprintf(stderr, "could not remove %s\n", path.c_str());
 }
 
-// Best of `runs`, with a fresh output folder and dropped output each time:
-// the least wall time and the least CPU time (user + system), which on a
-// loaded machine may come from different runs.
-Measure best(int runs, const std::string& out, const std::function<int()>& body) {
-  Measure b;
-  b.seconds = b.cpuSeconds = 1e30;
+// Each tool once per round, `runs` rounds, every run with a fresh output
+// folder, so that a busy spell of a shared machine falls on every tool alike.
+// Each figure is the median of the tool's runs; the status the worst.
+std::vector<Measure> medians(int runs, const std::string& out,
+                             const std::vector<std::function<int()>>& bodies) {
+  std::vector<std::vector<Measure>> all(bodies.size());
   for (int i = 0; i < runs; ++i) {
-    removeTree(out);
-    ::mkdir(out.c_str(), 0755);
-    Measure m = bench::measureChild(body);
-    const double cpu = std::min(b.cpuSeconds, m.cpuSeconds);
-    if (m.seconds < b.seconds) b = m;
-    b.cpuSeconds = cpu;
+    for (std::size_t k = 0; k < bodies.size(); ++k) {
+      removeTree(out);
+      ::mkdir(out.c_str(), 0755);
+      all[k].push_back(bench::measureChild(bodies[k]));
+    }
   }
   removeTree(out);
-  return b;
+  std::vector<Measure> m(bodies.size());
+  for (std::size_t k = 0; k < bodies.size(); ++k) {
+    auto median = [&](auto Measure::*field) {
+      std::vector<std::remove_reference_t<decltype(all[k][0].*field)>> v;
+      for (const Measure& x : all[k]) v.push_back(x.*field);
+      std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+      return v[v.size() / 2];
+    };
+    m[k].seconds = median(&Measure::seconds);
+    m[k].cpuSeconds = median(&Measure::cpuSeconds);
+    m[k].systemSeconds = median(&Measure::systemSeconds);
+    m[k].pageFaults = median(&Measure::pageFaults);
+    m[k].peakKb = median(&Measure::peakKb);
+    for (const Measure& x : all[k]) m[k].status = std::max(m[k].status, x.status);
+  }
+  return m;
 }
 
 // Whether the folder holds nothing: libunrar writes only the extracted files.
@@ -147,8 +162,9 @@ void row(const std::string& label, const std::string& archive, const std::string
     tools.push_back({"bsdtar", [&] { return runBsdtar(archive, out, extract); }});
     if (extract && !unarArchive.empty())
       tools.push_back({"unar", [&] { return runUnar(unarArchive, out); }});
-    std::vector<Measure> m;
-    for (const Tool& t : tools) m.push_back(best(runs, out, t.run));
+    std::vector<std::function<int()>> bodies;
+    for (const Tool& t : tools) bodies.push_back(t.run);
+    const std::vector<Measure> m = medians(runs, out, bodies);
     const bool tmpClean = emptyFolder(tmp);
     const Measure& tar = m[m.size() - (extract && !unarArchive.empty() ? 2 : 1)];
     std::printf("%s, %s (load %s)%s\n", label.c_str(), extract ? "extract" : "list",
@@ -156,8 +172,8 @@ void row(const std::string& label, const std::string& archive, const std::string
     for (std::size_t i = 0; i < tools.size(); ++i) {
       const bool tarFailed = tar.status != 0;
       std::printf(
-          "  %-22s %9.3f %9.3f %9.1f %8s %s\n", tools[i].name, m[i].seconds, m[i].cpuSeconds,
-          m[i].peakKb / 1024.0,
+          "  %-22s %9.3f %9.3f %9.3f %9ld %9.1f %8s %s\n", tools[i].name, m[i].seconds,
+          m[i].cpuSeconds, m[i].systemSeconds, m[i].pageFaults, m[i].peakKb / 1024.0,
           tarFailed ? "-" : (std::to_string(m[i].seconds / tar.seconds).substr(0, 4) + "x").c_str(),
           m[i].status ? "(failed)" : "");
     }
@@ -172,17 +188,21 @@ int main(int argc, char** argv) {
     return runLibunrar(argv[3], argv[4], std::string(argv[2]) == "extract");
   bool quick = false;
   std::string work = "/dev/shm/quillmoss-bench-libunrar";  // tmpfs: no disk in the times
+  std::string only;  // the rows whose label holds this, and only their archives made
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--quick")
       quick = true;
     else if (a == "--workdir" && i + 1 < argc)
       work = argv[++i];
+    else if (a == "--only" && i + 1 < argc)
+      only = argv[++i];
     else {
-      std::fprintf(stderr, "usage: bench_libunrar [--quick] [--workdir DIR]\n");
+      std::fprintf(stderr, "usage: bench_libunrar [--quick] [--workdir DIR] [--only TEXT]\n");
       return 2;
     }
   }
+  auto wanted = [&](const std::string& label) { return label.find(only) != std::string::npos; };
   ::mkdir(work.c_str(), 0755);
   const std::uint64_t bigSize = quick ? (64ull << 20) : (1ull << 30);
   const int fileCount = quick ? 2000 : 20000;
@@ -203,6 +223,21 @@ int main(int argc, char** argv) {
   std::string rar5Mixed = sized("rar5-mixed", mixedSize);
   std::string rar5Window = sized("rar5-window-1g", windowSize);
   std::string rar5Declared = sized("rar7-declared-64g", declaredSize);
+  // 64 non-solid entries of 8 MiB: what a session keeps from entry to entry.
+  const int entryCount = quick ? 16 : 64;
+  std::string rar5Entries = sized("rar5-entries", entryCount * (8ull << 20));
+  const std::string bigLabel = "stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB";
+  const std::string manyLabel = "RAR 4, " + std::to_string(fileCount) + " stored files";
+  const std::string solidLabel =
+      "solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries";
+  const std::string mixedLabel =
+      "RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code";
+  const std::string windowLabel =
+      "RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB";
+  const std::string declaredLabel =
+      "RAR 7 LZ, 64 GiB declared, " + std::to_string(declaredSize >> 20) + " MiB";
+  const std::string entriesLabel =
+      "RAR 5 LZ, " + std::to_string(entryCount) + " non-solid entries of 8 MiB";
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -215,7 +250,7 @@ int main(int argc, char** argv) {
   // The archives are made in a child, so that this process, whose peak memory
   // every measured child inherits, stays small.
   Measure made = bench::measureChild([&] {
-    {
+    if (wanted(bigLabel)) {
       rarwriter::Entry e;
       e.name = "big.bin";
       e.source = rarwriter::patternSource(1);
@@ -224,7 +259,7 @@ int main(int argc, char** argv) {
       o.format = rarwriter::Format::Rar5;
       rarwriter::write(big, {e}, o);
     }
-    {
+    if (wanted(manyLabel)) {
       std::vector<rarwriter::Entry> entries;
       for (int i = 0; i < fileCount; ++i) {
         rarwriter::Entry e;
@@ -237,7 +272,7 @@ int main(int argc, char** argv) {
       o.format = rarwriter::Format::Rar4;
       rarwriter::write(many, entries, o);
     }
-    {
+    if (wanted(solidLabel)) {
       // One solid RAR 2.9 stream of bigSize bytes in eight entries: its window
       // and tables run on from entry to entry.
       std::vector<rarwriter::Entry> entries;
@@ -260,29 +295,32 @@ int main(int argc, char** argv) {
       return ::stat(path.c_str(), &a) == 0 && ::stat(unarCopy(path).c_str(), &b) == 0 &&
              a.st_size > 0 && b.st_size > a.st_size;
     };
-    if (!cached(rar5Mixed)) bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
-    if (!cached(rar5Window))
+    if (wanted(mixedLabel) && !cached(rar5Mixed))
+      bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
+    if (wanted(windowLabel) && !cached(rar5Window))
       bench::rar5::writeLargeWindow(rar5Window, unarCopy(rar5Window), windowSize);
-    if (!cached(rar5Declared))
+    if (wanted(declaredLabel) && !cached(rar5Declared))
       bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
+    if (wanted(entriesLabel) && !cached(rar5Entries))
+      bench::rar5::writeManyEntries(rar5Entries, unarCopy(rar5Entries), entryCount, 8ull << 20);
     return 0;
   });
   if (made.status != 0) {
     std::fprintf(stderr, "could not write the benchmark archives\n");
     return 1;
   }
-  std::printf("%-24s %9s %9s %9s %8s\n", "  program", "wall s", "cpu s", "peak MiB", "x bsdtar");
+  std::printf("%-24s %9s %9s %9s %9s %9s %8s\n", "  program", "wall s", "cpu s", "sys s", "faults",
+              "peak MiB", "x bsdtar");
   const std::string out = work + "/out";
-  row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs, tmp);
-  row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
-  row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
-      tmp);
-  row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
-      out, runs, tmp, unarCopy(rar5Mixed), true);
-  row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,
-      runs, tmp, unarCopy(rar5Window), true);
-  row("RAR 7 LZ, 64 GiB declared, " + std::to_string(declaredSize >> 20) + " MiB", rar5Declared,
-      out, runs, tmp, unarCopy(rar5Declared), true);
+  if (wanted(bigLabel)) row(bigLabel, big, out, runs, tmp);
+  if (wanted(manyLabel)) row(manyLabel, many, out, runs, tmp);
+  if (wanted(solidLabel)) row(solidLabel, solid, out, runs, tmp);
+  if (wanted(mixedLabel)) row(mixedLabel, rar5Mixed, out, runs, tmp, unarCopy(rar5Mixed), true);
+  if (wanted(windowLabel)) row(windowLabel, rar5Window, out, runs, tmp, unarCopy(rar5Window), true);
+  if (wanted(declaredLabel))
+    row(declaredLabel, rar5Declared, out, runs, tmp, unarCopy(rar5Declared), true);
+  if (wanted(entriesLabel))
+    row(entriesLabel, rar5Entries, out, runs, tmp, unarCopy(rar5Entries), true);
   const std::string corpus = std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/";
   for (const char* name :
        {"test_read_format_rar_ppmd_lzss_conversion.rar", "test_read_format_rar_binary_data.rar",
@@ -290,6 +328,7 @@ int main(int argc, char** argv) {
         "test_read_format_rar_compress_normal.rar", "test_read_format_rar_filter.rar",
         "test_read_format_rar3_lowdist_reset.rar", "test_read_format_rar5_arm.rar",
         "test_read_format_rar5_different_window_size.rar"}) {
+    if (!wanted(name)) continue;
     struct stat st {};
     if (::stat((corpus + name).c_str(), &st) != 0) {
       std::printf("%s: corpus not found, skipped\n", name);

@@ -139,6 +139,28 @@ void writeLargeWindow(const std::string& path, const std::string& unarPath, std:
             {packed("window.txt", std::move(data), declare(1024 * kMiB, 0), false)});
 }
 
+void writeManyEntries(const std::string& path, const std::string& unarPath, int count,
+                      std::uint64_t entrySize) {
+  const rarwriter::Rar5Compression c = declare(32 * kMiB, 0);
+  auto piece = [&](unsigned i) {
+    return i % 2 ? packed("code", x86(entrySize, 20 + i), c, true)
+                 : packed("text", textLike(entrySize, 20 + i), c, false);
+  };
+  std::vector<rarwriter::Entry> pieces;
+  for (unsigned i = 0; i < 8; i += 2) {
+    // Two at a time, side by side.
+    auto other = std::async(std::launch::async, piece, i + 1);
+    pieces.push_back(piece(i));
+    pieces.push_back(other.get());
+  }
+  std::vector<rarwriter::Entry> entries;
+  for (int i = 0; i < count; ++i) {
+    entries.push_back(pieces[static_cast<std::size_t>(i) % pieces.size()]);
+    entries.back().name = std::to_string(i) + (i % 2 ? ".exe" : ".txt");
+  }
+  writeBoth(path, unarPath, std::move(entries));
+}
+
 void writeDeclared64GiB(const std::string& path, const std::string& unarPath, std::uint64_t size) {
   writeBoth(
       path, unarPath,

@@ -18,6 +18,12 @@ void writeMixed(const std::string& path, const std::string& unarPath, std::uint6
 // the first with a few changes, so the window must hold size / 2 bytes.
 void writeLargeWindow(const std::string& path, const std::string& unarPath, std::uint64_t size);
 
+// `count` non-solid entries of `entrySize` bytes each under a 32 MiB
+// dictionary, text-like and x86 code (through E8 filters) in turn: eight
+// different ones, packed once each and repeated.
+void writeManyEntries(const std::string& path, const std::string& unarPath, int count,
+                      std::uint64_t entrySize);
+
 // One text-like entry of `size` bytes declaring a 64 GiB dictionary (RAR 7).
 void writeDeclared64GiB(const std::string& path, const std::string& unarPath, std::uint64_t size);
 

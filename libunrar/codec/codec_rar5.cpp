@@ -74,12 +74,20 @@ bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
   return done;
 }
 
+// The blocks and chunks passed between the stages of a threaded entry. They
+// outlive the entry: the next one reuses their buffers instead of faulting
+// fresh pages in.
+struct StagePool {
+  std::array<CodeBlock, kBlocksAhead + 1> blocks;
+  std::array<Chunk, kChunksAhead> chunks;
+};
+
 // The worker side of a threaded entry: blocks in, chunks out, in order.
 class SymbolWorker {
  public:
-  explicit SymbolWorker(SymbolDecoder& symbols) : symbols_(symbols) {
-    for (auto& b : blockPool_) freeBlocks_.push_back(&b);
-    for (auto& c : chunkPool_) freeChunks_.push_back(&c);
+  SymbolWorker(SymbolDecoder& symbols, StagePool& pool) : symbols_(symbols) {
+    for (auto& b : pool.blocks) freeBlocks_.push_back(&b);
+    for (auto& c : pool.chunks) freeChunks_.push_back(&c);
     thread_ = std::thread([this] { run(); });
   }
   ~SymbolWorker() {
@@ -142,23 +150,20 @@ class SymbolWorker {
   std::mutex m_;
   std::condition_variable cv_;
   bool stop_ = false;
-  std::array<CodeBlock, kBlocksAhead + 1> blockPool_;
-  std::array<Chunk, kChunksAhead> chunkPool_;
   std::deque<CodeBlock*> freeBlocks_, blocks_;
   std::deque<Chunk*> freeChunks_, chunks_;
   std::thread thread_;
 };
 
+// One session serves every entry of an archive. The window's buffer and the
+// stages' buffers stay from entry to entry (never larger than the largest
+// entry so far needed) and go with the session, when the archive closes.
 class Rar5Decoder final : public StreamDecoder {
- public:
-  explicit Rar5Decoder(bool solidArchive) : solidArchive_(solidArchive) {}
-
  private:
   Outcome decodeEntry(const Entry& e, InStream& in, Sink& sink) override {
     if (!started_ || !e.solid) {
       symbols_.reset();
-      // A non-solid archive's next entry starts afresh and may need less.
-      window_.reset(solidArchive_);
+      window_.reset();
       started_ = true;
     }
     if (e.dictBytes > kMaxDictionary) return Failure::DictionaryTooLarge;
@@ -214,7 +219,7 @@ class Rar5Decoder final : public StreamDecoder {
   Outcome decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
     std::unique_ptr<SymbolWorker> started;
     try {
-      started = std::make_unique<SymbolWorker>(symbols_);
+      started = std::make_unique<SymbolWorker>(symbols_, pool_);
     } catch (const std::system_error&) {
       // No thread to be had: one will do.
       return decodeSingle(e, in, sink);
@@ -242,13 +247,13 @@ class Rar5Decoder final : public StreamDecoder {
     }
   }
 
-  bool solidArchive_;
   bool started_ = false;
   std::uint64_t entryStart_ = 0;
   SymbolDecoder symbols_;
   Window window_;
   CodeBlock block_;
   Chunk chunk_;
+  StagePool pool_;
 };
 
 }  // namespace
@@ -263,8 +268,8 @@ void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
   gThreading.minPacked = minPacked;
 }
 
-std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive) {
-  return std::make_unique<Rar5Decoder>(solidArchive);
+std::unique_ptr<Decoder> makeRar5Decoder(bool) {
+  return std::make_unique<Rar5Decoder>();
 }
 
 }  // namespace unrar

@@ -126,15 +126,16 @@ class alignas(kStageAlign) SymbolDecoder {
 class alignas(kStageAlign) Window {
  public:
   ~Window();
-  // A new stream. The buffer is kept when `keepBuffer` (a following entry
-  // may use it), freed otherwise.
-  void reset(bool keepBuffer);
+  // A new stream. The buffer is kept for it: it holds no data of the old
+  // one that can be read (the new stream's matches reach only its own).
+  void reset();
   // The most history the window keeps (at least the dictionary) and, when
   // known, the stream position where the current entry ends: the window
   // never grows beyond what the data needs.
   void configure(std::uint64_t maxSize, std::uint64_t expectedEnd);
   // Applies a chunk's commands and takes its filters. FilterLimits when the
-  // filters pile up; bad_alloc when the window cannot grow.
+  // filters pile up; bad_alloc when the window cannot grow, or would grow
+  // past the memory available (availableMemory).
   Outcome apply(const Chunk& c);
   // Hands everything decoded to the sink, except data that a pending filter
   // still waits for. `entryStart`: the stream position where this entry's

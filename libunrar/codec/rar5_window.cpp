@@ -7,6 +7,7 @@
 #include <new>
 
 #include "codec/rar5_lz.h"
+#include "core/available_memory.h"
 #include "core/fields.h"
 #include "unrar.h"
 
@@ -93,12 +94,7 @@ Window::~Window() {
   std::free(buf_);
 }
 
-void Window::reset(bool keepBuffer) {
-  if (!keepBuffer) {
-    std::free(buf_);
-    buf_ = nullptr;
-    cap_ = 0;
-  }
+void Window::reset() {
   w_ = pos_ = flushed_ = 0;
   maxSize_ = 0;
   expectedEnd_ = 0;
@@ -120,8 +116,12 @@ void Window::grow(std::uint64_t need) {
   if (expectedEnd_ > pos_) size = std::min(size, expectedEnd_ - pos_ + kept + kMaxMatch);
   size = std::max(size, kept + need);
   size = std::min(size, maxSize_);
-  if (size > SIZE_MAX) throw std::bad_alloc();
-  if (w_ == kept) {
+  // What the growth commits: the new part when the buffer is extended, the
+  // whole new buffer (beside the old one) when it is moved. The system would
+  // grant more than it has and kill the process when the pages are touched.
+  const bool inPlace = w_ == kept;
+  if (size > SIZE_MAX || (inPlace ? size - cap_ : size) > availableMemory()) throw std::bad_alloc();
+  if (inPlace) {
     // The kept bytes are at the buffer's start, in order: the allocator may
     // extend the buffer in place (large ones are remapped, not copied).
     auto* nb = static_cast<std::uint8_t*>(std::realloc(buf_, static_cast<std::size_t>(size)));

@@ -491,6 +491,47 @@ TEST(CutArchives, AnEndBlockWithABadCrcIsNotTheEnd) {
   }
 }
 
+// An entry declaring a dictionary beyond 4 GiB is decoded only when the
+// callback allows it (UCM_LARGEDICT: the dictionary and the limit in KB, 1
+// allows); otherwise it fails with ERAR_LARGE_DICT and nothing is written.
+TEST(LargeDictionaries, DecodedOnlyWhenTheCallbackAllows) {
+  constexpr std::uint64_t kGiB = std::uint64_t{1} << 30;
+  struct Case {
+    std::uint64_t dictionary;
+    bool callback;
+    int answer;
+    int status;
+  };
+  const Case cases[] = {
+      {64 * kGiB, false, 0, ERAR_LARGE_DICT}, {64 * kGiB, true, 0, ERAR_LARGE_DICT},
+      {64 * kGiB, true, -1, ERAR_LARGE_DICT}, {64 * kGiB, true, 1, ERAR_SUCCESS},
+      {4 * kGiB, false, 0, ERAR_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    const std::string what = std::to_string(c.dictionary >> 30) + " GiB, " +
+                             (c.callback ? "answer " + std::to_string(c.answer) : "no callback");
+    TempDir dir;
+    rarwriter::Options o;
+    o.compression = rarwriter::Rar5Compression{};
+    o.compression->version = 1;
+    o.compression->dictionary = c.dictionary;
+    const std::string path = dir.file("a.rar");
+    rarwriter::write(path, {file("big.txt", "declares a large window")}, o);
+    CallbackScript s;
+    s.largeDictAnswer = c.answer;
+    const std::string out = dir.file("out");
+    RunResult r = runAll(path, RAR_OM_EXTRACT, RAR_EXTRACT, out, c.callback ? &s : nullptr);
+    EXPECT_EQ(r.status, std::vector<int>{c.status}) << what;
+    const bool asked = c.callback && c.dictionary > 4 * kGiB;
+    EXPECT_EQ(s.largeDicts, (asked ? std::vector<std::pair<long, long>>{{64 << 20, 4 << 20}}
+                                   : std::vector<std::pair<long, long>>{}))
+        << what;
+    EXPECT_EQ(listTree(out),
+              (c.status ? std::vector<std::string>{} : std::vector<std::string>{"big.txt"}))
+        << what;
+  }
+}
+
 // A temporary name says which process of which machine made it, and only
 // what a gone process of this machine left is swept (see the internals
 // tests): a user's file of a like name stays, and no entry of an archive is

@@ -145,6 +145,9 @@ int CALLBACK_recorder(UINT msg, LPARAM user, LPARAM p1, LPARAM p2) {
       s->dataBytes += static_cast<std::uint64_t>(p2);
       if (s->processDataCancelAfter >= 0 && s->dataBlocks > s->processDataCancelAfter) return -1;
       return s->processDataAnswer;
+    case UCM_LARGEDICT:
+      s->largeDicts.emplace_back(p1, p2);
+      return s->largeDictAnswer;
     default:
       return 0;
   }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "unrar.h"
@@ -54,11 +55,14 @@ struct CallbackScript {
   int volumeNotifyAnswer = 1;
   int processDataAnswer = 1;
   int processDataCancelAfter = -1;  // -1 answer after this many blocks
+  int largeDictAnswer = 0;          // for UCM_LARGEDICT: 1 allows the dictionary
   int volumeAsks = 0;
   int volumeNotifies = 0;
   int passwordAsks = 0;
   int dataBlocks = 0;
   std::uint64_t dataBytes = 0;
+  // Each UCM_LARGEDICT's dictionary and limit, in KB.
+  std::vector<std::pair<long, long>> largeDicts;
   std::vector<std::string> notifiedVolumes;
   std::vector<std::string> askedVolumes;
 };

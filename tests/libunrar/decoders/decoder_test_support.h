@@ -107,8 +107,10 @@ inline void expectRoundTrip(const unrartest::TempDir& tmp, const std::string& ar
   const std::string tag = archive.substr(archive.rfind('/') + 1);
   const peers::Tree expected = peers::expectedTree(entries);
   std::filesystem::create_directories(tmp.file(tag + ".ours"));
+  unrartest::CallbackScript allowLargeDictionaries;
+  allowLargeDictionaries.largeDictAnswer = 1;
   const auto ours = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file(tag + ".ours"),
-                                      nullptr, password);
+                                      &allowLargeDictionaries, password);
   EXPECT_EQ(ours.status, std::vector<int>(entries.size(), ERAR_SUCCESS)) << tag;
   EXPECT_EQ(peers::compareTrees(expected, peers::readTree(tmp.file(tag + ".ours"))), "")
       << "(ours) " << tag;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/rar5_lz.h"
+#include "core/available_memory.h"
 #include "decoder_test_support.h"
 #include "rar5_streams.h"
 #include "unrar_test_support.h"
@@ -126,6 +127,7 @@ TEST(Rar5Lz, DamageIsNamed) {
     int put(const std::uint8_t*, std::size_t) override { return ERAR_EWRITE; }
   };
   const rar5test::Stream& s = row("every_filter");
+  const rar5test::Stream& solid = row("solid");
   const rar5test::Stream near = reachingBack(30000);
   const rar5test::Stream far = reachingBack(std::uint64_t{4} << 30);
   const std::string& whole = s.entries[0].prepacked->bytes;
@@ -139,6 +141,9 @@ TEST(Rar5Lz, DamageIsNamed) {
     bool failingSink;
     unrar::Failure why;
     int code;
+    // The source's entries before this one are decoded first in the same
+    // session, every one as a non-solid entry.
+    std::size_t entry = 0;
   } rows[] = {
       {"whole", s, whole, 0, false, unrar::Failure::None, ERAR_SUCCESS},
       {"cut in half", s, whole.substr(0, whole.size() / 2), 0, false,
@@ -152,13 +157,30 @@ TEST(Rar5Lz, DamageIsNamed) {
        unrar::Failure::DistanceOutsideWindow, ERAR_BAD_DATA},
       {"4 GiB before the start", far, far.entries[0].prepacked->bytes, 0, false,
        unrar::Failure::DistanceOutsideWindow, ERAR_BAD_DATA},
+      // A solid stream's second entry, without the solid flag: it starts
+      // afresh, without the first one's tables and window.
+      {"non-solid entry after another", solid, solid.entries[1].prepacked->bytes, 0, false,
+       unrar::Failure::BadTable, ERAR_BAD_DATA, 1},
   };
   for (const auto& r : rows) {
-    unrar::Entry e = entryOf(r.source, 0);
+    auto dec = unrar::makeRar5Decoder(false);
+    for (std::size_t i = 0; i < r.entry; ++i) {
+      decodertest::StringSink before;
+      unrar::Entry e = entryOf(r.source, i);
+      e.solid = false;
+      ASSERT_EQ(dec->decode(e,
+                            std::make_unique<decodertest::MemoryStream>(
+                                r.source.entries[i].prepacked->bytes),
+                            0, before)
+                    .why,
+                unrar::Failure::None)
+          << r.name;
+    }
+    unrar::Entry e = entryOf(r.source, r.entry);
+    e.solid = false;
     if (r.dictBytes) e.dictBytes = r.dictBytes;
     decodertest::StringSink good;
     FailingSink bad;
-    auto dec = unrar::makeRar5Decoder(false);
     const unrar::Outcome o = dec->decode(e, std::make_unique<decodertest::MemoryStream>(r.stream),
                                          0, r.failingSink ? static_cast<unrar::Sink&>(bad) : good);
     EXPECT_EQ(o.why, r.why) << r.name;
@@ -244,7 +266,9 @@ TEST(Rar5Lz, TinyArchiveDeclaring64GiBExtractsItsSmallEntry) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     const long before = statusKb("VmRSS:");
-    const auto r = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("out"));
+    unrartest::CallbackScript allow;
+    allow.largeDictAnswer = 1;
+    const auto r = unrartest::runAll(archive, RAR_OM_EXTRACT, RAR_EXTRACT, tmp.file("out"), &allow);
     const long grown = statusKb("VmHWM:") - before;
     _exit(r.status != std::vector<int>{ERAR_SUCCESS} ? 1 : grown >= 64 * 1024 ? 2 : 0);
   }
@@ -254,6 +278,40 @@ TEST(Rar5Lz, TinyArchiveDeclaring64GiBExtractsItsSmallEntry) {
   EXPECT_NE(WEXITSTATUS(status), 1) << "extraction failed";
   EXPECT_NE(WEXITSTATUS(status), 2) << "peak memory grew by 64 MiB or more";
   EXPECT_TRUE(unrartest::readFile(tmp.file("out/big-window.txt")) == data);
+}
+
+// A window that would grow past the memory available fails its entry with
+// ERAR_NO_MEMORY before the memory is asked for, and leaves no file behind;
+// an entry whose window fits is extracted.
+TEST(Rar5Lz, AWindowBeyondTheMemoryAvailableFailsItsEntry) {
+  const std::string small = decodertest::text(23, 100000);
+  const std::string large = decodertest::text(24, 3000000);
+  rar5enc::Settings s;
+  s.dictionary = 4u << 20;
+  std::vector<rarwriter::Entry> entries;
+  for (const auto& [name, data] : {std::pair{"small.txt", small}, std::pair{"large.txt", large}}) {
+    entries.push_back(
+        decodertest::packedEntry(name, data, rar5enc::Encoder(s).pack(data), 0, 0, 0));
+    entries.back().prepacked->rar5 = rar5test::declare(s.dictionary);
+  }
+  unrartest::TempDir tmp;
+  const std::string archive =
+      decodertest::writeArchive(tmp, "a.rar", entries, false, rarwriter::Format::Rar5);
+  unrar::setAvailableMemoryProbe([]() -> std::uint64_t { return 1u << 20; });
+  std::vector<int> status;
+  {
+    unrar::Archive a(RAR_OM_EXTRACT, nullptr, 0);
+    ASSERT_EQ(a.open(archive).code, ERAR_SUCCESS);
+    unrar::Entry e;
+    std::string volume;
+    const std::string out = tmp.file("out");
+    while (a.readHeader(e, volume) == ERAR_SUCCESS)
+      status.push_back(a.processFile(RAR_EXTRACT, out.c_str(), nullptr));
+  }
+  unrar::setAvailableMemoryProbe(nullptr);
+  EXPECT_EQ(status, (std::vector<int>{ERAR_SUCCESS, ERAR_NO_MEMORY}));
+  EXPECT_EQ(unrartest::listTree(tmp.file("out")), std::vector<std::string>{"small.txt"});
+  EXPECT_TRUE(unrartest::readFile(tmp.file("out/small.txt")) == small);
 }
 
 }  // namespace
