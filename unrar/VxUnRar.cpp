@@ -414,6 +414,15 @@ QString TVxUnRar::EntryFailureText(int status) const {
     why = vxunrar::LargeDictionaryReason(FRun->largeDictionaryKB);
   else if (status == ERAR_ECREATE || status == ERAR_ECLOSE || status == ERAR_EWRITE)
     why = vxunrar::SystemErrorReason(FRun->systemError);
+  // A name the system cannot take, or one longer than the header record
+  // holds, is refused before the system is asked.
+  if (why.isEmpty() && status == ERAR_ECREATE) {
+    const QString name = vxunrar::EntryName(FRun->header);
+    constexpr qsizetype kNameField = sizeof FRun->header.FileNameW / sizeof(wchar_t);
+    if (name.size() >= kNameField - 1 ||
+        vxunrar::NameTooLong(FRun->directory + '/' + platform::pathToBytes(name)))
+      why = vxunrar::SystemErrorReason(ENAMETOOLONG);
+  }
   return why.isEmpty() ? text : text + QLatin1Char(' ') + why;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -178,6 +179,13 @@ QString SystemErrorReason(int error) {
     default:
       return QString();
   }
+}
+
+bool NameTooLong(const QByteArray& targetPath) {
+  if (targetPath.size() >= PATH_MAX) return true;
+  for (const QByteArray& name : targetPath.split('/'))
+    if (name.size() > NAME_MAX) return true;
+  return false;
 }
 
 QString ProcessErrorText(int status) {

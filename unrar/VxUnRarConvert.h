@@ -51,6 +51,10 @@ QString LargeDictionaryReason(quint64 dictionaryKB);
 // empty for numbers that say nothing a person could act on.
 QString SystemErrorReason(int error);
 
+// True when the system cannot name the target: the whole path, or one of its
+// names, is longer than the file system takes (PATH_MAX, NAME_MAX).
+bool NameTooLong(const QByteArray& targetPath);
+
 // The library's entry name (FileNameW, up to its first zero).
 QString EntryName(const RARHeaderDataEx& header);
 

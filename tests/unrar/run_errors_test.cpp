@@ -55,6 +55,17 @@ TEST_F(RunTest, EveryFailedEntryIsReportedAndTheRunGoesOn) {
   }
 }
 
+// A name longer than the header record holds is refused by the library
+// without asking the system: the name's length is the reason.
+TEST_F(RunTest, ANameBeyondTheHeaderRecordFailsAsTooLong) {
+  // Short names, a path the system could take: only the record is too small.
+  const QString name = QStringList(22, QString(49, QLatin1Char('n'))).join(QLatin1Char('/'));
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=%1 process2=16\n").arg(name)));
+  vx->Execute();
+  EXPECT_EQ(events.filter(QStringLiteral("error")),
+            QStringList{"error 16 Error on creating file! Name too long for the file system"});
+}
+
 // Folders made only for an entry that failed go again, innermost first;
 // one that holds another entry's file stays, and so does a folder the
 // archive stores.
