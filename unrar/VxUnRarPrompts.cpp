@@ -88,8 +88,11 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
   const int titleHeight = form.style()->pixelMetric(QStyle::PM_TitleBarHeight);
   QFont titleFont = form.font();
   titleFont.setBold(true);
-  const int width =
-      std::max(268, QFontMetrics(titleFont).horizontalAdvance(caption) + 4 * titleHeight + 16);
+  // A chooser beside the edit box widens the prompt by its own width, so the
+  // edit box keeps its width for a path.
+  const int chooserRoom = chooser ? kChooserWidth + 6 : 0;
+  const int width = std::max(
+      268 + chooserRoom, QFontMetrics(titleFont).horizontalAdvance(caption) + 4 * titleHeight + 16);
   // A note stands above the edit box, wrapped to the prompt's width; the rest
   // moves down by its height.
   int top = 0;
@@ -109,7 +112,7 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
 
   auto* edit = new QLineEdit(&form);
   edit->setObjectName(QStringLiteral("edtPrompt"));
-  edit->setGeometry(8, 8 + top, width - 15 - (chooser ? kChooserWidth + 6 : 0), 21);
+  edit->setGeometry(8, 8 + top, width - 15 - chooserRoom, 21);
   // Typing stops at 120 characters; a longer text given to start with (a
   // volume path, a line of password.txt) is kept whole, never cut.
   edit->setMaxLength(std::max<int>(kTypedLimit, static_cast<int>(initialText.size())));
