@@ -123,12 +123,17 @@ int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
   Q_UNUSED(UserData);
   TVxUnRar* self = activeUnRar;
   if (!self) return -1;
+  // What a prompt or a handler does here must not stand in errno for the
+  // library's own reason of a failure.
+  const int libraryErrno = errno;
+  int result = -1;
   try {
-    return self->UnRarCallback(Msg, P1, P2);
+    result = self->UnRarCallback(Msg, P1, P2);
   } catch (...) {
     self->FRun->pending = std::current_exception();
-    return -1;
   }
+  errno = libraryErrno;
+  return result;
 }
 
 TVxUnRar::TVxUnRar(QObject* Owner)
