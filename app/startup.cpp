@@ -84,8 +84,11 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
     }
     frmConfig.reset(factories.createConfig());
   } catch (const std::exception& error) {
+    // Nothing was extracted (an unreadable silent.txt stops the extraction
+    // window before it exists): whoever started the run must not take it
+    // for a finished one.
     platform::showErrorBox(QString::fromUtf8(error.what()));
-    return 0;
+    return 1;
   }
   QWidget* mainWindow = frmMain ? frmMain.get() : frmConfig.get();
   if (!mainWindow) return 0;

@@ -33,7 +33,7 @@ StartMode ChooseMode(const QString& archiveText);
 // Creates the windows of a mode through the application object. Either
 // factory may throw (the extraction window does when its archive component
 // cannot be built); the error is then shown once in the standard error box
-// and 0 returned without a message loop. Otherwise the main window (the
+// and 1 returned without a message loop. Otherwise the main window (the
 // first created) is shown and the message loop runs until it closes.
 struct WindowFactories {
   std::function<QWidget*()> createMain;    // the extraction window

@@ -70,6 +70,19 @@ QString notExtractedText(std::int64_t notExtracted, std::int32_t entryCount) {
       .arg(notExtracted == 1 ? QStringLiteral("entry") : QStringLiteral("entries"));
 }
 
+QString withoutPasswordText(const QStringList& entries) {
+  if (entries.size() == 1)
+    return failureLine(QStringLiteral("No Password!"), entries[0], QString());
+  return QStringLiteral("No Password! %1 encrypted entries were not extracted.")
+      .arg(entries.size());
+}
+
+QString solidBreakText(std::int64_t entries) {
+  return (entries == 1 ? QStringLiteral("%1 entry follows") : QStringLiteral("%1 entries follow"))
+             .arg(entries) +
+         QStringLiteral(" a damaged entry of the solid archive and cannot be decoded.");
+}
+
 QString noFolderText(const QString& folder, bool fromFolderFile) {
   if (!fromFolderFile)
     return QStringLiteral("The archive's folder could not be found; nothing was extracted.");

@@ -46,6 +46,12 @@ QString failureLine(const QString& message, const QString& entry, const QString&
 // How many entries a run did not extract, of the entries the listing counted
 // (0 or fewer: the listing could not count them all).
 QString notExtractedText(std::int64_t notExtracted, std::int32_t entryCount);
+// The encrypted entries a run did not extract for want of a password, said
+// once: with one, the failure line that names it; with more, their count.
+QString withoutPasswordText(const QStringList& entries);
+// The entries a run did not try because they follow a damaged entry of a
+// solid archive, which cannot be decoded past the damage.
+QString solidBreakText(std::int64_t entries);
 // Why an automatic run extracted nothing for want of a folder: the one folder.txt
 // names does not exist (or it names none), or the archive's own is gone.
 QString noFolderText(const QString& folder, bool fromFolderFile);

@@ -32,6 +32,11 @@ void install(Reason reason, std::function<void(const QString&)> report) {
   using platform::Modal;
   using platform::Question;
   platform::setAnswerer(Modal::MessageBox, [report](Question& box) {
+    // A question keeps its preset answer, no.
+    if (box.icon == platform::BoxIcon::Question) {
+      report(QStringLiteral("answered no (no one to ask): ") + box.text);
+      return;
+    }
     report(box.caption.isEmpty() ? box.text : box.caption + QStringLiteral(": ") + box.text);
   });
   platform::setDialogAnswerer<TfrmOverWrite>(
@@ -41,7 +46,16 @@ void install(Reason reason, std::function<void(const QString&)> report) {
         prompt.done(7);
       });
   platform::setDialogAnswerer(Modal::PasswordPrompt, [report, why](QDialog& prompt) {
-    const QLineEdit* field = prompt.findChild<QLineEdit*>();
+    QLineEdit* field = prompt.findChild<QLineEdit*>();
+    // Asked again, the password from password.txt was refused: once per
+    // archive is enough, so the prompt is cancelled with nothing typed.
+    if (prompt.findChild<QLabel*>(QStringLiteral("lblWrongPassword"))) {
+      report(QStringLiteral("the password from password.txt is wrong; no other can be typed ") +
+             why);
+      if (field) field->clear();
+      prompt.reject();
+      return;
+    }
     report(field && !field->text().isEmpty()
                ? QStringLiteral("a password is needed; the one from password.txt is used")
                : QStringLiteral("a password is needed; none can be typed ") + why);

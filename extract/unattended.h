@@ -15,9 +15,11 @@ enum class Reason { NoDisplay, Requested };
 
 // Answers every question the program may ask with its safe choice, and
 // reports each on `report` (standard error when empty): a message box is
-// acknowledged; an existing file is kept; a password prompt is confirmed as
-// it stands (empty unless password.txt filled it in); a request for the next
-// volume is cancelled; a folder chooser picks nothing. Failures of the run are
+// acknowledged and a question answered no; an existing file is kept; a
+// password prompt is confirmed as it stands (empty unless password.txt filled
+// it in), and cancelled empty when it comes back because that password was
+// wrong, so an archive is tried with it once; a request for the next volume
+// is cancelled; a folder chooser picks nothing. Failures of the run are
 // reported the same way. Control characters in a report (an entry's name may
 // hold any) reach it as escapes such as \x1b.
 // The reports name the reason only where it is the reason.

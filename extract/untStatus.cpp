@@ -12,6 +12,7 @@ TfrmStatus* frmStatus = nullptr;
 TfrmStatus::TfrmStatus(QWidget* parent)
     : FixedDialog(parent), ui(std::make_unique<Ui::TfrmStatus>()) {
   ui->setupUi(this);
+  setSizeGripEnabled(true);
 }
 
 TfrmStatus::~TfrmStatus() = default;
@@ -30,6 +31,15 @@ void TfrmStatus::setLines(const QStringList& lines) {
 // Nothing is asked here, so Escape closes the dialog as its close box does.
 void TfrmStatus::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
+}
+
+// Ok stays where the design has it at the opening size, and in the middle
+// of the panel as the dialog grows.
+void TfrmStatus::resizeEvent(QResizeEvent* event) {
+  FixedDialog::resizeEvent(event);
+  const int designLeft = 102;
+  const int designPanelWidth = 273;
+  ui->Button1->move(designLeft + (width() - designPanelWidth) / 2, ui->Button1->y());
 }
 
 void TfrmStatus::Button1Click() {

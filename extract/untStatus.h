@@ -11,7 +11,8 @@ class TfrmStatus;
 }
 
 // Editing the text changes nothing outside the dialog. Ok, Escape and the close
-// box end it with 2; long lines wrap.
+// box end it with 2; long lines wrap. It opens at its design size and can be
+// made larger, for long lists of failures.
 class TfrmStatus : public platform::FixedDialog {
   Q_OBJECT
  public:
@@ -27,6 +28,7 @@ class TfrmStatus : public platform::FixedDialog {
 
  protected:
   void keyPressEvent(QKeyEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   std::unique_ptr<Ui::TfrmStatus> ui;

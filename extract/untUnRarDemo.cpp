@@ -326,7 +326,7 @@ void TfrmMain::Timer1Timer() {
   // What the listing found wrong is only half the story when the extraction
   // runs: a question answered differently there, or an entry the listing
   // did not test, is decided by the extraction alone.
-  QStringList report = m_passFailures;
+  QStringList report = passReport();
   // A listing that failed may have stopped before the archive's end.
   const bool allCounted = m_passFailures.isEmpty();
   bool extracted = false;
@@ -341,12 +341,14 @@ void TfrmMain::Timer1Timer() {
     setWindowTitle(shownName(mainlogic::extractingCaption(archive, *folder)));
     extractInto(*folder);
     extracted = true;
-    report = m_passFailures;
+    report = passReport();
     const std::int64_t unreached =
         std::int64_t{m_EntryCount} - std::int64_t{m_vxUnRar->FilesProcessed()};
     const std::int64_t notExtracted = m_vxUnRar->EntriesFailed() + (unreached > 0 ? unreached : 0);
     if (notExtracted > 0)
       report << mainlogic::notExtractedText(notExtracted, allCounted ? m_EntryCount : 0);
+    if (m_vxUnRar->SolidStreamBroken() && unreached > 0)
+      report << mainlogic::solidBreakText(unreached);
   }
   m_reportLead = report;
   // A failed run must not look like a finished one: whoever started it may
@@ -359,6 +361,13 @@ void TfrmMain::Timer1Timer() {
   }
   automaticRunExitCode() = extracted && report.isEmpty() && !m_stopRequested ? 0 : 1;
   close();
+}
+
+QStringList TfrmMain::passReport() const {
+  QStringList report = m_passFailures;
+  if (!m_vxUnRar->EntriesWithoutPassword().isEmpty())
+    report << mainlogic::withoutPasswordText(m_vxUnRar->EntriesWithoutPassword());
+  return report;
 }
 
 void TfrmMain::openArchive(const QString& path) {

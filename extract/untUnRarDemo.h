@@ -103,6 +103,8 @@ class TfrmMain : public QMainWindow {
   // re-enter it from inside its own event handlers.
   bool running() const { return m_running; }
   void executeComponent();
+  // The failures of the last pass, as the status dialog leads with them.
+  QStringList passReport() const;
 
   std::unique_ptr<Ui::TfrmMain> ui;
   TVxUnRar* m_vxUnRar = nullptr;

@@ -2,13 +2,17 @@
 
 #include <QElapsedTimer>
 #include <QFile>
+#include <QWidget>
+#include <cerrno>
 #include <cstring>
 #include <exception>
 #include <map>
 #include <optional>
 
 #include "VxUnRarConvert.h"
+#include "entry_folders.h"
 #include "executable.h"
+#include "message_box.h"
 #include "path_bytes.h"
 #include "text_file.h"
 #include "untUnRar.h"
@@ -79,6 +83,11 @@ struct TVxUnRar::Run {
   bool nameConverted = false;
   // Measures the time since OnBusy was last raised (or the run started).
   QElapsedTimer sinceBusy;
+  // Why the entry processed last failed, where the system said so (errno
+  // right after the library returned), and the dictionary it asked to be
+  // allowed (KB; 0 when it asked nothing).
+  int systemError = 0;
+  quint64 largeDictionaryKB = 0;
   // An exception thrown by a handler inside the library callback waits here
   // until the library has returned: it must never unwind through the library.
   std::exception_ptr pending;
@@ -99,6 +108,10 @@ struct TVxUnRar::Answers {
   // Set once this open has handed a typed password over: when the library
   // asks again, it refused it.
   bool passwordHandedThisOpen = false;
+  // The person gave no password (Cancel, or an empty answer): not asked again.
+  bool passwordDeclined = false;
+  // Whether an entry (by name) may use a dictionary beyond the library's limit.
+  std::map<QString, bool> largeDictionaries;
   struct Volume {
     bool accepted = false;
     QByteArray name;
@@ -110,12 +123,17 @@ int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
   Q_UNUSED(UserData);
   TVxUnRar* self = activeUnRar;
   if (!self) return -1;
+  // What a prompt or a handler does here must not stand in errno for the
+  // library's own reason of a failure.
+  const int libraryErrno = errno;
+  int result = -1;
   try {
-    return self->UnRarCallback(Msg, P1, P2);
+    result = self->UnRarCallback(Msg, P1, P2);
   } catch (...) {
     self->FRun->pending = std::current_exception();
-    return -1;
   }
+  errno = libraryErrno;
+  return result;
 }
 
 TVxUnRar::TVxUnRar(QObject* Owner)
@@ -306,18 +324,29 @@ quint64 TVxUnRar::EntrySize() const {
 
 int TVxUnRar::ProcessEntry() {
   FEntryBytesDone = 0;
+  FRun->largeDictionaryKB = 0;
   char* destination = FRun->directory.data();
+  const bool directory = (FRun->header.Flags & 0xE0) == 0xE0;
+  const QString name =
+      FRun->nameConverted ? FHeaderData.FileName : vxunrar::EntryName(FRun->header);
   auto process = [&](int operation) {
+    // Folders made only for an entry that then failed are not left behind
+    // empty; a folder the archive stores is an entry of its own, and stays.
+    std::vector<QByteArray> made;
+    if (operation == RAR_EXTRACT && !directory)
+      made = vxunrar::MissingFolders(FRun->directory, name);
+    errno = 0;
     const int result =
         untUnRar::RARProcessFile(FRun->ArchiveHandle, operation, destination, nullptr);
+    FRun->systemError = errno;
+    if (result != 0) vxunrar::RemoveEmptyFolders(made);
     FRun->rethrowPending();
     return result;
   };
   if (FOverrideEvent == OR_ALWAYS) return process(FOperation);
-  const QString target = vxunrar::TargetPath(
-      FDirectory, FRun->nameConverted ? FHeaderData.FileName : vxunrar::EntryName(FRun->header));
+  const QString target = vxunrar::TargetPath(FDirectory, name);
   if (!vxunrar::IsSelected(FFileList, target)) return process(RAR_SKIP);
-  if ((FRun->header.Flags & 0xE0) == 0xE0) return process(FOperation);
+  if (directory) return process(FOperation);
   if (FOperation == RAR_EXTRACT && platform::filePresent(target)) {
     if (FOverrideEvent == OR_NEVER) return process(RAR_SKIP);
     if (FOverrideEvent == OR_EVENT) {
@@ -350,7 +379,10 @@ void TVxUnRar::MainPass() {
     // A library that cannot read on after a failed entry answers the reads
     // after it with the same status and no entry: that failure is said already.
     if (streamBroken && status == FRunResult && !HeaderRepeat::filled(FRun->header)) break;
-    if (status == 0 && streamBroken && (FRun->header.Flags & RHDF_SOLID) != 0) break;
+    if (status == 0 && streamBroken && (FRun->header.Flags & RHDF_SOLID) != 0) {
+      FSolidStreamBroken = true;
+      break;
+    }
     failureReported = status == ERAR_BAD_DATA;
     if (status != 0 && status != ERAR_BAD_DATA && !HeaderRepeat::filled(FRun->header)) {
       // Nothing was read that could be listed; the failure is said for itself.
@@ -371,8 +403,32 @@ void TVxUnRar::MainPass() {
     // refused name must not cost the rest of the archive.
     FRunResult = result;
     ++FEntriesFailed;
-    RaiseError(vxunrar::EntryErrorText(result, FRun->header), result);
+    // Said once for them all, by whoever reads EntriesWithoutPassword.
+    if (result == ERAR_MISSING_PASSWORD && FAnswers->passwordDeclined) {
+      FEntriesWithoutPassword << vxunrar::EntryName(FRun->header);
+      continue;
+    }
+    RaiseError(EntryFailureText(result), result);
   }
+}
+
+QString TVxUnRar::EntryFailureText(int status) const {
+  const QString text = vxunrar::EntryErrorText(status, FRun->header);
+  QString why;
+  if (status == ERAR_LARGE_DICT && FRun->largeDictionaryKB > 0)
+    why = vxunrar::LargeDictionaryReason(FRun->largeDictionaryKB);
+  else if (status == ERAR_ECREATE || status == ERAR_ECLOSE || status == ERAR_EWRITE)
+    why = vxunrar::SystemErrorReason(FRun->systemError);
+  // A name the system cannot take, or one longer than the header record
+  // holds, is refused before the system is asked.
+  if (why.isEmpty() && status == ERAR_ECREATE) {
+    const QString name = vxunrar::EntryName(FRun->header);
+    constexpr qsizetype kNameField = sizeof FRun->header.FileNameW / sizeof(wchar_t);
+    if (name.size() >= kNameField - 1 ||
+        vxunrar::NameTooLong(FRun->directory + '/' + platform::pathToBytes(name)))
+      why = vxunrar::SystemErrorReason(ENAMETOOLONG);
+  }
+  return why.isEmpty() ? text : text + QLatin1Char(' ') + why;
 }
 
 void TVxUnRar::Execute() {
@@ -392,6 +448,8 @@ void TVxUnRar::Execute() {
   FRunResult = 0;
   FEntriesFailed = 0;
   FMissingVolume.clear();
+  FSolidStreamBroken = false;
+  FEntriesWithoutPassword.clear();
   FFilesProcessed = 0;
   FSizeProcessed = 0;
   activeUnRar = this;
@@ -439,7 +497,8 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
           accepted = kept->second.accepted;
           vxunrar::CopyToBuffer(kept->second.name, name, kVolumeNameSize);
         } else {
-          accepted = PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize);
+          accepted = PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize,
+                                      platform::pathFromBytes(proposed));
           FAnswers->volumes[proposed] = {accepted, QByteArray(name)};
         }
         if (accepted)
@@ -455,29 +514,59 @@ int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
     RaiseBusy();
     result = FStopProcessing ? -1 : 0;
   } else if (Msg == UCM_NEEDPASSWORD) {
-    QString password = FPassword;
-    const std::optional<QString>& typed = FAnswers->password;
-    // A typed password is handed over again, unless this open refused it.
-    if (typed && !(FAnswers->passwordHandedThisOpen && !typed->isEmpty())) {
-      password = *typed;
-    } else if (OnPassword) {
-      OnPassword(this, password);
-    } else if (FPromptForPass) {
-      PromptPassword(password);
-      FAnswers->password = password;
-    } else {
-      RaiseError(QStringLiteral("No Password!"), 0);
-    }
-    char* buffer = reinterpret_cast<char*>(P1);
-    vxunrar::CopyToBuffer(password.toUtf8(), buffer, P2);
-    const bool handed = P2 > 0 && buffer && buffer[0] != '\0';
-    if (handed && typed) FAnswers->passwordHandedThisOpen = true;
-    // The password itself is never said: the lines reach the screen.
-    RaiseStatus(
-        handed ? QStringLiteral("A password was used") : QStringLiteral("No password was given"),
-        RAR_ONPASSWORD);
-    result = 0;
+    result = AnswerPassword(reinterpret_cast<char*>(P1), P2);
+  } else if (Msg == UCM_LARGEDICT) {
+    result = AnswerLargeDictionary(static_cast<quint64>(P1), static_cast<quint64>(P2));
   }
   if (FStopProcessing) result = -1;
   return result;
+}
+
+int TVxUnRar::AnswerPassword(char* Buffer, long Size) {
+  // Nobody is asked again once the person gave no password; the entries
+  // that need one fail, and are counted rather than reported one by one.
+  if (FAnswers->passwordDeclined) {
+    vxunrar::CopyToBuffer(QByteArray(), Buffer, Size);
+    return 0;
+  }
+  QString password = FPassword;
+  const std::optional<QString> typed = FAnswers->password;
+  // Asked again in the same open for a typed password it was handed: the
+  // library refused it.
+  const bool refused = typed && FAnswers->passwordHandedThisOpen && !typed->isEmpty();
+  if (typed && !refused) {
+    password = *typed;
+  } else if (OnPassword) {
+    OnPassword(this, password);
+  } else if (FPromptForPass) {
+    const bool accepted = PromptPassword(password, refused);
+    FAnswers->password = password;
+    FAnswers->passwordDeclined = !accepted || password.isEmpty();
+  } else {
+    RaiseError(QStringLiteral("No Password!"), 0);
+  }
+  vxunrar::CopyToBuffer(password.toUtf8(), Buffer, Size);
+  const bool handed = Size > 0 && Buffer && Buffer[0] != '\0';
+  if (handed && FAnswers->password) FAnswers->passwordHandedThisOpen = true;
+  // The password itself is never said: the lines reach the screen.
+  RaiseStatus(
+      handed ? QStringLiteral("A password was used") : QStringLiteral("No password was given"),
+      RAR_ONPASSWORD);
+  return 0;
+}
+
+// 1 lets the library use a dictionary beyond its limit; anything else fails
+// the entry before any memory is taken. No (the default) unless a person
+// says yes; each entry is asked once per run over its archive.
+int TVxUnRar::AnswerLargeDictionary(quint64 DictionaryKB, quint64 LimitKB) {
+  FRun->largeDictionaryKB = DictionaryKB;
+  const QString entry = vxunrar::EntryName(FRun->header);
+  auto kept = FAnswers->largeDictionaries.find(entry);
+  if (kept == FAnswers->largeDictionaries.end()) {
+    const int answer = platform::questionBox(
+        qobject_cast<QWidget*>(parent()), QStringLiteral("Quillmoss"),
+        vxunrar::LargeDictionaryQuestion(platform::escapeControls(entry), DictionaryKB, LimitKB));
+    kept = FAnswers->largeDictionaries.emplace(entry, answer == 6).first;
+  }
+  return kept->second ? 1 : 0;
 }

@@ -70,8 +70,8 @@ using TRarChangeVolEvent = std::function<void(QObject* Sender, char* ArcName, in
 using TRarBusyEvent = std::function<void(QObject* Sender)>;
 
 namespace vxunrar {
-// The text of a library status from 11 to 24 (ERAR_NO_MEMORY to
-// ERAR_BAD_PASSWORD); empty for 21 and for numbers outside.
+// The text of a library status from 11 to 25 (ERAR_NO_MEMORY to
+// ERAR_LARGE_DICT); empty for 21 and for numbers outside.
 QString StatusText(int status);
 }  // namespace vxunrar
 
@@ -162,11 +162,21 @@ class TVxUnRar : public QObject {
   // The volume the last run asked for and did not get (the name the library
   // proposed); empty when none was missing.
   QString MissingVolume() const { return FMissingVolume; }
+  // True when the last run stopped at an entry that continues the solid
+  // stream of an entry that failed: that entry and every one after it were
+  // not tried, as nothing past the damage can be decoded.
+  bool SolidStreamBroken() const { return FSolidStreamBroken; }
+  // The encrypted entries of the last run that failed for want of a password
+  // once the person declined to give one (Cancel, or an empty answer): from
+  // then on nobody is asked again during the run over this archive, and these
+  // failures are counted here instead of each being raised through OnError.
+  // They count in EntriesFailed too.
+  const QStringList& EntriesWithoutPassword() const { return FEntriesWithoutPassword; }
   // Within one run over an archive each question is put once: a password
-  // typed into the prompt and the answer to a volume prompt are kept for the
-  // next pass over the same archive (a password the library asks for again
-  // in the same pass was wrong, and is asked anew). Forgets them, as a new
-  // archive name does too.
+  // typed into the prompt, the answers to a volume prompt and to a large
+  // dictionary's question are kept for the next pass over the same archive.
+  // A password the library asks for again in the same pass was wrong: the
+  // prompt comes back saying so. Forgets them, as a new archive name does too.
   void ForgetAnswers();
 
   TRarCommentEvent OnComment;
@@ -187,11 +197,16 @@ class TVxUnRar : public QObject {
 
   // The prompts, as the library callback shows them. PromptPassword sets
   // Password (the variable, not the property) to the edit box's text however
-  // the dialog closed; PromptNextVolume writes the edit box's text into the
-  // buffer (at most BufferSize bytes with its zero) and returns whether the
-  // dialog was accepted.
-  void PromptPassword(QString& Password);
-  bool PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize);
+  // the dialog closed, and returns whether it was accepted; with Refused it
+  // says above the edit box (label "lblWrongPassword") that the password
+  // handed over last was wrong. PromptNextVolume writes the edit box's text
+  // into the buffer (at most BufferSize bytes with its zero) and returns
+  // whether the dialog was accepted; a Missing name is said above the edit
+  // box (label "lblMissingVolume"), and a button beside it ("btnChoose")
+  // picks the volume's file through a chooser (Modal::OpenChooser).
+  bool PromptPassword(QString& Password, bool Refused = false);
+  bool PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize,
+                        const QString& Missing = QString());
 
   // The component behind the library callback (the last one to start a run).
   static TVxUnRar* ActiveUnRar();
@@ -209,6 +224,11 @@ class TVxUnRar : public QObject {
   void HeaderStep(int status);
   int ProcessEntry();
   int UnRarCallback(unsigned int Msg, long P1, long P2);
+  int AnswerPassword(char* Buffer, long Size);
+  int AnswerLargeDictionary(quint64 DictionaryKB, quint64 LimitKB);
+  // What a failed entry is reported with: the table's text, then why, where
+  // the library or the system said so.
+  QString EntryFailureText(int status) const;
   void RaiseBusy();
   void RaiseError(const QString& Message, int MessageID);
   void RaiseStatus(const QString& Message, TRarStatus status);
@@ -221,6 +241,8 @@ class TVxUnRar : public QObject {
   quint64 FEntryBytesDone = 0;
   quint32 FEntriesFailed = 0;
   QString FMissingVolume;
+  bool FSolidStreamBroken = false;
+  QStringList FEntriesWithoutPassword;
   struct Answers;
   std::unique_ptr<Answers> FAnswers;
   bool FDllLoaded = false;

@@ -1,6 +1,8 @@
 #include "VxUnRarConvert.h"
 
 #include <QFile>
+#include <cerrno>
+#include <climits>
 #include <cstring>
 #include <iterator>
 
@@ -128,9 +130,62 @@ QString StatusText(int status) {
       return QStringLiteral("Reference source missing!");
     case 24:
       return QStringLiteral("Wrong Password!");
+    case 25:
+      return QStringLiteral("Dictionary too large!");
     default:
       return QString();
   }
+}
+
+QString MemoryText(quint64 kilobytes) {
+  static const char* const kUnits[] = {"KB", "MB", "GB", "TB"};
+  std::size_t unit = 0;
+  quint64 scale = 1;
+  while (unit + 1 < std::size(kUnits) && kilobytes >= scale * 1024) {
+    scale *= 1024;
+    ++unit;
+  }
+  // Tenths, rounded down: a size is never shown larger than it is asked.
+  const quint64 tenths = kilobytes * 10 / scale;
+  QString number = QString::number(tenths / 10);
+  if (tenths % 10 != 0) number += QLatin1Char('.') + QString::number(tenths % 10);
+  return number + QLatin1Char(' ') + QLatin1String(kUnits[unit]);
+}
+
+QString LargeDictionaryQuestion(const QString& entry, quint64 dictionaryKB, quint64 limitKB) {
+  return QStringLiteral(
+             "%1 needs %2 of memory to be extracted, more than the %3 allowed without asking. "
+             "Extract it?")
+      .arg(entry, MemoryText(dictionaryKB), MemoryText(limitKB));
+}
+
+QString LargeDictionaryReason(quint64 dictionaryKB) {
+  return QStringLiteral("Needs %1 of memory, not allowed").arg(MemoryText(dictionaryKB));
+}
+
+QString SystemErrorReason(int error) {
+  switch (error) {
+    case ENAMETOOLONG:
+      return QStringLiteral("Name too long for the file system");
+    case EACCES:
+    case EPERM:
+      return QStringLiteral("Permission denied");
+    case EROFS:
+      return QStringLiteral("Read-only file system");
+    case ENOSPC:
+      return QStringLiteral("No space left on the disk");
+    case EDQUOT:
+      return QStringLiteral("Disk quota exceeded");
+    default:
+      return QString();
+  }
+}
+
+bool NameTooLong(const QByteArray& targetPath) {
+  if (targetPath.size() >= PATH_MAX) return true;
+  for (const QByteArray& name : targetPath.split('/'))
+    if (name.size() > NAME_MAX) return true;
+  return false;
 }
 
 QString ProcessErrorText(int status) {

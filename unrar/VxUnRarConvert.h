@@ -39,6 +39,22 @@ QString HeaderErrorText(int status);
 // a status without a text.
 QString EntryErrorText(int status, const RARHeaderDataEx& header);
 
+// Memory as a person reads it, from a size in KB: "64 GB", "1.5 GB", "512 MB".
+QString MemoryText(quint64 kilobytes);
+
+// The question put when an entry's dictionary is beyond the library's limit
+// (both in KB), and why such an entry failed when it was not allowed.
+QString LargeDictionaryQuestion(const QString& entry, quint64 dictionaryKB, quint64 limitKB);
+QString LargeDictionaryReason(quint64 dictionaryKB);
+
+// Why creating or writing a file failed, from the system's error number;
+// empty for numbers that say nothing a person could act on.
+QString SystemErrorReason(int error);
+
+// True when the system cannot name the target: the whole path, or one of its
+// names, is longer than the file system takes (PATH_MAX, NAME_MAX).
+bool NameTooLong(const QByteArray& targetPath);
+
 // The library's entry name (FileNameW, up to its first zero).
 QString EntryName(const RARHeaderDataEx& header);
 

@@ -167,6 +167,53 @@ TEST(Program, AnUnattendedRunSaysWhyNobodyIsAsked) {
   }
 }
 
+// A wrong password.txt is tried once per archive: the entry that refused it
+// fails, the prompt that comes back to say so is cancelled, the encrypted
+// entries after it are said once with their count, and the folders made for
+// them go again.
+TEST(Program, AWrongPasswordTxtIsTriedOncePerArchive) {
+  const std::pair<rarwriter::Format, const char*> rows[] = {
+      {rarwriter::Format::Rar5, "error: Wrong Password! (sub/deeper/locked0.txt)"},
+      {rarwriter::Format::Rar4, "error: Wrong password or damaged data! (sub/deeper/locked0.txt)"}};
+  for (const auto& [format, refused] : rows) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    std::vector<rarwriter::Entry> entries(3);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      entries[i].name = "sub/deeper/locked" + std::to_string(i) + ".txt";
+      entries[i].data = "secret, not stored plainly";
+      entries[i].password = "right";
+    }
+    rarwriter::Options options;
+    options.format = format;
+    rarwriter::write(dir.filePath(QStringLiteral("locked.rar")).toStdString(), entries, options);
+    const QString folder = dir.filePath(QStringLiteral("program"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QString program = folder + QStringLiteral("/quillmoss");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"), program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFile::ExeOwner);
+    QFile passwordFile(folder + QStringLiteral("/password.txt"));
+    ASSERT_TRUE(passwordFile.open(QIODevice::WriteOnly));
+    passwordFile.write("wrong\n");
+    passwordFile.close();
+    const Outcome outcome = runProgram({dir.filePath(QStringLiteral("locked.rar"))}, dir, program,
+                                       QStringLiteral(QUILLMOSS_BIN_DIR "/libunrar.so"));
+    const int row = format == rarwriter::Format::Rar5 ? 5 : 4;
+    ASSERT_TRUE(outcome.finished) << row;
+    EXPECT_EQ(outcome.exitCode, 1) << row;
+    EXPECT_EQ(
+        outcome.reports,
+        (QStringList{"a password is needed; the one from password.txt is used",
+                     "the password from password.txt is wrong; no other can be typed without a "
+                     "display",
+                     QLatin1String(refused),
+                     "error: No Password! 2 encrypted entries were not extracted.",
+                     "error: Not extracted: 3 of 3 entries."}))
+        << row;
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("sub")))) << row;
+  }
+}
+
 TEST(Program, AnUnreadableSilentTxtIsShownOnceAndNothingIsWritten) {
   QTemporaryDir dir;
   ASSERT_TRUE(dir.isValid());
@@ -183,7 +230,7 @@ TEST(Program, AnUnreadableSilentTxtIsShownOnceAndNothingIsWritten) {
   const Outcome outcome =
       runProgram({archive}, dir, program, QStringLiteral(QUILLMOSS_BIN_DIR "/libunrar.so"));
   ASSERT_TRUE(outcome.finished);
-  EXPECT_EQ(outcome.exitCode, 0);
+  EXPECT_EQ(outcome.exitCode, 1) << "nothing was extracted";
   ASSERT_EQ(outcome.reports.size(), 1) << outcome.reports.join('\n').toStdString();
   EXPECT_TRUE(outcome.reports[0].startsWith(QStringLiteral("Quillmoss: ")));
   EXPECT_TRUE(outcome.reports[0].contains(QStringLiteral("silent.txt")))

@@ -273,6 +273,12 @@ TEST(StatusDialog, BuildsWithEveryConnectionBound) {
   EXPECT_EQ(dialog.mmStatus()->verticalScrollBarPolicy(), Qt::ScrollBarAlwaysOn);
   EXPECT_EQ(dialog.mmStatus()->lineWrapMode(), QPlainTextEdit::WidgetWidth)
       << "a long line wraps instead of running out of sight";
+  // Made larger for a long list, the text takes the room and Ok stays in the middle.
+  dialog.resize(573, 394);
+  QApplication::processEvents();
+  EXPECT_EQ(dialog.size(), QSize(573, 394));
+  EXPECT_EQ(dialog.mmStatus()->width(), 573);
+  EXPECT_EQ(ok->geometry(), QRect(252, 5, 75, 25));
   dialog.close();
 }
 

@@ -341,7 +341,8 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
     const char* script;
     QStringList lead;  // empty: no dialog
     int exitCode;
-    int prompts = 0;  // password or volume prompts
+    int prompts = 0;          // password or volume prompts
+    bool noPassword = false;  // the password prompt is cancelled empty
   } cases[] = {
       {"open cmtstate=1 comment=\"first\\nsecond\"\n"
        "entry name=good.txt data=\"ok\"\n"
@@ -368,6 +369,19 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
         "Not extracted: 1 entry, and any that follow in the archive."},
        1,
        1},
+      // No password: asked once, then every encrypted entry said at once.
+      {"entry name=a.txt data=\"a\"\ncallback msg=2\nentry name=b.txt data=\"b\"\ncallback msg=2\n"
+       "entry name=c.txt data=\"c\"\ncallback msg=2\nentry name=d.txt data=\"d\"\n",
+       {"No Password! 3 encrypted entries were not extracted.", "Not extracted: 3 of 4 entries."},
+       1,
+       1,
+       true},
+      // A damaged entry of a solid archive: why the ones after it are not extracted.
+      {"entry name=a.txt data=\"a\"\nentry name=b.txt flags=0x10 process2=12\n"
+       "entry name=c.txt flags=0x10 data=\"c\"\nentry name=d.txt flags=0x10 data=\"d\"\n",
+       {"Corrupted data! (b.txt)", "Not extracted: 3 of 4 entries.",
+        "2 entries follow a damaged entry of the solid archive and cannot be decoded."},
+       1},
   };
   for (const auto& c : cases) {
     auto window = makeWindow(QString::fromUtf8(c.script));
@@ -381,7 +395,7 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
     int prompts = 0;
     platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& prompt) {
       ++prompts;
-      prompt.findChild<QLineEdit*>()->setText(QStringLiteral("hunter2"));
+      prompt.findChild<QLineEdit*>()->setText(c.noPassword ? QString() : QStringLiteral("hunter2"));
       prompt.accept();
     });
     platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& prompt) {

@@ -25,6 +25,7 @@ struct Callback {
   long p2 = 0;
   std::string name;  // volume name offered in P1 (message 0)
   long size = 128;   // password buffer size (message 2), data length (message 1)
+  long p1 = 0;       // the number P1 carries (message 5: the dictionary in KB)
   long cancel = -1;  // status returned when the answer is -1; -1: per-message default
   long op = -1;      // only while processing with this operation
   long open = 0;     // only during this open (1-based)
@@ -39,6 +40,8 @@ struct Entry {
   long read = 0;
   long repeat = 1;
   long process[3] = {0, 0, 0};
+  long error = 0;        // errno left behind by a failed process call
+  bool folders = false;  // extracting makes the entry's folders, whether or not it fails
   bool hasData = false;
   std::string data;
   std::vector<Callback> callbacks;
@@ -264,6 +267,10 @@ bool parseLine(const std::string& line, Script& s, std::string& error) {
         ok = number(v, e.process[2]);
       else if (k == "data")
         e.data = v, e.hasData = true;
+      else if (k == "errno")
+        ok = number(v, e.error);
+      else if (k == "folders")
+        e.folders = v == "1";
       else
         ok = false;
       if (!ok) return bad(k);
@@ -289,6 +296,8 @@ bool parseLine(const std::string& line, Script& s, std::string& error) {
         c.name = v;
       else if (k == "size")
         ok = number(v, c.size) && c.size > 0 && c.size <= 1 << 20;
+      else if (k == "p1")
+        ok = number(v, c.p1);
       else if (k == "cancel")
         ok = number(v, c.cancel);
       else if (k == "op")
@@ -434,6 +443,15 @@ long runCallbacks(Session& s, const Entry& e, const char* when, int operation) {
       buffer.assign(1024 + guard, 0);
     }
     const size_t usable = buffer.size() - guard;
+    // Message 5 carries numbers, the entry's dictionary and the limit; 1 allows.
+    if (c.msg == UCM_LARGEDICT) {
+      const int result = s.callback(UCM_LARGEDICT, s.userData, c.p1, p2);
+      record(line + std::to_string(p2) + ", P1=" + std::to_string(c.p1) +
+             ") = " + std::to_string(result));
+      const long cancel = c.cancel >= 0 ? c.cancel : ERAR_LARGE_DICT;
+      if (cancel != 0 && result != 1) return cancel;
+      continue;
+    }
     const int result = s.callback(static_cast<UINT>(c.msg), s.userData,
                                   reinterpret_cast<LPARAM>(buffer.data()), p2);
     line += std::to_string(p2) + ") = " + std::to_string(result);
@@ -592,6 +610,8 @@ UNRAR_EXPORT int RARProcessFile(HANDLE h, int operation, char* destPath, char* d
   const long cancelled = runCallbacks(*s, e, "process", operation);
   long status = cancelled;
   if (!status) status = (operation >= 0 && operation <= 2) ? e.process[operation] : ERAR_UNKNOWN;
+  if (operation == RAR_EXTRACT && e.folders && destPath)
+    makeFolders(std::string(destPath) + "/" + e.name);
   if (status == 0 && operation == RAR_EXTRACT && e.hasData && destPath) {
     const std::string target = std::string(destPath) + "/" + e.name;
     makeFolders(target);
@@ -605,6 +625,7 @@ UNRAR_EXPORT int RARProcessFile(HANDLE h, int operation, char* destPath, char* d
     }
   }
   record(line + " = " + std::to_string(status));
+  if (status != 0 && e.error != 0) errno = static_cast<int>(e.error);
   return static_cast<int>(status);
 }
 

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cstring>
 #include <ctime>
 #include <memory>
@@ -241,4 +242,23 @@ TEST(ErrorTexts, AFailedEntrySaysWhatTheFormatCanTell) {
     EXPECT_EQ(vxunrar::EntryErrorText(c.status, header), QLatin1String(c.text))
         << c.status << " " << c.flags << " " << c.unpVer;
   }
+}
+
+// A name the system cannot take is refused by the library before the system
+// is asked, so errno does not say why: the limits do.
+TEST(ErrorTexts, ANameTooLongIsToldByTheSystemsLimits) {
+  EXPECT_FALSE(vxunrar::NameTooLong("/tmp/" + QByteArray(NAME_MAX, 'n')));
+  EXPECT_TRUE(vxunrar::NameTooLong("/tmp/" + QByteArray(NAME_MAX + 1, 'n') + "/a.txt"));
+  QByteArray deep = "/tmp";
+  while (deep.size() < PATH_MAX) deep += '/' + QByteArray(200, 'd');
+  EXPECT_TRUE(vxunrar::NameTooLong(deep));
+}
+
+// Memory as the large-dictionary question names it: whole units, or tenths
+// rounded down, never more than asked.
+TEST(MemoryText, WholeUnitsOrTenths) {
+  EXPECT_EQ(vxunrar::MemoryText(67108864), QStringLiteral("64 GB"));
+  EXPECT_EQ(vxunrar::MemoryText(4194304 + 2097152), QStringLiteral("6 GB"));
+  EXPECT_EQ(vxunrar::MemoryText(1572864), QStringLiteral("1.5 GB"));
+  EXPECT_EQ(vxunrar::MemoryText(512), QStringLiteral("512 KB"));
 }

@@ -1,7 +1,9 @@
 #include <QApplication>
 #include <QDialog>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QStyle>
 #include <QTest>
@@ -163,6 +165,69 @@ TEST_F(RunTest, EachQuestionIsAskedOnceOverTwoPasses) {
   }
 }
 
+// A refused password brings the prompt back once, saying so; Cancel there
+// ends the asking for the run over this archive: the remaining encrypted
+// entries fail without a prompt, a status line or an error each, and are
+// counted together.
+TEST_F(RunTest, ARefusedPasswordIsSaidOnceAndCancelEndsTheAsking) {
+  ASSERT_NO_FATAL_FAILURE(
+      start(QStringLiteral("entry name=a process2=24\ncallback msg=2\n"
+                           "entry name=b\ncallback msg=2\nentry name=c\ncallback msg=2\n"
+                           "entry name=d\ncallback msg=2\n")));
+  vx->SetPromptForPass(true);
+  QList<bool> saidWrong;
+  platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
+    const bool wrong = d.findChild<QLabel*>(QStringLiteral("lblWrongPassword")) != nullptr;
+    saidWrong << wrong;
+    edit(d)->setText(wrong ? QString() : QStringLiteral("typed"));
+    button(d, wrong ? "btnCancel" : "btnOk")->click();
+  });
+  vx->Execute();
+  EXPECT_EQ(saidWrong, (QList<bool>{false, true}));
+  EXPECT_EQ(events.filter(QStringLiteral("error")), QStringList{"error 24 Wrong Password!"});
+  EXPECT_EQ(events.filter(QStringLiteral("status PASSWORD")).size(), 2);
+  EXPECT_EQ(vx->EntriesWithoutPassword(), (QStringList{"b", "c", "d"}));
+  EXPECT_EQ(vx->EntriesFailed(), 4u);
+  // The next pass over the same archive asks nobody.
+  saidWrong.clear();
+  vx->Execute();
+  EXPECT_TRUE(saidWrong.isEmpty());
+  EXPECT_EQ(vx->EntriesWithoutPassword(), (QStringList{"a", "b", "c", "d"}));
+}
+
+// An entry whose dictionary is beyond the library's limit is asked about
+// once per run over the archive, naming it and the memory it needs; No, the
+// default, fails it with the reason.
+TEST_F(RunTest, ALargeDictionaryIsAskedAboutOnceAndNoFailsTheEntryWithItsReason) {
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral(
+      "entry name=big.bin\ncallback msg=5 p1=67108864 p2=4194304\nentry name=small.txt\n")));
+  QStringList asked;
+  int answer = 7;
+  platform::setAnswerer(platform::Modal::MessageBox, [&](platform::Question& q) {
+    asked << q.text;
+    EXPECT_EQ(q.result, 7) << "No is the default";
+    q.result = answer;
+  });
+  vx->Execute();
+  vx->Execute();
+  EXPECT_EQ(asked, QStringList{"big.bin needs 64 GB of memory to be extracted, more than the "
+                               "4 GB allowed without asking. Extract it?"});
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList(2, QStringLiteral("callback(5, UserData=0, P2=4194304, P1=67108864) = 0")));
+  EXPECT_EQ(
+      events.filter(QStringLiteral("error")),
+      QStringList(
+          2, QStringLiteral("error 25 Dictionary too large! Needs 64 GB of memory, not allowed")));
+  vx->ForgetAnswers();
+  fake.clearCalls();
+  events.clear();
+  answer = 6;
+  vx->Execute();
+  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
+            QStringList{"callback(5, UserData=0, P2=4194304, P1=67108864) = 1"});
+  EXPECT_TRUE(events.filter(QStringLiteral("error")).isEmpty());
+}
+
 // --- the next-volume message --------------------------------------------------
 
 namespace {
@@ -188,14 +253,27 @@ TEST_F(RunTest, VolumePromptAcceptedUnchangedCancels) {
   EXPECT_TRUE(events.contains(QStringLiteral("error 15 Volume-Error!")));
 }
 
+// The prompt names the volume it misses; its chooser puts the chosen file
+// into the edit box.
 TEST_F(RunTest, VolumePromptAcceptedWithANewNameGoesOn) {
   ASSERT_NO_FATAL_FAILURE(start(QLatin1String(kVolumeScript)));
   vx->SetPromptForVolumn(true);
+  QString missing;
+  bool chooserOwnedByThePrompt = false;
+  platform::setAnswerer(platform::Modal::OpenChooser, [&](platform::Question& q) {
+    chooserOwnedByThePrompt = q.owner && q.dialog && q.dialog->parentWidget() == q.owner &&
+                              q.owner->findChild<QLineEdit*>(QStringLiteral("edtPrompt"));
+    q.chosen = QStringLiteral("/elsewhere/a.part2.rar");
+  });
   platform::setDialogAnswerer(platform::Modal::VolumePrompt, [&](QDialog& d) {
-    edit(d)->setText(QStringLiteral("/elsewhere/a.part2.rar"));
+    if (auto* note = d.findChild<QLabel*>(QStringLiteral("lblMissingVolume")))
+      missing = note->text();
+    button(d, "btnChoose")->click();
     button(d, "btnOk")->click();
   });
   vx->Execute();
+  EXPECT_EQ(missing, QStringLiteral("Volume not found: /v/a.part2.rar"));
+  EXPECT_TRUE(chooserOwnedByThePrompt);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
             QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/elsewhere/a.part2.rar\""});
   EXPECT_TRUE(events.filter(QStringLiteral("error")).isEmpty());
@@ -307,7 +385,7 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
   int maxLength = 0;
   QString okText, cancelText;
   bool okDefault = false;
-  QRect editGeometry, okGeometry, cancelGeometry;
+  QRect editGeometry, okGeometry, cancelGeometry, chooseGeometry;
   auto inspect = [&](QDialog& d) {
     caption = d.windowTitle();
     size = d.size();
@@ -319,12 +397,14 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
     editGeometry = edit(d)->geometry();
     okGeometry = button(d, "btnOk")->geometry();
     cancelGeometry = button(d, "btnCancel")->geometry();
+    chooseGeometry = button(d, "btnChoose") ? button(d, "btnChoose")->geometry() : QRect();
     button(d, "btnOk")->click();
   };
   // The whole caption fits the title bar, measured bold as title bars draw
   // it, with room for three of the bar's buttons; the fields keep their
-  // margins at the right edge.
-  const auto expectLayout = [&](int designWidth) {
+  // margins at the right edge, the volume's edit box leaving room for its
+  // chooser.
+  const auto expectLayout = [&](int designWidth, int chooserRoom) {
     QFont bold = QApplication::font();
     bold.setBold(true);
     const int titleBar = QApplication::style()->pixelMetric(QStyle::PM_TitleBarHeight);
@@ -332,7 +412,7 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
     EXPECT_GE(size.width(), designWidth);
     EXPECT_EQ(size.height(), 69);
     const int w = size.width();
-    EXPECT_EQ(editGeometry, QRect(8, 8, w - 15, 21));
+    EXPECT_EQ(editGeometry, QRect(8, 8, w - 15 - chooserRoom, 21));
     EXPECT_EQ(okGeometry, QRect(w - 161, 37, 75, 25));
     EXPECT_EQ(cancelGeometry, QRect(w - 81, 37, 75, 25));
   };
@@ -341,7 +421,8 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
   vx.PromptPassword(password);
   platform::setAnswerer(platform::Modal::PasswordPrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Protected Archive - Enter Password:"));
-  expectLayout(268);
+  expectLayout(268, 0);
+  EXPECT_FALSE(chooseGeometry.isValid()) << "no chooser for a password";
   EXPECT_TRUE(masked);
   EXPECT_EQ(maxLength, 120);
   EXPECT_EQ(okText, QStringLiteral("OK"));
@@ -353,8 +434,10 @@ TEST(Prompts, LayoutCaptionsAndMasking) {
   EXPECT_TRUE(vx.PromptNextVolume(QStringLiteral("/v/a.rar"), buffer, sizeof buffer));
   platform::setAnswerer(platform::Modal::VolumePrompt, {});
   EXPECT_EQ(caption, QStringLiteral("Next Archive:"));
-  expectLayout(268);
-  EXPECT_EQ(size.width(), 268) << "a short caption keeps the design width";
+  expectLayout(268, 81);
+  EXPECT_EQ(chooseGeometry, QRect(size.width() - 82, 6, 75, 25));
+  EXPECT_EQ(size.width(), 268 + 81)
+      << "a short caption keeps the design width, with room for the chooser";
   EXPECT_FALSE(masked);
   EXPECT_STREQ(buffer, "/v/a.rar");
 }

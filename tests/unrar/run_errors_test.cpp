@@ -1,4 +1,5 @@
 #include <QRegularExpression>
+#include <cerrno>
 #include <stdexcept>
 
 #include "run_fixture.h"
@@ -6,24 +7,40 @@
 // A failed entry is reported with its own text, and the run goes on with the
 // next entry: one damaged entry, a full disk or a refused name must not cost
 // the rest of the archive.
+// Where the system said why a file could not be made or written (errno),
+// the reason follows the table's text.
 TEST_F(RunTest, EveryFailedEntryIsReportedAndTheRunGoesOn) {
-  const std::pair<int, const char*> table[] = {{12, "Corrupted data!"},
-                                               {13, "Corrupted archive!"},
-                                               {14, "Unknown format!"},
-                                               {15, "Volume-Error!"},
-                                               {16, "Error on creating file!"},
-                                               {17, "Error on closing file!"},
-                                               {18, "Read error!"},
-                                               {19, "Write error!"},
-                                               {11, "No memory!"},
-                                               {21, "Unknown error!"},
-                                               {22, "No Password!"},
-                                               {24, "Wrong Password!"}};
-  for (const auto& [status, text] : table) {
+  const struct {
+    int status;
+    const char* text;
+    int error = 0;  // errno the library leaves behind
+  } table[] = {{12, "Corrupted data!"},
+               {13, "Corrupted archive!"},
+               {14, "Unknown format!"},
+               {15, "Volume-Error!"},
+               {16, "Error on creating file!"},
+               {17, "Error on closing file!"},
+               {18, "Read error!"},
+               {19, "Write error!"},
+               {11, "No memory!"},
+               {21, "Unknown error!"},
+               {22, "No Password!"},
+               {24, "Wrong Password!"},
+               {25, "Dictionary too large!"},
+               {16, "Error on creating file! Name too long for the file system", ENAMETOOLONG},
+               {16, "Error on creating file! Permission denied", EACCES},
+               {16, "Error on creating file! Read-only file system", EROFS},
+               {19, "Write error! No space left on the disk", ENOSPC},
+               {19, "Write error! Disk quota exceeded", EDQUOT},
+               {17, "Error on closing file! No space left on the disk", ENOSPC},
+               {16, "Error on creating file!", EINVAL},
+               {12, "Corrupted data!", EACCES}};
+  for (const auto& [status, text, error] : table) {
     events.clear();
-    ASSERT_NO_FATAL_FAILURE(
-        start(QStringLiteral("entry name=\"a\"\nentry name=\"b\" process=%1\nentry name=\"c\"\n")
-                  .arg(status)));
+    ASSERT_NO_FATAL_FAILURE(start(
+        QStringLiteral("entry name=\"a\"\nentry name=\"b\" process=%1 errno=%2\nentry name=\"c\"\n")
+            .arg(status)
+            .arg(error)));
     vx->Execute();
     EXPECT_EQ(events,
               (QStringList{"status BEFOREOPEN", "status OPEN", "file a 0", "progress 1/0/1/0",
@@ -36,6 +53,38 @@ TEST_F(RunTest, EveryFailedEntryIsReportedAndTheRunGoesOn) {
     EXPECT_EQ(vx->RunResult(), status);
     EXPECT_EQ(calls().last(), QStringLiteral("RARCloseArchive(#1) = 0"));
   }
+}
+
+// A name longer than the header record holds is refused by the library
+// without asking the system: the name's length is the reason.
+TEST_F(RunTest, ANameBeyondTheHeaderRecordFailsAsTooLong) {
+  // Short names, a path the system could take: only the record is too small.
+  const QString name = QStringList(22, QString(49, QLatin1Char('n'))).join(QLatin1Char('/'));
+  ASSERT_NO_FATAL_FAILURE(start(QStringLiteral("entry name=%1 process2=16\n").arg(name)));
+  vx->Execute();
+  EXPECT_EQ(events.filter(QStringLiteral("error")),
+            QStringList{"error 16 Error on creating file! Name too long for the file system"});
+}
+
+// Folders made only for an entry that failed go again, innermost first;
+// one that holds another entry's file stays, and so does a folder the
+// archive stores.
+TEST_F(RunTest, FoldersMadeOnlyForAFailedEntryAreRemoved) {
+  ASSERT_NO_FATAL_FAILURE(
+      start(QStringLiteral("entry name=before/y.txt folders=1 process2=16\n"
+                           "entry name=lost/deeper/a.txt folders=1 process2=24\n"
+                           "entry name=kept/b.txt data=\"b\"\n"
+                           "entry name=kept/new/c.txt folders=1 process2=12\n"
+                           "entry name=stored flags=0xE0 data=\"\"\n"
+                           "entry name=stored/d.txt folders=1 process2=24\n")));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("before")));  // the user's, empty
+  vx->Execute();
+  EXPECT_EQ(vx->EntriesFailed(), 4u);
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("before"))).isDir()) << "not made by the run";
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("lost"))));
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("kept/b.txt"))).isFile());
+  EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("kept/new"))));
+  EXPECT_TRUE(QFileInfo(dir.filePath(QStringLiteral("stored"))).isDir()) << "stored in the archive";
 }
 
 // In a solid stream nothing after a failed entry can be decoded: the run

@@ -1,0 +1,32 @@
+#include "entry_folders.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QStringList>
+
+#include "path_bytes.h"
+
+namespace vxunrar {
+
+std::vector<QByteArray> MissingFolders(const QByteArray& destination, const QString& entryName) {
+  const QStringList parts = entryName.split(QLatin1Char('/'));
+  for (const QString& part : parts)
+    if (part.isEmpty() || part == QLatin1String(".") || part == QLatin1String("..")) return {};
+  std::vector<QByteArray> missing;
+  QByteArray path = destination;
+  for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+    path += '/' + platform::pathToBytes(parts[i]);
+    struct stat st {};
+    if (!missing.empty() || ::lstat(path.constData(), &st) != 0) missing.push_back(path);
+  }
+  return missing;
+}
+
+void RemoveEmptyFolders(const std::vector<QByteArray>& folders) {
+  // rmdir removes only an empty folder, and never follows a link.
+  for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder)
+    if (::rmdir(folder->constData()) != 0) return;
+}
+
+}  // namespace vxunrar
