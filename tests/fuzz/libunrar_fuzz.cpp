@@ -18,7 +18,8 @@ int refuseEverything(UINT msg, LPARAM, LPARAM p1, LPARAM p2) {
     return 1;
   }
   if (msg == UCM_CHANGEVOLUME && p2 == RAR_VOL_NOTIFY) return 1;
-  return msg == UCM_PROCESSDATA ? 1 : -1;
+  // RAR 7's large dictionaries are decoded too: their windows follow the data.
+  return msg == UCM_PROCESSDATA || msg == UCM_LARGEDICT ? 1 : -1;
 }
 
 std::string inputPath() {
