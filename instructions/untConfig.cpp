@@ -9,6 +9,7 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLocale>
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
@@ -142,7 +143,8 @@ static void initResources() {
   Q_INIT_RESOURCE(untConfig);
 }
 
-TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::frmConfig>()) {
+TfrmConfig::TfrmConfig(const QLocale& desktop, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::frmConfig>()) {
   initResources();
   ui->setupUi(this);
   // A fixed single border with system menu and minimise box, kept above other windows.
@@ -153,7 +155,7 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
   setFixedSize(513, 363);
   loadFormPictures();
   prepareTextBoxes();
-  FormCreate();
+  FormCreate(instructions::languageIdOfLocale(desktop));
 }
 
 TfrmConfig::~TfrmConfig() {
@@ -224,7 +226,7 @@ void TfrmConfig::layOutAboutText() {
   }
 }
 
-void TfrmConfig::FormCreate() {
+void TfrmConfig::FormCreate(int desktopLanguage) {
   // Dropped files are taken by the window as a whole, whichever control is under
   // the pointer.
   setAcceptDrops(true);
@@ -239,15 +241,16 @@ void TfrmConfig::FormCreate() {
   loadHelpFile(QStringLiteral("CoreHelpEN.dat"));
   m_LanguageId = instructions::kEnglish;
   m_links = instructions::englishLinkTargets();
-  readLanguage();
+  readLanguage(desktopLanguage);
 }
 
 void TfrmConfig::FormDestroy() {
   setAcceptDrops(false);
 }
 
-void TfrmConfig::readLanguage() {
-  const instructions::LanguageReading reading = instructions::readInstallerLanguage();
+void TfrmConfig::readLanguage(int desktopLanguage) {
+  const instructions::LanguageReading reading =
+      instructions::readInstallerLanguage(desktopLanguage);
   m_LanguageId = reading.languageId;
   if (!reading.failure.isEmpty()) {
     // The language read so far is not applied: the window stays English.
