@@ -511,7 +511,7 @@ void TfrmConfig::Image2DblClick() {
     QString error;
     const QImage picture = readBitmap(skin, &error);
     if (picture.isNull()) {
-      platform::showErrorBox(error);
+      platform::showErrorBox(error, this);
       return;
     }
     showSkin(QPixmap::fromImage(picture));

@@ -23,7 +23,7 @@ constexpr int kTypedLimit = 120;
 // close button end them.
 class TVxPromptForm : public QDialog {
  public:
-  TVxPromptForm() : QDialog(nullptr) {}
+  explicit TVxPromptForm(QWidget* owner) : QDialog(owner) {}
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
@@ -81,12 +81,19 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
   QObject::connect(cancel, &QPushButton::clicked, &form,
                    [&form, cancel] { PromptButtonClick(form, cancel); });
 
-  platform::centreOnScreen(form, platform::ScreenArea::Available);
+  platform::centreOverOwner(form, platform::ScreenArea::Available);
   edit->setFocus();
   return PromptLayout{edit};
 }
 
 }  // namespace
+
+QWidget* TVxUnRar::OwnerWindow() const {
+  for (QObject* owner = parent(); owner; owner = owner->parent()) {
+    if (auto* widget = qobject_cast<QWidget*>(owner)) return widget->window();
+  }
+  return nullptr;
+}
 
 void TVxUnRar::PromptPassword(QString& Password) {
   QString initial;
@@ -100,7 +107,7 @@ void TVxUnRar::PromptPassword(QString& Password) {
       initial.clear();
     }
   }
-  TVxPromptForm form;
+  TVxPromptForm form(OwnerWindow());
   FPasswordDialog = &form;
   const PromptLayout layout =
       BuildPrompt(form, QStringLiteral("Protected Archive - Enter Password:"), true, initial);
@@ -115,7 +122,7 @@ void TVxUnRar::PromptPassword(QString& Password) {
 }
 
 bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize) {
-  TVxPromptForm form;
+  TVxPromptForm form(OwnerWindow());
   FVolumeDialog = &form;
   // The name is shown as a person can read it; left as shown, the volume's
   // own bytes go back, whatever of them is no UTF-8.
