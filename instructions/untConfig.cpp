@@ -13,6 +13,7 @@
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
 #include <QTextBlock>
@@ -118,6 +119,34 @@ void fitEachLineToWidth(QTextEdit* box) {
   }
 }
 
+// "A r t w o r k" as the words it spells out, "Artwork": letters set apart by
+// one blank, words by three. Empty for any other text.
+QString spacedOutWords(const QString& text) {
+  static const QRegularExpression spaced(QStringLiteral(R"(^\S( \S|   \S)+$)"));
+  if (!spaced.match(text).hasMatch()) return {};
+  QString words;
+  for (qsizetype i = 0; i < text.size(); i += 2) words += text[i];
+  return words;
+}
+
+// The About text's headings are set apart letter by letter. Written with
+// blanks between the letters a screen reader would spell them; they hold their
+// words instead, drawn with a blank's width after each letter, which looks the
+// same.
+void spaceHeadingsByLetterSpacing(QTextEdit* box) {
+  QTextDocument* document = box->document();
+  QTextCharFormat spaced;
+  spaced.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+  spaced.setFontLetterSpacing(QFontMetricsF(document->defaultFont()).horizontalAdvance(u' '));
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    const QString words = spacedOutWords(block.text());
+    if (words.isEmpty()) continue;
+    QTextCursor line(block);
+    line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    line.insertText(words, spaced);
+  }
+}
+
 // A Windows bitmap, read by Qt's built-in reader; *error gets the reader's text.
 QImage readBitmap(const QString& path, QString* error = nullptr) {
   QImageReader reader(path, "BMP");
@@ -204,6 +233,8 @@ void TfrmConfig::prepareTextBoxes() {
 // The About text's twenty lines fill the box only with a tight line pitch; the
 // three links then lie exactly over the lines that name their targets.
 void TfrmConfig::layOutAboutText() {
+  spaceHeadingsByLetterSpacing(ui->Memo1);
+  ui->StaticText2->setAccessibleName(spacedOutWords(ui->StaticText2->text()));
   QTextCursor all(ui->Memo1->document());
   all.select(QTextCursor::Document);
   QTextBlockFormat format;
@@ -242,6 +273,7 @@ void TfrmConfig::FormCreate(int desktopLanguage) {
   m_LanguageId = instructions::kEnglish;
   m_links = instructions::englishLinkTargets();
   readLanguage(desktopLanguage);
+  namePictureLinks();
 }
 
 void TfrmConfig::FormDestroy() {
@@ -258,6 +290,18 @@ void TfrmConfig::readLanguage(int desktopLanguage) {
     return;
   }
   applyLanguage();
+}
+
+// A picture that opens a page is named, for screen readers, as the button that
+// opens the same page is captioned, in the window's language.
+void TfrmConfig::namePictureLinks() {
+  const std::pair<QLabel*, QPushButton*> links[] = {{ui->Image3, ui->Button4},
+                                                    {ui->Image4, ui->Button5},
+                                                    {ui->Image5, ui->Button8},
+                                                    {ui->Image12, ui->Button10},
+                                                    {ui->Image11, ui->Button19}};
+  for (const auto& [picture, button] : links)
+    picture->setAccessibleName(button->text().remove(QStringLiteral("...")));
 }
 
 void TfrmConfig::applyLanguage() {

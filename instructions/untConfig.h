@@ -70,6 +70,7 @@ class TfrmConfig : public QWidget {
   bool loadHelpFile(const QString& name);
   void readLanguage(int desktopLanguage);
   void applyLanguage();
+  void namePictureLinks();
   void applyGerman();
   void showInstructionLines(const QStringList& lines);
   void openLink(const QString& target);

@@ -111,6 +111,7 @@ void TVxUnRar::PromptPassword(QString& Password) {
   FPasswordDialog = &form;
   const PromptLayout layout =
       BuildPrompt(form, QStringLiteral("Protected Archive - Enter Password:"), true, initial);
+  layout.edit->setAccessibleName(QStringLiteral("Password"));
   try {
     platform::execModal(form, platform::Modal::PasswordPrompt);
   } catch (...) {
@@ -128,6 +129,7 @@ bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int Bu
   // own bytes go back, whatever of them is no UTF-8.
   const QString shown = platform::displayPath(InitialName);
   const PromptLayout layout = BuildPrompt(form, QStringLiteral("Next Archive:"), false, shown);
+  layout.edit->setAccessibleName(QStringLiteral("Next archive"));
   int result = 0;
   try {
     result = platform::execModal(form, platform::Modal::VolumePrompt);
