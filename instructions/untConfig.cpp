@@ -324,6 +324,11 @@ void TfrmConfig::applyLanguage() {
       ui->LanguageImage->show();
       break;
   }
+  // A screen reader cannot read the picture: it gets the hidden box's
+  // instructions, the English ones, instead.
+  if (language->kind != instructions::LanguageKind::Text)
+    ui->LanguageImage->setAccessibleName(
+        ui->Memo2->toPlainText().replace(QLatin1Char('\n'), QLatin1Char(' ')));
   if (instructions::isGerman(m_LanguageId)) applyGerman();
 }
 

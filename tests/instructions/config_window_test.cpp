@@ -241,6 +241,7 @@ TEST_F(ConfigWindow, PictureLanguageMovesTheLanguagePictureUp) {
   EXPECT_EQ(shown->y(), 253);
   EXPECT_EQ(shown->pixmap().toImage(), picture(window.get(), "LanguageImageRussian"));
   EXPECT_EQ(instructionLines(window.get()), kEnglish) << "the hidden box keeps its text";
+  EXPECT_EQ(shown->accessibleName(), kEnglish.join(QLatin1Char(' '))) << "what a reader says";
 }
 
 TEST_F(ConfigWindow, ArabicKeepsItsBuiltInPictureWhereItStands) {
