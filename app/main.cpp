@@ -1,3 +1,5 @@
+#include <QLocale>
+
 #include "startup.h"
 #include "unattended.h"
 #include "untConfig.h"
@@ -10,7 +12,7 @@ int main(int argc, char** argv) {
     unattended::install(unattended::Reason::NoDisplay);
   else if (unattended::requested())
     unattended::install(unattended::Reason::Requested);
-  const int status =
-      startup::Run(argc, argv, {[] { return new TfrmMain; }, [] { return new TfrmConfig; }});
+  const int status = startup::Run(
+      argc, argv, {[] { return new TfrmMain; }, [] { return new TfrmConfig(QLocale::system()); }});
   return status != 0 ? status : AutomaticRunExitCode();
 }

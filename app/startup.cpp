@@ -8,6 +8,7 @@
 #include <exception>
 #include <memory>
 
+#include "accessibility.h"
 #include "application.h"
 #include "command_line.h"
 #include "executable.h"
@@ -173,6 +174,7 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
+  platform::leaveHiddenWidgetsOutOfAccessibility();
 
   const QString archiveText = ArchiveText(arguments);
   const StartMode mode = ChooseMode(archiveText);

@@ -333,7 +333,7 @@ void TfrmMain::Timer1Timer() {
   if (m_stopRequested) {
     // Asked for by the user, so no failure to show.
   } else if (!folder) {
-    platform::showErrorBox(error);
+    platform::showErrorBox(error, this);
   } else if (folder->isEmpty() || !platform::folderPresent(*folder)) {
     report << mainlogic::noFolderText(platform::displayPath(*folder),
                                       platform::filePresent(folderFile));
@@ -455,7 +455,7 @@ void TfrmMain::vxUnRarComment(QObject*, const QString& Comment) {
 }
 
 void TfrmMain::vxUnRarOverride(QObject*, const QString& FileName, bool& CanOverride) {
-  std::unique_ptr<TfrmOverWrite> prompt(new TfrmOverWrite(nullptr));
+  std::unique_ptr<TfrmOverWrite> prompt(new TfrmOverWrite(this));
   frmOverWrite = prompt.get();
   struct Forget {
     ~Forget() { frmOverWrite = nullptr; }
@@ -537,7 +537,7 @@ void TfrmMain::acDllInfoExecute() {
 }
 
 void TfrmMain::acStatusInfoExecute() {
-  std::unique_ptr<TfrmStatus> dialog(new TfrmStatus(nullptr));
+  std::unique_ptr<TfrmStatus> dialog(new TfrmStatus(this));
   frmStatus = dialog.get();
   struct Forget {
     ~Forget() { frmStatus = nullptr; }

@@ -69,7 +69,7 @@ bool parseLanguageNumber(const QString& text, int* number) {
   return true;
 }
 
-LanguageReading readInstallerLanguage() {
+LanguageReading readInstallerLanguage(int desktopLanguage) {
   LanguageReading reading;
   platform::SettingsKey machine(platform::SettingsRoot::MachineWide, kKeyPath);
   if (machine.valueExists(kValueName)) {
@@ -78,7 +78,14 @@ LanguageReading readInstallerLanguage() {
   }
   {
     const platform::SettingsKey user(platform::SettingsRoot::PerUser, kKeyPath);
-    if (user.valueExists(kValueName) && !readNumber(user, &reading)) return reading;
+    if (!user.valueExists(kValueName)) {
+      // No installer sets the value on this system: the desktop's language
+      // stands in for its choice. Stored, it would outlive a change of the
+      // desktop's language.
+      reading.languageId = desktopLanguage;
+      return reading;
+    }
+    if (!readNumber(user, &reading)) return reading;
   }
   if (reading.languageId != 1033) {
     const platform::SettingsStatus written =

@@ -18,7 +18,9 @@ struct LanguageReading {
 // that every user gets it from then on. Opening a store creates it where allowed.
 // A copy refused for lack of rights (an ordinary user and the machine-wide
 // store) is left out silently; the per-user number is still the result.
-LanguageReading readInstallerLanguage();
+// When neither store holds the value, desktopLanguage is the result; it is
+// never written.
+LanguageReading readInstallerLanguage(int desktopLanguage);
 
 // The value's text as a language number: optional sign and decimal digits only,
 // within the signed 32-bit range. False for anything else, the empty text included.

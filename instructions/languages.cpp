@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include <QLocale>
+
 namespace instructions {
 namespace {
 using K = LanguageKind;
@@ -235,6 +237,75 @@ constexpr Language kLanguages[] = {
     {"Kurdish", K::Picture, {9999, 0, 0}, {}, "LanguageImageKurdish"},
 };
 
+struct LocaleNumber {
+  QLocale::Language language;
+  QLocale::Script script;
+  QLocale::Territory territory;
+  int id;
+};
+
+constexpr QLocale::Script kAnyScript = QLocale::AnyScript;
+constexpr QLocale::Territory kAnyTerritory = QLocale::AnyTerritory;
+
+// The first row that matches wins: a language's particular rows stand before
+// its general one.
+constexpr LocaleNumber kLocaleNumbers[] = {
+    {QLocale::Afrikaans, kAnyScript, kAnyTerritory, 1078},
+    {QLocale::Albanian, kAnyScript, kAnyTerritory, 1052},
+    {QLocale::Catalan, kAnyScript, kAnyTerritory, 1027},
+    {QLocale::Danish, kAnyScript, kAnyTerritory, 1030},
+    {QLocale::Dutch, kAnyScript, kAnyTerritory, 1043},
+    {QLocale::Esperanto, kAnyScript, kAnyTerritory, 9998},
+    {QLocale::Estonian, kAnyScript, kAnyTerritory, 1061},
+    {QLocale::Finnish, kAnyScript, kAnyTerritory, 1035},
+    {QLocale::French, kAnyScript, kAnyTerritory, 1036},
+    {QLocale::Galician, kAnyScript, kAnyTerritory, 1110},
+    {QLocale::Hungarian, kAnyScript, kAnyTerritory, 1038},
+    {QLocale::Icelandic, kAnyScript, kAnyTerritory, 15},
+    {QLocale::Indonesian, kAnyScript, kAnyTerritory, 1057},
+    {QLocale::Italian, kAnyScript, kAnyTerritory, 1040},
+    {QLocale::Macedonian, kAnyScript, kAnyTerritory, 1071},
+    {QLocale::Malay, kAnyScript, kAnyTerritory, 1086},
+    {QLocale::NorwegianNynorsk, kAnyScript, kAnyTerritory, 2068},
+    {QLocale::NorwegianBokmal, kAnyScript, kAnyTerritory, 1044},
+    {QLocale::Polish, kAnyScript, kAnyTerritory, 1045},
+    {QLocale::Portuguese, kAnyScript, QLocale::Brazil, 1046},
+    {QLocale::Portuguese, kAnyScript, kAnyTerritory, 2070},
+    {QLocale::Romanian, kAnyScript, kAnyTerritory, 1048},
+    {QLocale::Spanish, kAnyScript, kAnyTerritory, 3082},
+    {QLocale::Basque, kAnyScript, kAnyTerritory, 1069},
+    {QLocale::Swedish, kAnyScript, kAnyTerritory, 1053},
+    {QLocale::Uzbek, kAnyScript, kAnyTerritory, 1091},
+    {QLocale::Welsh, kAnyScript, kAnyTerritory, 1160},
+    {QLocale::German, kAnyScript, QLocale::Luxembourg, 4103},
+    {QLocale::German, kAnyScript, kAnyTerritory, 1031},
+    {QLocale::Arabic, kAnyScript, kAnyTerritory, 1025},
+    {QLocale::Bulgarian, kAnyScript, kAnyTerritory, 1026},
+    {QLocale::Chinese, QLocale::TraditionalChineseScript, kAnyTerritory, 1028},
+    {QLocale::Chinese, kAnyScript, kAnyTerritory, 2052},
+    {QLocale::Czech, kAnyScript, kAnyTerritory, 1029},
+    {QLocale::Greek, kAnyScript, kAnyTerritory, 1032},
+    {QLocale::Hebrew, kAnyScript, kAnyTerritory, 1037},
+    {QLocale::Japanese, kAnyScript, kAnyTerritory, 1041},
+    {QLocale::Korean, kAnyScript, kAnyTerritory, 1042},
+    {QLocale::Russian, kAnyScript, kAnyTerritory, 1049},
+    {QLocale::Croatian, kAnyScript, kAnyTerritory, 1050},
+    {QLocale::Serbian, QLocale::LatinScript, kAnyTerritory, 2074},
+    {QLocale::Serbian, kAnyScript, kAnyTerritory, 3098},
+    {QLocale::Bosnian, kAnyScript, kAnyTerritory, 5146},
+    {QLocale::Slovak, kAnyScript, kAnyTerritory, 1051},
+    {QLocale::Thai, kAnyScript, kAnyTerritory, 1054},
+    {QLocale::Turkish, kAnyScript, kAnyTerritory, 1055},
+    {QLocale::Ukrainian, kAnyScript, kAnyTerritory, 1058},
+    {QLocale::Belarusian, kAnyScript, kAnyTerritory, 1059},
+    {QLocale::Slovenian, kAnyScript, kAnyTerritory, 1060},
+    {QLocale::Latvian, kAnyScript, kAnyTerritory, 1062},
+    {QLocale::Lithuanian, kAnyScript, kAnyTerritory, 1063},
+    {QLocale::Persian, kAnyScript, kAnyTerritory, 1065},
+    {QLocale::Mongolian, kAnyScript, kAnyTerritory, 1104},
+    {QLocale::Kurdish, kAnyScript, kAnyTerritory, 9999},
+};
+
 }  // namespace
 
 QStringList Language::instructionLines() const {
@@ -260,6 +331,17 @@ bool isGerman(int id) {
 
 std::span<const Language> allLanguages() {
   return kLanguages;
+}
+
+int languageIdOfLocale(const QLocale& locale) {
+  for (const LocaleNumber& row : kLocaleNumbers) {
+    if (row.language == locale.language() &&
+        (row.script == kAnyScript || row.script == locale.script()) &&
+        (row.territory == kAnyTerritory || row.territory == locale.territory())) {
+      return row.id;
+    }
+  }
+  return kEnglish;
 }
 
 }  // namespace instructions

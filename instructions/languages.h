@@ -6,6 +6,8 @@
 
 #include <QStringList>
 
+class QLocale;
+
 namespace instructions {
 
 enum class LanguageKind {
@@ -37,5 +39,11 @@ const Language* findLanguage(int id);
 bool isGerman(int id);
 
 std::span<const Language> allLanguages();
+
+// The number that stands for a desktop's language (QLocale::system(), from
+// LC_ALL, LC_MESSAGES or LANG): the table's number for that language and, where
+// the table tells them apart, its script or country; English (1033) for any
+// language the table does not have.
+int languageIdOfLocale(const QLocale& locale);
 
 }  // namespace instructions

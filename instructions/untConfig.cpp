@@ -9,9 +9,11 @@
 #include <QGuiApplication>
 #include <QImageReader>
 #include <QImageWriter>
+#include <QLocale>
 #include <QMimeData>
 #include <QPixmap>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QScreen>
 #include <QTextBlock>
@@ -117,6 +119,34 @@ void fitEachLineToWidth(QTextEdit* box) {
   }
 }
 
+// "A r t w o r k" as the words it spells out, "Artwork": letters set apart by
+// one blank, words by three. Empty for any other text.
+QString spacedOutWords(const QString& text) {
+  static const QRegularExpression spaced(QStringLiteral(R"(^\S( \S|   \S)+$)"));
+  if (!spaced.match(text).hasMatch()) return {};
+  QString words;
+  for (qsizetype i = 0; i < text.size(); i += 2) words += text[i];
+  return words;
+}
+
+// The About text's headings are set apart letter by letter. Written with
+// blanks between the letters a screen reader would spell them; they hold their
+// words instead, drawn with a blank's width after each letter, which looks the
+// same.
+void spaceHeadingsByLetterSpacing(QTextEdit* box) {
+  QTextDocument* document = box->document();
+  QTextCharFormat spaced;
+  spaced.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+  spaced.setFontLetterSpacing(QFontMetricsF(document->defaultFont()).horizontalAdvance(u' '));
+  for (QTextBlock block = document->begin(); block.isValid(); block = block.next()) {
+    const QString words = spacedOutWords(block.text());
+    if (words.isEmpty()) continue;
+    QTextCursor line(block);
+    line.movePosition(QTextCursor::EndOfBlock, QTextCursor::KeepAnchor);
+    line.insertText(words, spaced);
+  }
+}
+
 // A Windows bitmap, read by Qt's built-in reader; *error gets the reader's text.
 QImage readBitmap(const QString& path, QString* error = nullptr) {
   QImageReader reader(path, "BMP");
@@ -142,7 +172,8 @@ static void initResources() {
   Q_INIT_RESOURCE(untConfig);
 }
 
-TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent), ui(std::make_unique<Ui::frmConfig>()) {
+TfrmConfig::TfrmConfig(const QLocale& desktop, QWidget* parent)
+    : QWidget(parent), ui(std::make_unique<Ui::frmConfig>()) {
   initResources();
   ui->setupUi(this);
   // A fixed single border with system menu and minimise box, kept above other windows.
@@ -153,7 +184,7 @@ TfrmConfig::TfrmConfig(QWidget* parent) : QWidget(parent), ui(std::make_unique<U
   setFixedSize(513, 363);
   loadFormPictures();
   prepareTextBoxes();
-  FormCreate();
+  FormCreate(instructions::languageIdOfLocale(desktop));
 }
 
 TfrmConfig::~TfrmConfig() {
@@ -202,6 +233,8 @@ void TfrmConfig::prepareTextBoxes() {
 // The About text's twenty lines fill the box only with a tight line pitch; the
 // three links then lie exactly over the lines that name their targets.
 void TfrmConfig::layOutAboutText() {
+  spaceHeadingsByLetterSpacing(ui->Memo1);
+  ui->StaticText2->setAccessibleName(spacedOutWords(ui->StaticText2->text()));
   QTextCursor all(ui->Memo1->document());
   all.select(QTextCursor::Document);
   QTextBlockFormat format;
@@ -224,7 +257,7 @@ void TfrmConfig::layOutAboutText() {
   }
 }
 
-void TfrmConfig::FormCreate() {
+void TfrmConfig::FormCreate(int desktopLanguage) {
   // Dropped files are taken by the window as a whole, whichever control is under
   // the pointer.
   setAcceptDrops(true);
@@ -239,15 +272,17 @@ void TfrmConfig::FormCreate() {
   loadHelpFile(QStringLiteral("CoreHelpEN.dat"));
   m_LanguageId = instructions::kEnglish;
   m_links = instructions::englishLinkTargets();
-  readLanguage();
+  readLanguage(desktopLanguage);
+  namePictureLinks();
 }
 
 void TfrmConfig::FormDestroy() {
   setAcceptDrops(false);
 }
 
-void TfrmConfig::readLanguage() {
-  const instructions::LanguageReading reading = instructions::readInstallerLanguage();
+void TfrmConfig::readLanguage(int desktopLanguage) {
+  const instructions::LanguageReading reading =
+      instructions::readInstallerLanguage(desktopLanguage);
   m_LanguageId = reading.languageId;
   if (!reading.failure.isEmpty()) {
     // The language read so far is not applied: the window stays English.
@@ -255,6 +290,18 @@ void TfrmConfig::readLanguage() {
     return;
   }
   applyLanguage();
+}
+
+// A picture that opens a page is named, for screen readers, as the button that
+// opens the same page is captioned, in the window's language.
+void TfrmConfig::namePictureLinks() {
+  const std::pair<QLabel*, QPushButton*> links[] = {{ui->Image3, ui->Button4},
+                                                    {ui->Image4, ui->Button5},
+                                                    {ui->Image5, ui->Button8},
+                                                    {ui->Image12, ui->Button10},
+                                                    {ui->Image11, ui->Button19}};
+  for (const auto& [picture, button] : links)
+    picture->setAccessibleName(button->text().remove(QStringLiteral("...")));
 }
 
 void TfrmConfig::applyLanguage() {
@@ -277,6 +324,11 @@ void TfrmConfig::applyLanguage() {
       ui->LanguageImage->show();
       break;
   }
+  // A screen reader cannot read the picture: it gets the hidden box's
+  // instructions, the English ones, instead.
+  if (language->kind != instructions::LanguageKind::Text)
+    ui->LanguageImage->setAccessibleName(
+        ui->Memo2->toPlainText().replace(QLatin1Char('\n'), QLatin1Char(' ')));
   if (instructions::isGerman(m_LanguageId)) applyGerman();
 }
 
@@ -508,7 +560,7 @@ void TfrmConfig::Image2DblClick() {
     QString error;
     const QImage picture = readBitmap(skin, &error);
     if (picture.isNull()) {
-      platform::showErrorBox(error);
+      platform::showErrorBox(error, this);
       return;
     }
     showSkin(QPixmap::fromImage(picture));

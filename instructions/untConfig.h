@@ -7,6 +7,8 @@
 
 #include <QWidget>
 
+class QLocale;
+
 #include "link_targets.h"
 
 namespace Ui {
@@ -16,7 +18,8 @@ class frmConfig;
 class TfrmConfig : public QWidget {
   Q_OBJECT
  public:
-  explicit TfrmConfig(QWidget* parent = nullptr);
+  // The desktop's language stands in when no language is stored.
+  explicit TfrmConfig(const QLocale& desktop, QWidget* parent = nullptr);
   ~TfrmConfig() override;
 
   // Settled during creation; never changes afterwards.
@@ -58,15 +61,16 @@ class TfrmConfig : public QWidget {
   void dropEvent(QDropEvent* event) override;
 
  private:
-  void FormCreate();
+  void FormCreate(int desktopLanguage);
   void FormDestroy();
   void loadFormPictures();
   void prepareTextBoxes();
   void layOutAboutText();
   // False when the file is not present; its step is then skipped.
   bool loadHelpFile(const QString& name);
-  void readLanguage();
+  void readLanguage(int desktopLanguage);
   void applyLanguage();
+  void namePictureLinks();
   void applyGerman();
   void showInstructionLines(const QStringList& lines);
   void openLink(const QString& target);

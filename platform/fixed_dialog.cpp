@@ -1,5 +1,7 @@
 #include "fixed_dialog.h"
 
+#include <algorithm>
+
 #include <QGuiApplication>
 #include <QKeyEvent>
 #include <QScreen>
@@ -12,6 +14,23 @@ void centreOnScreen(QWidget& widget, ScreenArea area) {
   const QRect screenArea =
       area == ScreenArea::Available ? shown->availableGeometry() : shown->geometry();
   widget.move(screenArea.center() - QPoint(widget.width() / 2, widget.height() / 2));
+}
+
+void centreOverOwner(QWidget& dialog, ScreenArea area) {
+  const QWidget* owner = dialog.parentWidget() ? dialog.parentWidget()->window() : nullptr;
+  if (!owner || !owner->isVisible()) return centreOnScreen(dialog, area);
+  const QScreen* shown = owner->screen() ? owner->screen() : QGuiApplication::primaryScreen();
+  QRect placed(QPoint(), dialog.frameGeometry().size());
+  placed.moveCenter(owner->frameGeometry().center());
+  if (shown) {
+    const QRect screenArea =
+        area == ScreenArea::Available ? shown->availableGeometry() : shown->geometry();
+    placed.moveLeft(std::max(screenArea.left(),
+                             std::min(placed.left(), screenArea.right() - placed.width() + 1)));
+    placed.moveTop(std::max(screenArea.top(),
+                            std::min(placed.top(), screenArea.bottom() - placed.height() + 1)));
+  }
+  dialog.move(placed.topLeft());
 }
 
 bool swallowEscape(QKeyEvent* event) {
@@ -28,7 +47,7 @@ FixedDialog::FixedDialog(QWidget* parent) : QDialog(parent) {
 void FixedDialog::setVisible(bool visible) {
   if (visible && !isVisible()) {
     fitBeforeShown();
-    centreOnScreen(*this);
+    centreOverOwner(*this);
   }
   QDialog::setVisible(visible);
 }

@@ -1,6 +1,7 @@
 // The program's fixed-size modal dialogs: a title bar with the close box only,
-// centred on the screen when shown, and deaf to Escape, so that a stray key press
-// never answers for the user. Closing through the close box ends one with 2 (cancel).
+// centred over the window they belong to when shown (centreOverOwner), and deaf to Escape, so that
+// a stray key press never answers for the user. Closing through the close box ends one with 2
+// (cancel).
 #pragma once
 
 #include <QDialog>
@@ -13,6 +14,11 @@ namespace platform {
 // has none): of the whole screen, or of the part that panels leave free.
 enum class ScreenArea { Whole, Available };
 void centreOnScreen(QWidget& widget, ScreenArea area = ScreenArea::Whole);
+
+// Places a dialog over the window it belongs to (its parent's window) while
+// that window is shown, else in the middle of the screen; either way within the
+// screen. On Wayland the compositor places it, over its parent.
+void centreOverOwner(QWidget& dialog, ScreenArea area = ScreenArea::Whole);
 
 // Accepts a key press of Escape, whatever the modifiers, and says whether it was one.
 bool swallowEscape(QKeyEvent* event);

@@ -78,8 +78,8 @@ QString standardErrorText(const QString& message) {
   return message;
 }
 
-void showErrorBox(const QString& message) {
-  messageBox(QApplication::activeWindow(), QApplication::applicationName(),
+void showErrorBox(const QString& message, QWidget* owner) {
+  messageBox(owner ? owner : QApplication::activeWindow(), QApplication::applicationName(),
              standardErrorText(message), BoxIcon::Error);
 }
 

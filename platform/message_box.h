@@ -27,7 +27,8 @@ int questionBox(QWidget* parent, const QString& caption, const QString& text);
 QString standardErrorText(const QString& message);
 
 // The standard error box for an error that escaped a handler: caption the
-// application title, error icon, one OK button.
-void showErrorBox(const QString& message);
+// application title, error icon, one OK button. It belongs to the owner given,
+// else to the active window.
+void showErrorBox(const QString& message, QWidget* owner = nullptr);
 
 }  // namespace platform

@@ -14,6 +14,7 @@ packages=(
   # tests
   libgtest-dev libgmock-dev xvfb xauth xdotool imagemagick
   libarchive-tools unar desktop-file-utils xdg-utils hicolor-icon-theme
+  weston qt6-wayland openbox
   # fuzzing
   clang libclang-rt-14-dev
 )

@@ -14,6 +14,7 @@
 #include <stdexcept>
 
 class QDialog;
+class QWidget;
 
 enum TVxRarMode { VxRAR_EXTRACT = 0, VxRAR_LIST = 1 };
 enum TRarStatus { RAR_ONOPEN = 0, RAR_ONBEFOREOPEN = 1, RAR_AFTERCLOSE = 2, RAR_ONPASSWORD = 3 };
@@ -212,6 +213,9 @@ class TVxUnRar : public QObject {
   static TVxUnRar* ActiveUnRar();
 
  private:
+  // The window the prompts belong to: the owner's window, null without one.
+  QWidget* OwnerWindow() const;
+
   struct Run;
   friend int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2);
 

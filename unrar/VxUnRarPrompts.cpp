@@ -32,7 +32,7 @@ QString folderOf(const QString& path) {
 // close button end them.
 class TVxPromptForm : public QDialog {
  public:
-  TVxPromptForm() : QDialog(nullptr) {}
+  explicit TVxPromptForm(QWidget* owner) : QDialog(owner) {}
 
  protected:
   void keyPressEvent(QKeyEvent* event) override {
@@ -148,12 +148,19 @@ PromptLayout BuildPrompt(TVxPromptForm& form, const QString& caption, bool maske
   QObject::connect(cancel, &QPushButton::clicked, &form,
                    [&form, cancel] { PromptButtonClick(form, cancel); });
 
-  platform::centreOnScreen(form, platform::ScreenArea::Available);
+  platform::centreOverOwner(form, platform::ScreenArea::Available);
   edit->setFocus();
   return PromptLayout{edit};
 }
 
 }  // namespace
+
+QWidget* TVxUnRar::OwnerWindow() const {
+  for (QObject* owner = parent(); owner; owner = owner->parent()) {
+    if (auto* widget = qobject_cast<QWidget*>(owner)) return widget->window();
+  }
+  return nullptr;
+}
 
 bool TVxUnRar::PromptPassword(QString& Password, bool Refused) {
   QString initial;
@@ -167,7 +174,7 @@ bool TVxUnRar::PromptPassword(QString& Password, bool Refused) {
       initial.clear();
     }
   }
-  TVxPromptForm form;
+  TVxPromptForm form(OwnerWindow());
   FPasswordDialog = &form;
   PromptNote note;
   if (Refused)
@@ -176,6 +183,7 @@ bool TVxUnRar::PromptPassword(QString& Password, bool Refused) {
                            "no more encrypted entries.")};
   const PromptLayout layout =
       BuildPrompt(form, QStringLiteral("Protected Archive - Enter Password:"), true, initial, note);
+  layout.edit->setAccessibleName(QStringLiteral("Password"));
   int result = 0;
   try {
     result = platform::execModal(form, platform::Modal::PasswordPrompt);
@@ -190,7 +198,7 @@ bool TVxUnRar::PromptPassword(QString& Password, bool Refused) {
 
 bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize,
                                 const QString& Missing) {
-  TVxPromptForm form;
+  TVxPromptForm form(OwnerWindow());
   FVolumeDialog = &form;
   // The name is shown as a person can read it; left as shown, the volume's
   // own bytes go back, whatever of them is no UTF-8.
@@ -202,6 +210,7 @@ bool TVxUnRar::PromptNextVolume(const QString& InitialName, char* Buffer, int Bu
                 platform::escapeControls(platform::displayPath(Missing))};
   const PromptLayout layout =
       BuildPrompt(form, QStringLiteral("Next Archive:"), false, shown, note, true);
+  layout.edit->setAccessibleName(QStringLiteral("Next archive"));
   int result = 0;
   try {
     result = platform::execModal(form, platform::Modal::VolumePrompt);

@@ -18,6 +18,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
@@ -376,6 +377,54 @@ TEST_F(Program, WindowRedrawsDuringALargeEntryUnderXvfb) {
                                 << qPrintable(result.output);
   EXPECT_EQ(QFileInfo(QDir(data).filePath(QStringLiteral("big.bin"))).size(), qint64{1} << 30);
   EXPECT_TRUE(reports().isEmpty()) << qPrintable(result.output);
+}
+
+// Under a Wayland compositor every question and the status dialog are made
+// children of the extraction window (xdg_toplevel.set_parent), so that the
+// compositor keeps them above it and opens them over it. The run here asks
+// for a password (taken from password.txt), asks about an existing file and
+// shows the status dialog for a damaged entry.
+TEST_F(Program, DialogsAreChildrenOfTheWindowUnderWeston) {
+  if (QStandardPaths::findExecutable(QStringLiteral("weston")).isEmpty())
+    GTEST_SKIP() << "weston missing: run scripts/setup-deps.sh";
+  const QString archive = QDir(data).filePath(QStringLiteral("locked.rar"));
+  std::vector<rarwriter::Entry> entries = sampleEntries();
+  for (rarwriter::Entry& e : entries) e.password = "secret";
+  rarwriter::Options options;
+  options.damage = rarwriter::Damage::BadDataCrc;
+  rarwriter::write(archive.toStdString(), entries, options);
+  writeFile(QDir(program).filePath(QStringLiteral("password.txt")), "secret\n");
+  writeFile(QDir(data).filePath(QStringLiteral("top.bin")), "mine");
+
+  realDisplay = true;
+  const RunResult result =
+      run({archive}, {}, {QStringLiteral(QUILLMOSS_SOURCE_DIR "/tests/e2e/weston_run.sh")});
+  ASSERT_TRUE(result.finished) << qPrintable(result.output);
+  ASSERT_NE(result.exitCode, 95) << "weston did not start\n" << qPrintable(result.output);
+  EXPECT_EQ(result.exitCode, 1) << "a damaged entry\n" << qPrintable(result.output);
+  EXPECT_EQ(readAll(QDir(data).filePath(QStringLiteral("top.bin"))), QByteArray("mine"));
+  EXPECT_EQ(readAll(QDir(data).filePath(QStringLiteral("docs/deep/notes.md"))),
+            QByteArray(70000, 'n'));
+
+  // The first toplevel is the extraction window; every later one must name it
+  // as its parent.
+  static const QRegularExpression made(
+      QStringLiteral(R"(get_toplevel\(new id xdg_toplevel@(\d+)\))"));
+  static const QRegularExpression parented(
+      QStringLiteral(R"(xdg_toplevel@(\d+)\.set_parent\(xdg_toplevel@(\d+)\))"));
+  QStringList toplevels;
+  QMap<QString, QString> parents;
+  for (const QString& line : result.output.split(QLatin1Char('\n'))) {
+    if (const QRegularExpressionMatch m = made.match(line); m.hasMatch())
+      toplevels << m.captured(1);
+    else if (const QRegularExpressionMatch p = parented.match(line); p.hasMatch())
+      parents[p.captured(1)] = p.captured(2);
+  }
+  ASSERT_GE(toplevels.size(), 4) << "the window, the password and overwrite prompts, the status "
+                                    "dialog\n"
+                                 << qPrintable(result.output);
+  for (const QString& dialog : toplevels.mid(1))
+    EXPECT_EQ(parents.value(dialog), toplevels.front()) << "xdg_toplevel@" << qPrintable(dialog);
 }
 
 // Headless and unattended, a question must not wait for a person: an

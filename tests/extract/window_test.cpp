@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include <QAccessible>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -16,16 +17,22 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QStackedWidget>
 #include <QStatusBar>
+#include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
 
+#include "accessibility.h"
 #include "fake_library.h"
 #include "main_logic.h"
 #include "message_box.h"
 #include "shell.h"
+#include "side_files.h"
+#include "untConfig.h"
 #include "untOverWritePrompt.h"
 #include "untStatus.h"
 #include "untUnRarDemo.h"
@@ -630,4 +637,115 @@ TEST_F(ExtractionWindow, OpenAndExtractAreRefusedWhileARunIsInProgress) {
   EXPECT_EQ(openDialogs, 0);
   EXPECT_EQ(folderDialogs, 0);
   EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
+}
+
+// --- what a screen reader meets ----------------------------------------------
+
+// Text drawn letter-spaced, such as "Q u i l l m o s s": a reader spells it.
+bool spelledOut(const QString& text) {
+  static const QRegularExpression letters(QStringLiteral(R"(^(\S {1,3}){3,}\S$)"));
+  return letters.match(text.trimmed()).hasMatch();
+}
+
+// Walks an accessibility tree as a screen reader does and says what it would
+// stumble on: a control that takes the focus without a name, a hidden widget,
+// a text spelled letter by letter.
+void walkAccessibility(QAccessibleInterface* node, const QString& path, QStringList& faults) {
+  QObject* object = node->object();
+  const QString here = path + QLatin1Char('/') +
+                       (object ? object->objectName() + QLatin1Char(':') +
+                                     QLatin1String(object->metaObject()->className())
+                               : node->text(QAccessible::Name));
+  const auto* widget = qobject_cast<QWidget*>(object);
+  // A stack's pages (a tab widget's) are chosen through the tab bar; Qt's own
+  // parts of its controls (a scroll area's bar holders, a tab bar's scroll
+  // buttons) are Qt's to show.
+  const bool qtPart = widget && (widget->objectName().startsWith(QLatin1String("qt_")) ||
+                                 qobject_cast<QTabBar*>(widget->parentWidget()));
+  if (widget && widget->isHidden() && !qtPart &&
+      !qobject_cast<QStackedWidget*>(widget->parentWidget()))
+    faults << here + QStringLiteral(": hidden, yet in the tree");
+  // What a user can reach: the keyboard focus, a picture that opens a page,
+  // and the progress bar, which readers announce.
+  const bool reached = node->state().focusable || (object && object->inherits("ClickLabel")) ||
+                       node->role() == QAccessible::ProgressBar;
+  const QString name = node->text(QAccessible::Name);
+  if (reached && !node->state().invisible && name.trimmed().isEmpty())
+    faults << here + QStringLiteral(": reachable, but has no name");
+  QStringList texts{name};
+  if (QAccessibleTextInterface* text = node->textInterface())
+    texts << text->text(0, text->characterCount()).split(QLatin1Char('\n'));
+  for (const QString& line : texts)
+    if (spelledOut(line)) faults << here + QStringLiteral(": spelled out: ") + line;
+  for (int i = 0; i < node->childCount(); ++i)
+    if (QAccessibleInterface* child = node->child(i)) walkAccessibility(child, here, faults);
+}
+
+// Each window and each dialog of the program as a person meets it (no
+// answerer: the real dialog is shown), walked while it is open. Every dialog
+// must also belong to the window that opened it.
+TEST_F(ExtractionWindow, EveryControlHasANameAndHiddenWidgetsAreLeftOut) {
+  platform::leaveHiddenWidgetsOutOfAccessibility();
+  platform::setAnswerer(platform::Modal::MessageBox, {});
+  qputenv("XDG_CONFIG_HOME", QFile::encodeName(target(QStringLiteral("user"))));
+  qputenv("XDG_CONFIG_DIRS", QFile::encodeName(target(QStringLiteral("machine"))));
+  instructions::setSideFolderForTests(dir.path() + QLatin1Char('/'));
+  writeFile(target(QStringLiteral("f1.txt")), "old");
+
+  QStringList faults;
+  QStringList walked;
+  QWidget* owner = nullptr;
+  QTimer watch;
+  watch.setInterval(0);
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal || !modal->isVisible()) return;
+    walked << modal->windowTitle();
+    if (!modal->parentWidget() || modal->parentWidget()->window() != owner)
+      faults << modal->windowTitle() + QStringLiteral(": belongs to no window of the program");
+    walkAccessibility(QAccessible::queryAccessibleInterface(modal), modal->windowTitle(), faults);
+    if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+  });
+  watch.start();
+
+  const struct {
+    const char* script;
+    std::function<void(TfrmMain&)> open;
+    QStringList dialogs;
+  } rows[] = {
+      {"entry name=f1.txt data=\"new\"\ncallback msg=2\nentry name=bad.txt process2=12\n",
+       [](TfrmMain& window) { window.Timer1Timer(); },
+       {QStringLiteral("Protected Archive - Enter Password:"), QStringLiteral("Quillmoss"),
+        QStringLiteral("Quillmoss Status")}},
+      {"entry name=big.bin arcname=\"/v/a.part1.rar\" flags=0x02\n"
+       "callback msg=0 p2=0 name=\"/v/a.part2.rar\"\n",
+       [](TfrmMain& window) { window.Timer1Timer(); },
+       {QStringLiteral("Next Archive:"), QStringLiteral("Quillmoss Status")}},
+      {"entry name=f2.txt data=\"b\"\n",
+       [](TfrmMain& window) {
+         window.acArchiveInfoExecute();
+         window.acExtractExecute();
+       },
+       {QStringLiteral("Archiv-Info"), QStringLiteral(u"Wählen Sie bitte einen Ordner aus ...")}},
+  };
+  for (const auto& row : rows) {
+    auto window = makeWindow(QString::fromUtf8(row.script));
+    owner = window.get();
+    window->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+    walkAccessibility(QAccessible::queryAccessibleInterface(window.get()),
+                      QStringLiteral("extraction window"), faults);
+    walked.clear();
+    row.open(*window);
+    EXPECT_EQ(walked, row.dialogs) << row.script;
+  }
+  watch.stop();
+
+  TfrmConfig instructionsWindow(QLocale(QLocale::English));
+  instructionsWindow.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&instructionsWindow));
+  walkAccessibility(QAccessible::queryAccessibleInterface(&instructionsWindow),
+                    QStringLiteral("instructions window"), faults);
+  instructions::setSideFolderForTests(QString());
+  EXPECT_TRUE(faults.isEmpty()) << qPrintable(faults.join(QLatin1Char('\n')));
 }

@@ -137,6 +137,17 @@ TEST_F(ConfigWindow, NoValueGivesEnglishAndWritesNothing) {
   EXPECT_TRUE(boxes.isEmpty());
 }
 
+TEST_F(ConfigWindow, NoValueTakesTheDesktopsLanguageAndWritesNothing) {
+  auto window = createWindow(QLocale(QStringLiteral("fr_CA")));
+  EXPECT_EQ(window->languageId(), 1036);
+  EXPECT_EQ(instructionLines(window.get()), kFrench);
+  EXPECT_FALSE(readFile(machineFile()).contains("Language"));
+  EXPECT_FALSE(readFile(userFile()).contains("Language"));
+  // A stored value wins over the desktop, English too.
+  setUserValue("1033");
+  EXPECT_EQ(instructionLines(createWindow(QLocale(QStringLiteral("fr_FR"))).get()), kEnglish);
+}
+
 TEST_F(ConfigWindow, MachineWideFrenchOverPerUserGerman) {
   setMachineValue("1036");
   setUserValue("1031");
@@ -230,6 +241,7 @@ TEST_F(ConfigWindow, PictureLanguageMovesTheLanguagePictureUp) {
   EXPECT_EQ(shown->y(), 253);
   EXPECT_EQ(shown->pixmap().toImage(), picture(window.get(), "LanguageImageRussian"));
   EXPECT_EQ(instructionLines(window.get()), kEnglish) << "the hidden box keeps its text";
+  EXPECT_EQ(shown->accessibleName(), kEnglish.join(QLatin1Char(' '))) << "what a reader says";
 }
 
 TEST_F(ConfigWindow, ArabicKeepsItsBuiltInPictureWhereItStands) {

@@ -3,6 +3,7 @@
 #include <set>
 
 #include <QFile>
+#include <QLocale>
 
 #include "language_setting.h"
 #include "languages.h"
@@ -82,10 +83,36 @@ TEST(LanguageTable, EveryNumberSelectsOneLanguage) {
   EXPECT_FALSE(instructions::isGerman(2055)) << "Swiss German is not in the table";
 }
 
+TEST(LanguageTable, DesktopLocaleSelectsItsLanguage) {
+  const struct {
+    const char* locale;
+    int id;
+  } rows[] = {
+      {"de_DE", 1031}, {"de_AT", 1031}, {"de_LU", 4103}, {"fr_BE", 1036}, {"pt_BR", 1046},
+      {"pt_PT", 2070}, {"nb_NO", 1044}, {"nn_NO", 2068}, {"es_MX", 3082}, {"eu_ES", 1069},
+      {"is_IS", 15},   {"zh_CN", 2052}, {"zh_TW", 1028}, {"sr_RS", 3098}, {"sr_Latn_RS", 2074},
+      {"hr_HR", 1050}, {"bs_BA", 5146}, {"fa_IR", 1065}, {"ru_RU", 1049}, {"en_GB", 1033},
+      {"C", 1033},     {"sw_KE", 1033},
+  };
+  for (const auto& row : rows) {
+    EXPECT_EQ(instructions::languageIdOfLocale(QLocale(QLatin1String(row.locale))), row.id)
+        << row.locale;
+  }
+  // Every page of the table is reached from some desktop.
+  std::set<const instructions::Language*> reached;
+  for (const QLocale& locale :
+       QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory)) {
+    reached.insert(findLanguage(instructions::languageIdOfLocale(locale)));
+  }
+  for (const instructions::Language& language : instructions::allLanguages()) {
+    EXPECT_TRUE(reached.count(&language)) << language.name;
+  }
+}
+
 using ReadingTest = InstructionsTest;
 
 TEST_F(ReadingTest, NothingStoredGivesEnglishAndCreatesBothKeys) {
-  const instructions::LanguageReading reading = readInstallerLanguage();
+  const instructions::LanguageReading reading = readInstallerLanguage(1033);
   EXPECT_EQ(reading.languageId, 1033);
   EXPECT_TRUE(reading.failure.isEmpty()) << reading.failure.toStdString();
   EXPECT_TRUE(QFile::exists(userFile()));
@@ -93,12 +120,22 @@ TEST_F(ReadingTest, NothingStoredGivesEnglishAndCreatesBothKeys) {
   EXPECT_FALSE(readFile(machineFile()).contains("Language"));
 }
 
+TEST_F(ReadingTest, NothingStoredGivesTheDesktopsLanguageWithoutWritingIt) {
+  EXPECT_EQ(readInstallerLanguage(1031).languageId, 1031);
+  EXPECT_FALSE(readFile(machineFile()).contains("Language"));
+  EXPECT_FALSE(readFile(userFile()).contains("Language"));
+  setUserValue("1036");
+  EXPECT_EQ(readInstallerLanguage(1031).languageId, 1036);
+  setMachineValue("1033");
+  EXPECT_EQ(readInstallerLanguage(1031).languageId, 1033);
+}
+
 TEST_F(ReadingTest, MachineWideValueWinsAndNothingIsWritten) {
   setMachineValue("1036");
   setUserValue("1031");
   const QByteArray userBefore = readFile(userFile());
   const QByteArray machineBefore = readFile(machineFile());
-  const instructions::LanguageReading reading = readInstallerLanguage();
+  const instructions::LanguageReading reading = readInstallerLanguage(1033);
   EXPECT_EQ(reading.languageId, 1036);
   EXPECT_EQ(readFile(userFile()), userBefore);
   EXPECT_EQ(readFile(machineFile()), machineBefore);
@@ -106,39 +143,40 @@ TEST_F(ReadingTest, MachineWideValueWinsAndNothingIsWritten) {
 
 TEST_F(ReadingTest, PerUserNumberIsCopiedToTheMachineWideStore) {
   setUserValue("2055");
-  EXPECT_EQ(readInstallerLanguage().languageId, 2055);
+  EXPECT_EQ(readInstallerLanguage(1033).languageId, 2055);
   EXPECT_TRUE(readFile(machineFile()).contains("Installer%20Language=2055"))
       << readFile(machineFile()).toStdString();
   // The next start finds it there, whatever the user's own store says by then.
   setUserValue("1036");
-  EXPECT_EQ(readInstallerLanguage().languageId, 2055);
+  EXPECT_EQ(readInstallerLanguage(1033).languageId, 2055);
 }
 
 TEST_F(ReadingTest, PerUserEnglishIsNotCopied) {
   setUserValue("1033");
-  EXPECT_EQ(readInstallerLanguage().languageId, 1033);
+  EXPECT_EQ(readInstallerLanguage(1033).languageId, 1033);
   EXPECT_FALSE(readFile(machineFile()).contains("Language"));
 }
 
 TEST_F(ReadingTest, MachineWideStoreThatCannotBeOpenedLeavesThePerUserValue) {
   makeMachineStoreUnwritable();
   setUserValue("1033");
-  const instructions::LanguageReading reading = readInstallerLanguage();
+  const instructions::LanguageReading reading = readInstallerLanguage(1033);
   EXPECT_EQ(reading.languageId, 1033);
   EXPECT_TRUE(reading.failure.isEmpty());
 }
 
 TEST_F(ReadingTest, FailuresCarryTheirMessagesAndStopTheReading) {
   setMachineValue("abc");
-  EXPECT_EQ(readInstallerLanguage().failure,
+  EXPECT_EQ(readInstallerLanguage(1033).failure,
             QStringLiteral(u"'abc' ist kein gültiger Integerwert"));
   setMachineValue("");
-  EXPECT_EQ(readInstallerLanguage().failure, QStringLiteral(u"'' ist kein gültiger Integerwert"));
+  EXPECT_EQ(readInstallerLanguage(1033).failure,
+            QStringLiteral(u"'' ist kein gültiger Integerwert"));
   setMachineValue("1031, 1036");
-  EXPECT_EQ(readInstallerLanguage().failure,
+  EXPECT_EQ(readInstallerLanguage(1033).failure,
             QStringLiteral(u"Ungültiger Datentyp für 'Installer Language'"));
   writeFile(machineFile(), "[General]\nInstaller%20Language=1031\n[Broken\n");
-  EXPECT_EQ(readInstallerLanguage().failure,
+  EXPECT_EQ(readInstallerLanguage(1033).failure,
             QStringLiteral(u"Fehler beim Holen der Daten für 'Installer Language'"));
 }
 
@@ -146,14 +184,14 @@ TEST_F(ReadingTest, FailuresCarryTheirMessagesAndStopTheReading) {
 TEST_F(ReadingTest, CopyRefusedForAnotherReasonIsAFailure) {
   makeMachineStoreUnwritable();
   setUserValue("1031");
-  const instructions::LanguageReading reading = readInstallerLanguage();
+  const instructions::LanguageReading reading = readInstallerLanguage(1033);
   EXPECT_EQ(reading.failure,
             QStringLiteral(u"Fehler beim Setzen der Daten für 'Installer Language'"));
 }
 
 TEST_F(ReadingTest, BadPerUserValueStopsBeforeTheCopy) {
   setUserValue("10x");
-  const instructions::LanguageReading reading = readInstallerLanguage();
+  const instructions::LanguageReading reading = readInstallerLanguage(1033);
   EXPECT_EQ(reading.failure, QStringLiteral(u"'10x' ist kein gültiger Integerwert"));
   EXPECT_EQ(reading.languageId, 1033);
   EXPECT_FALSE(readFile(machineFile()).contains("Language"));

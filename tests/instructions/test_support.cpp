@@ -60,8 +60,8 @@ void InstructionsTest::putSideFile(const QString& name, const QByteArray& conten
   writeFile(sideFolder() + name, content);
 }
 
-std::unique_ptr<TfrmConfig> InstructionsTest::createWindow() {
-  return std::make_unique<TfrmConfig>();
+std::unique_ptr<TfrmConfig> InstructionsTest::createWindow(const QLocale& desktop) {
+  return std::make_unique<TfrmConfig>(desktop);
 }
 
 QStringList instructionLines(QWidget* window) {

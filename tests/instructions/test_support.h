@@ -8,6 +8,7 @@
 #include <memory>
 
 #include <QList>
+#include <QLocale>
 #include <QRegularExpression>
 #include <QString>
 #include <QStringList>
@@ -42,7 +43,8 @@ class InstructionsTest : public ::testing::Test {
   void makeMachineStoreUnwritable();
   void putSideFile(const QString& name, const QByteArray& content);
 
-  std::unique_ptr<TfrmConfig> createWindow();
+  // On a desktop in English unless another language is given.
+  std::unique_ptr<TfrmConfig> createWindow(const QLocale& desktop = QLocale(QLocale::English));
 
   QTemporaryDir dir;
   QList<platform::Question> boxes;

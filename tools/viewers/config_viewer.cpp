@@ -3,6 +3,7 @@
 // files are those of the built program, so a dropped picture becomes the skin
 // that the program's two windows show.
 #include <QApplication>
+#include <QLocale>
 
 #include "side_files.h"
 #include "untConfig.h"
@@ -12,7 +13,7 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName(QStringLiteral("Quillmoss"));
   instructions::setSideFolderForTests(QStringLiteral(QUILLMOSS_BIN_DIR "/"));
   instructions::setProgramPathForTests(QStringLiteral(QUILLMOSS_BIN_DIR "/quillmoss"));
-  TfrmConfig window;
+  TfrmConfig window(QLocale::system());
   window.show();
   QStringList dropped = QApplication::arguments().mid(1);
   if (!dropped.isEmpty()) window.WMDropFiles(dropped);
