@@ -7,10 +7,15 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <future>
 #include <optional>
+#include <system_error>
+#include <thread>
 
 #include "core/blake2sp.h"
+#include "core/crc32.h"
 #include "core/utf8.h"
 #include "output/output.h"
 
@@ -22,6 +27,9 @@ constexpr int kMaxSameVolumeAsks = 8;
 // Blocks walked in one call before the walk is taken for a loop in the data.
 constexpr int kMaxBlocksPerCall = 1 << 20;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// What the kernel copies of a stored entry before it is checked: small
+// enough to be read back from the cache, a multiple of the page size.
+constexpr std::size_t kKernelCopySpan = 4 << 20;
 constexpr std::uint64_t kMaxCommentBytes = 4u << 20;
 constexpr std::uint64_t kMaxLinkTarget = 64 * 1024;
 
@@ -58,16 +66,17 @@ class EntrySink final : public Sink {
     if (checks_.blake2) blake_.emplace();
   }
   int put(const std::uint8_t* p, std::size_t n) override {
+    const int rc = account(p, n);
+    return rc || !out_ ? rc : out_->write(p, n);
+  }
+  // Everything put does but the write: for bytes already in the file.
+  int account(const std::uint8_t* p, std::size_t n) {
     if (n == 0) return ERAR_SUCCESS;
     bytes += n;
     if (bytes > expected_) return ERAR_BAD_DATA;
-    if (checks_.crc) crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+    if (checks_.crc) crc = crc32Update(crc, p, n);
     if (blake_) blake_->update(p, n);
-    if (report_) {
-      int rc = archive_.reportData(p, n);
-      if (rc) return rc;
-    }
-    return out_ ? out_->write(p, n) : ERAR_SUCCESS;
+    return report_ ? archive_.reportData(p, n) : ERAR_SUCCESS;
   }
   std::array<std::uint8_t, 32> digest() {
     return blake_ ? blake_->digest() : std::array<std::uint8_t, 32>{};
@@ -106,6 +115,58 @@ int copyStored(InStream& in, Sink& sink) {
     if (rc) return rc;
   }
   return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+}
+
+// Whether a stored entry's next span is copied on a second thread while the
+// caller checks the last one: with a second core, unless
+// QUILLMOSS_UNRAR_THREADS=1 keeps everything on one thread.
+bool copyAhead() {
+  static const bool ahead = [] {
+    const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS");
+    return std::thread::hardware_concurrency() > 1 && !(env && std::strtol(env, nullptr, 10) == 1);
+  }();
+  return ahead;
+}
+
+// A stored entry in one part goes from the archive into its file in the
+// kernel, a span at a time, and each span is checked and reported from the
+// file's own pages: what is checked is what was written, and the bytes cross
+// into this process once instead of twice. With a second core the next span
+// is copied while this one is checked; the worker only asks the kernel to
+// copy, and callbacks, checks and the file's fate stay on this thread.
+// Nothing when the kernel cannot copy between the two files.
+std::optional<int> copyStoredInKernel(const Part& part, TempOutput& out, EntrySink& sink) {
+  const std::shared_ptr<VolumeFile> volume = part.open();
+  if (!volume) return ERAR_EOPEN;
+  auto spanAt = [&](std::uint64_t at) {
+    return static_cast<std::size_t>(std::min<std::uint64_t>(kKernelCopySpan, part.size - at));
+  };
+  auto copy = [&out, &part, fd = volume->fd(), spanAt](std::uint64_t at) {
+    const int rc = out.appendFrom(fd, part.offset + at, spanAt(at));
+    return rc == TempOutput::kCannotCopy && at ? ERAR_EWRITE : rc;
+  };
+  int rc = copy(0);
+  if (rc == TempOutput::kCannotCopy) return std::nullopt;
+  for (std::uint64_t done = 0; done < part.size && !rc;) {
+    const std::size_t n = spanAt(done);
+    const std::uint64_t next = done + n;
+    std::future<int> ahead;
+    if (next < part.size && copyAhead()) {
+      try {
+        ahead = std::async(std::launch::async, copy, next);
+      } catch (const std::system_error&) {
+        // No thread to be had: the span is copied after this one is checked.
+      }
+    }
+    {
+      const TempOutput::View written = out.view(done, n);
+      rc = written.data() ? sink.account(written.data(), n) : ERAR_NO_MEMORY;
+    }
+    const int copied = ahead.valid() ? ahead.get() : next < part.size && !rc ? copy(next) : 0;
+    if (!rc) rc = copied;
+    done = next;
+  }
+  return rc;
 }
 
 }  // namespace
@@ -568,7 +629,14 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   }
   EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out,
                  {last.hasCrc, last.hasBlake2});
-  rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
+  std::optional<int> copied;
+  if (e.method == 0 && !test && !e.encrypted && parts.size() == 1 && !e.unpSizeUnknown &&
+      parts[0].size == e.unpSize && out.canCopyInKernel())
+    copied = copyStoredInKernel(parts[0], out, sink);
+  if (copied)
+    rc = *copied;
+  else
+    rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
   if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;
   if (last.hasCrc && !crypto_.crcMatches(e, sink.crc, last.crc)) return ERAR_BAD_DATA;

@@ -21,6 +21,7 @@ class VolumeFile : public ByteSource {
   std::uint64_t size() const override { return size_; }
   std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n) override;
   const std::string& path() const { return path_; }
+  int fd() const { return fd_; }
 
   // Filled by openVolume from the signature and the main header.
   Format format = Format::Rar4;

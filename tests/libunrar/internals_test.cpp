@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/blake2sp.h"
+#include "core/crc32.h"
 #include "format/rar_format.h"
 #include "format/volume.h"
 #include "output/output.h"
@@ -83,6 +84,25 @@ TEST(Blake2sp, SameHashAsTheReferenceForAnyLengthAndPieces) {
       for (std::size_t at = 0; at < size; at += piece)
         h.update(data.data() + at, std::min(piece, size - at));
       EXPECT_EQ(h.digest(), want) << size << " bytes in pieces of " << piece;
+    }
+  }
+}
+
+// Ours against zlib's CRC-32: lengths around the folding loop's 16 and 64
+// bytes and its minimum, from any alignment, given at once and in pieces.
+TEST(Crc32, SameValueAsZlibForAnyLengthAlignmentAndPieces) {
+  std::vector<std::uint8_t> data(70000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  for (std::size_t size : {0, 1, 15, 16, 63, 64, 255, 256, 257, 300, 4099, 69990}) {
+    for (std::size_t start : {0, 1, 9}) {
+      const std::uint8_t* p = data.data() + start;
+      const auto want = static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(size)));
+      for (std::size_t piece : {70000, 300, 7}) {
+        std::uint32_t crc = 0;
+        for (std::size_t at = 0; at < size; at += piece)
+          crc = crc32Update(crc, p + at, std::min(piece, size - at));
+        EXPECT_EQ(crc, want) << size << " bytes from " << start << " in pieces of " << piece;
+      }
     }
   }
 }
