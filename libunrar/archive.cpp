@@ -30,6 +30,8 @@ constexpr std::size_t kCopyBuffer = 1 << 20;
 // What the kernel copies of a stored entry before it is checked: small
 // enough to be read back from the cache, a multiple of the page size.
 constexpr std::size_t kKernelCopySpan = 4 << 20;
+// Below this a stored entry costs more to map than to copy through a buffer.
+constexpr std::uint64_t kKernelCopyMinimum = 256 << 10;
 constexpr std::uint64_t kMaxCommentBytes = 4u << 20;
 constexpr std::uint64_t kMaxLinkTarget = 64 * 1024;
 
@@ -631,7 +633,7 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
                  {last.hasCrc, last.hasBlake2});
   std::optional<int> copied;
   if (e.method == 0 && !test && !e.encrypted && parts.size() == 1 && !e.unpSizeUnknown &&
-      parts[0].size == e.unpSize && out.canCopyInKernel())
+      parts[0].size == e.unpSize && e.unpSize >= kKernelCopyMinimum && out.canCopyInKernel())
     copied = copyStoredInKernel(parts[0], out, sink);
   if (copied)
     rc = *copied;

@@ -136,7 +136,16 @@ TEST(VolumeReads, SmallAndLargeReadsInAnyOrderGiveTheFileBytes) {
       {40, 7},         {0, 16384},    {16384, 16385},  {100000, 1},  // backwards, both sizes
       {299990, 7},     {299995, 100}, {300000, 5},     {299999, 1},  // at and past the end
       {131072, 70000}, {131000, 100}, {262144, 37856}, {65536, 0}};
-  for (const Read& r : reads) {
+  // Small entries one after another, header then data, grow the window; a
+  // jump and reads across its end follow.
+  std::vector<Read> walk = reads;
+  for (std::uint64_t at = 1000; at < 200000; at += 2100) {
+    walk.push_back({at, 7});
+    walk.push_back({at + 60, 2040});
+  }
+  for (const Read& r : std::vector<Read>{{210000, 16384}, {226000, 1000}, {150, 9000}})
+    walk.push_back(r);
+  for (const Read& r : walk) {
     std::string got(r.size, '\0');
     const std::size_t n = v->readAt(r.offset, got.data(), r.size);
     const std::size_t expected =
