@@ -79,6 +79,8 @@ struct TVxUnRar::Run {
   bool nameConverted = false;
   // Measures the time since OnBusy was last raised (or the run started).
   QElapsedTimer sinceBusy;
+  // Whether an entry's target exists already, asked once per extracted entry.
+  platform::FilePresence targetPresent;
   // An exception thrown by a handler inside the library callback waits here
   // until the library has returned: it must never unwind through the library.
   std::exception_ptr pending;
@@ -318,10 +320,12 @@ int TVxUnRar::ProcessEntry() {
       FDirectory, FRun->nameConverted ? FHeaderData.FileName : vxunrar::EntryName(FRun->header));
   if (!vxunrar::IsSelected(FFileList, target)) return process(RAR_SKIP);
   if ((FRun->header.Flags & 0xE0) == 0xE0) return process(FOperation);
-  if (FOperation == RAR_EXTRACT && platform::filePresent(target)) {
+  if (FOperation == RAR_EXTRACT && FRun->targetPresent(target)) {
     if (FOverrideEvent == OR_NEVER) return process(RAR_SKIP);
     if (FOverrideEvent == OR_EVENT) {
       bool decision = false;
+      // Whatever the person does meanwhile may change the folders.
+      FRun->targetPresent.forget();
       if (OnOverride) OnOverride(this, target, decision);
       return process(decision ? FOperation : RAR_SKIP);
     }
@@ -364,6 +368,9 @@ void TVxUnRar::MainPass() {
     if (FStopProcessing) break;
     if (status != 0) continue;
     const int result = ProcessEntry();
+    // A folder or a link may have taken the place of a folder held open.
+    if ((FRun->header.Flags & RHDF_DIRECTORY) != 0 || FRun->header.RedirType != 0)
+      FRun->targetPresent.forget();
     if (FStopProcessing) break;
     streamBroken = result != 0;
     if (result == 0) continue;
@@ -396,6 +403,7 @@ void TVxUnRar::Execute() {
   FSizeProcessed = 0;
   activeUnRar = this;
   FRun->pending = nullptr;
+  FRun->targetPresent.forget();
   FRun->sinceBusy.start();
   if (FCanProgress && !CountEntries()) return;
   PrepareOpen(FMode == VxRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);

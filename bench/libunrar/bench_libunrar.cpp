@@ -189,6 +189,7 @@ int main(int argc, char** argv) {
   const int runs = quick ? 1 : 3;
 
   std::string big = work + "/stored-big.rar";
+  std::string big4 = work + "/stored-big-rar4.rar";
   std::string many = work + "/many-files.rar";
   std::string solid = work + "/solid-rar29.rar";
   // RAR 5 compressed: at least 512 MiB of output, a window of 1 GiB, 64 GiB declared.
@@ -223,6 +224,8 @@ int main(int argc, char** argv) {
       rarwriter::Options o;
       o.format = rarwriter::Format::Rar5;
       rarwriter::write(big, {e}, o);
+      o.format = rarwriter::Format::Rar4;
+      rarwriter::write(big4, {e}, o);
     }
     {
       std::vector<rarwriter::Entry> entries;
@@ -274,6 +277,7 @@ int main(int argc, char** argv) {
   std::printf("%-24s %9s %9s %9s %8s\n", "  program", "wall s", "cpu s", "peak MiB", "x bsdtar");
   const std::string out = work + "/out";
   row("stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB", big, out, runs, tmp);
+  row("stored RAR 4, " + std::to_string(bigSize >> 20) + " MiB", big4, out, runs, tmp);
   row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
   row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
       tmp);
@@ -298,6 +302,7 @@ int main(int argc, char** argv) {
     row(name, corpus + name, out, runs, tmp);
   }
   removeTree(big);
+  removeTree(big4);
   removeTree(many);
   removeTree(solid);
   removeTree(tmp);
