@@ -7,12 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
-#include <future>
 #include <optional>
-#include <system_error>
-#include <thread>
 
 #include "core/blake2sp.h"
 #include "core/crc32.h"
@@ -119,56 +115,29 @@ int copyStored(InStream& in, Sink& sink) {
   return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
 }
 
-// Whether a stored entry's next span is copied on a second thread while the
-// caller checks the last one: with a second core, unless
-// QUILLMOSS_UNRAR_THREADS=1 keeps everything on one thread.
-bool copyAhead() {
-  static const bool ahead = [] {
-    const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS");
-    return std::thread::hardware_concurrency() > 1 && !(env && std::strtol(env, nullptr, 10) == 1);
-  }();
-  return ahead;
-}
-
 // A stored entry in one part goes from the archive into its file in the
 // kernel, a span at a time, and each span is checked and reported from the
 // file's own pages: what is checked is what was written, and the bytes cross
-// into this process once instead of twice. With a second core the next span
-// is copied while this one is checked; the worker only asks the kernel to
-// copy, and callbacks, checks and the file's fate stay on this thread.
-// Nothing when the kernel cannot copy between the two files.
+// into this process once instead of twice. Nothing when the kernel cannot
+// copy between the two files.
 std::optional<int> copyStoredInKernel(const Part& part, TempOutput& out, EntrySink& sink) {
   const std::shared_ptr<VolumeFile> volume = part.open();
   if (!volume) return ERAR_EOPEN;
-  auto spanAt = [&](std::uint64_t at) {
-    return static_cast<std::size_t>(std::min<std::uint64_t>(kKernelCopySpan, part.size - at));
-  };
-  auto copy = [&out, &part, fd = volume->fd(), spanAt](std::uint64_t at) {
-    const int rc = out.appendFrom(fd, part.offset + at, spanAt(at));
-    return rc == TempOutput::kCannotCopy && at ? ERAR_EWRITE : rc;
-  };
-  int rc = copy(0);
-  if (rc == TempOutput::kCannotCopy) return std::nullopt;
-  for (std::uint64_t done = 0; done < part.size && !rc;) {
-    const std::size_t n = spanAt(done);
-    const std::uint64_t next = done + n;
-    std::future<int> ahead;
-    if (next < part.size && copyAhead()) {
-      try {
-        ahead = std::async(std::launch::async, copy, next);
-      } catch (const std::system_error&) {
-        // No thread to be had: the span is copied after this one is checked.
-      }
+  for (std::uint64_t done = 0; done < part.size;) {
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kKernelCopySpan, part.size - done));
+    int rc = out.appendFrom(volume->fd(), part.offset + done, n);
+    if (rc == TempOutput::kCannotCopy) {
+      if (done == 0) return std::nullopt;
+      return ERAR_EWRITE;
     }
-    {
-      const TempOutput::View written = out.view(done, n);
-      rc = written.data() ? sink.account(written.data(), n) : ERAR_NO_MEMORY;
-    }
-    const int copied = ahead.valid() ? ahead.get() : next < part.size && !rc ? copy(next) : 0;
-    if (!rc) rc = copied;
-    done = next;
+    if (rc) return rc;
+    const TempOutput::View written = out.view(done, n);
+    rc = written.data() ? sink.account(written.data(), n) : ERAR_NO_MEMORY;
+    if (rc) return rc;
+    done += n;
   }
-  return rc;
+  return ERAR_SUCCESS;
 }
 
 }  // namespace
