@@ -11,6 +11,7 @@
 #include <optional>
 
 #include "core/blake2sp.h"
+#include "core/crc32.h"
 #include "core/utf8.h"
 #include "output/output.h"
 
@@ -22,6 +23,11 @@ constexpr int kMaxSameVolumeAsks = 8;
 // Blocks walked in one call before the walk is taken for a loop in the data.
 constexpr int kMaxBlocksPerCall = 1 << 20;
 constexpr std::size_t kCopyBuffer = 1 << 20;
+// What the kernel copies of a stored entry before it is checked: small
+// enough to be read back from the cache, a multiple of the page size.
+constexpr std::size_t kKernelCopySpan = 4 << 20;
+// Below this a stored entry costs more to map than to copy through a buffer.
+constexpr std::uint64_t kKernelCopyMinimum = 256 << 10;
 constexpr std::uint64_t kMaxCommentBytes = 4u << 20;
 constexpr std::uint64_t kMaxLinkTarget = 64 * 1024;
 // Entries declaring a larger dictionary are decoded only when the caller
@@ -61,16 +67,17 @@ class EntrySink final : public Sink {
     if (checks_.blake2) blake_.emplace();
   }
   int put(const std::uint8_t* p, std::size_t n) override {
+    const int rc = account(p, n);
+    return rc || !out_ ? rc : out_->write(p, n);
+  }
+  // Everything put does but the write: for bytes already in the file.
+  int account(const std::uint8_t* p, std::size_t n) {
     if (n == 0) return ERAR_SUCCESS;
     bytes += n;
     if (bytes > expected_) return ERAR_BAD_DATA;
-    if (checks_.crc) crc = static_cast<std::uint32_t>(crc32(crc, p, static_cast<uInt>(n)));
+    if (checks_.crc) crc = crc32Update(crc, p, n);
     if (blake_) blake_->update(p, n);
-    if (report_) {
-      int rc = archive_.reportData(p, n);
-      if (rc) return rc;
-    }
-    return out_ ? out_->write(p, n) : ERAR_SUCCESS;
+    return report_ ? archive_.reportData(p, n) : ERAR_SUCCESS;
   }
   std::array<std::uint8_t, 32> digest() {
     return blake_ ? blake_->digest() : std::array<std::uint8_t, 32>{};
@@ -109,6 +116,31 @@ int copyStored(InStream& in, Sink& sink) {
     if (rc) return rc;
   }
   return in.remaining() == 0 ? ERAR_SUCCESS : ERAR_BAD_DATA;
+}
+
+// A stored entry in one part goes from the archive into its file in the
+// kernel, a span at a time, and each span is checked and reported from the
+// file's own pages: what is checked is what was written, and the bytes cross
+// into this process once instead of twice. Nothing when the kernel cannot
+// copy between the two files.
+std::optional<int> copyStoredInKernel(const Part& part, TempOutput& out, EntrySink& sink) {
+  const std::shared_ptr<VolumeFile> volume = part.open();
+  if (!volume) return ERAR_EOPEN;
+  for (std::uint64_t done = 0; done < part.size;) {
+    const auto n =
+        static_cast<std::size_t>(std::min<std::uint64_t>(kKernelCopySpan, part.size - done));
+    int rc = out.appendFrom(volume->fd(), part.offset + done, n);
+    if (rc == TempOutput::kCannotCopy) {
+      if (done == 0) return std::nullopt;
+      return ERAR_EWRITE;
+    }
+    if (rc) return rc;
+    const TempOutput::View written = out.view(done, n);
+    rc = written.data() ? sink.account(written.data(), n) : ERAR_NO_MEMORY;
+    if (rc) return rc;
+    done += n;
+  }
+  return ERAR_SUCCESS;
 }
 
 }  // namespace
@@ -584,7 +616,14 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   }
   EntrySink sink(*this, e.unpSizeUnknown ? ~0ull : e.unpSize, !skip, test ? nullptr : &out,
                  {last.hasCrc, last.hasBlake2});
-  rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
+  std::optional<int> copied;
+  if (e.method == 0 && !test && !e.encrypted && parts.size() == 1 && !e.unpSizeUnknown &&
+      parts[0].size == e.unpSize && e.unpSize >= kKernelCopyMinimum && out.canCopyInKernel())
+    copied = copyStoredInKernel(parts[0], out, sink);
+  if (copied)
+    rc = *copied;
+  else
+    rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
   if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;
   if (last.hasCrc && !crypto_.crcMatches(e, sink.crc, last.crc)) return ERAR_BAD_DATA;

@@ -1,6 +1,7 @@
 // Where the running program lives, and the files it keeps beside itself.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace platform {
@@ -16,5 +17,24 @@ QString besideExecutable(const QString& fileName);
 // way round. Both take paths whose bytes path_bytes.h keeps.
 bool filePresent(const QString& path);
 bool folderPresent(const QString& path);
+
+// filePresent for path after path, most in the folder of the one before (an
+// archive lists a folder's entries together): that folder is held open
+// between calls, so a check is one lookup in it instead of a walk of the
+// whole path. forget() lets it go, after anything that may have put
+// something else at its path.
+class FilePresence {
+ public:
+  FilePresence() = default;
+  ~FilePresence();
+  FilePresence(const FilePresence&) = delete;
+  FilePresence& operator=(const FilePresence&) = delete;
+  bool operator()(const QString& path);
+  void forget();
+
+ private:
+  QByteArray folder_;
+  int folderFd_ = -1;
+};
 
 }  // namespace platform

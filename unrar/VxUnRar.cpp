@@ -88,6 +88,8 @@ struct TVxUnRar::Run {
   // allowed (KB; 0 when it asked nothing).
   int systemError = 0;
   quint64 largeDictionaryKB = 0;
+  // Whether an entry's target exists already, asked once per extracted entry.
+  platform::FilePresence targetPresent;
   // An exception thrown by a handler inside the library callback waits here
   // until the library has returned: it must never unwind through the library.
   std::exception_ptr pending;
@@ -339,7 +341,11 @@ int TVxUnRar::ProcessEntry() {
     const int result =
         untUnRar::RARProcessFile(FRun->ArchiveHandle, operation, destination, nullptr);
     FRun->systemError = errno;
-    if (result != 0) vxunrar::RemoveEmptyFolders(made);
+    if (result != 0 && !made.empty()) {
+      vxunrar::RemoveEmptyFolders(made);
+      // A folder held open for the presence check may be one just removed.
+      FRun->targetPresent.forget();
+    }
     FRun->rethrowPending();
     return result;
   };
@@ -347,10 +353,12 @@ int TVxUnRar::ProcessEntry() {
   const QString target = vxunrar::TargetPath(FDirectory, name);
   if (!vxunrar::IsSelected(FFileList, target)) return process(RAR_SKIP);
   if (directory) return process(FOperation);
-  if (FOperation == RAR_EXTRACT && platform::filePresent(target)) {
+  if (FOperation == RAR_EXTRACT && FRun->targetPresent(target)) {
     if (FOverrideEvent == OR_NEVER) return process(RAR_SKIP);
     if (FOverrideEvent == OR_EVENT) {
       bool decision = false;
+      // Whatever the person does meanwhile may change the folders.
+      FRun->targetPresent.forget();
       if (OnOverride) OnOverride(this, target, decision);
       return process(decision ? FOperation : RAR_SKIP);
     }
@@ -396,6 +404,9 @@ void TVxUnRar::MainPass() {
     if (FStopProcessing) break;
     if (status != 0) continue;
     const int result = ProcessEntry();
+    // A folder or a link may have taken the place of a folder held open.
+    if ((FRun->header.Flags & RHDF_DIRECTORY) != 0 || FRun->header.RedirType != 0)
+      FRun->targetPresent.forget();
     if (FStopProcessing) break;
     streamBroken = result != 0;
     if (result == 0) continue;
@@ -454,6 +465,7 @@ void TVxUnRar::Execute() {
   FSizeProcessed = 0;
   activeUnRar = this;
   FRun->pending = nullptr;
+  FRun->targetPresent.forget();
   FRun->sinceBusy.start();
   if (FCanProgress && !CountEntries()) return;
   PrepareOpen(FMode == VxRAR_LIST ? RAR_OM_LIST : RAR_OM_EXTRACT);

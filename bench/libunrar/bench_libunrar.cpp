@@ -209,6 +209,7 @@ int main(int argc, char** argv) {
   const int runs = quick ? 1 : 3;
 
   std::string big = work + "/stored-big.rar";
+  std::string big4 = work + "/stored-big-rar4.rar";
   std::string many = work + "/many-files.rar";
   std::string solid = work + "/solid-rar29.rar";
   // RAR 5 compressed: at least 512 MiB of output, a window of 1 GiB, 64 GiB declared.
@@ -227,6 +228,7 @@ int main(int argc, char** argv) {
   const int entryCount = quick ? 16 : 64;
   std::string rar5Entries = sized("rar5-entries", entryCount * (8ull << 20));
   const std::string bigLabel = "stored RAR 5, " + std::to_string(bigSize >> 20) + " MiB";
+  const std::string big4Label = "stored RAR 4, " + std::to_string(bigSize >> 20) + " MiB";
   const std::string manyLabel = "RAR 4, " + std::to_string(fileCount) + " stored files";
   const std::string solidLabel =
       "solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries";
@@ -250,7 +252,7 @@ int main(int argc, char** argv) {
   // The archives are made in a child, so that this process, whose peak memory
   // every measured child inherits, stays small.
   Measure made = bench::measureChild([&] {
-    if (wanted(bigLabel)) {
+    if (wanted(bigLabel) || wanted(big4Label)) {
       rarwriter::Entry e;
       e.name = "big.bin";
       e.source = rarwriter::patternSource(1);
@@ -258,6 +260,8 @@ int main(int argc, char** argv) {
       rarwriter::Options o;
       o.format = rarwriter::Format::Rar5;
       rarwriter::write(big, {e}, o);
+      o.format = rarwriter::Format::Rar4;
+      rarwriter::write(big4, {e}, o);
     }
     if (wanted(manyLabel)) {
       std::vector<rarwriter::Entry> entries;
@@ -313,6 +317,7 @@ int main(int argc, char** argv) {
               "peak MiB", "x bsdtar");
   const std::string out = work + "/out";
   if (wanted(bigLabel)) row(bigLabel, big, out, runs, tmp);
+  if (wanted(big4Label)) row(big4Label, big4, out, runs, tmp);
   if (wanted(manyLabel)) row(manyLabel, many, out, runs, tmp);
   if (wanted(solidLabel)) row(solidLabel, solid, out, runs, tmp);
   if (wanted(mixedLabel)) row(mixedLabel, rar5Mixed, out, runs, tmp, unarCopy(rar5Mixed), true);
@@ -337,6 +342,7 @@ int main(int argc, char** argv) {
     row(name, corpus + name, out, runs, tmp);
   }
   removeTree(big);
+  removeTree(big4);
   removeTree(many);
   removeTree(solid);
   removeTree(tmp);

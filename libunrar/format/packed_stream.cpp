@@ -1,8 +1,8 @@
 #include "format/packed_stream.h"
 
-#include <zlib.h>
-
 #include <algorithm>
+
+#include "core/crc32.h"
 
 #include "unrar.h"
 
@@ -25,8 +25,7 @@ int PackedStream::read(std::uint8_t* buf, std::size_t n, std::size_t& got) {
     if (!reading_) return ERAR_EOPEN;
     std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n - got, p.size - inPart_));
     std::size_t r = reading_->readAt(p.offset + inPart_, buf + got, want);
-    if (p.checkCrc)
-      partCrc_ = static_cast<std::uint32_t>(crc32(partCrc_, buf + got, static_cast<uInt>(r)));
+    if (p.checkCrc) partCrc_ = crc32Update(partCrc_, buf + got, r);
     got += r;
     inPart_ += r;
     consumed_ += r;

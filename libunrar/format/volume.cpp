@@ -29,23 +29,32 @@ VolumeFile::~VolumeFile() {
 }
 
 namespace {
-constexpr std::size_t kWindow = 1024;
-constexpr std::size_t kSmallRead = 512;
+// The read-ahead window: from kMinWindow (a page, which the kernel reads
+// anyway), doubled up to kMaxWindow while each read lands less than the
+// window's size past it (small entries, header after header), and back to
+// kMinWindow after a longer jump (the data of a larger entry skipped), so
+// that listing large entries never copies the data it skips.
+constexpr std::size_t kMinWindow = 4096;
+constexpr std::size_t kMaxWindow = 64 << 10;
+// Reads up to this size go through the window: block headers, and the data
+// of small entries.
+constexpr std::size_t kSmallRead = 16 << 10;
 }  // namespace
 
 std::size_t VolumeFile::readAt(std::uint64_t offset, void* buf, std::size_t n) {
   if (offset >= size_) return 0;
   if (n > kSmallRead) return readDirect(offset, buf, n);
-  if (!window_) window_ = std::make_unique<char[]>(kWindow);
-  if (offset < windowStart_ || offset + n > windowStart_ + windowSize_) {
-    windowStart_ = offset;
-    windowSize_ = readDirect(offset, window_.get(), kWindow);
-  }
+  if (!window_) window_ = std::make_unique<char[]>(kMaxWindow);
   const std::uint64_t windowEnd = windowStart_ + windowSize_;
+  if (offset < windowStart_ || offset + n > windowEnd) {
+    const bool near = windowSize_ && offset >= windowStart_ && offset < windowEnd + windowWant_;
+    windowWant_ = near ? std::min(windowWant_ * 2, kMaxWindow) : kMinWindow;
+    windowStart_ = offset;
+    windowSize_ = readDirect(offset, window_.get(), std::max(windowWant_, n));
+  }
+  const std::uint64_t end = windowStart_ + windowSize_;
   const std::size_t take =
-      offset >= windowEnd
-          ? 0
-          : static_cast<std::size_t>(std::min<std::uint64_t>(n, windowEnd - offset));
+      offset >= end ? 0 : static_cast<std::size_t>(std::min<std::uint64_t>(n, end - offset));
   if (take) std::memcpy(buf, window_.get() + (offset - windowStart_), take);
   return take;
 }

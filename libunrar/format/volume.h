@@ -21,6 +21,7 @@ class VolumeFile : public ByteSource {
   std::uint64_t size() const override { return size_; }
   std::size_t readAt(std::uint64_t offset, void* buf, std::size_t n) override;
   const std::string& path() const { return path_; }
+  int fd() const { return fd_; }
 
   // Filled by openVolume from the signature and the main header.
   Format format = Format::Rar4;
@@ -37,12 +38,15 @@ class VolumeFile : public ByteSource {
   std::uint64_t size_;
   std::string path_;
   // A block header is read in two small pieces, its fixed start and then the
-  // rest; both come from one short window read ahead of the first, so a header
-  // costs one read. Larger reads bypass the window, and it stays small so that
-  // listing never copies the data it skips.
+  // rest; both come from one window read ahead of the first, so a header
+  // costs one read. The window grows while entries are small, so that their
+  // headers and data come a few dozen to a read, and stays small otherwise,
+  // so that listing never copies the data it skips (volume.cpp). Larger
+  // reads bypass it.
   std::unique_ptr<char[]> window_;
   std::uint64_t windowStart_ = 0;
   std::size_t windowSize_ = 0;
+  std::size_t windowWant_ = 0;
 };
 
 // Opens `path` and reads its signature and main header. Returns 0 or

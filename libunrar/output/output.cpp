@@ -4,6 +4,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -677,7 +678,7 @@ int TempOutput::create(const Folder& folder, unsigned mode) {
   // without /proc the temporary name is used.
   static const bool procFd = ::access("/proc/self/fd", X_OK) == 0;
   if (procFd) {
-    fd_ = ::openat(dir_.get(), ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, static_cast<mode_t>(mode));
+    fd_ = ::openat(dir_.get(), ".", O_TMPFILE | O_RDWR | O_CLOEXEC, static_cast<mode_t>(mode));
     if (fd_ >= 0) {
       unnamed_ = true;
       return ERAR_SUCCESS;
@@ -716,6 +717,35 @@ int TempOutput::write(const std::uint8_t* p, std::size_t n) {
     n -= static_cast<std::size_t>(w);
   }
   return ERAR_SUCCESS;
+}
+
+int TempOutput::appendFrom(int source, std::uint64_t offset, std::size_t n) {
+  bool first = true;
+  auto in = static_cast<off64_t>(offset);
+  while (n) {
+    const ssize_t w = ::copy_file_range(source, &in, fd_, nullptr, n, 0);
+    if (w < 0 && errno == EINTR) continue;
+    if (w < 0 && first &&
+        (errno == EXDEV || errno == EINVAL || errno == EOPNOTSUPP || errno == ENOSYS ||
+         errno == EBADF))
+      return kCannotCopy;
+    if (w < 0) return ERAR_EWRITE;
+    if (w == 0) return ERAR_BAD_DATA;
+    first = false;
+    n -= static_cast<std::size_t>(w);
+  }
+  return ERAR_SUCCESS;
+}
+
+TempOutput::View::View(int fd, std::uint64_t offset, std::size_t n) {
+  void* p = ::mmap(nullptr, n, PROT_READ | PROT_WRITE, MAP_PRIVATE, fd, static_cast<off_t>(offset));
+  if (p == MAP_FAILED) return;
+  data_ = static_cast<std::uint8_t*>(p);
+  size_ = n;
+}
+
+TempOutput::View::~View() {
+  if (data_) ::munmap(data_, size_);
 }
 
 int TempOutput::commit(const std::string& base, std::uint64_t mtime, std::uint64_t atime) {

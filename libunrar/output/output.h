@@ -195,6 +195,34 @@ class TempOutput {
   // mode: permission bits for the new file (the umask applies).
   int create(const Folder& folder, unsigned mode);
   int write(const std::uint8_t* p, std::size_t n);
+
+  // Whether the file can take bytes straight from another file and show them
+  // back mapped: only an unnamed file, which no other process can find to
+  // cut short under the mapping.
+  bool canCopyInKernel() const { return unnamed_; }
+  // Appends n bytes of `source` from `offset`, copied by the kernel without
+  // passing through this process. Returns 0, ERAR_EWRITE when the file
+  // system refuses them (full, quota), ERAR_BAD_DATA when the source ends
+  // first, or kCannotCopy when nothing was copied because the kernel cannot
+  // copy between these two files (the caller then writes them itself).
+  static constexpr int kCannotCopy = -1;
+  int appendFrom(int source, std::uint64_t offset, std::size_t n);
+  // The bytes written at [offset, offset + n), mapped for reading; offset is
+  // a multiple of the page size. Copy-on-write: a change made through it
+  // never reaches the file. Null when the mapping fails.
+  class View {
+   public:
+    View(int fd, std::uint64_t offset, std::size_t n);
+    ~View();
+    View(const View&) = delete;
+    View& operator=(const View&) = delete;
+    const std::uint8_t* data() const { return data_; }
+
+   private:
+    std::uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+  };
+  View view(std::uint64_t offset, std::size_t n) const { return View(fd_, offset, n); }
   // Sets the times and gives the file the name `base` in its folder,
   // replacing what is there.
   int commit(const std::string& base, std::uint64_t mtime, std::uint64_t atime);

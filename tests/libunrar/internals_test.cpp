@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/blake2sp.h"
+#include "core/crc32.h"
 #include "format/rar_format.h"
 #include "format/volume.h"
 #include "output/output.h"
@@ -142,14 +143,35 @@ namespace {
 TEST(Blake2sp, SameHashAsTheReferenceForAnyLengthAndPieces) {
   std::vector<std::uint8_t> data(70000);
   for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + 7);
-  for (std::size_t size : {0, 1, 63, 64, 65, 511, 512, 513, 1024, 1025, 70000}) {
+  // 449 and 961 bytes: the first stripe compressed before the final blocks.
+  for (std::size_t size :
+       {0, 1, 63, 64, 65, 448, 449, 511, 512, 513, 960, 961, 1024, 1025, 1473, 70000}) {
     std::array<std::uint8_t, 32> want{};
     blake2sp(want.data(), data.data(), nullptr, want.size(), size, 0);
-    for (std::size_t piece : {70000, 1, 7, 64, 512, 513}) {
+    for (std::size_t piece : {70000, 1, 7, 64, 449, 512, 513}) {
       unrar::Blake2sp h;
       for (std::size_t at = 0; at < size; at += piece)
         h.update(data.data() + at, std::min(piece, size - at));
       EXPECT_EQ(h.digest(), want) << size << " bytes in pieces of " << piece;
+    }
+  }
+}
+
+// Ours against zlib's CRC-32: lengths around the folding loop's 16 and 64
+// bytes and its minimum, from any alignment, given at once and in pieces.
+TEST(Crc32, SameValueAsZlibForAnyLengthAlignmentAndPieces) {
+  std::vector<std::uint8_t> data(70000);
+  for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<std::uint8_t>(i * 131 + 7);
+  for (std::size_t size : {0, 1, 15, 16, 63, 64, 255, 256, 257, 300, 4099, 69990}) {
+    for (std::size_t start : {0, 1, 9}) {
+      const std::uint8_t* p = data.data() + start;
+      const auto want = static_cast<std::uint32_t>(crc32(0, p, static_cast<uInt>(size)));
+      for (std::size_t piece : {70000, 300, 7}) {
+        std::uint32_t crc = 0;
+        for (std::size_t at = 0; at < size; at += piece)
+          crc = crc32Update(crc, p + at, std::min(piece, size - at));
+        EXPECT_EQ(crc, want) << size << " bytes from " << start << " in pieces of " << piece;
+      }
     }
   }
 }
@@ -183,7 +205,16 @@ TEST(VolumeReads, SmallAndLargeReadsInAnyOrderGiveTheFileBytes) {
       {40, 7},         {0, 16384},    {16384, 16385},  {100000, 1},  // backwards, both sizes
       {299990, 7},     {299995, 100}, {300000, 5},     {299999, 1},  // at and past the end
       {131072, 70000}, {131000, 100}, {262144, 37856}, {65536, 0}};
-  for (const Read& r : reads) {
+  // Small entries one after another, header then data, grow the window; a
+  // jump and reads across its end follow.
+  std::vector<Read> walk = reads;
+  for (std::uint64_t at = 1000; at < 200000; at += 2100) {
+    walk.push_back({at, 7});
+    walk.push_back({at + 60, 2040});
+  }
+  for (const Read& r : std::vector<Read>{{210000, 16384}, {226000, 1000}, {150, 9000}})
+    walk.push_back(r);
+  for (const Read& r : walk) {
     std::string got(r.size, '\0');
     const std::size_t n = v->readAt(r.offset, got.data(), r.size);
     const std::size_t expected =

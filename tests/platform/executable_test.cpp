@@ -34,6 +34,30 @@ TEST(FilePresent, TrueOnlyForAFile) {
   EXPECT_FALSE(platform::filePresent(dir.filePath(QStringLiteral("b.rar"))));
 }
 
+// The same answers as filePresent, path after path, with the folder held
+// open between them; a folder put in place of the held one counts after forget().
+TEST(FilePresent, TheHeldFolderAnswersAsThePathWould) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  ASSERT_TRUE(QDir(dir.path()).mkpath(QStringLiteral("d/sub")));
+  QFile f(dir.filePath(QStringLiteral("d/a.txt")));
+  ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+  f.close();
+  platform::FilePresence present;
+  for (int pass = 0; pass < 2; ++pass) {
+    EXPECT_FALSE(present(QString()));
+    EXPECT_FALSE(present(dir.filePath(QStringLiteral("missing/a.txt"))));
+    EXPECT_FALSE(present(dir.filePath(QStringLiteral("d/sub")))) << "a folder is not a file";
+    EXPECT_FALSE(present(dir.filePath(QStringLiteral("d/b.txt"))));
+    EXPECT_TRUE(present(dir.filePath(QStringLiteral("d/a.txt"))));
+  }
+  ASSERT_TRUE(QDir(dir.path()).rename(QStringLiteral("d"), QStringLiteral("old")));
+  ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("d")));
+  present.forget();
+  EXPECT_FALSE(present(dir.filePath(QStringLiteral("d/a.txt"))));
+  EXPECT_TRUE(present(dir.filePath(QStringLiteral("old/a.txt"))));
+}
+
 TEST(PathBytes, EveryByteStringComesBackWholeAndValidUtf8ReadsAsText) {
   const QByteArray samples[] = {
       "plain/ascii.rar",
