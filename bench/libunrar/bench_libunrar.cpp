@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "measure.h"
+#include "rar29_inputs.h"
 #include "rar5_inputs.h"
 #include "rar_writer.h"
 #include "unrar.h"
@@ -127,11 +128,18 @@ int runSelf(const std::string& archive, const std::string& out, bool extract, co
   return 127;
 }
 
+// --only TEXT: the rows whose label holds TEXT, and only their archives.
+std::string gOnly;
+bool wanted(const std::string& label) {
+  return gOnly.empty() || label.find(gOnly) != std::string::npos;
+}
+
 // One line per program: wall and CPU seconds, peak memory, wall time against
 // bsdtar's. `unarArchive`: the same entries for unar, timed beside the rest;
 // `threads`: ours on one and on two threads when extracting.
 void row(const std::string& label, const std::string& archive, const std::string& out, int runs,
          const std::string& tmp, const std::string& unarArchive = "", bool threads = false) {
+  if (!wanted(label)) return;
   for (bool extract : {false, true}) {
     struct Tool {
       const char* name;
@@ -178,8 +186,10 @@ int main(int argc, char** argv) {
       quick = true;
     else if (a == "--workdir" && i + 1 < argc)
       work = argv[++i];
+    else if (a == "--only" && i + 1 < argc)
+      gOnly = argv[++i];
     else {
-      std::fprintf(stderr, "usage: bench_libunrar [--quick] [--workdir DIR]\n");
+      std::fprintf(stderr, "usage: bench_libunrar [--quick] [--workdir DIR] [--only TEXT]\n");
       return 2;
     }
   }
@@ -203,6 +213,9 @@ int main(int argc, char** argv) {
   std::string rar5Mixed = sized("rar5-mixed", mixedSize);
   std::string rar5Window = sized("rar5-window-1g", windowSize);
   std::string rar5Declared = sized("rar7-declared-64g", declaredSize);
+  // RAR 2.9 LZ: 32 entries of text and machine code (8 MiB each, 1 MiB quick).
+  const std::uint64_t rar29EntrySize = quick ? (1ull << 20) : (8ull << 20);
+  std::string rar29Lz = sized("rar29-text-code", 32 * rar29EntrySize);
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -215,7 +228,7 @@ int main(int argc, char** argv) {
   // The archives are made in a child, so that this process, whose peak memory
   // every measured child inherits, stays small.
   Measure made = bench::measureChild([&] {
-    {
+    if (wanted("stored RAR 5")) {
       rarwriter::Entry e;
       e.name = "big.bin";
       e.source = rarwriter::patternSource(1);
@@ -224,7 +237,7 @@ int main(int argc, char** argv) {
       o.format = rarwriter::Format::Rar5;
       rarwriter::write(big, {e}, o);
     }
-    {
+    if (wanted("stored files")) {
       std::vector<rarwriter::Entry> entries;
       for (int i = 0; i < fileCount; ++i) {
         rarwriter::Entry e;
@@ -237,7 +250,7 @@ int main(int argc, char** argv) {
       o.format = rarwriter::Format::Rar4;
       rarwriter::write(many, entries, o);
     }
-    {
+    if (wanted("solid RAR 2.9")) {
       // One solid RAR 2.9 stream of bigSize bytes in eight entries: its window
       // and tables run on from entry to entry.
       std::vector<rarwriter::Entry> entries;
@@ -260,11 +273,16 @@ int main(int argc, char** argv) {
       return ::stat(path.c_str(), &a) == 0 && ::stat(unarCopy(path).c_str(), &b) == 0 &&
              a.st_size > 0 && b.st_size > a.st_size;
     };
-    if (!cached(rar5Mixed)) bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
-    if (!cached(rar5Window))
+    if (!cached(rar5Mixed) && wanted("RAR 5 LZ"))
+      bench::rar5::writeMixed(rar5Mixed, unarCopy(rar5Mixed), mixedSize);
+    if (!cached(rar5Window) && wanted("RAR 5 LZ"))
       bench::rar5::writeLargeWindow(rar5Window, unarCopy(rar5Window), windowSize);
-    if (!cached(rar5Declared))
+    if (!cached(rar5Declared) && wanted("RAR 7 LZ"))
       bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
+    struct stat st {};
+    if (wanted("RAR 2.9 LZ") && ::stat(rar29Lz.c_str(), &st) != 0 &&
+        !bench::rar29::writeTextAndCode(rar29Lz, 32, rar29EntrySize))
+      std::fprintf(stderr, "no text and code for the RAR 2.9 LZ row\n");
     return 0;
   });
   if (made.status != 0) {
@@ -277,6 +295,11 @@ int main(int argc, char** argv) {
   row("RAR 4, " + std::to_string(fileCount) + " stored files", many, out, runs, tmp);
   row("solid RAR 2.9, " + std::to_string(bigSize >> 20) + " MiB in 8 entries", solid, out, runs,
       tmp);
+  struct stat rar29Stat {};
+  if (::stat(rar29Lz.c_str(), &rar29Stat) == 0)
+    row("RAR 2.9 LZ, 32 entries of " + std::to_string(rar29EntrySize >> 20) +
+            " MiB: text, machine code",
+        rar29Lz, out, runs, tmp, rar29Lz, true);
   row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
       out, runs, tmp, unarCopy(rar5Mixed), true);
   row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,

@@ -1,0 +1,66 @@
+#include "rar29_inputs.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+#include "rar29_encoder.h"
+#include "rar_writer.h"
+
+namespace bench::rar29 {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The files under `root` whose names end in one of `suffixes`, in name
+// order, joined until `size` bytes.
+std::string joined(const std::string& root, const std::vector<std::string>& suffixes,
+                   std::uint64_t size) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec)) {
+    if (!it->is_regular_file(ec)) continue;
+    const std::string name = it->path().filename().string();
+    for (const std::string& s : suffixes)
+      if (name.size() >= s.size() && name.compare(name.size() - s.size(), s.size(), s) == 0)
+        files.push_back(it->path());
+  }
+  std::sort(files.begin(), files.end());
+  std::string out;
+  for (const fs::path& p : files) {
+    if (out.size() >= size) break;
+    std::ifstream f(p, std::ios::binary);
+    out.append(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+  if (out.size() < size) return {};
+  out.resize(size);
+  return out;
+}
+
+}  // namespace
+
+bool writeTextAndCode(const std::string& path, int entries, std::uint64_t entrySize) {
+  const std::uint64_t half = entrySize * static_cast<std::uint64_t>(entries / 2);
+  const std::string text = joined("/usr/include", {".h"}, half);
+  const std::string code = joined("/usr/lib/x86_64-linux-gnu", {".so.1", ".so.14", ".so.72"},
+                                  entrySize * entries - half);
+  if (text.empty() || code.empty()) return false;
+  const std::string all = text + code;
+  std::vector<rarwriter::Entry> list;
+  for (int i = 0; i < entries; ++i) {
+    rarwriter::Entry e;
+    e.name = "part" + std::to_string(i) + (i < entries / 2 ? ".h" : ".so");
+    e.data = all.substr(static_cast<std::size_t>(entrySize * i), entrySize);
+    rar29enc::Encoder enc(std::size_t{4} << 20);
+    e.prepacked = rarwriter::Entry::Prepacked{enc.pack(e.data, {}), 29, 0x33, 6, {}};
+    list.push_back(std::move(e));
+  }
+  rarwriter::Options o;
+  o.format = rarwriter::Format::Rar4;
+  rarwriter::write(path, list, o);
+  return true;
+}
+
+}  // namespace bench::rar29
