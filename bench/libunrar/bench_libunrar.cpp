@@ -213,9 +213,9 @@ int main(int argc, char** argv) {
   std::string rar5Mixed = sized("rar5-mixed", mixedSize);
   std::string rar5Window = sized("rar5-window-1g", windowSize);
   std::string rar5Declared = sized("rar7-declared-64g", declaredSize);
-  // RAR 2.9 LZ: 32 entries of text and machine code (8 MiB each, 1 MiB quick).
-  const std::uint64_t rar29EntrySize = quick ? (1ull << 20) : (8ull << 20);
-  std::string rar29Lz = sized("rar29-text-code", 32 * rar29EntrySize);
+  // RAR 2.9 LZ: text and machine code, one entry.
+  const std::uint64_t rar29Size = quick ? (32ull << 20) : (256ull << 20);
+  std::string rar29Lz = sized("rar29-text-code", rar29Size);
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -281,7 +281,7 @@ int main(int argc, char** argv) {
       bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
     struct stat st {};
     if (wanted("RAR 2.9 LZ") && ::stat(rar29Lz.c_str(), &st) != 0 &&
-        !bench::rar29::writeTextAndCode(rar29Lz, 32, rar29EntrySize))
+        !bench::rar29::writeTextAndCode(rar29Lz, rar29Size))
       std::fprintf(stderr, "no text and code for the RAR 2.9 LZ row\n");
     return 0;
   });
@@ -297,9 +297,8 @@ int main(int argc, char** argv) {
       tmp);
   struct stat rar29Stat {};
   if (::stat(rar29Lz.c_str(), &rar29Stat) == 0)
-    row("RAR 2.9 LZ, 32 entries of " + std::to_string(rar29EntrySize >> 20) +
-            " MiB: text, machine code",
-        rar29Lz, out, runs, tmp, rar29Lz, true);
+    row("RAR 2.9 LZ, " + std::to_string(rar29Size >> 20) + " MiB: text, machine code", rar29Lz, out,
+        runs, tmp, rar29Lz, true);
   row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
       out, runs, tmp, unarCopy(rar5Mixed), true);
   row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,

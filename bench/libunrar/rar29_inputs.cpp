@@ -41,25 +41,19 @@ std::string joined(const std::string& root, const std::vector<std::string>& suff
 
 }  // namespace
 
-bool writeTextAndCode(const std::string& path, int entries, std::uint64_t entrySize) {
-  const std::uint64_t half = entrySize * static_cast<std::uint64_t>(entries / 2);
-  const std::string text = joined("/usr/include", {".h"}, half);
-  const std::string code = joined("/usr/lib/x86_64-linux-gnu", {".so.1", ".so.14", ".so.72"},
-                                  entrySize * entries - half);
+bool writeTextAndCode(const std::string& path, std::uint64_t size) {
+  const std::string text = joined("/usr/include", {".h"}, size / 2);
+  const std::string code =
+      joined("/usr/lib/x86_64-linux-gnu", {".so.1", ".so.14", ".so.72"}, size - size / 2);
   if (text.empty() || code.empty()) return false;
-  const std::string all = text + code;
-  std::vector<rarwriter::Entry> list;
-  for (int i = 0; i < entries; ++i) {
-    rarwriter::Entry e;
-    e.name = "part" + std::to_string(i) + (i < entries / 2 ? ".h" : ".so");
-    e.data = all.substr(static_cast<std::size_t>(entrySize * i), entrySize);
-    rar29enc::Encoder enc(std::size_t{4} << 20);
-    e.prepacked = rarwriter::Entry::Prepacked{enc.pack(e.data, {}), 29, 0x33, 6, {}};
-    list.push_back(std::move(e));
-  }
+  rarwriter::Entry e;
+  e.name = "text-and-code.bin";
+  e.data = text + code;
+  rar29enc::Encoder enc(std::size_t{4} << 20);
+  e.prepacked = rarwriter::Entry::Prepacked{enc.pack(e.data, {}), 29, 0x33, 6, {}};
   rarwriter::Options o;
   o.format = rarwriter::Format::Rar4;
-  rarwriter::write(path, list, o);
+  rarwriter::write(path, {e}, o);
   return true;
 }
 

@@ -7,9 +7,11 @@
 
 namespace bench::rar29 {
 
-// `entries` non-solid entries of `entrySize` bytes each: the first half text
-// (C headers), the second half machine code (shared libraries), under a
-// 4 MiB dictionary. False when the machine lacks the files.
-bool writeTextAndCode(const std::string& path, int entries, std::uint64_t entrySize);
+// One entry of `size` bytes under a 4 MiB dictionary: the first half text
+// (C headers), the second half machine code (shared libraries). One entry,
+// because bsdtar 3.6 misreads the second entry of a non-solid archive after
+// some first ones, and refuses solid archives. False when the machine lacks
+// the files.
+bool writeTextAndCode(const std::string& path, std::uint64_t size);
 
 }  // namespace bench::rar29
