@@ -216,6 +216,8 @@ int main(int argc, char** argv) {
   // RAR 2.9 LZ: text and machine code, one entry.
   const std::uint64_t rar29Size = quick ? (32ull << 20) : (256ull << 20);
   std::string rar29Lz = sized("rar29-text-code", rar29Size);
+  const std::uint64_t ppmdSize = quick ? (4ull << 20) : (32ull << 20);
+  std::string rar29Ppmd = sized("rar29-ppmd-text", ppmdSize);
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -283,6 +285,9 @@ int main(int argc, char** argv) {
     if (wanted("RAR 2.9 LZ") && ::stat(rar29Lz.c_str(), &st) != 0 &&
         !bench::rar29::writeTextAndCode(rar29Lz, rar29Size))
       std::fprintf(stderr, "no text and code for the RAR 2.9 LZ row\n");
+    if (wanted("RAR 2.9 PPMd") && ::stat(rar29Ppmd.c_str(), &st) != 0 &&
+        !bench::rar29::writePpmdText(rar29Ppmd, ppmdSize))
+      std::fprintf(stderr, "no text for the RAR 2.9 PPMd row\n");
     return 0;
   });
   if (made.status != 0) {

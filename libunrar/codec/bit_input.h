@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/failure.h"
@@ -50,6 +51,18 @@ class BitInput {
 
  private:
   void fill() {
+    if (end_ - pos_ >= 8) {
+      // Eight bytes at once, as many whole ones counted as fit. The bits of a
+      // byte that does not fit whole are set already: the byte's own bits,
+      // which the next fill sets again to the same.
+      std::uint64_t v;
+      std::memcpy(&v, buf_.data() + pos_, 8);
+      acc_ |= __builtin_bswap64(v) >> have_;
+      const unsigned bytes = (64 - have_) >> 3;
+      pos_ += bytes;
+      have_ += bytes * 8;
+      return;
+    }
     while (have_ <= 56) {
       acc_ |= static_cast<std::uint64_t>(nextByte()) << (56 - have_);
       have_ += 8;
