@@ -304,6 +304,9 @@ int main(int argc, char** argv) {
   if (::stat(rar29Lz.c_str(), &rar29Stat) == 0)
     row("RAR 2.9 LZ, " + std::to_string(rar29Size >> 20) + " MiB: text, machine code", rar29Lz, out,
         runs, tmp, rar29Lz, true);
+  if (::stat(rar29Ppmd.c_str(), &rar29Stat) == 0)
+    row("RAR 2.9 PPMd, " + std::to_string(ppmdSize >> 20) + " MiB of text", rar29Ppmd, out, runs,
+        tmp, rar29Ppmd, true);
   row("RAR 5 LZ, " + std::to_string(mixedSize >> 20) + " MiB: text, records, E8 code", rar5Mixed,
       out, runs, tmp, unarCopy(rar5Mixed), true);
   row("RAR 5 LZ, 1 GiB dictionary, " + std::to_string(windowSize >> 20) + " MiB", rar5Window, out,
