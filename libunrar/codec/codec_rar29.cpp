@@ -26,6 +26,7 @@
 
 #include "codec/bit_input.h"
 #include "codec/codec.h"
+#include "codec/copy_bytes.h"
 #include "codec/huffman.h"
 #include "codec/ppmd_h.h"
 #include "codec/rar29_filters.h"
@@ -268,10 +269,14 @@ class alignas(kStageAlign) WindowStage {
   Outcome flushTo(std::uint64_t limit, Sink& sink);
   void put(const std::uint8_t* p, std::size_t n) {
     const std::size_t at = pos_ & mask_;
-    const std::size_t first = std::min(n, windowSize_ - at);
+    pos_ += n;
+    if (at + n <= windowSize_) {
+      copyBytes(window_ + at, p, n);
+      return;
+    }
+    const std::size_t first = windowSize_ - at;
     std::memcpy(window_ + at, p, first);
     std::memcpy(window_, p + first, n - first);
-    pos_ += n;
   }
   void copyMatch(std::uint32_t dist, std::uint32_t len) {
     std::uint8_t* w = window_;
@@ -281,6 +286,10 @@ class alignas(kStageAlign) WindowStage {
     if (d + len <= windowSize_ && s + len <= windowSize_) {
       std::uint8_t* dst = w + d;
       const std::uint8_t* src = w + s;
+      if (d >= s + len || s >= d + len) {
+        copyBytes(dst, src, len);
+        return;
+      }
       std::uint32_t i = 0;
       if (d >= s + 8 || s >= d) {
         // Eight bytes at a time read only bytes that are final already, so
