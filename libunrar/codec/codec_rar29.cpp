@@ -948,14 +948,9 @@ Outcome SymbolStage::decodePpmd(BitInput& in, std::uint64_t limit, Chunk& c) {
 
 Outcome WindowStage::apply(const Chunk& c, Sink& sink) {
   if (c.error) return c.error;
-  const std::uint8_t* lit = c.literals.data();
-  for (const Command& k : c.commands) {
-    if (k.literals) {
-      put(lit, k.literals);
-      lit += k.literals;
-    }
-    if (k.length) copyMatch(k.distance, k.length);
-  }
+  applyCommands(
+      c.commands, c.literals.data(), [this](const std::uint8_t* p, std::size_t n) { put(p, n); },
+      [this](auto distance, std::uint32_t length) { copyMatch(distance, length); });
   for (const PendingFilter& f : c.filters) {
     if (f.clears) pending_.clear();
     pending_.push_back(f);

@@ -29,4 +29,20 @@ inline void copyBytes(std::uint8_t* d, const std::uint8_t* s, std::size_t n) {
   }
 }
 
+// Applies a chunk's commands, each a run of literals (taken in order from
+// `literals`) and then a match (length 0: none), through a window's own
+// `put(bytes, n)` and `match(distance, length)`.
+template <typename Commands, typename Put, typename Match>
+__attribute__((always_inline)) inline void applyCommands(const Commands& commands,
+                                                         const std::uint8_t* literals, Put put,
+                                                         Match match) {
+  for (const auto& k : commands) {
+    if (k.literals) {
+      put(literals, k.literals);
+      literals += k.literals;
+    }
+    if (k.length) match(k.distance, k.length);
+  }
+}
+
 }  // namespace unrar

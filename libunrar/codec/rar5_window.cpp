@@ -175,14 +175,9 @@ __attribute__((always_inline)) inline void Window::copyMatch(std::uint64_t dista
 
 Outcome Window::apply(const Chunk& c) {
   grow(c.output);
-  const std::uint8_t* lit = c.literals.data();
-  for (const Command& k : c.commands) {
-    if (k.literals) {
-      put(lit, k.literals);
-      lit += k.literals;
-    }
-    if (k.length) copyMatch(k.distance, k.length);
-  }
+  applyCommands(
+      c.commands, c.literals.data(), [this](const std::uint8_t* p, std::size_t n) { put(p, n); },
+      [this](auto distance, std::uint32_t length) { copyMatch(distance, length); });
   pos_ += c.output;
   if (filters_.size() + c.filters.size() > kMaxPendingFilters) return Failure::FilterLimits;
   filters_.insert(filters_.end(), c.filters.begin(), c.filters.end());
