@@ -30,7 +30,7 @@ dirs=("$work" "$seeds" "$root/tests/corpus/libarchive" "$root/tests/corpus/rarfi
 # The sanitizer runtimes of the executable serve the instrumented library.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:allocator_may_return_null=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
-export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1}
+export TSAN_OPTIONS=${TSAN_OPTIONS:-halt_on_error=1:suppressions=$root/tests/fuzz/tsan.supp}
 # Half the time as a one-core machine decodes, half with the worker thread on
 # every RAR 2.9 and RAR 5 entry however small (fuzz inputs are too small to get
 # it otherwise).
