@@ -363,6 +363,7 @@ class Rar29Decoder final : public StreamDecoder {
   SymbolStage symbols_;
   WindowStage window_;
   Chunk chunk_;
+  SymbolWorker::Pool pool_;  // kept from entry to entry, as the window is
 };
 
 // The worker's view of the blocks the calling thread reads: each read gives
@@ -396,7 +397,7 @@ class QueuedInput final : public InStream {
 Outcome Rar29Decoder::decodeThreaded(InStream& in, Sink& sink) {
   std::unique_ptr<SymbolWorker> started;
   try {
-    started = std::make_unique<SymbolWorker>([this](SymbolWorker& w) {
+    started = std::make_unique<SymbolWorker>(pool_, [this](SymbolWorker& w) {
       QueuedInput queued(w);
       BitInput bits(queued, kPackedBlock);
       for (;;) {

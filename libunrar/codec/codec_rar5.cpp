@@ -128,8 +128,8 @@ class Rar5Decoder final : public StreamDecoder {
   Outcome decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
     std::unique_ptr<SymbolWorker> started;
     try {
-      started =
-          std::make_unique<SymbolWorker>([this](SymbolWorker& w) { decodeBlocks(symbols_, w); });
+      started = std::make_unique<SymbolWorker>(
+          pool_, [this](SymbolWorker& w) { decodeBlocks(symbols_, w); });
     } catch (const std::system_error&) {
       // No thread to be had: one will do.
       return decodeSingle(e, in, sink);
@@ -165,6 +165,7 @@ class Rar5Decoder final : public StreamDecoder {
   Window window_;
   CodeBlock block_;
   Chunk chunk_;
+  SymbolWorker::Pool pool_;  // kept from entry to entry
 };
 
 }  // namespace

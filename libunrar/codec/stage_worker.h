@@ -25,16 +25,27 @@ inline constexpr std::size_t kStageAlign = 128;
 // entry the worker however small (for tests comparing the two).
 bool useWorker(std::uint64_t packed);
 
-// Blocks in, chunks out, in order. `Work` is called once on the worker thread
-// and produces chunks until the stream is done; it gets its blocks from
-// nextBlock and hands them back with doneBlock.
+// The blocks and chunks passed between the stages. A session keeps them
+// from entry to entry: the next entry reuses their buffers instead of
+// faulting fresh pages in.
+template <typename Block, typename Chunk, std::size_t kBlocks, std::size_t kChunks>
+struct StagePool {
+  std::array<Block, kBlocks> blocks;
+  std::array<Chunk, kChunks> chunks;
+};
+
+// Blocks in, chunks out, in order, through the pool's buffers. `Work` is
+// called once on the worker thread and produces chunks until the stream is
+// done; it gets its blocks from nextBlock and hands them back with doneBlock.
 template <typename Block, typename Chunk, std::size_t kBlocks, std::size_t kChunks>
 class StageWorker {
  public:
+  using Pool = StagePool<Block, Chunk, kBlocks, kChunks>;
+
   template <typename Work>
-  explicit StageWorker(Work work) {
-    for (auto& b : blockPool_) freeBlocks_.push_back(&b);
-    for (auto& c : chunkPool_) freeChunks_.push_back(&c);
+  StageWorker(Pool& pool, Work work) {
+    for (auto& b : pool.blocks) freeBlocks_.push_back(&b);
+    for (auto& c : pool.chunks) freeChunks_.push_back(&c);
     thread_ = std::thread([this, work]() mutable { work(*this); });
   }
   ~StageWorker() {
@@ -94,8 +105,6 @@ class StageWorker {
   std::mutex m_;
   std::condition_variable cv_;
   bool stop_ = false;
-  std::array<Block, kBlocks> blockPool_;
-  std::array<Chunk, kChunks> chunkPool_;
   std::deque<Block*> freeBlocks_, blocks_;
   std::deque<Chunk*> freeChunks_, chunks_;
   std::thread thread_;
