@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "measure.h"
+#include "rar29_inputs.h"
 #include "rar5_inputs.h"
 #include "rar_writer.h"
 #include "unrar.h"
@@ -240,6 +241,15 @@ int main(int argc, char** argv) {
       "RAR 7 LZ, 64 GiB declared, " + std::to_string(declaredSize >> 20) + " MiB";
   const std::string entriesLabel =
       "RAR 5 LZ, " + std::to_string(entryCount) + " non-solid entries of 8 MiB";
+  const std::uint64_t rar29Size = quick ? (32ull << 20) : (256ull << 20);
+  std::string rar29Lz = sized("rar29-text-code", rar29Size);
+  const std::uint64_t ppmdSize = quick ? (4ull << 20) : (32ull << 20);
+  std::string rar29Ppmd = sized("rar29-ppmd-text", ppmdSize);
+  // RAR 2.9 LZ: text and machine code, one entry (our encoder: bsdtar reads it to the end).
+  const std::string rar29LzLabel =
+      "RAR 2.9 LZ, " + std::to_string(rar29Size >> 20) + " MiB: text, machine code";
+  const std::string rar29PpmdLabel =
+      "RAR 2.9 PPMd, " + std::to_string(ppmdSize >> 20) + " MiB of text";
   // unar's copies, in a folder of their own: unar takes sibling RAR 5 files for volumes.
   const std::string forUnar = work + "/for-unar";
   ::mkdir(forUnar.c_str(), 0755);
@@ -307,6 +317,13 @@ int main(int argc, char** argv) {
       bench::rar5::writeDeclared64GiB(rar5Declared, unarCopy(rar5Declared), declaredSize);
     if (wanted(entriesLabel) && !cached(rar5Entries))
       bench::rar5::writeManyEntries(rar5Entries, unarCopy(rar5Entries), entryCount, 8ull << 20);
+    struct stat st {};
+    if (wanted(rar29LzLabel) && ::stat(rar29Lz.c_str(), &st) != 0 &&
+        !bench::rar29::writeTextAndCode(rar29Lz, rar29Size))
+      std::fprintf(stderr, "no text and code for the RAR 2.9 LZ row\n");
+    if (wanted(rar29PpmdLabel) && ::stat(rar29Ppmd.c_str(), &st) != 0 &&
+        !bench::rar29::writePpmdText(rar29Ppmd, ppmdSize))
+      std::fprintf(stderr, "no text for the RAR 2.9 PPMd row\n");
     return 0;
   });
   if (made.status != 0) {
@@ -320,6 +337,11 @@ int main(int argc, char** argv) {
   if (wanted(big4Label)) row(big4Label, big4, out, runs, tmp);
   if (wanted(manyLabel)) row(manyLabel, many, out, runs, tmp);
   if (wanted(solidLabel)) row(solidLabel, solid, out, runs, tmp);
+  struct stat rar29Stat {};
+  if (wanted(rar29LzLabel) && ::stat(rar29Lz.c_str(), &rar29Stat) == 0)
+    row(rar29LzLabel, rar29Lz, out, runs, tmp, rar29Lz, true);
+  if (wanted(rar29PpmdLabel) && ::stat(rar29Ppmd.c_str(), &rar29Stat) == 0)
+    row(rar29PpmdLabel, rar29Ppmd, out, runs, tmp, rar29Ppmd, true);
   if (wanted(mixedLabel)) row(mixedLabel, rar5Mixed, out, runs, tmp, unarCopy(rar5Mixed), true);
   if (wanted(windowLabel)) row(windowLabel, rar5Window, out, runs, tmp, unarCopy(rar5Window), true);
   if (wanted(declaredLabel))

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "core/failure.h"
@@ -22,18 +23,20 @@ class BitInput {
   explicit BitInput(InStream& in, std::size_t bufferSize = 64 * 1024) : in_(in), buf_(bufferSize) {}
 
   // The next n bits (1..32), without consuming them.
-  std::uint32_t peek(unsigned n) {
+  __attribute__((always_inline)) std::uint32_t peek(unsigned n) {
     if (have_ < n) fill();
     return static_cast<std::uint32_t>(acc_ >> (64 - n));
   }
-  void skip(unsigned n) {
+  __attribute__((always_inline)) void skip(unsigned n) {
     if (have_ < n) fill();
     acc_ <<= n;
     have_ -= n;
   }
-  std::uint32_t bits(unsigned n) {
-    std::uint32_t v = peek(n);
-    skip(n);
+  __attribute__((always_inline)) std::uint32_t bits(unsigned n) {
+    if (have_ < n) fill();
+    const auto v = static_cast<std::uint32_t>(acc_ >> (64 - n));
+    acc_ <<= n;
+    have_ -= n;
     return v;
   }
   // Drops the bits up to the next byte boundary.
@@ -49,7 +52,23 @@ class BitInput {
   Outcome failure() const { return error_ ? Outcome::passOn(error_) : Failure::TruncatedStream; }
 
  private:
-  void fill() {
+  __attribute__((always_inline)) void fill() {
+    if (end_ - pos_ >= 8) {
+      // Eight bytes at once, as many whole ones counted as fit. The bits of a
+      // byte that does not fit whole are set already: the byte's own bits,
+      // which the next fill sets again to the same.
+      std::uint64_t v;
+      std::memcpy(&v, buf_.data() + pos_, 8);
+      acc_ |= __builtin_bswap64(v) >> have_;
+      const unsigned bytes = (64 - have_) >> 3;
+      pos_ += bytes;
+      have_ += bytes * 8;
+      return;
+    }
+    fillSlowly();
+  }
+  // Byte by byte, near the end of the buffer.
+  __attribute__((noinline)) void fillSlowly() {
     while (have_ <= 56) {
       acc_ |= static_cast<std::uint64_t>(nextByte()) << (56 - have_);
       have_ += 8;

@@ -69,10 +69,10 @@ std::unique_ptr<Decoder> makeRar20Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar29Decoder(bool solidArchive);
 std::unique_ptr<Decoder> makeRar5Decoder(bool solidArchive);
 
-// The threads a RAR 5 entry may decode on (1 or 2) and the packed size from
-// which it uses the second. By default the machine's cores decide (see
-// codec_rar5.cpp for QUILLMOSS_UNRAR_THREADS); tests set it here, and
+// The threads a RAR 2.9 or RAR 5 entry may decode on (1 or 2) and the packed
+// size from which it uses the second. By default the machine's cores decide
+// (see stage_worker.h for QUILLMOSS_UNRAR_THREADS); tests set it here, and
 // threads = 0 gives the decision back to the machine.
-void setRar5Threading(unsigned threads, std::uint64_t minPacked);
+void setLzThreading(unsigned threads, std::uint64_t minPacked);
 
 }  // namespace unrar

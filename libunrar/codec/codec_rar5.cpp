@@ -4,15 +4,11 @@
 // with a second core, a worker thread decodes the symbols of the blocks in
 // between, so that Huffman decoding and window, checksums and writing overlap.
 #include <algorithm>
-#include <condition_variable>
-#include <cstdlib>
-#include <deque>
-#include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "codec/codec.h"
 #include "codec/rar5_lz.h"
+#include "codec/stage_worker.h"
 #include "core/format_values.h"
 #include "unrar.h"
 
@@ -24,35 +20,9 @@ using namespace rar5lz;
 // The window holds at least this much: a whole filter's data waits in it
 // while the next chunk is decoded.
 constexpr std::uint64_t kMinWindow = kMaxFilterBytes + (2u << 20);
-// Entries with less packed data than this decode on one thread.
-constexpr std::uint64_t kThreadedMinPacked = 512u << 10;
 // Blocks read ahead of the worker, and chunks decoded ahead of the window.
 constexpr std::size_t kBlocksAhead = 2;
 constexpr std::size_t kChunksAhead = 3;
-
-// How RAR 5 entries use threads; decided once, from the machine's cores and
-// QUILLMOSS_UNRAR_THREADS: 1 keeps every entry on one thread, 2 gives every
-// entry the worker however small (for tests comparing the two).
-struct Threading {
-  unsigned threads = 0;  // 0: not decided yet
-  std::uint64_t minPacked = kThreadedMinPacked;
-};
-std::mutex gThreadingMutex;
-Threading gThreading;
-
-Threading threading() {
-  std::lock_guard<std::mutex> lock(gThreadingMutex);
-  if (gThreading.threads == 0) {
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    gThreading.threads = std::min(2u, cores);
-    if (const char* env = std::getenv("QUILLMOSS_UNRAR_THREADS")) {
-      const long v = std::strtol(env, nullptr, 10);
-      if (v == 1) gThreading.threads = 1;
-      if (v >= 2) gThreading.minPacked = 0;
-    }
-  }
-  return gThreading;
-}
 
 // Decodes one chunk from the block; true when the block is used up.
 bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
@@ -74,86 +44,25 @@ bool decodeStep(SymbolDecoder& symbols, CodeBlock& b, Chunk& c) {
   return done;
 }
 
-// The blocks and chunks passed between the stages of a threaded entry. They
-// outlive the entry: the next one reuses their buffers instead of faulting
-// fresh pages in.
-struct StagePool {
-  std::array<CodeBlock, kBlocksAhead + 1> blocks;
-  std::array<Chunk, kChunksAhead> chunks;
-};
+using SymbolWorker = StageWorker<CodeBlock, Chunk, kBlocksAhead + 1, kChunksAhead>;
 
 // The worker side of a threaded entry: blocks in, chunks out, in order.
-class SymbolWorker {
- public:
-  SymbolWorker(SymbolDecoder& symbols, StagePool& pool) : symbols_(symbols) {
-    for (auto& b : pool.blocks) freeBlocks_.push_back(&b);
-    for (auto& c : pool.chunks) freeChunks_.push_back(&c);
-    thread_ = std::thread([this] { run(); });
+void decodeBlocks(SymbolDecoder& symbols, SymbolWorker& worker) {
+  for (;;) {
+    CodeBlock* b = worker.nextBlock();
+    if (!b) return;
+    bool finished = false;
+    do {
+      Chunk* c = worker.freeChunk();
+      if (!c) return;
+      c->clear();
+      finished = decodeStep(symbols, *b, *c);
+      worker.pushChunk(c);
+      if (c->error || c->end || c->empty) return;
+    } while (!finished);
+    worker.doneBlock(b);
   }
-  ~SymbolWorker() {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      stop_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-  SymbolWorker(const SymbolWorker&) = delete;
-  SymbolWorker& operator=(const SymbolWorker&) = delete;
-
-  // A free block to read into, or null when enough are waiting.
-  CodeBlock* freeBlock() { return take(freeBlocks_, false); }
-  void pushBlock(CodeBlock* b) { give(blocks_, b); }
-  // The next decoded chunk, when it is ready.
-  Chunk* popChunk() { return take(chunks_, true); }
-  void recycle(Chunk* c) { give(freeChunks_, c); }
-
- private:
-  template <typename T>
-  void give(std::deque<T*>& q, T* item) {
-    {
-      std::lock_guard<std::mutex> lock(m_);
-      q.push_back(item);
-    }
-    cv_.notify_all();
-  }
-  // The queue's first item; null when it is empty and `wait` is false, or
-  // when the worker is told to stop.
-  template <typename T>
-  T* take(std::deque<T*>& q, bool wait) {
-    std::unique_lock<std::mutex> lock(m_);
-    if (wait) cv_.wait(lock, [&] { return stop_ || !q.empty(); });
-    if (q.empty() || stop_) return nullptr;
-    T* item = q.front();
-    q.pop_front();
-    return item;
-  }
-
-  void run() {
-    for (;;) {
-      CodeBlock* b = take(blocks_, true);
-      if (!b) return;
-      bool finished = false;
-      do {
-        Chunk* c = take(freeChunks_, true);
-        if (!c) return;
-        c->clear();
-        finished = decodeStep(symbols_, *b, *c);
-        give(chunks_, c);
-        if (c->error || c->end || c->empty) return;
-      } while (!finished);
-      give(freeBlocks_, b);
-    }
-  }
-
-  SymbolDecoder& symbols_;
-  std::mutex m_;
-  std::condition_variable cv_;
-  bool stop_ = false;
-  std::deque<CodeBlock*> freeBlocks_, blocks_;
-  std::deque<Chunk*> freeChunks_, chunks_;
-  std::thread thread_;
-};
+}
 
 // One session serves every entry of an archive. The window's buffer and the
 // stages' buffers stay from entry to entry (never larger than the largest
@@ -173,8 +82,7 @@ class Rar5Decoder final : public StreamDecoder {
     symbols_.configure(v7 ? kDistanceSymbolsV7 : kDistanceSymbols, maxWindow);
     window_.configure(maxWindow, e.unpSizeUnknown ? 0 : entryStart_ + e.unpSize);
 
-    const Threading t = threading();
-    const bool threaded = t.threads > 1 && in.remaining() >= t.minPacked;
+    const bool threaded = useWorker(in.remaining());
     Outcome rc = threaded ? decodeThreaded(e, in, sink) : decodeSingle(e, in, sink);
     if (rc) return rc;
     const std::uint64_t produced = window_.position() - entryStart_;
@@ -219,7 +127,8 @@ class Rar5Decoder final : public StreamDecoder {
   Outcome decodeThreaded(const Entry& e, InStream& in, Sink& sink) {
     std::unique_ptr<SymbolWorker> started;
     try {
-      started = std::make_unique<SymbolWorker>(symbols_, pool_);
+      started = std::make_unique<SymbolWorker>(
+          pool_, [this](SymbolWorker& w) { decodeBlocks(symbols_, w); });
     } catch (const std::system_error&) {
       // No thread to be had: one will do.
       return decodeSingle(e, in, sink);
@@ -238,7 +147,8 @@ class Rar5Decoder final : public StreamDecoder {
         allRead = b->error || b->empty || b->last;
         worker.pushBlock(b);
       }
-      Chunk* c = worker.popChunk();
+      Chunk* c = worker.popChunk(!allRead);
+      if (!c) continue;
       bool done = false;
       Outcome rc = consume(e, *c, sink, done);
       const bool stop = rc || done || c->error || c->end || c->empty;
@@ -253,20 +163,10 @@ class Rar5Decoder final : public StreamDecoder {
   Window window_;
   CodeBlock block_;
   Chunk chunk_;
-  StagePool pool_;
+  SymbolWorker::Pool pool_;  // kept from entry to entry
 };
 
 }  // namespace
-
-void setRar5Threading(unsigned threads, std::uint64_t minPacked) {
-  std::lock_guard<std::mutex> lock(gThreadingMutex);
-  if (threads == 0) {
-    gThreading = Threading{};
-    return;
-  }
-  gThreading.threads = std::min(threads, 2u);
-  gThreading.minPacked = minPacked;
-}
 
 std::unique_ptr<Decoder> makeRar5Decoder(bool) {
   return std::make_unique<Rar5Decoder>();

@@ -21,7 +21,7 @@ class HuffmanTable {
   bool build(const std::uint8_t* lengths, std::size_t count);
 
   // The next symbol, or -1 for a code that is not in the table.
-  int decode(BitInput& in) const {
+  __attribute__((always_inline)) int decode(BitInput& in) const {
     unsigned len = 0;
     int sym = lookup(in.peek(kMaxBits), len);
     if (sym >= 0) in.skip(len);
@@ -31,7 +31,7 @@ class HuffmanTable {
   // The symbol whose code begins `bits` (the next kMaxBits bits of the
   // stream) and its code length, without consuming anything; -1 for a code
   // that is not in the table.
-  int lookup(std::uint32_t bits, unsigned& len) const {
+  __attribute__((always_inline)) int lookup(std::uint32_t bits, unsigned& len) const {
     std::uint32_t quick = bits >> (kMaxBits - kQuickBits);
     len = quickLen_[quick];
     if (len) return quickSym_[quick];

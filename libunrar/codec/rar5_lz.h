@@ -13,6 +13,7 @@
 
 #include "codec/codec.h"
 #include "codec/huffman.h"
+#include "codec/stage_worker.h"
 #include "core/streams.h"
 
 namespace unrar::rar5lz {
@@ -31,10 +32,6 @@ inline constexpr std::uint32_t kMaxFilterBytes = 0x400000;
 inline constexpr std::size_t kMaxPendingFilters = 8192;
 // The largest dictionary the format can declare.
 inline constexpr std::uint64_t kMaxDictionary = 64ull << 30;
-// What each stage writes as it goes starts on a cache line (and its prefetch
-// pair) of its own: with the stages on two threads, state of one sharing a
-// line with state of the other doubles the window stage's time.
-inline constexpr std::size_t kStageAlign = 128;
 
 // One compressed block as read from the packed stream.
 struct alignas(kStageAlign) CodeBlock {

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/copy_bytes.h"
 #include "codec/rar5_lz.h"
 #include "core/available_memory.h"
 #include "core/fields.h"
@@ -63,28 +64,6 @@ void undelta(const std::uint8_t* in, std::uint8_t* out, std::size_t n, unsigned 
       prev = static_cast<std::uint8_t>(prev - in[src++]);
       out[d] = prev;
     }
-  }
-}
-
-// Copies n bytes between places that do not overlap; short copies (most
-// literal runs and matches) without a call.
-inline void copyBytes(std::uint8_t* d, const std::uint8_t* s, std::size_t n) {
-  if (n >= 8 && n <= 16) {
-    std::uint64_t a, b;
-    std::memcpy(&a, s, 8);
-    std::memcpy(&b, s + n - 8, 8);
-    std::memcpy(d, &a, 8);
-    std::memcpy(d + n - 8, &b, 8);
-  } else if (n >= 4 && n < 8) {
-    std::uint32_t a, b;
-    std::memcpy(&a, s, 4);
-    std::memcpy(&b, s + n - 4, 4);
-    std::memcpy(d, &a, 4);
-    std::memcpy(d + n - 4, &b, 4);
-  } else if (n < 4) {
-    for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
-  } else {
-    std::memcpy(d, s, n);
   }
 }
 
@@ -196,14 +175,9 @@ __attribute__((always_inline)) inline void Window::copyMatch(std::uint64_t dista
 
 Outcome Window::apply(const Chunk& c) {
   grow(c.output);
-  const std::uint8_t* lit = c.literals.data();
-  for (const Command& k : c.commands) {
-    if (k.literals) {
-      put(lit, k.literals);
-      lit += k.literals;
-    }
-    if (k.length) copyMatch(k.distance, k.length);
-  }
+  applyCommands(
+      c.commands, c.literals.data(), [this](const std::uint8_t* p, std::size_t n) { put(p, n); },
+      [this](auto distance, std::uint32_t length) { copyMatch(distance, length); });
   pos_ += c.output;
   if (filters_.size() + c.filters.size() > kMaxPendingFilters) return Failure::FilterLimits;
   filters_.insert(filters_.end(), c.filters.begin(), c.filters.end());

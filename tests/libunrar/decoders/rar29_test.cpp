@@ -185,6 +185,45 @@ TEST(Rar29Lz, FilterBlocksAcrossTheWindowWrap) {
   EXPECT_TRUE(unrartest::readFile(tmp.file("out/bsdcat.exe")) == reference);
 }
 
+// RAR's own stream with E8 filter blocks, whole and damaged, straight into the
+// decoder with its worker thread off and forced on: the same bytes and the
+// same code every time.
+TEST(Rar29Lz, OneAndTwoThreadsGiveTheSameBytesAndCodes) {
+  const std::string corpus =
+      std::string(QUILLMOSS_CORPUS_DIR) + "/libarchive/test_read_format_rar_filter.rar";
+  std::string packed;
+  std::uint64_t size = 0;
+  ASSERT_TRUE(firstPackedFile(unrartest::readFile(corpus), packed, size));
+  unrar::Entry e;
+  e.unpVer = 29;
+  e.method = 3;
+  e.dictBytes = std::size_t{4} << 20;
+  e.unpSize = size;
+  std::mt19937 rng(13);
+  for (int round = 0; round < 60; ++round) {
+    std::string bad = packed;
+    if (round % 4 == 1) bad.resize(rng() % bad.size());
+    if (round % 4 >= 2)
+      for (int k = 0; k < 1 + round % 3; ++k)
+        bad[rng() % bad.size()] ^= static_cast<char>(1 + rng() % 255);
+    std::string out[2];
+    int rc[2];
+    for (unsigned threads : {1u, 2u}) {
+      unrar::setLzThreading(threads, 0);
+      decodertest::StringSink sink;
+      rc[threads - 1] = unrar::errorCodeOf(unrar::makeRar29Decoder(false)->decode(
+          e, std::make_unique<decodertest::MemoryStream>(bad), 0, sink));
+      out[threads - 1] = sink.out;
+    }
+    EXPECT_EQ(rc[0], rc[1]) << round;
+    EXPECT_TRUE(out[0] == out[1]) << round;
+    if (round == 0) {
+      EXPECT_EQ(rc[0], ERAR_SUCCESS);
+    }
+  }
+  unrar::setLzThreading(0, 0);
+}
+
 // RAR's delta program as RAR writes it into filter records (taken from a
 // RAR-made archive of libarchive's tests).
 const std::string kDeltaProgram(

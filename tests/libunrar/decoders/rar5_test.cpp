@@ -75,7 +75,7 @@ unrar::Entry entryOf(const rar5test::Stream& s, std::size_t i) {
 // Every stream straight through the decoder, its worker thread forced on and off.
 TEST(Rar5Lz, OneAndTwoThreadsGiveTheSameFiles) {
   for (unsigned threads : {1u, 2u}) {
-    unrar::setRar5Threading(threads, 0);
+    unrar::setLzThreading(threads, 0);
     for (const rar5test::Stream& s : made().streams) {
       auto dec = unrar::makeRar5Decoder(s.solid);
       for (std::size_t i = 0; i < s.entries.size(); ++i) {
@@ -89,7 +89,7 @@ TEST(Rar5Lz, OneAndTwoThreadsGiveTheSameFiles) {
       }
     }
   }
-  unrar::setRar5Threading(0, 0);
+  unrar::setLzThreading(0, 0);
 }
 
 const rar5test::Stream& row(const std::string& name) {
