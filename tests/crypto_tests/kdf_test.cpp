@@ -1,5 +1,5 @@
 // Key derivation: the RAR 3 SHA-1 scheme against an independent model, the
-// RAR 5 PBKDF2 against libcrypto's own, password limits, and the key cache.
+// RAR 5 PBKDF2 against libcrypto's own, and password limits.
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
@@ -132,40 +132,6 @@ TEST(Rar5PasswordCheck, DamagedCheckFieldIsToldFromAWrongPassword) {
   EXPECT_EQ(crypto::checkRar5Password(wrong, field), crypto::CheckResult::WrongPassword);
   field[3] ^= 1;
   EXPECT_EQ(crypto::checkRar5Password(right, field), crypto::CheckResult::Damaged);
-}
-
-TEST(KeyCache, DerivesOncePerSaltAndForgetsWithThePassword) {
-  crypto::KeyCache cache(2);
-  EXPECT_EQ(cache.rar4(kSalt8), nullptr) << "no password yet";
-  cache.setPassword("pw");
-  const crypto::Rar4Key* a = cache.rar4(kSalt8);
-  ASSERT_NE(a, nullptr);
-  crypto::Rar4Key first = *a;
-  ASSERT_NE(cache.rar4(kSalt8), nullptr);
-  EXPECT_EQ(cache.derivations(), 1u);
-
-  std::uint8_t other[8] = {9, 9, 9, 9, 9, 9, 9, 9};
-  ASSERT_NE(cache.rar4(other), nullptr);
-  ASSERT_NE(cache.rar5(kSalt16, 2), nullptr);  // evicts kSalt8 (capacity 2)
-  EXPECT_EQ(cache.derivations(), 3u);
-  ASSERT_NE(cache.rar5(kSalt16, 3), nullptr) << "another count is another key";
-  EXPECT_EQ(cache.derivations(), 4u);
-  const crypto::Rar4Key* again = cache.rar4(kSalt8);
-  ASSERT_NE(again, nullptr);
-  EXPECT_EQ(cache.derivations(), 5u);
-  EXPECT_TRUE(again->key == first.key);
-
-  cache.setPassword("pw");  // the same password keeps the keys
-  ASSERT_NE(cache.rar4(kSalt8), nullptr);
-  EXPECT_EQ(cache.derivations(), 5u);
-  cache.setPassword("other");
-  const crypto::Rar4Key* changed = cache.rar4(kSalt8);
-  ASSERT_NE(changed, nullptr);
-  EXPECT_FALSE(changed->key == first.key);
-  EXPECT_EQ(cache.rar5(kSalt16, crypto::kRar5MaxKdfCount + 1), nullptr);
-  cache.clear();
-  EXPECT_FALSE(cache.hasPassword());
-  EXPECT_EQ(cache.rar4(kSalt8), nullptr);
 }
 
 TEST(Rar4CipherChoice, ByVersion) {

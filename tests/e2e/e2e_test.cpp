@@ -130,15 +130,19 @@ class Program : public ::testing::Test {
                 const QStringList& prefix = {}) {
     QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    if (realDisplay)
+    if (realDisplay || noDisplay)
       environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
     else
       environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.remove(QStringLiteral("QUILLMOSS_UNRAR_LIBRARY"));
-    if (boxesWait)
+    if (boxesWait || noDisplay)
       environment.remove(QStringLiteral("QUILLMOSS_UNATTENDED"));
     else
       environment.insert(QStringLiteral("QUILLMOSS_UNATTENDED"), QStringLiteral("1"));
+    if (!realDisplay) {
+      environment.remove(QStringLiteral("DISPLAY"));
+      environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    }
     for (auto it = extraEnvironment.cbegin(); it != extraEnvironment.cend(); ++it)
       environment.insert(it.key(), it.value());
     process.setProcessEnvironment(environment);
@@ -221,6 +225,9 @@ class Program : public ::testing::Test {
   bool boxesWait = false;
   // On the X server the prefix starts, not on Qt's offscreen platform.
   bool realDisplay = false;
+  // As a terminal without a display starts it: no display, no platform and
+  // nothing that says unattended.
+  bool noDisplay = false;
   QMap<QString, QString> extraEnvironment;
   int runLimitMs = kRunLimitMs;
 };
@@ -234,6 +241,45 @@ const QStringList kSampleTree = {QStringLiteral("docs"),
                                                    "bung \xe2\x82\xac.txt")};
 
 }  // namespace
+
+// What start-up decides before any window: every outcome but 0 says why.
+TEST_F(Program, StartUpOutcomesSayWhyTheyEnd) {
+  ASSERT_TRUE(QDir(data).mkdir(QStringLiteral("folder.rar")));
+  const QString usage = QStringLiteral(
+      "no display for the instructions window; usage: quillmoss ARCHIVE.rar (quillmoss --help "
+      "says more)");
+  const struct {
+    QStringList arguments;
+    bool noDisplay;
+    int exitCode;
+    QStringList reports;
+    QString outputStart;
+  } cases[] = {
+      // Caption and text: the joined archive text, not the executable-folder path.
+      {{"/no/such/My", "Files.RAR "},
+       false,
+       1,
+       {"Error: File not found!: /no/such/My Files.RAR"},
+       {}},
+      {{"folder.rar"}, false, 1, {"Error: File not found!: folder.rar"}, {}},
+      {{"nowhere.rar"}, true, 1, {"Error: File not found!: nowhere.rar"}, {}},
+      // Nothing to do where the instructions window cannot be seen.
+      {{}, true, 2, {usage}, {}},
+      {{"notes.txt"}, true, 2, {usage}, {}},
+      {{"--help"}, true, 0, {}, "Usage: quillmoss ARCHIVE.rar\n"},
+      {{"--version"}, false, 0, {}, "quillmoss " QUILLMOSS_VERSION "\n"},
+  };
+  for (const auto& c : cases) {
+    noDisplay = c.noDisplay;
+    const RunResult result = run(c.arguments, data);
+    const std::string row = c.arguments.join(' ').toStdString();
+    ASSERT_TRUE(result.finished) << row << ": the program must end by itself";
+    EXPECT_EQ(result.exitCode, c.exitCode) << row;
+    EXPECT_EQ(reports(), c.reports) << row;
+    EXPECT_TRUE(result.output.startsWith(c.outputStart))
+        << row << ": " << qPrintable(result.output);
+  }
+}
 
 TEST_F(Program, FreshExtractionLeavesExactlyTheArchivesFiles) {
   for (const auto format : {rarwriter::Format::Rar5, rarwriter::Format::Rar4}) {
@@ -260,7 +306,22 @@ TEST_F(Program, PathSplitAtBlanksIsPutTogether) {
       makeArchive(folder, QStringLiteral("my backup.rar"), rarwriter::Format::Rar5);
   const RunResult result = run(archive.split(QLatin1Char(' ')));
   ASSERT_TRUE(result.finished);
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_TRUE(reports().isEmpty()) << qPrintable(result.output);
   expectSampleFilesIn(folder);
+}
+
+// Without a display, by a relative name from the archive's folder, the program
+// runs unattended on the offscreen platform and finds the archive where
+// start-up found it.
+TEST_F(Program, WithoutADisplayARelativeNameIsExtractedBesideTheArchive) {
+  makeArchive(data, QStringLiteral("my backup.rar"), rarwriter::Format::Rar5);
+  noDisplay = true;
+  const RunResult result = run({QStringLiteral("my backup.rar")}, data);
+  ASSERT_TRUE(result.finished) << "the extraction window closes itself after its run";
+  EXPECT_EQ(result.exitCode, 0) << qPrintable(result.output);
+  EXPECT_TRUE(reports().isEmpty()) << qPrintable(result.output);
+  expectSampleFilesIn(data);
 }
 
 TEST_F(Program, FolderFileRedirectsTheExtraction) {
@@ -300,21 +361,31 @@ TEST_F(Program, NameOnlyArchiveBesideTheExecutableExtractsThere) {
   EXPECT_TRUE(tree(data).isEmpty());
 }
 
-// "silent.txt" that exists but cannot be read: the window is not created, the
+// "silent.txt" that exists but cannot be read, either because it cannot be
+// opened or because every read of it fails: the window is not created, the
 // error is shown once and the program ends with 1, having written nothing.
 TEST_F(Program, UnreadableSilentFileStopsBeforeAnythingIsWritten) {
   const QString archive = makeArchive(data, QStringLiteral("backup.rar"), rarwriter::Format::Rar5);
   const QString silent = QDir(program).filePath(QStringLiteral("silent.txt"));
-  writeFile(silent, "secret\n");
-  ASSERT_TRUE(QFile::setPermissions(silent, QFile::Permissions()));
-  const RunResult result = run({archive}, QString(), unprivilegedPrefix());
-  ASSERT_TRUE(result.finished) << "the program did not end by itself";
-  EXPECT_EQ(result.exitCode, 1) << qPrintable(result.output);
-  EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
-  const QStringList shown = reports();
-  ASSERT_EQ(shown.size(), 1) << qPrintable(result.output);
-  EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss: "))) << qPrintable(shown.front());
-  EXPECT_TRUE(shown.front().contains(QStringLiteral("silent.txt"))) << qPrintable(shown.front());
+  const QStringList prefix = unprivilegedPrefix();
+  for (const bool opens : {false, true}) {
+    QFile::remove(silent);
+    if (opens) {
+      ASSERT_TRUE(QFile::link(QStringLiteral("/proc/self/mem"), silent));
+    } else {
+      writeFile(silent, "secret\n");
+      ASSERT_TRUE(QFile::setPermissions(silent, QFile::Permissions()));
+    }
+    const RunResult result = run({archive}, QString(), prefix);
+    ASSERT_TRUE(result.finished) << "the program did not end by itself";
+    EXPECT_EQ(result.exitCode, 1) << qPrintable(result.output);
+    EXPECT_EQ(tree(data), QStringList{QStringLiteral("backup.rar")});
+    const QStringList shown = reports();
+    ASSERT_EQ(shown.size(), 1) << qPrintable(result.output);
+    EXPECT_TRUE(shown.front().startsWith(QStringLiteral("Quillmoss: ")))
+        << qPrintable(shown.front());
+    EXPECT_TRUE(shown.front().contains(QStringLiteral("silent.txt"))) << qPrintable(shown.front());
+  }
 }
 
 TEST_F(Program, UnreadableFolderFileIsReportedAndNothingExtracted) {
@@ -425,6 +496,67 @@ TEST_F(Program, DialogsAreChildrenOfTheWindowUnderWeston) {
                                  << qPrintable(result.output);
   for (const QString& dialog : toplevels.mid(1))
     EXPECT_EQ(parents.value(dialog), toplevels.front()) << "xdg_toplevel@" << qPrintable(dialog);
+}
+
+// The report names the missing display only where that is why nobody is asked.
+TEST_F(Program, AnUnattendedRunSaysWhyNobodyIsAsked) {
+  rarwriter::Entry entry;
+  entry.name = "locked.txt";
+  entry.data = "secret";
+  entry.password = "right";
+  const QString archive = QDir(data).filePath(QStringLiteral("locked.rar"));
+  rarwriter::write(archive.toStdString(), {entry});
+  const std::pair<bool, const char*> cases[] = {
+      {true, "a password is needed; none can be typed without a display"},
+      {false, "a password is needed; none can be typed in an unattended run"},
+  };
+  for (const auto& [withoutDisplay, question] : cases) {
+    noDisplay = withoutDisplay;
+    if (!withoutDisplay) extraEnvironment.insert(QStringLiteral("DISPLAY"), QStringLiteral(":99"));
+    const RunResult result = run({archive});
+    ASSERT_TRUE(result.finished);
+    EXPECT_EQ(result.exitCode, 1);
+    EXPECT_EQ(reports(), (QStringList{QLatin1String(question), "error: No Password! (locked.txt)",
+                                      "error: Not extracted: 1 of 1 entry."}));
+  }
+}
+
+// A wrong password.txt is tried once per archive: the entry that refused it
+// fails, the prompt that comes back to say so is cancelled, the encrypted
+// entries after it are said once with their count, and the folders made for
+// them go again.
+TEST_F(Program, AWrongPasswordTxtIsTriedOncePerArchive) {
+  const std::pair<rarwriter::Format, const char*> rows[] = {
+      {rarwriter::Format::Rar5, "error: Wrong Password! (sub/deeper/locked0.txt)"},
+      {rarwriter::Format::Rar4, "error: Wrong password or damaged data! (sub/deeper/locked0.txt)"}};
+  writeFile(QDir(program).filePath(QStringLiteral("password.txt")), "wrong\n");
+  for (const auto& [format, refused] : rows) {
+    const int row = format == rarwriter::Format::Rar5 ? 5 : 4;
+    const QString folder = QDir(data).filePath(QString::number(row));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    std::vector<rarwriter::Entry> entries(3);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      entries[i].name = "sub/deeper/locked" + std::to_string(i) + ".txt";
+      entries[i].data = "secret, not stored plainly";
+      entries[i].password = "right";
+    }
+    rarwriter::Options options;
+    options.format = format;
+    const QString archive = QDir(folder).filePath(QStringLiteral("locked.rar"));
+    rarwriter::write(archive.toStdString(), entries, options);
+    const RunResult result = run({archive}, folder);
+    ASSERT_TRUE(result.finished) << row;
+    EXPECT_EQ(result.exitCode, 1) << row;
+    EXPECT_EQ(reports(),
+              (QStringList{"a password is needed; the one from password.txt is used",
+                           "the password from password.txt is wrong; no other can be typed "
+                           "without a display",
+                           QLatin1String(refused),
+                           "error: No Password! 2 encrypted entries were not extracted.",
+                           "error: Not extracted: 3 of 3 entries."}))
+        << row;
+    EXPECT_FALSE(QFile::exists(QDir(folder).filePath(QStringLiteral("sub")))) << row;
+  }
 }
 
 // Headless and unattended, a question must not wait for a person: an
@@ -557,14 +689,6 @@ TEST_F(Program, UnattendedReportEscapesControlCharactersInNames) {
       << qPrintable(result.output);
   for (const char control : {'\x1b', '\x07', '\x7f'})
     EXPECT_FALSE(result.output.contains(QLatin1Char(control))) << int{control};
-}
-
-TEST_F(Program, UnattendedMissingArchiveIsReportedAndEnds) {
-  const RunResult result = run({QDir(data).filePath(QStringLiteral("nowhere.rar"))});
-  ASSERT_TRUE(result.finished) << "an unattended run waited on a message box";
-  EXPECT_EQ(result.exitCode, 1) << "a missing archive is a failure";
-  EXPECT_TRUE(result.output.contains(QStringLiteral("Error: File not found!")))
-      << qPrintable(result.output);
 }
 
 // A solid RAR 4 archive whose every entry is encrypted (made by RAR, from

@@ -1,6 +1,7 @@
 // The decrypting stage and the archive's key handling, compiled in from the
 // library's sources: streaming decryption in any read pattern, the padding
-// limit, short or ragged input, and one key derivation per salt.
+// limit, short or ragged input, and the key cache: one key derivation per
+// salt and count, kept while the password stays.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,6 +10,7 @@
 
 #include "archive_crypto.h"
 #include "crypto/decrypt_stream.h"
+#include "crypto/rar_crypto.h"
 #include "format/volume.h"
 #include "rar_writer.h"
 #include "unrar_test_support.h"
@@ -176,6 +178,43 @@ std::size_t derivationsForWalk(rarwriter::Format f, int entries) {
 TEST(KeyCache, ManyEntriesUnderOneSaltDeriveTheKeyOnce) {
   EXPECT_EQ(derivationsForWalk(rarwriter::Format::Rar4, 40), 1u);
   EXPECT_EQ(derivationsForWalk(rarwriter::Format::Rar5, 40), 1u);
+}
+
+const std::uint8_t kSalt8[8] = {0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+const std::uint8_t kSalt16[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+
+TEST(KeyCache, DerivesOncePerSaltAndForgetsWithThePassword) {
+  unrar::crypto::KeyCache cache(2);
+  EXPECT_EQ(cache.rar4(kSalt8), nullptr) << "no password yet";
+  cache.setPassword("pw");
+  const unrar::crypto::Rar4Key* a = cache.rar4(kSalt8);
+  ASSERT_NE(a, nullptr);
+  unrar::crypto::Rar4Key first = *a;
+  ASSERT_NE(cache.rar4(kSalt8), nullptr);
+  EXPECT_EQ(cache.derivations(), 1u);
+
+  std::uint8_t other[8] = {9, 9, 9, 9, 9, 9, 9, 9};
+  ASSERT_NE(cache.rar4(other), nullptr);
+  ASSERT_NE(cache.rar5(kSalt16, 2), nullptr);  // evicts kSalt8 (capacity 2)
+  EXPECT_EQ(cache.derivations(), 3u);
+  ASSERT_NE(cache.rar5(kSalt16, 3), nullptr) << "another count is another key";
+  EXPECT_EQ(cache.derivations(), 4u);
+  const unrar::crypto::Rar4Key* again = cache.rar4(kSalt8);
+  ASSERT_NE(again, nullptr);
+  EXPECT_EQ(cache.derivations(), 5u);
+  EXPECT_TRUE(again->key == first.key);
+
+  cache.setPassword("pw");  // the same password keeps the keys
+  ASSERT_NE(cache.rar4(kSalt8), nullptr);
+  EXPECT_EQ(cache.derivations(), 5u);
+  cache.setPassword("other");
+  const unrar::crypto::Rar4Key* changed = cache.rar4(kSalt8);
+  ASSERT_NE(changed, nullptr);
+  EXPECT_FALSE(changed->key == first.key);
+  EXPECT_EQ(cache.rar5(kSalt16, unrar::crypto::kRar5MaxKdfCount + 1), nullptr);
+  cache.clear();
+  EXPECT_FALSE(cache.hasPassword());
+  EXPECT_EQ(cache.rar4(kSalt8), nullptr);
 }
 
 }  // namespace
