@@ -24,9 +24,8 @@ constexpr unsigned kCommentBufferSize = 65536;
 // terminating zero is what every library we serve provides.
 constexpr int kVolumeNameSize = 1024;
 
-TVxUnRar* activeUnRar = nullptr;
-// The callback knows one running component only, so a run started from
-// inside another (a handler that pumps events and starts one) is refused.
+// A run started from inside another (a handler that pumps events and starts
+// one) is refused.
 bool runInProgress = false;
 
 // A header read that fails may leave the record as the previous read left it,
@@ -121,9 +120,10 @@ struct TVxUnRar::Answers {
   std::map<QByteArray, Volume> volumes;  // by the name the library proposed
 };
 
+// The library hands back what PrepareLibrary registered as UserData: the
+// component whose archive is open.
 int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
-  Q_UNUSED(UserData);
-  TVxUnRar* self = activeUnRar;
+  TVxUnRar* self = reinterpret_cast<TVxUnRar*>(UserData);
   if (!self) return -1;
   // What a prompt or a handler does here must not stand in errno for the
   // library's own reason of a failure.
@@ -156,11 +156,6 @@ TVxUnRar::TVxUnRar(QObject* Owner)
 
 TVxUnRar::~TVxUnRar() {
   if (FDllLoaded) untUnRar::FreeUnRarLibrary();
-  if (activeUnRar == this) activeUnRar = nullptr;
-}
-
-TVxUnRar* TVxUnRar::ActiveUnRar() {
-  return activeUnRar;
 }
 
 void TVxUnRar::ForgetAnswers() {
@@ -256,7 +251,7 @@ void TVxUnRar::CloseArchive() {
 // Right after every open: the callback, the password when there is one, and
 // the destination as the library takes it.
 void TVxUnRar::PrepareLibrary() {
-  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
+  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, reinterpret_cast<long>(this));
   if (!FPassword.isEmpty()) {
     QByteArray password = FPassword.toUtf8();
     untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
@@ -463,7 +458,6 @@ void TVxUnRar::Execute() {
   FEntriesWithoutPassword.clear();
   FFilesProcessed = 0;
   FSizeProcessed = 0;
-  activeUnRar = this;
   FRun->pending = nullptr;
   FRun->targetPresent.forget();
   FRun->sinceBusy.start();

@@ -209,9 +209,6 @@ class TVxUnRar : public QObject {
   bool PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize,
                         const QString& Missing = QString());
 
-  // The component behind the library callback (the last one to start a run).
-  static TVxUnRar* ActiveUnRar();
-
  private:
   // The window the prompts belong to: the owner's window, null without one.
   QWidget* OwnerWindow() const;
