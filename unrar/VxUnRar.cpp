@@ -484,48 +484,73 @@ void TVxUnRar::RaiseBusy() {
   FRun->sinceBusy.start();
 }
 
+// Decodes a message's P1 and P2 and hands them to its answer. The library
+// sends the byte forms only: the wide ones (UCM_CHANGEVOLUMEW,
+// UCM_NEEDPASSWORDW) and any other message are answered 0 (go on). A stop
+// asked for turns every answer into -1 (cancel).
 int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
   int result = 0;
-  if (Msg == UCM_CHANGEVOLUME) {
-    if (P2 == RAR_VOL_ASK) {
-      char* name = reinterpret_cast<char*>(P1);
-      if (!name) return -1;
-      const QByteArray proposed(name, static_cast<qsizetype>(strnlen(name, kVolumeNameSize)));
-      if (OnVolChange) {
-        OnVolChange(this, name, 0);
-      } else if (FPromptForVolumn) {
-        const QByteArray current(
-            FRun->header.ArcName,
-            static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
-        bool accepted = false;
-        const auto kept = FAnswers->volumes.find(proposed);
-        if (kept != FAnswers->volumes.end()) {
-          accepted = kept->second.accepted;
-          vxunrar::CopyToBuffer(kept->second.name, name, kVolumeNameSize);
-        } else {
-          accepted = PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize,
-                                      platform::pathFromBytes(proposed));
-          FAnswers->volumes[proposed] = {accepted, QByteArray(name)};
-        }
-        if (accepted)
-          result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
-        else
-          result = -1;
-      }
-      if (name[0] == '\0') result = -1;
-      if (result == -1) FMissingVolume = platform::pathFromBytes(proposed);
-    }
-  } else if (Msg == UCM_PROCESSDATA) {
-    if (P2 > 0) FEntryBytesDone += static_cast<quint64>(P2);
-    RaiseBusy();
-    result = FStopProcessing ? -1 : 0;
-  } else if (Msg == UCM_NEEDPASSWORD) {
-    result = AnswerPassword(reinterpret_cast<char*>(P1), P2);
-  } else if (Msg == UCM_LARGEDICT) {
-    result = AnswerLargeDictionary(static_cast<quint64>(P1), static_cast<quint64>(P2));
+  switch (Msg) {
+    case UCM_CHANGEVOLUME:
+      result = AnswerNextVolume(reinterpret_cast<char*>(P1), P2 == RAR_VOL_ASK);
+      break;
+    case UCM_PROCESSDATA:
+      result = CountProcessedBytes(P2 > 0 ? static_cast<quint64>(P2) : 0);
+      break;
+    case UCM_NEEDPASSWORD:
+      result = AnswerPassword(reinterpret_cast<char*>(P1), P2);
+      break;
+    case UCM_LARGEDICT:
+      result = AnswerLargeDictionary(static_cast<quint64>(P1), static_cast<quint64>(P2));
+      break;
+    default:
+      break;
   }
   if (FStopProcessing) result = -1;
   return result;
+}
+
+// Name is the library's buffer of kVolumeNameSize bytes holding the volume it
+// proposes; Missing: the library asks for it (it was not found), otherwise it
+// only says it goes on with it. 0 goes on with the name in the buffer, -1
+// stops.
+int TVxUnRar::AnswerNextVolume(char* Name, bool Missing) {
+  if (!Missing) return 0;
+  if (!Name) return -1;
+  int result = 0;
+  const QByteArray proposed(Name, static_cast<qsizetype>(strnlen(Name, kVolumeNameSize)));
+  if (OnVolChange) {
+    OnVolChange(this, Name, 0);
+  } else if (FPromptForVolumn) {
+    const QByteArray current(
+        FRun->header.ArcName,
+        static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
+    bool accepted = false;
+    const auto kept = FAnswers->volumes.find(proposed);
+    if (kept != FAnswers->volumes.end()) {
+      accepted = kept->second.accepted;
+      vxunrar::CopyToBuffer(kept->second.name, Name, kVolumeNameSize);
+    } else {
+      accepted = PromptNextVolume(platform::pathFromBytes(current), Name, kVolumeNameSize,
+                                  platform::pathFromBytes(proposed));
+      FAnswers->volumes[proposed] = {accepted, QByteArray(Name)};
+    }
+    if (accepted)
+      result = std::strcmp(Name, current.constData()) == 0 ? -1 : 0;
+    else
+      result = -1;
+  }
+  if (Name[0] == '\0') result = -1;
+  if (result == -1) FMissingVolume = platform::pathFromBytes(proposed);
+  return result;
+}
+
+// Bytes of the current entry were unpacked (or tested): counted for the
+// progress within the entry. -1 stops the run when asked to.
+int TVxUnRar::CountProcessedBytes(quint64 Bytes) {
+  FEntryBytesDone += Bytes;
+  RaiseBusy();
+  return FStopProcessing ? -1 : 0;
 }
 
 int TVxUnRar::AnswerPassword(char* Buffer, long Size) {

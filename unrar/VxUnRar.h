@@ -225,6 +225,8 @@ class TVxUnRar : public QObject {
   void HeaderStep(int status);
   int ProcessEntry();
   int UnRarCallback(unsigned int Msg, long P1, long P2);
+  int AnswerNextVolume(char* Name, bool Missing);
+  int CountProcessedBytes(quint64 Bytes);
   int AnswerPassword(char* Buffer, long Size);
   int AnswerLargeDictionary(quint64 DictionaryKB, quint64 LimitKB);
   // What a failed entry is reported with: the table's text, then why, where
