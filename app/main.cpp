@@ -12,7 +12,10 @@ int main(int argc, char** argv) {
     unattended::install(unattended::Reason::NoDisplay);
   else if (unattended::requested())
     unattended::install(unattended::Reason::Requested);
-  const int status = startup::Run(
-      argc, argv, {[] { return new TfrmMain; }, [] { return new TfrmConfig(QLocale::system()); }});
-  return status != 0 ? status : AutomaticRunExitCode();
+  return startup::Run(argc, argv,
+                      {[](const QString& archive) { return new TfrmMain(archive); },
+                       [] { return new TfrmConfig(QLocale::system()); },
+                       [](const QWidget& window) {
+                         return static_cast<const TfrmMain&>(window).AutomaticRunExitCode();
+                       }});
 }

@@ -36,9 +36,16 @@ QString FindArchive(const QString& archiveText) {
   return platform::findArchive(archiveText, platform::executableFolder(), platform::filePresent);
 }
 
+Start Resolve(const QString& archiveText) {
+  Start start;
+  if (!IsArchiveTail(ArchiveTail(archiveText))) return start;
+  start.archive = FindArchive(archiveText);
+  start.mode = start.archive.isEmpty() ? StartMode::ArchiveNotFound : StartMode::Archive;
+  return start;
+}
+
 StartMode ChooseMode(const QString& archiveText) {
-  if (!IsArchiveTail(ArchiveTail(archiveText))) return StartMode::Instructions;
-  return FindArchive(archiveText).isEmpty() ? StartMode::ArchiveNotFound : StartMode::Archive;
+  return Resolve(archiveText).mode;
 }
 
 namespace {
@@ -73,14 +80,14 @@ class MainWindowWatch : public QObject {
 
 }  // namespace
 
-int RunWindows(StartMode mode, const WindowFactories& factories) {
+int RunWindows(StartMode mode, const WindowFactories& factories, const QString& archive) {
   // Destroyed in reverse order of creation, while the application still exists.
   std::unique_ptr<QWidget> frmMain;
   std::unique_ptr<QWidget> frmConfig;
   std::unique_ptr<MainWindowWatch> watch;
   try {
     if (mode == StartMode::Archive) {
-      frmMain.reset(factories.createMain());
+      frmMain.reset(factories.createMain(archive));
       if (frmMain) watch = std::make_unique<MainWindowWatch>(frmMain.get());
     }
     frmConfig.reset(factories.createConfig());
@@ -91,17 +98,21 @@ int RunWindows(StartMode mode, const WindowFactories& factories) {
     platform::showErrorBox(QString::fromUtf8(error.what()));
     return 1;
   }
+  const auto exitStatus = [&] {
+    return frmMain && factories.runExitStatus ? factories.runExitStatus(*frmMain) : 0;
+  };
   QWidget* mainWindow = frmMain ? frmMain.get() : frmConfig.get();
   if (!mainWindow) return 0;
   if (!watch) watch = std::make_unique<MainWindowWatch>(mainWindow);
   // The run may already be over: it ended inside a box of the second window.
-  if (watch->closed()) return 0;
+  if (watch->closed()) return exitStatus();
   mainWindow->show();
   QApplication::exec();
+  const int status = exitStatus();
   watch.reset();
   frmConfig.reset();
   frmMain.reset();
-  return 0;
+  return status;
 }
 
 namespace {
@@ -131,6 +142,14 @@ bool environmentSet(const char* name) {
   return value && *value;
 }
 
+// The program's arguments, argv[1] onwards, exactly as the system passed them
+// (their bytes kept, see path_bytes.h).
+QStringList programArguments(int argc, const char* const* argv) {
+  QStringList arguments;
+  for (int i = 1; i < argc; ++i) arguments << platform::pathFromBytes(QByteArray(argv[i]));
+  return arguments;
+}
+
 }  // namespace
 
 BeforeQt DecideBeforeQt(int argc, char** argv) {
@@ -149,9 +168,7 @@ BeforeQt DecideBeforeQt(int argc, char** argv) {
   if (environmentSet("DISPLAY") || environmentSet("WAYLAND_DISPLAY")) return decision;
   decision.noDisplay = true;
   if (!environmentSet("QT_QPA_PLATFORM")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QStringList arguments;
-  for (int i = 1; i < argc; ++i) arguments << platform::pathFromBytes(QByteArray(argv[i]));
-  if (!IsArchiveTail(ArchiveTail(ArchiveText(arguments)))) {
+  if (!IsArchiveTail(ArchiveTail(ArchiveText(programArguments(argc, argv))))) {
     // The instructions window would wait for ever where nobody can see it.
     std::fputs(
         "quillmoss: no display for the instructions window; usage: quillmoss ARCHIVE.rar "
@@ -167,9 +184,8 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
     return RunShutdown(QStringLiteral("quillmoss"));
 
   // The arguments as the system passed them, before the application object
-  // takes out the options it knows; the extraction window reads them too.
-  platform::keepProgramArguments(argc, argv);
-  const QStringList arguments = platform::programArguments();
+  // takes out the options it knows (an unquoted path may contain one).
+  const QStringList arguments = programArguments(argc, argv);
 
   platform::pinLocalTimeZone();
   TQuillmossApplication app(argc, argv);
@@ -177,13 +193,13 @@ int Run(int argc, char** argv, const WindowFactories& factories) {
   platform::leaveHiddenWidgetsOutOfAccessibility();
 
   const QString archiveText = ArchiveText(arguments);
-  const StartMode mode = ChooseMode(archiveText);
-  if (mode == StartMode::ArchiveNotFound) {
+  const Start start = Resolve(archiveText);
+  if (start.mode == StartMode::ArchiveNotFound) {
     platform::messageBox(nullptr, QStringLiteral("Error: File not found!"),
                          platform::displayPath(archiveText), platform::BoxIcon::None);
     return 1;
   }
-  return RunWindows(mode, factories);
+  return RunWindows(start.mode, factories, start.archive);
 }
 
 }  // namespace startup

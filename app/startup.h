@@ -28,18 +28,31 @@ bool IsArchiveTail(const QString& tail);
 QString FindArchive(const QString& archiveText);
 
 enum class StartMode { Instructions, Archive, ArchiveNotFound };
+
+// What the archive text asks for, and in Archive mode the archive found
+// (FindArchive's path), resolved once for start-up and the extraction window.
+struct Start {
+  StartMode mode = StartMode::Instructions;
+  QString archive;
+};
+Start Resolve(const QString& archiveText);
 StartMode ChooseMode(const QString& archiveText);
 
 // Creates the windows of a mode through the application object. Either
 // factory may throw (the extraction window does when its archive component
 // cannot be built); the error is then shown once in the standard error box
 // and 1 returned without a message loop. Otherwise the main window (the
-// first created) is shown and the message loop runs until it closes.
+// first created) is shown and the message loop runs until it closes; the
+// exit status is then the extraction window's (0 without one).
 struct WindowFactories {
-  std::function<QWidget*()> createMain;    // the extraction window
+  // The extraction window, on the archive start-up found.
+  std::function<QWidget*(const QString& archive)> createMain;
   std::function<QWidget*()> createConfig;  // the instructions window
+  // The exit status the extraction window's run ended with; unset: 0.
+  std::function<int(const QWidget& mainWindow)> runExitStatus = {};
 };
-int RunWindows(StartMode mode, const WindowFactories& factories);
+int RunWindows(StartMode mode, const WindowFactories& factories,
+               const QString& archive = QString());
 
 // What is decided before Qt starts. No display (neither DISPLAY nor
 // WAYLAND_DISPLAY set) means Qt's offscreen platform (unless QT_QPA_PLATFORM

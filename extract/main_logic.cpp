@@ -2,19 +2,11 @@
 
 #include <QFile>
 
-#include "command_line.h"
 #include "executable.h"
 #include "text_file.h"
 #include "untVxFileLib.h"
 
 namespace mainlogic {
-
-QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
-                                 const std::function<bool(const QString&)>& filePresent) {
-  const QString joined = platform::joinArguments(arguments);
-  const QString found = platform::findArchive(joined, executableFolder, filePresent);
-  return found.isEmpty() ? joined : found;
-}
 
 QString fileNamePart(const QString& path) {
   return path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);

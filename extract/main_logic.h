@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 #include <QDateTime>
@@ -13,15 +12,6 @@
 #include <QStringList>
 
 namespace mainlogic {
-
-// The archive path rebuilt from the program's arguments (the program itself
-// excluded): several arguments are trimmed and joined by single blanks, so a
-// path the shell split at blanks is whole again; one argument is trimmed. The
-// archive is then looked for as start-up looks for it (platform::findArchive:
-// the name as given first, then beside the executable); the text stays as it
-// is when neither names a file.
-QString archivePathFromArguments(const QStringList& arguments, const QString& executableFolder,
-                                 const std::function<bool(const QString&)>& filePresent);
 
 // The file-name part of a path (after its last "/") and the folder part (up to
 // and including its last "/"; empty without one).

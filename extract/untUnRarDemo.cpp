@@ -17,7 +17,6 @@
 #include <QTreeView>
 #include <QUrl>
 
-#include "command_line.h"
 #include "entry_list_model.h"
 #include "executable.h"
 #include "fixed_dialog.h"
@@ -55,26 +54,9 @@ const QString kStopQuestion = QStringLiteral(
 QString shownName(const QString& path) {
   return platform::escapeControls(platform::displayPath(path));
 }
-int& automaticRunExitCode() {
-  static int instance = 0;
-  return instance;
-}
-
-std::optional<QStringList>& argumentsOverride() {
-  static std::optional<QStringList> instance;
-  return instance;
-}
-
 ErrorObserver& errorObserver() {
   static ErrorObserver instance;
   return instance;
-}
-
-// The same raw list start-up read: QCoreApplication::arguments() lacks the
-// options Qt took out, and an unquoted path may contain one.
-QStringList programArguments() {
-  if (argumentsOverride()) return *argumentsOverride();
-  return platform::programArguments();
 }
 
 // Adds without overflow checks, as 32-bit sums wrap.
@@ -141,19 +123,12 @@ class FlagScope {
 
 }  // namespace
 
-void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments) {
-  argumentsOverride() = std::move(arguments);
-}
-
 void SetErrorObserver(ErrorObserver observer) {
   errorObserver() = std::move(observer);
 }
 
-int AutomaticRunExitCode() {
-  return automaticRunExitCode();
-}
-
-TfrmMain::TfrmMain(QWidget* parent) : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
+TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
+    : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()), m_archive(archive) {
   initPictures();
   ui->setupUi(this);
   // No title-bar buttons: the run cannot be cut short by closing the window.
@@ -314,8 +289,7 @@ void TfrmMain::executeComponent() {
 void TfrmMain::Timer1Timer() {
   m_Timer1->stop();
   if (running()) return;
-  const QString archive = mainlogic::archivePathFromArguments(
-      programArguments(), platform::executableFolder(), platform::filePresent);
+  const QString& archive = m_archive;
   setWindowTitle(shownName(mainlogic::listingCaption(archive)));
   openArchive(archive);
 
@@ -359,7 +333,7 @@ void TfrmMain::Timer1Timer() {
       for (const QString& line : report) errorObserver()(line);
     acStatusInfoExecute();
   }
-  automaticRunExitCode() = extracted && report.isEmpty() && !m_stopRequested ? 0 : 1;
+  m_exitCode = extracted && report.isEmpty() && !m_stopRequested ? 0 : 1;
   close();
 }
 

@@ -35,7 +35,8 @@ class TfrmMain : public QMainWindow {
  public:
   // Creates the archive component, which loads the library and may throw
   // EVxUnRarError (unreadable "silent.txt"); the window is then not created.
-  explicit TfrmMain(QWidget* parent = nullptr);
+  // The automatic run lists and extracts archive, the path start-up found.
+  explicit TfrmMain(const QString& archive = QString(), QWidget* parent = nullptr);
   ~TfrmMain() override;
 
   TVxUnRar* vxUnRar() const { return m_vxUnRar; }
@@ -51,6 +52,13 @@ class TfrmMain : public QMainWindow {
   std::int32_t PackedTotal() const { return m_PackedTotal; }
   std::int32_t UnpackedTotal() const { return m_UnpackedTotal; }
   const QStringList& StatusLines() const { return m_StatusLines; }
+
+  // The program's exit status once the automatic run is over: 1 when it
+  // failed (an entry not extracted, an error that stopped it, an unreadable
+  // "folder.txt", no folder to extract into, a stop the user asked for), else
+  // 0. Each such run has said why: in the status dialog, or in the error box
+  // of "folder.txt".
+  int AutomaticRunExitCode() const { return m_exitCode; }
 
   // The list's comparison: two rows by their texts in column SortColumn.
   static int lstvwMainCompare(const QString& Text1, const QString& Text2);
@@ -135,18 +143,12 @@ class TfrmMain : public QMainWindow {
   QStringList m_passFailures;
   // What the status dialog leads with: the last automatic run's failures.
   QStringList m_reportLead;
+  // The archive the automatic run lists and extracts, and how the run ended.
+  QString m_archive;
+  int m_exitCode = 0;
 };
 
-// The program's exit status once its windows have closed: 1 when the
-// automatic run failed (an entry not extracted, an error that stopped it, an
-// unreadable "folder.txt", no folder to extract into), else 0. Each such run
-// has said why: in the status dialog, or in the error box of "folder.txt".
-int AutomaticRunExitCode();
-
-// Test seams. The automatic run rebuilds the archive path from these arguments
-// instead of the program's own while they are set (nullopt: the real ones).
-void SetArchiveArgumentsForTesting(std::optional<QStringList> arguments);
-// While set, the automatic run hands the lines its status dialog leads with
+// Test seam. While set, the automatic run hands the lines its status dialog leads with
 // (each failure with its entry's name, how many entries were not extracted)
 // to the observer too, once each, for runs where nobody sees the window.
 using ErrorObserver = std::function<void(const QString& line)>;

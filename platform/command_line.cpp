@@ -21,22 +21,7 @@ QString currentFolder() {
   return pathFromBytes(QByteArray(buffer.data()));
 }
 
-QStringList& keptArguments() {
-  static QStringList instance;
-  return instance;
-}
-
 }  // namespace
-
-void keepProgramArguments(int argc, const char* const* argv) {
-  QStringList arguments;
-  for (int i = 1; i < argc; ++i) arguments << pathFromBytes(QByteArray(argv[i]));
-  keptArguments() = arguments;
-}
-
-QStringList programArguments() {
-  return keptArguments();
-}
 
 QString trimBlanksAndControls(const QString& text) {
   qsizetype begin = 0;

@@ -1,5 +1,4 @@
-// The program's arguments as the one archive text that start-up and the
-// extraction window both read.
+// The program's arguments as the one archive text start-up resolves.
 #pragma once
 
 #include <QString>
@@ -7,13 +6,6 @@
 #include <functional>
 
 namespace platform {
-
-// The program's arguments, argv[1] onwards, exactly as the system passed them
-// (their bytes kept, see path_bytes.h). Start-up keeps them before the
-// application object takes out the options it knows, so that start-up and
-// the extraction window read the same list. Empty until kept.
-void keepProgramArguments(int argc, const char* const* argv);
-QStringList programArguments();
 
 // Removes blanks and control characters (every character up to U+0020) from
 // both ends.
@@ -24,11 +16,9 @@ QString trimBlanksAndControls(const QString& text);
 // back whole.
 QString joinArguments(const QStringList& arguments);
 
-// The archive an archive text names, for start-up and the extraction window
-// alike: the text as given (relative to the current folder) when it names a
-// file, else the executable's folder followed directly by the text. The path
-// comes back absolute, so that its folder is known; empty when neither names
-// a file.
+// The archive an archive text names: the text as given (relative to the current folder) when it
+// names a file, else the executable's folder followed directly by the text. The path comes back
+// absolute, so that its folder is known; empty when neither names a file.
 QString findArchive(const QString& archiveText, const QString& executableFolder,
                     const std::function<bool(const QString&)>& filePresent);
 

@@ -24,9 +24,8 @@ constexpr unsigned kCommentBufferSize = 65536;
 // terminating zero is what every library we serve provides.
 constexpr int kVolumeNameSize = 1024;
 
-TVxUnRar* activeUnRar = nullptr;
-// The callback knows one running component only, so a run started from
-// inside another (a handler that pumps events and starts one) is refused.
+// A run started from inside another (a handler that pumps events and starts
+// one) is refused.
 bool runInProgress = false;
 
 // A header read that fails may leave the record as the previous read left it,
@@ -121,9 +120,10 @@ struct TVxUnRar::Answers {
   std::map<QByteArray, Volume> volumes;  // by the name the library proposed
 };
 
+// The library hands back what PrepareLibrary registered as UserData: the
+// component whose archive is open.
 int VxUnRarCallback(unsigned int Msg, long UserData, long P1, long P2) {
-  Q_UNUSED(UserData);
-  TVxUnRar* self = activeUnRar;
+  TVxUnRar* self = reinterpret_cast<TVxUnRar*>(UserData);
   if (!self) return -1;
   // What a prompt or a handler does here must not stand in errno for the
   // library's own reason of a failure.
@@ -156,11 +156,6 @@ TVxUnRar::TVxUnRar(QObject* Owner)
 
 TVxUnRar::~TVxUnRar() {
   if (FDllLoaded) untUnRar::FreeUnRarLibrary();
-  if (activeUnRar == this) activeUnRar = nullptr;
-}
-
-TVxUnRar* TVxUnRar::ActiveUnRar() {
-  return activeUnRar;
 }
 
 void TVxUnRar::ForgetAnswers() {
@@ -256,7 +251,7 @@ void TVxUnRar::CloseArchive() {
 // Right after every open: the callback, the password when there is one, and
 // the destination as the library takes it.
 void TVxUnRar::PrepareLibrary() {
-  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, 0);
+  untUnRar::RARSetCallback(FRun->ArchiveHandle, VxUnRarCallback, reinterpret_cast<long>(this));
   if (!FPassword.isEmpty()) {
     QByteArray password = FPassword.toUtf8();
     untUnRar::RARSetPassword(FRun->ArchiveHandle, password.data());
@@ -463,7 +458,6 @@ void TVxUnRar::Execute() {
   FEntriesWithoutPassword.clear();
   FFilesProcessed = 0;
   FSizeProcessed = 0;
-  activeUnRar = this;
   FRun->pending = nullptr;
   FRun->targetPresent.forget();
   FRun->sinceBusy.start();
@@ -490,48 +484,73 @@ void TVxUnRar::RaiseBusy() {
   FRun->sinceBusy.start();
 }
 
+// Decodes a message's P1 and P2 and hands them to its answer. The library
+// sends the byte forms only: the wide ones (UCM_CHANGEVOLUMEW,
+// UCM_NEEDPASSWORDW) and any other message are answered 0 (go on). A stop
+// asked for turns every answer into -1 (cancel).
 int TVxUnRar::UnRarCallback(unsigned int Msg, long P1, long P2) {
   int result = 0;
-  if (Msg == UCM_CHANGEVOLUME) {
-    if (P2 == RAR_VOL_ASK) {
-      char* name = reinterpret_cast<char*>(P1);
-      if (!name) return -1;
-      const QByteArray proposed(name, static_cast<qsizetype>(strnlen(name, kVolumeNameSize)));
-      if (OnVolChange) {
-        OnVolChange(this, name, 0);
-      } else if (FPromptForVolumn) {
-        const QByteArray current(
-            FRun->header.ArcName,
-            static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
-        bool accepted = false;
-        const auto kept = FAnswers->volumes.find(proposed);
-        if (kept != FAnswers->volumes.end()) {
-          accepted = kept->second.accepted;
-          vxunrar::CopyToBuffer(kept->second.name, name, kVolumeNameSize);
-        } else {
-          accepted = PromptNextVolume(platform::pathFromBytes(current), name, kVolumeNameSize,
-                                      platform::pathFromBytes(proposed));
-          FAnswers->volumes[proposed] = {accepted, QByteArray(name)};
-        }
-        if (accepted)
-          result = std::strcmp(name, current.constData()) == 0 ? -1 : 0;
-        else
-          result = -1;
-      }
-      if (name[0] == '\0') result = -1;
-      if (result == -1) FMissingVolume = platform::pathFromBytes(proposed);
-    }
-  } else if (Msg == UCM_PROCESSDATA) {
-    if (P2 > 0) FEntryBytesDone += static_cast<quint64>(P2);
-    RaiseBusy();
-    result = FStopProcessing ? -1 : 0;
-  } else if (Msg == UCM_NEEDPASSWORD) {
-    result = AnswerPassword(reinterpret_cast<char*>(P1), P2);
-  } else if (Msg == UCM_LARGEDICT) {
-    result = AnswerLargeDictionary(static_cast<quint64>(P1), static_cast<quint64>(P2));
+  switch (Msg) {
+    case UCM_CHANGEVOLUME:
+      result = AnswerNextVolume(reinterpret_cast<char*>(P1), P2 == RAR_VOL_ASK);
+      break;
+    case UCM_PROCESSDATA:
+      result = CountProcessedBytes(P2 > 0 ? static_cast<quint64>(P2) : 0);
+      break;
+    case UCM_NEEDPASSWORD:
+      result = AnswerPassword(reinterpret_cast<char*>(P1), P2);
+      break;
+    case UCM_LARGEDICT:
+      result = AnswerLargeDictionary(static_cast<quint64>(P1), static_cast<quint64>(P2));
+      break;
+    default:
+      break;
   }
   if (FStopProcessing) result = -1;
   return result;
+}
+
+// Name is the library's buffer of kVolumeNameSize bytes holding the volume it
+// proposes; Missing: the library asks for it (it was not found), otherwise it
+// only says it goes on with it. 0 goes on with the name in the buffer, -1
+// stops.
+int TVxUnRar::AnswerNextVolume(char* Name, bool Missing) {
+  if (!Missing) return 0;
+  if (!Name) return -1;
+  int result = 0;
+  const QByteArray proposed(Name, static_cast<qsizetype>(strnlen(Name, kVolumeNameSize)));
+  if (OnVolChange) {
+    OnVolChange(this, Name, 0);
+  } else if (FPromptForVolumn) {
+    const QByteArray current(
+        FRun->header.ArcName,
+        static_cast<qsizetype>(strnlen(FRun->header.ArcName, sizeof FRun->header.ArcName)));
+    bool accepted = false;
+    const auto kept = FAnswers->volumes.find(proposed);
+    if (kept != FAnswers->volumes.end()) {
+      accepted = kept->second.accepted;
+      vxunrar::CopyToBuffer(kept->second.name, Name, kVolumeNameSize);
+    } else {
+      accepted = PromptNextVolume(platform::pathFromBytes(current), Name, kVolumeNameSize,
+                                  platform::pathFromBytes(proposed));
+      FAnswers->volumes[proposed] = {accepted, QByteArray(Name)};
+    }
+    if (accepted)
+      result = std::strcmp(Name, current.constData()) == 0 ? -1 : 0;
+    else
+      result = -1;
+  }
+  if (Name[0] == '\0') result = -1;
+  if (result == -1) FMissingVolume = platform::pathFromBytes(proposed);
+  return result;
+}
+
+// Bytes of the current entry were unpacked (or tested): counted for the
+// progress within the entry. -1 stops the run when asked to.
+int TVxUnRar::CountProcessedBytes(quint64 Bytes) {
+  FEntryBytesDone += Bytes;
+  RaiseBusy();
+  return FStopProcessing ? -1 : 0;
 }
 
 int TVxUnRar::AnswerPassword(char* Buffer, long Size) {

@@ -209,9 +209,6 @@ class TVxUnRar : public QObject {
   bool PromptNextVolume(const QString& InitialName, char* Buffer, int BufferSize,
                         const QString& Missing = QString());
 
-  // The component behind the library callback (the last one to start a run).
-  static TVxUnRar* ActiveUnRar();
-
  private:
   // The window the prompts belong to: the owner's window, null without one.
   QWidget* OwnerWindow() const;
@@ -228,6 +225,8 @@ class TVxUnRar : public QObject {
   void HeaderStep(int status);
   int ProcessEntry();
   int UnRarCallback(unsigned int Msg, long P1, long P2);
+  int AnswerNextVolume(char* Name, bool Missing);
+  int CountProcessedBytes(quint64 Bytes);
   int AnswerPassword(char* Buffer, long Size);
   int AnswerLargeDictionary(quint64 DictionaryKB, quint64 LimitKB);
   // What a failed entry is reported with: the table's text, then why, where

@@ -95,7 +95,7 @@ struct Windows {
   QStringList created;
   QList<QWidget*> widgets;
   startup::WindowFactories factories(bool mainThrows = false) {
-    return {[this, mainThrows]() -> QWidget* {
+    return {[this, mainThrows](const QString&) -> QWidget* {
               if (mainThrows) throw EVxUnRarError(QStringLiteral("Cannot read silent.txt"));
               created << QStringLiteral("main");
               return track(new QWidget);

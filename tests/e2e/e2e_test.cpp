@@ -730,14 +730,12 @@ TEST(RealLibraryWindow, ExistingFileIsOverwrittenOnlyWhenTheAnswerSaysSo) {
         prompt.findChild<QPushButton*>(keep ? QStringLiteral("btnNo") : QStringLiteral("btnYes"))
             ->click();
       });
-  SetArchiveArgumentsForTesting(QStringList{archive});
   {
-    TfrmMain window;
+    TfrmMain window(archive);
     window.Timer1()->stop();
     window.Timer1Timer();
     EXPECT_TRUE(window.vxUnRar()->DllLoaded());
   }
-  SetArchiveArgumentsForTesting(std::nullopt);
   platform::setAnswerer(platform::Modal::OverwritePrompt, {});
   qunsetenv("QUILLMOSS_UNRAR_LIBRARY");
 

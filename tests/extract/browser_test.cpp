@@ -54,9 +54,9 @@ class Browser : public ::testing::Test {
   }
   void TearDown() override { platform::clearAnswerers(); }
 
-  std::unique_ptr<TfrmMain> makeWindow(const QString& script) {
+  std::unique_ptr<TfrmMain> makeWindow(const QString& script, const QString& archivePath = {}) {
     load(script);
-    auto window = std::make_unique<TfrmMain>();
+    auto window = std::make_unique<TfrmMain>(archivePath);
     window->Timer1()->stop();
     return window;
   }
@@ -371,10 +371,8 @@ TEST_F(Browser, ColumnClickSortsAscendingByText) {
 }
 
 TEST_F(Browser, AutomaticRunSeedsTheOpenDialogsFolder) {
-  SetArchiveArgumentsForTesting(QStringList{archive});
-  auto window = makeWindow(entryLines({1}));
+  auto window = makeWindow(entryLines({1}), archive);
   window->Timer1Timer();
-  SetArchiveArgumentsForTesting(std::nullopt);
   window->acFileOpenExecute();
   EXPECT_EQ(openDialogFolder, QDir(dir.path()).absolutePath());
 }

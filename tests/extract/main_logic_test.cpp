@@ -6,16 +6,13 @@
 #include <QImage>
 #include <QTemporaryDir>
 
+#include "command_line.h"
 #include "main_logic.h"
 #include "untVxFileLib.h"
 
 using namespace mainlogic;
 
 namespace {
-
-bool nothingPresent(const QString&) {
-  return false;
-}
 
 void writeFile(const QString& path, const QByteArray& bytes) {
   QFile file(path);
@@ -25,29 +22,26 @@ void writeFile(const QString& path, const QByteArray& bytes) {
 
 }  // namespace
 
-TEST(ArchivePathFromArguments, SplitUnquotedPathIsJoinedWithSingleBlanks) {
-  EXPECT_EQ(archivePathFromArguments({QStringLiteral("a"), QStringLiteral("b.rar")}, "/opt/q/",
-                                     nothingPresent),
+TEST(JoinArguments, SplitUnquotedPathIsJoinedWithSingleBlanks) {
+  EXPECT_EQ(platform::joinArguments({QStringLiteral("a"), QStringLiteral("b.rar")}),
             QStringLiteral("a b.rar"));
   EXPECT_EQ(
-      archivePathFromArguments({QStringLiteral("  /d/my"), QStringLiteral("\tarchive.rar \n")},
-                               "/opt/q/", nothingPresent),
+      platform::joinArguments({QStringLiteral("  /d/my"), QStringLiteral("\tarchive.rar \n")}),
       QStringLiteral("/d/my archive.rar"));
 }
 
-TEST(ArchivePathFromArguments, OneArgumentIsTrimmedOfBlanksAndControlsOnly) {
-  EXPECT_EQ(archivePathFromArguments({QString::fromUtf8("\x01 /d/x.rar\x1f ")}, "/opt/q/",
-                                     nothingPresent),
+TEST(JoinArguments, OneArgumentIsTrimmedOfBlanksAndControlsOnly) {
+  EXPECT_EQ(platform::joinArguments({QString::fromUtf8("\x01 /d/x.rar\x1f ")}),
             QStringLiteral("/d/x.rar"));
   // A no-break space is not a blank in this sense.
-  EXPECT_EQ(archivePathFromArguments({QString(QChar(0xA0)) + "x.rar"}, "/opt/q/", nothingPresent),
+  EXPECT_EQ(platform::joinArguments({QString(QChar(0xA0)) + "x.rar"}),
             QString(QChar(0xA0)) + "x.rar");
-  EXPECT_EQ(archivePathFromArguments({}, "/opt/q/", nothingPresent), QString());
+  EXPECT_EQ(platform::joinArguments({}), QString());
 }
 
-// The same order as start-up: the name as given, then beside the executable;
-// a relative name that is found comes back absolute.
-TEST(ArchivePathFromArguments, TheNameAsGivenComesFirstThenTheExecutableFolder) {
+// Where start-up looks: the name as given, then beside the executable; a
+// relative name that is found comes back absolute.
+TEST(FindArchive, TheNameAsGivenComesFirstThenTheExecutableFolder) {
   const struct {
     const char* given;
     QStringList present;
@@ -63,7 +57,7 @@ TEST(ArchivePathFromArguments, TheNameAsGivenComesFirstThenTheExecutableFolder) 
        QDir::currentPath() + "/backup.rar",
        {"backup.rar"}},
       {"/d/backup.rar", {"/d/backup.rar"}, "/d/backup.rar", {"/d/backup.rar"}},
-      {"other.rar", {}, "other.rar", {"other.rar", "/opt/q/other.rar"}},
+      {"other.rar", {}, QString(), {"other.rar", "/opt/q/other.rar"}},
   };
   for (const auto& c : cases) {
     QStringList asked;
@@ -71,8 +65,7 @@ TEST(ArchivePathFromArguments, TheNameAsGivenComesFirstThenTheExecutableFolder) 
       asked << p;
       return c.present.contains(p);
     };
-    EXPECT_EQ(archivePathFromArguments({QString::fromUtf8(c.given)}, "/opt/q/", present),
-              c.expected)
+    EXPECT_EQ(platform::findArchive(QString::fromUtf8(c.given), "/opt/q/", present), c.expected)
         << c.given;
     EXPECT_EQ(asked, c.asked) << c.given;
   }

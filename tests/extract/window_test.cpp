@@ -98,20 +98,19 @@ class ExtractionWindow : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     archive = QDir(dir.path()).filePath(QStringLiteral("backup.rar"));
     writeFile(archive, "not read by the fake");
-    SetArchiveArgumentsForTesting(QStringList{archive});
     platform::setAnswerer(platform::Modal::MessageBox,
                           [this](const platform::Question& r) { boxes.append(r); });
   }
   void TearDown() override {
-    SetArchiveArgumentsForTesting(std::nullopt);
     platform::clearAnswerers();
     platform::setShellOpenHook({});
   }
 
-  std::unique_ptr<TfrmMain> makeWindow(const QString& script) {
+  // A window on archivePath (empty: the fixture's archive).
+  std::unique_ptr<TfrmMain> makeWindow(const QString& script, const QString& archivePath = {}) {
     const QString error = fake.load(script);
     EXPECT_TRUE(error.isEmpty()) << qPrintable(error);
-    auto window = std::make_unique<TfrmMain>();
+    auto window = std::make_unique<TfrmMain>(archivePath.isEmpty() ? archive : archivePath);
     // The tests start the run themselves, not one second later.
     window->Timer1()->stop();
     return window;
@@ -188,7 +187,7 @@ TEST_F(ExtractionWindow, TimerStartsTheRunOnceAboutASecondAfterCreation) {
   ASSERT_TRUE(error.isEmpty()) << qPrintable(error);
   QElapsedTimer sinceCreation;
   sinceCreation.start();
-  TfrmMain window;
+  TfrmMain window(archive);
   CloseWatcher watcher(window);
   EXPECT_TRUE(window.Timer1()->isActive());
   window.show();
@@ -303,12 +302,10 @@ TEST_F(ExtractionWindow, EmptyArchiveLeavesTheBarAtZero) {
   EXPECT_EQ(fake.openModes(), (QVector<int>{0, 1}));
 }
 
-TEST_F(ExtractionWindow, SplitArgumentsAreJoinedIntoOnePath) {
+TEST_F(ExtractionWindow, ANameWithBlanksIsOneArchive) {
   const QString spaced = QDir(dir.path()).filePath(QStringLiteral("a b.rar"));
   writeFile(spaced, "x");
-  SetArchiveArgumentsForTesting(
-      QStringList{QDir(dir.path()).filePath(QStringLiteral("a")), QStringLiteral("b.rar")});
-  auto window = makeWindow(entries(1));
+  auto window = makeWindow(entries(1), spaced);
   QString listingCaption;
   QTimer::singleShot(0, [&] { listingCaption = window->windowTitle(); });
   window->Timer1Timer();
@@ -318,8 +315,7 @@ TEST_F(ExtractionWindow, SplitArgumentsAreJoinedIntoOnePath) {
 }
 
 TEST_F(ExtractionWindow, NoFolderPartMeansNoExtraction) {
-  SetArchiveArgumentsForTesting(QStringList{QStringLiteral("nowhere-quillmoss-test.rar")});
-  auto window = makeWindow(entries(3));
+  auto window = makeWindow(entries(3), QStringLiteral("nowhere-quillmoss-test.rar"));
   CloseWatcher watcher(*window);
   QString shown;
   platform::setDialogAnswerer<TfrmStatus>(platform::Modal::StatusDialog, [&](TfrmStatus& dialog) {
@@ -331,7 +327,7 @@ TEST_F(ExtractionWindow, NoFolderPartMeansNoExtraction) {
   EXPECT_EQ(fake.openModes(), QVector<int>{0}) << "only the listing pass may run";
   EXPECT_EQ(window->windowTitle(), QStringLiteral("Quillmoss - nowhere-quillmoss-test.rar"));
   EXPECT_TRUE(boxes.isEmpty());
-  EXPECT_EQ(AutomaticRunExitCode(), 1) << "nothing was extracted";
+  EXPECT_EQ(window->AutomaticRunExitCode(), 1) << "nothing was extracted";
   EXPECT_TRUE(shown.startsWith(
       QStringLiteral("The archive's folder could not be found; nothing was extracted.\n\n")))
       << "a failure is never silent: " << qPrintable(shown);
@@ -426,7 +422,7 @@ TEST_F(ExtractionWindow, ErrorsAreShownBeforeTheWindowClosesAndSetTheExitCode) {
             : mainlogic::statusDialogLines(c.lead, watcher.linesAtClose).join(QLatin1Char('\n')))
         << c.script;
     EXPECT_FALSE(shown.contains(QStringLiteral("hunter2"))) << c.script;
-    EXPECT_EQ(AutomaticRunExitCode(), c.exitCode) << c.script;
+    EXPECT_EQ(window->AutomaticRunExitCode(), c.exitCode) << c.script;
     EXPECT_EQ(prompts, c.prompts) << c.script;
     EXPECT_TRUE(boxes.isEmpty());
   }
@@ -494,7 +490,7 @@ TEST_F(ExtractionWindow, ACloseRequestDuringALongEntryAsksWhetherToStop) {
     const QVector<QVector<int>> operations = fake.operationsPerOpen();
     ASSERT_EQ(operations.size(), 2);
     EXPECT_EQ(operations[1], (stop ? QVector<int>{2} : QVector<int>{2, 2})) << stop;
-    EXPECT_EQ(AutomaticRunExitCode(), stop ? 1 : 0);
+    EXPECT_EQ(window->AutomaticRunExitCode(), stop ? 1 : 0);
     EXPECT_EQ(statusShown, 0) << stop;
   }
 }

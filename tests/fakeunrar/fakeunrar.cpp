@@ -407,6 +407,12 @@ void makeFolders(const std::string& path) {
     if (path[i] == '/') ::mkdir(path.substr(0, i).c_str(), 0755);
 }
 
+// UserData as recorded: "0", or "set" for any other value (a pointer, which
+// differs from run to run).
+std::string userDataText(LPARAM userData) {
+  return userData == 0 ? "0" : "set";
+}
+
 // Runs the callbacks scripted for this moment. Returns 0, or the status the
 // call must return because the program cancelled.
 long runCallbacks(Session& s, const Entry& e, const char* when, int operation) {
@@ -415,7 +421,7 @@ long runCallbacks(Session& s, const Entry& e, const char* when, int operation) {
     if (c.op >= 0 && c.op != operation) continue;
     if (c.open > 0 && c.open != s.number) continue;
     std::string line =
-        "callback(" + std::to_string(c.msg) + ", UserData=" + std::to_string(s.userData) + ", P2=";
+        "callback(" + std::to_string(c.msg) + ", UserData=" + userDataText(s.userData) + ", P2=";
     if (!s.callback) {
       record(line + (c.msg == 1 ? std::to_string(c.size) : std::to_string(c.p2)) +
              ") not sent: no callback set");
@@ -638,7 +644,7 @@ UNRAR_EXPORT void RARSetCallback(HANDLE h, UNRARCALLBACK callback, LPARAM userDa
   std::string label;
   Session* s = find(h, label);
   record("RARSetCallback(" + label + ", " + (callback ? "callback" : "null") +
-         ", UserData=" + std::to_string(userData) + ")");
+         ", UserData=" + userDataText(userData) + ")");
   if (!s) return;
   s->callback = callback;
   s->userData = userData;

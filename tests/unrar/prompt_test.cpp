@@ -40,7 +40,7 @@ TEST_F(RunTest, PasswordFromAHandlerIsHandedOverAndReported) {
   vx->Execute();
   EXPECT_EQ(seen, QStringLiteral("start"));
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"from handler\""});
+            QStringList{"callback(2, UserData=set, P2=128) = 0 P1=\"from handler\""});
   EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD A password was used")));
   EXPECT_TRUE(events.filter(QStringLiteral("from handler")).isEmpty())
       << "the password itself never reaches a status line";
@@ -57,7 +57,7 @@ TEST_F(RunTest, PasswordWithoutHandlerOrPromptIsReportedMissingAndThePropertyHan
   ASSERT_GE(error, 0) << events.join('\n').toStdString();
   EXPECT_GT(status, error);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"silent\""});
+            QStringList{"callback(2, UserData=set, P2=128) = 0 P1=\"silent\""});
 
   // An empty password still goes through the same steps.
   events.clear();
@@ -72,7 +72,7 @@ TEST_F(RunTest, APasswordLongerThanTheLibrarysBufferIsCut) {
   vx->OnPassword = [](QObject*, QString& p) { p = QStringLiteral("0123456789abcdef"); };
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=8) = 0 P1=\"0123456\""})
+            QStringList{"callback(2, UserData=set, P2=8) = 0 P1=\"0123456\""})
       << "seven characters and the zero fill the eight bytes; nothing beyond";
   EXPECT_TRUE(events.contains(QStringLiteral("status PASSWORD A password was used")));
 }
@@ -91,7 +91,7 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   vx->Execute();
   EXPECT_EQ(shown, 1);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"typed\""});
+            QStringList{"callback(2, UserData=set, P2=128) = 0 P1=\"typed\""});
   vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::PasswordPrompt, [&](QDialog& d) {
@@ -100,14 +100,14 @@ TEST_F(RunTest, ThePasswordPromptHandsOverItsTextHoweverItCloses) {
   });
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"still handed over\""});
+            QStringList{"callback(2, UserData=set, P2=128) = 0 P1=\"still handed over\""});
   vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::PasswordPrompt,
                               [&](QDialog& d) { d.reject(); });  // the window's close button
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(2, UserData=0, P2=128) = 0 P1=\"\""})
+            QStringList{"callback(2, UserData=set, P2=128) = 0 P1=\"\""})
       << "an empty box hands over an empty password";
   EXPECT_TRUE(calls().contains(
       QStringLiteral("RARProcessFile(#3, 2, DestPath=\"<dir>\", DestName=null) = 22")));
@@ -126,13 +126,13 @@ TEST_F(RunTest, EachQuestionIsAskedOnceOverTwoPasses) {
     QString handed;   // the callback line every ask of both passes gives
   } cases[] = {
       {"entry name=\"a\"\ncallback msg=2\nentry name=\"b\"\n", platform::Modal::PasswordPrompt, 1,
-       0, "callback(2, UserData=0, P2=128) = 0 P1=\"typed\""},
+       0, "callback(2, UserData=set, P2=128) = 0 P1=\"typed\""},
       // The library asks again in the same pass: it refused the password.
       {"entry name=\"a\"\ncallback msg=2\nentry name=\"b\"\ncallback msg=2\n",
-       platform::Modal::PasswordPrompt, 2, 1, "callback(2, UserData=0, P2=128) = 0 P1=\"typed\""},
+       platform::Modal::PasswordPrompt, 2, 1, "callback(2, UserData=set, P2=128) = 0 P1=\"typed\""},
       {"entry name=\"big\" arcname=\"/v/a.part1.rar\" flags=0x02\n"
        "callback msg=0 p2=0 name=\"/v/a.part2.rar\"\n",
-       platform::Modal::VolumePrompt, 1, 0, "callback(0, UserData=0, P2=0) = -1 P1=\"/v/x.rar\""},
+       platform::Modal::VolumePrompt, 1, 0, "callback(0, UserData=set, P2=0) = -1 P1=\"/v/x.rar\""},
   };
   for (const auto& c : cases) {
     ASSERT_NO_FATAL_FAILURE(start(QLatin1String(c.script)));
@@ -212,8 +212,9 @@ TEST_F(RunTest, ALargeDictionaryIsAskedAboutOnceAndNoFailsTheEntryWithItsReason)
   vx->Execute();
   EXPECT_EQ(asked, QStringList{"big.bin needs 64 GB of memory to be extracted, more than the "
                                "4 GB allowed without asking. Extract it?"});
-  EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList(2, QStringLiteral("callback(5, UserData=0, P2=4194304, P1=67108864) = 0")));
+  EXPECT_EQ(
+      callsStarting(QStringLiteral("callback")),
+      QStringList(2, QStringLiteral("callback(5, UserData=set, P2=4194304, P1=67108864) = 0")));
   EXPECT_EQ(
       events.filter(QStringLiteral("error")),
       QStringList(
@@ -224,7 +225,7 @@ TEST_F(RunTest, ALargeDictionaryIsAskedAboutOnceAndNoFailsTheEntryWithItsReason)
   answer = 6;
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(5, UserData=0, P2=4194304, P1=67108864) = 1"});
+            QStringList{"callback(5, UserData=set, P2=4194304, P1=67108864) = 1"});
   EXPECT_TRUE(events.filter(QStringLiteral("error")).isEmpty());
 }
 
@@ -249,7 +250,7 @@ TEST_F(RunTest, VolumePromptAcceptedUnchangedCancels) {
   vx->Execute();
   EXPECT_EQ(initial, QStringLiteral("/v/a.part1.rar")) << "the volume read last";
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/v/a.part1.rar\""});
+            QStringList{"callback(0, UserData=set, P2=0) = -1 P1=\"/v/a.part1.rar\""});
   EXPECT_TRUE(events.contains(QStringLiteral("error 15 Volume-Error!")));
 }
 
@@ -275,7 +276,7 @@ TEST_F(RunTest, VolumePromptAcceptedWithANewNameGoesOn) {
   EXPECT_EQ(missing, QStringLiteral("Volume not found: /v/a.part2.rar"));
   EXPECT_TRUE(chooserOwnedByThePrompt);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/elsewhere/a.part2.rar\""});
+            QStringList{"callback(0, UserData=set, P2=0) = 0 P1=\"/elsewhere/a.part2.rar\""});
   EXPECT_TRUE(events.filter(QStringLiteral("error")).isEmpty());
 }
 
@@ -288,14 +289,14 @@ TEST_F(RunTest, VolumePromptRefusedCancelsButStillWritesItsText) {
   });
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/x/changed.rar\""});
+            QStringList{"callback(0, UserData=set, P2=0) = -1 P1=\"/x/changed.rar\""});
   vx->ForgetAnswers();
   fake.clearCalls();
   platform::setDialogAnswerer(platform::Modal::VolumePrompt,
                               [&](QDialog& d) { d.reject(); });  // closed by the window's button
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"/v/a.part1.rar\""});
+            QStringList{"callback(0, UserData=set, P2=0) = -1 P1=\"/v/a.part1.rar\""});
 }
 
 TEST_F(RunTest, VolumePromptEmptiedCancels) {
@@ -307,7 +308,7 @@ TEST_F(RunTest, VolumePromptEmptiedCancels) {
   });
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"\""});
+            QStringList{"callback(0, UserData=set, P2=0) = -1 P1=\"\""});
 }
 
 TEST_F(RunTest, AVolumeHandlerTakesPrecedenceAndMayRewriteTheName) {
@@ -324,12 +325,12 @@ TEST_F(RunTest, AVolumeHandlerTakesPrecedenceAndMayRewriteTheName) {
   vx->Execute();
   EXPECT_EQ(mode, 0);
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/w/b.rar\""});
+            QStringList{"callback(0, UserData=set, P2=0) = 0 P1=\"/w/b.rar\""});
   fake.clearCalls();
   vx->OnVolChange = [&](QObject*, char* name, int) { name[0] = '\0'; };
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            QStringList{"callback(0, UserData=0, P2=0) = -1 P1=\"\""});
+            QStringList{"callback(0, UserData=set, P2=0) = -1 P1=\"\""});
 }
 
 TEST_F(RunTest, VolumeAskedWithoutHandlerOrPromptGoesOnUnchanged_AndANoticeIsAnswered0) {
@@ -344,14 +345,14 @@ TEST_F(RunTest, VolumeAskedWithoutHandlerOrPromptGoesOnUnchanged_AndANoticeIsAns
   });
   vx->Execute();
   EXPECT_EQ(shown, 1) << "a notice never shows the prompt";
-  EXPECT_EQ(callsStarting(QStringLiteral("callback(0, UserData=0, P2=1)")),
-            QStringList{"callback(0, UserData=0, P2=1) = 0 P1=\"/v/a.part2.rar\""});
+  EXPECT_EQ(callsStarting(QStringLiteral("callback(0, UserData=set, P2=1)")),
+            QStringList{"callback(0, UserData=set, P2=1) = 0 P1=\"/v/a.part2.rar\""});
   vx->SetPromptForVolumn(false);
   fake.clearCalls();
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            (QStringList{"callback(0, UserData=0, P2=0) = 0 P1=\"/v/a.part2.rar\"",
-                         "callback(0, UserData=0, P2=1) = 0 P1=\"/v/a.part2.rar\""}));
+            (QStringList{"callback(0, UserData=set, P2=0) = 0 P1=\"/v/a.part2.rar\"",
+                         "callback(0, UserData=set, P2=1) = 0 P1=\"/v/a.part2.rar\""}));
 }
 
 TEST_F(RunTest, AVolumeNameLongerThanTheTypingLimitIsKeptWhole) {

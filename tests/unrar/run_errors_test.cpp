@@ -239,8 +239,9 @@ TEST_F(RunTest, StopInFileProcessingSkipsTheEntryAndStillCloses) {
   vx->Execute();
   EXPECT_EQ(events, (QStringList{"status BEFOREOPEN", "status OPEN", "file a 0", "progress 1/0/1/0",
                                  "status AFTERCLOSE"}));
-  EXPECT_EQ(calls(), (QStringList{OPEN_LINE(1, 1, 0, 0), "RARSetCallback(#1, callback, UserData=0)",
-                                  "RARReadHeaderEx(#1) = 0 \"a\"", "RARCloseArchive(#1) = 0"}));
+  EXPECT_EQ(calls(),
+            (QStringList{OPEN_LINE(1, 1, 0, 0), "RARSetCallback(#1, callback, UserData=set)",
+                         "RARReadHeaderEx(#1) = 0 \"a\"", "RARCloseArchive(#1) = 0"}));
 }
 
 TEST_F(RunTest, StopInEachOtherHandler) {
@@ -325,7 +326,7 @@ TEST_F(RunTest, DataMessagesGoOnWhileNoStopIsAsked) {
   vx->Execute();
   EXPECT_EQ(
       callsStarting(QStringLiteral("callback")),
-      (QStringList{"callback(1, UserData=0, P2=3) = 0", "callback(1, UserData=0, P2=3) = 0"}));
+      (QStringList{"callback(1, UserData=set, P2=3) = 0", "callback(1, UserData=set, P2=3) = 0"}));
 }
 
 TEST_F(RunTest, StopAskedInsideTheLibraryCancelsEveryFollowingMessage) {
@@ -341,8 +342,8 @@ TEST_F(RunTest, StopAskedInsideTheLibraryCancelsEveryFollowingMessage) {
   };
   vx->Execute();
   EXPECT_EQ(callsStarting(QStringLiteral("callback")),
-            (QStringList{"callback(2, UserData=0, P2=128) = -1 P1=\"pw\"",
-                         "callback(1, UserData=0, P2=3) = -1"}));
+            (QStringList{"callback(2, UserData=set, P2=128) = -1 P1=\"pw\"",
+                         "callback(1, UserData=set, P2=3) = -1"}));
   EXPECT_EQ(callsStarting(QStringLiteral("RARReadHeaderEx")).size(), 1)
       << "no header after the stop";
   EXPECT_EQ(calls().last(), QStringLiteral("RARCloseArchive(#1) = 0"));
@@ -373,7 +374,7 @@ TEST_F(RunTest, AnExceptionInsideTheLibraryCallbackNeverUnwindsThroughTheLibrary
   EXPECT_THROW(vx->Execute(), std::runtime_error);
   const QStringList c = calls();
   // The library saw a cancel and returned normally; the error came after the close.
-  EXPECT_TRUE(c.contains(QStringLiteral("callback(2, UserData=0, P2=128) = -1 P1=\"\"")))
+  EXPECT_TRUE(c.contains(QStringLiteral("callback(2, UserData=set, P2=128) = -1 P1=\"\"")))
       << c.join('\n').toStdString();
   EXPECT_TRUE(
       c.contains(QStringLiteral("RARProcessFile(#1, 2, DestPath=\"<dir>\", DestName=null) = 22")));
