@@ -128,7 +128,7 @@ void SetErrorObserver(ErrorObserver observer) {
 }
 
 TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
-    : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()), m_archive(archive) {
+    : QMainWindow(parent), ui(std::make_unique<Ui::TfrmMain>()) {
   initPictures();
   ui->setupUi(this);
   // No title-bar buttons: the run cannot be cut short by closing the window.
@@ -142,6 +142,23 @@ TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
   if (banner.open(QIODevice::ReadOnly))
     ui->Image1->setPixmap(QPixmap::fromImage(platform::JpegImage::decode(banner.readAll())));
 
+  setUpList();
+  setUpActions();
+  // Built before FormCreate, as every component of the window is; its
+  // constructor may throw, and then nothing below has happened.
+  createComponent();
+  observeRun(archive);
+  createTimer();
+
+  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::appevtMainIdle);
+
+  FormCreate();
+  appevtMainIdle();
+  m_Timer1->start();
+}
+
+void TfrmMain::setUpList() {
   m_listModel = new TEntryListModel(kListColumns, this);
   ui->lstvwMain->setModel(m_listModel);
   ui->lstvwMain->header()->setMinimumSectionSize(20);
@@ -151,7 +168,9 @@ TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
   ui->lstvwMain->header()->setSortIndicatorShown(false);
   connect(ui->lstvwMain->header(), &QHeaderView::sectionClicked, this,
           &TfrmMain::lstvwMainColumnClick);
+}
 
+void TfrmMain::setUpActions() {
   // The menu and toolbar are hidden, so the actions live on the window itself for
   // their shortcuts to work.
   const QStyle* look = style();
@@ -172,9 +191,9 @@ TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
     m_acListMain->addAction(action);
     addAction(action);
   }
+}
 
-  // Built before FormCreate, as every component of the window is; its
-  // constructor may throw, and then nothing below has happened.
+void TfrmMain::createComponent() {
   m_vxUnRar = new TVxUnRar(this);
   m_vxUnRar->setObjectName(QStringLiteral("vxUnRar"));
   m_vxUnRar->SetCanProgress(true);
@@ -196,20 +215,29 @@ TfrmMain::TfrmMain(const QString& archive, QWidget* parent)
     vxUnRarRarStatus(s, m, st);
   };
   m_vxUnRar->OnBusy = [this](QObject*) { vxUnRarBusy(); };
+}
 
+void TfrmMain::createTimer() {
   m_Timer1 = new QTimer(this);
   m_Timer1->setObjectName(QStringLiteral("Timer1"));
   m_Timer1->setInterval(1000);
   // A coarse timer may fire up to 5% early; the run starts a full second after creation.
   m_Timer1->setTimerType(Qt::PreciseTimer);
   connect(m_Timer1, &QTimer::timeout, this, &TfrmMain::Timer1Timer);
+}
 
-  if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
-    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfrmMain::appevtMainIdle);
-
-  FormCreate();
-  appevtMainIdle();
-  m_Timer1->start();
+void TfrmMain::observeRun(const QString& archive) {
+  m_run = new AutomaticRun(archive, *this, *m_vxUnRar, this);
+  connect(m_run, &AutomaticRun::captionChanged, this,
+          [this](const QString& caption) { setWindowTitle(shownName(caption)); });
+  connect(m_run, &AutomaticRun::folderFileUnreadable, this,
+          [this](const QString& error) { platform::showErrorBox(error, this); });
+  connect(m_run, &AutomaticRun::failed, this, [this](const QStringList& report) {
+    if (errorObserver())
+      for (const QString& line : report) errorObserver()(line);
+    acStatusInfoExecute();
+  });
+  connect(m_run, &AutomaticRun::finished, this, [this] { close(); });
 }
 
 TfrmMain::~TfrmMain() = default;
@@ -289,52 +317,23 @@ void TfrmMain::executeComponent() {
 void TfrmMain::Timer1Timer() {
   m_Timer1->stop();
   if (running()) return;
-  const QString& archive = m_archive;
-  setWindowTitle(shownName(mainlogic::listingCaption(archive)));
-  openArchive(archive);
+  m_run->run();
+}
 
-  const QString folderFile = platform::besideExecutable(QStringLiteral("folder.txt"));
-  QString error;
-  const std::optional<QString> folder = mainlogic::automaticTargetFolder(
-      archive, platform::filePresent(folderFile) ? folderFile : QString(), &error);
-  // What the listing found wrong is only half the story when the extraction
-  // runs: a question answered differently there, or an entry the listing
-  // did not test, is decided by the extraction alone.
-  QStringList report = passReport();
-  // A listing that failed may have stopped before the archive's end.
-  const bool allCounted = m_passFailures.isEmpty();
-  bool extracted = false;
-  if (m_stopRequested) {
-    // Asked for by the user, so no failure to show.
-  } else if (!folder) {
-    platform::showErrorBox(error, this);
-  } else if (folder->isEmpty() || !platform::folderPresent(*folder)) {
-    report << mainlogic::noFolderText(platform::displayPath(*folder),
-                                      platform::filePresent(folderFile));
-  } else {
-    setWindowTitle(shownName(mainlogic::extractingCaption(archive, *folder)));
-    extractInto(*folder);
-    extracted = true;
-    report = passReport();
-    const std::int64_t unreached =
-        std::int64_t{m_EntryCount} - std::int64_t{m_vxUnRar->FilesProcessed()};
-    const std::int64_t notExtracted = m_vxUnRar->EntriesFailed() + (unreached > 0 ? unreached : 0);
-    if (notExtracted > 0)
-      report << mainlogic::notExtractedText(notExtracted, allCounted ? m_EntryCount : 0);
-    if (m_vxUnRar->SolidStreamBroken() && unreached > 0)
-      report << mainlogic::solidBreakText(unreached);
-  }
-  m_reportLead = report;
-  // A failed run must not look like a finished one: whoever started it may
-  // delete the archive next.
-  // A stop the user asked for is no failure to show, but no success either.
-  if (!report.isEmpty() && !m_stopRequested) {
-    if (errorObserver())
-      for (const QString& line : report) errorObserver()(line);
-    acStatusInfoExecute();
-  }
-  m_exitCode = extracted && report.isEmpty() && !m_stopRequested ? 0 : 1;
-  close();
+int TfrmMain::AutomaticRunExitCode() const {
+  return m_run->exitCode();
+}
+
+bool TfrmMain::passFailed() const {
+  return !m_passFailures.isEmpty();
+}
+
+std::int32_t TfrmMain::entryCount() const {
+  return m_EntryCount;
+}
+
+bool TfrmMain::stopRequested() const {
+  return m_stopRequested;
 }
 
 QStringList TfrmMain::passReport() const {
@@ -344,7 +343,7 @@ QStringList TfrmMain::passReport() const {
   return report;
 }
 
-void TfrmMain::openArchive(const QString& path) {
+void TfrmMain::listArchive(const QString& path) {
   // A new run over an archive: its questions are put afresh.
   m_vxUnRar->ForgetAnswers();
   m_openFolder = mainlogic::folderPart(path);
@@ -474,7 +473,7 @@ void TfrmMain::acFileOpenExecute() {
     chosen = dialog->selectedFiles().constFirst();
   }
   if (chosen.isEmpty()) return;
-  openArchive(chosen);
+  listArchive(chosen);
 }
 
 void TfrmMain::acFileCloseExecute() {
@@ -516,7 +515,7 @@ void TfrmMain::acStatusInfoExecute() {
   struct Forget {
     ~Forget() { frmStatus = nullptr; }
   } forget;
-  dialog->setLines(mainlogic::statusDialogLines(m_reportLead, m_StatusLines));
+  dialog->setLines(mainlogic::statusDialogLines(m_run->report(), m_StatusLines));
   ShowStatusDialog(*dialog);
 }
 

@@ -1,6 +1,7 @@
 // The extraction window: banner, progress bar, and the hidden archive browser.
-// Started with an archive it lists it, extracts it beside itself (or into the
-// folder named by "folder.txt") and closes, which ends the program.
+// Started with an archive it shows the automatic run (automatic_run.h), which
+// lists it and extracts it beside itself (or into the folder named by
+// "folder.txt"), and closes when the run is over, which ends the program.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@
 #include <QStringList>
 
 #include "VxUnRar.h"
+#include "automatic_run.h"
 
 class QAction;
 class QActionGroup;
@@ -30,7 +32,7 @@ class TfrmMain;
 // The column the file list was last sorted by; one for the whole program.
 extern int SortColumn;
 
-class TfrmMain : public QMainWindow {
+class TfrmMain : public QMainWindow, private ArchivePasses {
   Q_OBJECT
  public:
   // Creates the archive component, which loads the library and may throw
@@ -58,12 +60,13 @@ class TfrmMain : public QMainWindow {
   // "folder.txt", no folder to extract into, a stop the user asked for), else
   // 0. Each such run has said why: in the status dialog, or in the error box
   // of "folder.txt".
-  int AutomaticRunExitCode() const { return m_exitCode; }
+  int AutomaticRunExitCode() const;
 
   // The list's comparison: two rows by their texts in column SortColumn.
   static int lstvwMainCompare(const QString& Text1, const QString& Text2);
 
  public slots:
+  // Starts the automatic run, once.
   void Timer1Timer();
   void Image1Click();
 
@@ -85,6 +88,15 @@ class TfrmMain : public QMainWindow {
   void showEvent(QShowEvent* event) override;
 
  private:
+  // The parts of the constructor: the hidden browser's list and commands, the
+  // archive component and its events, the run and what the window shows of
+  // it, and the timer that starts the run.
+  void setUpList();
+  void setUpActions();
+  void createComponent();
+  void observeRun(const QString& archive);
+  void createTimer();
+
   void FormCreate();
   void FormActivate();
   void FormClose();
@@ -102,17 +114,20 @@ class TfrmMain : public QMainWindow {
   // bytesDone of the next one's entrySize bytes.
   void showProgress(quint32 entriesDone, quint64 bytesDone = 0, quint64 entrySize = 0);
 
-  // The browser's Open command after its dialog: resets totals and the list and
-  // runs the listing pass over path.
-  void openArchive(const QString& path);
-  // Runs the component in extract mode into folder, every entry selected.
-  void extractInto(const QString& folder);
+  // The passes the run asks for, also the browser's Open command (after its
+  // dialog) and Extract command. Listing resets totals and the list and runs
+  // the listing pass over path; extracting runs the component in extract mode
+  // into folder, every entry selected.
+  void listArchive(const QString& path) override;
+  void extractInto(const QString& folder) override;
   // True while a run of the component is in progress: a second one would
   // re-enter it from inside its own event handlers.
   bool running() const { return m_running; }
   void executeComponent();
-  // The failures of the last pass, as the status dialog leads with them.
-  QStringList passReport() const;
+  QStringList passReport() const override;
+  bool passFailed() const override;
+  std::int32_t entryCount() const override;
+  bool stopRequested() const override;
 
   std::unique_ptr<Ui::TfrmMain> ui;
   TVxUnRar* m_vxUnRar = nullptr;
@@ -141,11 +156,8 @@ class TfrmMain : public QMainWindow {
   // pass, one line each with the entry's (or volume's) name.
   QString m_lastEntry;
   QStringList m_passFailures;
-  // What the status dialog leads with: the last automatic run's failures.
-  QStringList m_reportLead;
-  // The archive the automatic run lists and extracts, and how the run ended.
-  QString m_archive;
-  int m_exitCode = 0;
+  // The automatic run over the archive start-up found.
+  AutomaticRun* m_run = nullptr;
 };
 
 // Test seam. While set, the automatic run hands the lines its status dialog leads with
