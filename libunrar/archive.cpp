@@ -503,6 +503,14 @@ int Archive::decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& 
   return rc;
 }
 
+int Archive::checkData(const Entry& e, const Entry& last, std::uint64_t bytes, std::uint32_t crc,
+                       const std::array<std::uint8_t, 32>& blake2) {
+  if (!e.unpSizeUnknown && bytes != e.unpSize) return ERAR_BAD_DATA;
+  if (last.hasCrc && !crypto_.crcMatches(e, crc, last.crc)) return ERAR_BAD_DATA;
+  if (last.hasBlake2 && !crypto_.blake2Matches(e, blake2, last.blake2)) return ERAR_BAD_DATA;
+  return ERAR_SUCCESS;
+}
+
 int Archive::processFile(int operation, const char* destPath, const char* destName) {
   if (state_ != State::HeaderRead) return state_ == State::Failed ? failCode_ : ERAR_UNKNOWN;
   state_ = State::Ready;
@@ -582,10 +590,11 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
       StringSink sink(kMaxLinkTarget);
       rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
       if (rc) return rc;
-      std::uint32_t crc =
-          static_cast<std::uint32_t>(crc32(0, reinterpret_cast<const Bytef*>(sink.text.data()),
-                                           static_cast<uInt>(sink.text.size())));
-      if (sink.text.size() != e.unpSize || (last.hasCrc && crc != last.crc)) return ERAR_BAD_DATA;
+      rc = checkData(
+          e, last, sink.text.size(),
+          crc32Update(0, reinterpret_cast<const std::uint8_t*>(sink.text.data()), sink.text.size()),
+          {});
+      if (rc) return rc;
       target = sink.text;
     } else {
       target = e.redirTarget;
@@ -625,9 +634,8 @@ int Archive::processData(int operation, const char* destPath, const char* destNa
   else
     rc = e.method == 0 ? copyStored(*in, sink) : decodeEntry(last, std::move(in), sink);
   if (rc) return rc;
-  if (!e.unpSizeUnknown && sink.bytes != e.unpSize) return ERAR_BAD_DATA;
-  if (last.hasCrc && !crypto_.crcMatches(e, sink.crc, last.crc)) return ERAR_BAD_DATA;
-  if (last.hasBlake2 && !crypto_.blake2Matches(e, sink.digest(), last.blake2)) return ERAR_BAD_DATA;
+  rc = checkData(e, last, sink.bytes, sink.crc, sink.digest());
+  if (rc) return rc;
   if (test) return ERAR_SUCCESS;
   rc = out.commit(d.base(), e.mtime, e.atime);
   d.tree->replaced(d.rel);

@@ -3,6 +3,7 @@
 // and processes the entry whose header was read last.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -81,6 +82,12 @@ class Archive {
   // when the callback allows it (ERAR_LARGE_DICT otherwise).
   int allowDictionary(const Entry& e);
   int decodeEntry(const Entry& last, std::unique_ptr<InStream> in, Sink& sink);
+  // The one check of an entry's plain data against its header (`last`: the
+  // final part's, for a split entry): the size and the CRC32 and BLAKE2sp it
+  // stores, MACs under the password where RAR 5 asks for them. ERAR_BAD_DATA
+  // on a mismatch.
+  int checkData(const Entry& e, const Entry& last, std::uint64_t bytes, std::uint32_t crc,
+                const std::array<std::uint8_t, 32>& blake2);
   int processData(int operation, const char* destPath, const char* destName);
   int processReference(const char* destPath, const char* destName);
 

@@ -2,10 +2,9 @@
 
 #include <zlib.h>
 
-#include <bit>
 #include <cstdlib>
-#include <cstring>
 
+#include "codec/byte_filters.h"
 #include "core/fields.h"
 
 namespace unrar::rar29 {
@@ -17,53 +16,11 @@ namespace {
 constexpr std::uint32_t kMaxTwoPassLength = kVmMemorySize / 2;
 constexpr std::uint32_t kMaxAudioChannels = 254;
 
-// x86 CALL (E8) and, for E8E9, JMP (E9) operands: where the absolute target
-// (position + operand) lay in the first 16 MiB, the encoder stored the target;
-// operands that would then read as such a target were moved down by 16 MiB,
-// so every stored value decodes one way.
+// x86 calls and jumps, with positions counted in 32 bits (past 4 GiB they
+// wrap).
 bool runE8(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffset, bool alsoE9) {
   if (length > kVmMemorySize) return false;
-  if (length < 5) return true;  // no room for an opcode and its operand
-  constexpr std::uint32_t kImageSize = 0x1000000;
-  // The program computes positions in 32 bits, so past 4 GiB they wrap.
-  const auto base = static_cast<std::uint32_t>(fileOffset);
-  const std::uint32_t last = length - 5;  // the last byte with a whole operand after it
-  std::uint32_t i = 0;
-  while (i <= last) {
-    // Opcodes are a few percent of the bytes: find the next candidate a word
-    // (or, for E8 alone, memchr's vector) at a time.
-    if (alsoE9) {
-      bool found = false;
-      while (i + 8 <= last + 1) {
-        // A zero byte where the byte with its low bit cleared is E8.
-        const std::uint64_t x = (load64le(mem + i) & 0xFEFEFEFEFEFEFEFEull) ^ 0xE8E8E8E8E8E8E8E8ull;
-        const std::uint64_t zero = (x - 0x0101010101010101ull) & ~x & 0x8080808080808080ull;
-        if (zero) {
-          // The lowest flag is exact; only flags above a zero byte can be false.
-          i += static_cast<std::uint32_t>(std::countr_zero(zero)) / 8;
-          found = true;
-          break;
-        }
-        i += 8;
-      }
-      if (!found) {
-        while (i <= last && (mem[i] & 0xFE) != 0xE8) ++i;
-        if (i > last) break;
-      }
-    } else {
-      const void* hit = std::memchr(mem + i, 0xE8, last + 1 - i);
-      if (hit == nullptr) break;
-      i = static_cast<std::uint32_t>(static_cast<const std::uint8_t*>(hit) - mem);
-    }
-    const std::uint32_t pos = base + i + 1;
-    const std::uint32_t addr = load32le(mem + i + 1);
-    if (addr & 0x80000000u) {
-      if (((addr + pos) & 0x80000000u) == 0) store32le(mem + i + 1, addr + kImageSize);
-    } else if (addr < kImageSize) {
-      store32le(mem + i + 1, addr - pos);
-    }
-    i += 5;
-  }
+  filters::unfilterX86(mem, length, fileOffset, alsoE9, filters::kX86PositionsRar29);
   return true;
 }
 
@@ -110,20 +67,11 @@ bool runItanium(std::uint8_t* mem, std::uint32_t length, std::uint64_t fileOffse
   return true;
 }
 
-// Bytes interleaved in `channels` streams, each stored as negated differences.
+// Delta, the output written after the input.
 bool runDelta(std::uint8_t* mem, std::uint32_t length, std::uint32_t channels) {
   // Without channels the program would never leave its loop.
   if (length > kMaxTwoPassLength || channels == 0) return false;
-  const std::uint8_t* src = mem;
-  std::uint8_t* dst = mem + length;
-  const std::uint32_t used = channels < length ? channels : length;
-  for (std::uint32_t c = 0; c < used; ++c) {
-    std::uint8_t last = 0;
-    for (std::uint32_t i = c; i < length; i += channels) {
-      last = static_cast<std::uint8_t>(last - *src++);
-      dst[i] = last;
-    }
-  }
+  filters::undelta(mem, mem + length, length, channels);
   return true;
 }
 

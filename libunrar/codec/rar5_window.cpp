@@ -6,6 +6,7 @@
 #include <cstring>
 #include <new>
 
+#include "codec/byte_filters.h"
 #include "codec/copy_bytes.h"
 #include "codec/rar5_lz.h"
 #include "core/available_memory.h"
@@ -15,33 +16,8 @@
 namespace unrar::rar5lz {
 namespace {
 
-// The x86 filters translate addresses within this span.
-constexpr std::uint32_t kX86FileSize = 0x1000000;
 // The least the window grows to at once.
 constexpr std::uint64_t kMinGrowth = 256u << 10;
-
-// Calls and jumps: relative addresses made absolute by the encoder, relative
-// again here. `pos`: the file position of data[0].
-void unfilterX86(std::uint8_t* data, std::size_t n, std::uint64_t pos, bool jumps) {
-  for (std::size_t i = 0; i + 4 < n;) {
-    if (!jumps) {
-      // Calls alone: the library's search finds them faster.
-      const void* at = std::memchr(data + i, 0xE8, n - 4 - i);
-      if (!at) break;
-      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(at) - data);
-    }
-    const std::uint8_t b = data[i++];
-    if (b != 0xE8 && !(jumps && b == 0xE9)) continue;
-    const auto offset = static_cast<std::uint32_t>((pos + i) % kX86FileSize);
-    const std::uint32_t addr = load32le(data + i);
-    if (addr & 0x80000000u) {
-      if (((addr + offset) & 0x80000000u) == 0) store32le(data + i, addr + kX86FileSize);
-    } else if (addr < kX86FileSize) {
-      store32le(data + i, addr - offset);
-    }
-    i += 4;
-  }
-}
 
 // ARM BL instructions: a 24-bit word offset after the 0xEB byte.
 void unfilterArm(std::uint8_t* data, std::size_t n, std::uint64_t pos) {
@@ -52,18 +28,6 @@ void unfilterArm(std::uint8_t* data, std::size_t n, std::uint64_t pos) {
     data[i] = static_cast<std::uint8_t>(v);
     data[i + 1] = static_cast<std::uint8_t>(v >> 8);
     data[i + 2] = static_cast<std::uint8_t>(v >> 16);
-  }
-}
-
-// Bytes stored channel by channel as differences.
-void undelta(const std::uint8_t* in, std::uint8_t* out, std::size_t n, unsigned channels) {
-  std::size_t src = 0;
-  for (unsigned ch = 0; ch < channels; ++ch) {
-    std::uint8_t prev = 0;
-    for (std::size_t d = ch; d < n; d += channels) {
-      prev = static_cast<std::uint8_t>(prev - in[src++]);
-      out[d] = prev;
-    }
   }
 }
 
@@ -192,12 +156,13 @@ Outcome Window::runFilter(const FilterRecord& f, Sink& sink, std::uint64_t entry
   switch (f.type) {
     case FilterType::Delta:
       if (filterOut_.size() < f.length) filterOut_.resize(f.length);
-      undelta(filterIn_.data(), filterOut_.data(), f.length, f.channels);
+      filters::undelta(filterIn_.data(), filterOut_.data(), f.length, f.channels);
       out = filterOut_.data();
       break;
     case FilterType::E8:
     case FilterType::E8E9:
-      unfilterX86(out, f.length, filePos, f.type == FilterType::E8E9);
+      filters::unfilterX86(out, f.length, filePos, f.type == FilterType::E8E9,
+                           filters::kX86PositionsRar5);
       break;
     case FilterType::Arm:
       unfilterArm(out, f.length, filePos);
