@@ -87,6 +87,8 @@ struct TVxUnRar::Run {
   // allowed (KB; 0 when it asked nothing).
   int systemError = 0;
   quint64 largeDictionaryKB = 0;
+  // The last entry folder found to exist (see MissingFolders).
+  QByteArray knownFolder;
   // Whether an entry's target exists already, asked once per extracted entry.
   platform::FilePresence targetPresent;
   // An exception thrown by a handler inside the library callback waits here
@@ -331,7 +333,7 @@ int TVxUnRar::ProcessEntry() {
     // empty; a folder the archive stores is an entry of its own, and stays.
     std::vector<QByteArray> made;
     if (operation == RAR_EXTRACT && !directory)
-      made = vxunrar::MissingFolders(FRun->directory, name);
+      made = vxunrar::MissingFolders(FRun->directory, name, FRun->knownFolder);
     errno = 0;
     const int result =
         untUnRar::RARProcessFile(FRun->ArchiveHandle, operation, destination, nullptr);

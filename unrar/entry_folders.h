@@ -12,8 +12,11 @@ namespace vxunrar {
 // not exist yet under the destination folder, outermost first, as path bytes.
 // Empty for a name that is no plain relative path (a leading "/", an empty,
 // "." or ".." part): the library places such names elsewhere, and a guess
-// could name a folder that is not ours.
-std::vector<QByteArray> MissingFolders(const QByteArray& destination, const QString& entryName);
+// could name a folder that is not ours. `knownFolder` is the last entry
+// folder found to exist: the entries of one folder, which follow each other
+// in an archive, look at the disk once between them.
+std::vector<QByteArray> MissingFolders(const QByteArray& destination, const QString& entryName,
+                                       QByteArray& knownFolder);
 
 // Removes the folders that exist and are empty, innermost first; a folder
 // that holds anything (another entry's file, a user's) stays, and so does
